@@ -1,0 +1,486 @@
+#include "LZRW1.h"
+
+#include <cstring>
+#include <fcntl.h>
+#include <limits>
+#include <memory>
+#include <new>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "SafeOutput.h"
+
+namespace {
+
+constexpr int32_t AdviseMinimum = 3 * IoBlockSize;  // 98304
+constexpr int32_t SampleMask = 0x7FFF8000;
+
+int OpenFlags(int Mode)
+{
+    switch (Mode & 3) {
+    case 0: return O_RDONLY;
+    case 1: return O_WRONLY;
+    default: return O_RDWR;
+    }
+}
+
+// The size of a file opened with the given default mode, or -1.
+int64_t ProbeSize(const std::string& Path, int Mode)
+{
+    const int Fd = ::open(Path.c_str(), OpenFlags(Mode) | O_CLOEXEC);
+    if (Fd < 0)
+        return -1;
+    struct stat St;
+    int64_t Size = ::fstat(Fd, &St) == 0 ? St.st_size : -1;
+    if (Size >= 0 && S_ISBLK(St.st_mode))
+        Size = ::lseek(Fd, 0, SEEK_END);  // a diskette device reports its size only this way
+    ::close(Fd);
+    return Size <= std::numeric_limits<int32_t>::max() ? Size : -1;
+}
+
+// Reads until Count bytes or the end; a negative result is a read error.
+int32_t ReadFully(int Fd, uint8_t* Buffer, int32_t Count)
+{
+    int32_t Done = 0;
+    while (Done < Count) {
+        const ssize_t N = ::read(Fd, Buffer + Done, static_cast<size_t>(Count - Done));
+        if (N < 0)
+            return -1;
+        if (N == 0)
+            break;
+        Done += static_cast<int32_t>(N);
+    }
+    return Done;
+}
+
+int32_t WriteFully(int Fd, const uint8_t* Buffer, int32_t Count)
+{
+    int32_t Done = 0;
+    while (Done < Count) {
+        const ssize_t N = ::write(Fd, Buffer + Done, static_cast<size_t>(Count - Done));
+        if (N <= 0)
+            break;
+        Done += static_cast<int32_t>(N);
+    }
+    return Done;
+}
+
+std::string Percent(int64_t Part, int64_t Whole)
+{
+    return std::to_string(Whole == 0 ? 0 : Part * 100 / Whole);
+}
+
+void PutLittle32(uint8_t* P, uint32_t V)
+{
+    for (int I = 0; I < 4; ++I)
+        P[I] = static_cast<uint8_t>(V >> (8 * I));
+}
+
+uint32_t GetLittle32(const uint8_t* P)
+{
+    return uint32_t(P[0]) | uint32_t(P[1]) << 8 | uint32_t(P[2]) << 16 | uint32_t(P[3]) << 24;
+}
+
+} // namespace
+
+// The buffers, handles and texts of one Compress, Decompress or Advise; released on every exit.
+class Tlzrw1::TOperation {
+public:
+    explicit TOperation(Tlzrw1& Owner) : C(Owner), Stream(Owner.UseStream) {}
+    ~TOperation()
+    {
+        if (InputFd >= 0)
+            ::close(InputFd);
+        // Not committed: only what this operation created goes away.
+        Output.Discard();
+    }
+
+    bool TakeBuffers()
+    {
+        if (C.FailBuffers)
+            return false;
+        InBuffer.reset(new (std::nothrow) uint8_t[IoBufferSize]);
+        OutBuffer.reset(new (std::nothrow) uint8_t[IoBufferSize]);
+        if (!InBuffer || !OutBuffer)
+            return false;
+        // The slack past a block is read by the block coder's look-ahead: keep it defined.
+        std::memset(InBuffer.get() + IoBlockSize, 0, IoBufferSize - IoBlockSize);
+        return true;
+    }
+
+    int64_t InputSize()
+    {
+        if (Stream)
+            return C.InputStream ? C.InputStream->Size() : -1;
+        return ProbeSize(C.InputFile, C.DefaultFileMode ? *C.DefaultFileMode : FileModeReadWrite);
+    }
+
+    void OpenInput()
+    {
+        if (Stream) {
+            if (!C.InputStream || C.InputStream->Seek(0, TSeekOrigin::Current) < 0)
+                Fail("Lzrw1 (de)compression : Failed to initialize input stream !");
+            return;
+        }
+        InputFd = ::open(C.InputFile.c_str(), O_RDONLY | O_CLOEXEC);
+        if (InputFd < 0)
+            Fail("Lzrw1 (de)compression : Failed to open input file : " + C.InputFile);
+    }
+
+    void OpenOutput()
+    {
+        if (Stream) {
+            if (!C.OutputStream || C.OutputStream->Seek(0, TSeekOrigin::Current) < 0)
+                Fail("Lzrw1 (de)compression : Failed to initialize output stream !");
+            return;
+        }
+        if (!Output.Open(C.OutputFile))
+            Fail("Lzrw1 (de)compression : Failed to open output file : " + C.OutputFile);
+    }
+
+    // Up to Count bytes; negative on a read error.
+    int32_t Read(uint8_t* Buffer, int32_t Count)
+    {
+        return Stream ? C.InputStream->Read(Buffer, Count) : ReadFully(InputFd, Buffer, Count);
+    }
+
+    int32_t Write(const uint8_t* Buffer, int32_t Count)
+    {
+        return Stream ? C.OutputStream->Write(Buffer, Count) : WriteFully(Output.Handle(), Buffer, Count);
+    }
+
+    void ReadExactly(uint8_t* Buffer, int32_t Count)
+    {
+        if (Read(Buffer, Count) != Count)
+            Fail(ReadErrorText());
+        C.ProcessMessages();
+    }
+
+    // Returns the count written; anything short of Count fails.
+    int32_t WriteExactly(const uint8_t* Buffer, int32_t Count)
+    {
+        const int32_t Written = Write(Buffer, Count);
+        if (Written != Count)
+            Fail(Stream ? "Lzrw1 : Error writing to output stream !"
+                        : "Lzrw1 : Error writing to output file : " + C.OutputFile);
+        C.ProcessMessages();
+        return Written;
+    }
+
+    std::string ReadErrorText() const
+    {
+        return Stream ? "Lzrw1 : Error reading from input stream !"
+                      : "Lzrw1 : Error reading from input file : " + C.InputFile;
+    }
+
+    void Commit()
+    {
+        if (InputFd >= 0)
+            ::close(InputFd);
+        InputFd = -1;
+        if (!Stream && !Output.Commit())
+            Fail("Lzrw1 : Error writing to output file : " + C.OutputFile);
+    }
+
+    [[noreturn]] static void Fail(const std::string& Text) { throw ELzrw1Exception(Text); }
+
+    void CompressBlocks();
+    void CompressStream();
+    void DecompressBlocks();
+    void DecompressStream();
+
+    Tlzrw1& C;
+    const bool Stream;
+    std::unique_ptr<uint8_t[]> InBuffer;
+    std::unique_ptr<uint8_t[]> OutBuffer;
+    int InputFd = -1;
+    TSafeOutput Output;
+
+private:
+    class TSource;
+    class TSink;
+};
+
+// The LZH codec's input: the input buffer, refilled 32768 bytes at a time.
+class Tlzrw1::TOperation::TSource : public TLZHByteSource {
+public:
+    explicit TSource(TOperation& Op) : Op(Op) {}
+
+protected:
+    bool Refill() override
+    {
+        const int32_t Count = Op.Read(Op.InBuffer.get(), IoBlockSize);
+        if (Count < 0)
+            Fail(Op.ReadErrorText() + " (LZH)");
+        Op.C.In += Count;
+        Op.C.ProcessMessages();
+        Op.C.ShowProgress("(LZH)");
+        if (Count == 0)
+            return false;
+        Next = Op.InBuffer.get();
+        Limit = Next + Count;
+        return true;
+    }
+
+private:
+    TOperation& Op;
+};
+
+// The LZH codec's output: written out in pieces of exactly 32768 bytes, the rest at Finish().
+class Tlzrw1::TOperation::TSink : public TLZHByteSink {
+public:
+    explicit TSink(TOperation& Op) : Op(Op)
+    {
+        Next = Op.OutBuffer.get();
+        Limit = Next + IoBlockSize;
+    }
+    void Finish() { Drain(); }
+
+protected:
+    void Drain() override
+    {
+        uint8_t* const Start = Op.OutBuffer.get();
+        Op.C.Out += Op.WriteExactly(Start, static_cast<int32_t>(Next - Start));
+        Next = Start;
+        Op.C.ShowProgress("(LZH)");
+    }
+
+private:
+    TOperation& Op;
+};
+
+void Tlzrw1::TOperation::CompressBlocks()
+{
+    int32_t Count = IoBlockSize;
+    C.In = 0;
+    while (Count == IoBlockSize) {
+        Count = Read(InBuffer.get(), IoBlockSize);
+        if (Count < 0)
+            Fail(ReadErrorText() + " (LZRW1/KH)");
+        C.ProcessMessages();
+        C.In += Count;
+        // Stale bytes after a short block must not feed the coder's look-ahead.
+        std::memset(InBuffer.get() + Count, 0, 2);
+        const uint16_t Length = C.Lzr.CompressBlock(InBuffer.get(), OutBuffer.get(), static_cast<uint16_t>(Count));
+        const uint8_t Word[2] = {static_cast<uint8_t>(Length), static_cast<uint8_t>(Length >> 8)};
+        WriteExactly(Word, 2);
+        C.Out += 2;
+        WriteExactly(OutBuffer.get(), Length);
+        C.Out += Length;
+        C.ShowProgress("(LZRW1/KH)");
+    }
+}
+
+void Tlzrw1::TOperation::CompressStream()
+{
+    TSource Source(*this);
+    TSink Sink(*this);
+    int32_t Consumed = 0;
+    C.Lzh.Encode(Consumed, Source, Sink);
+    Sink.Finish();
+}
+
+void Tlzrw1::TOperation::DecompressBlocks()
+{
+    uint8_t Header[4];
+    ReadExactly(Header, 4);
+    C.In += 4;
+    C.Original = static_cast<int32_t>(GetLittle32(Header));
+    int32_t Count = IoBlockSize;
+    while (Count == IoBlockSize) {
+        uint8_t Word[2];
+        ReadExactly(Word, 2);
+        const int32_t Length = Word[0] | Word[1] << 8;
+        if (Length > IoBlockSize + 1)
+            Fail("Lzrw1 (decompression LZRW1/KH) : corrupt block !");
+        ReadExactly(InBuffer.get(), Length);
+        C.In += Length + 2;
+        Count = C.Lzr.DecompressBlock(InBuffer.get(), OutBuffer.get(), static_cast<uint16_t>(Length));
+        C.Out += WriteExactly(OutBuffer.get(), Count);
+        C.ShowProgress("(LZRW1/KH)");
+    }
+    if (C.Out != C.Original)
+        Fail("Lzrw1 (decompression LZRW1/KH) : Original and compressed sizes do not match !");
+}
+
+void Tlzrw1::TOperation::DecompressStream()
+{
+    uint8_t Header[4];
+    ReadExactly(Header, 4);
+    C.In += 4;
+    C.Original = static_cast<int32_t>(GetLittle32(Header));
+    TSource Source(*this);
+    TSink Sink(*this);
+    C.Lzh.Decode(C.Original, Source, Sink);
+    Sink.Finish();
+    if (C.Out != C.Original)
+        Fail("Lzrw1 (LZH decompression) : Original and compressed sizes do not match !");
+}
+
+Tlzrw1::Tlzrw1(TLzrw1Host* Host, bool FailHashTable) : Host(Host), Lzr(FailHashTable) {}
+
+Tlzrw1::~Tlzrw1() = default;
+
+void Tlzrw1::Loaded(bool DesignTime)
+{
+    SetCaption(DesignTime ? "LZRW1/KH Compressor / Decompressor" : "");
+}
+
+bool Tlzrw1::Visible() const { return Host && Host->Visible(); }
+
+void Tlzrw1::SetCaption(const std::string& Text)
+{
+    CaptionText = Text;
+    if (Host)
+        Host->SetCaption(Text);
+}
+
+void Tlzrw1::ShowProgress(const char* Codec)
+{
+    if (!Visible())
+        return;
+    SetCaption(std::string(Codec) + " Bytes in : " + std::to_string(In) + " Bytes out : " + std::to_string(Out));
+    Host->Repaint();
+}
+
+void Tlzrw1::ProcessMessages()
+{
+    if (Host)
+        Host->ProcessMessages();
+}
+
+int32_t Tlzrw1::Compress()
+{
+    bool Fast = CompressMode == TCompressMode::Fast;
+    if (CompressMode == TCompressMode::Auto)
+        Fast = Advise() == TCompressMode::Fast;
+
+    TOperation Op(*this);
+    if (!Op.TakeBuffers())
+        TOperation::Fail("Lzrw1 (de)compression : Failed to get memory for I/O buffers !");
+    const int64_t Size = Op.InputSize();
+    if (Size < 0)
+        TOperation::Fail(UseStream ? "Lzrw1 compression : Failed to obtain the size of the input stream !"
+                                   : "Lzrw1 compression : Failed to obtain the size of : " + InputFile);
+    Original = static_cast<int32_t>(Size);
+    Op.OpenInput();
+    Op.OpenOutput();
+
+    uint8_t Header[4];
+    PutLittle32(Header, Fast ? Lzrw1KhTag : LzhTag);
+    Op.WriteExactly(Header, 4);
+    Out = 4;
+    In = 0;
+    PutLittle32(Header, static_cast<uint32_t>(Original));
+    Op.WriteExactly(Header, 4);
+    Out += 4;
+
+    if (Fast)
+        Op.CompressBlocks();
+    else
+        Op.CompressStream();
+    Op.Commit();
+
+    if (Visible()) {
+        SetCaption(UseStream ? "Lzrw1 : inputstream successfully compressed at " + Percent(Out, In) + "%"
+                             : InputFile + " : Lzrw1 : successfully compressed at " + Percent(Out, In) + "%");
+        Host->Repaint();
+    }
+    return Out;
+}
+
+int32_t Tlzrw1::Decompress()
+{
+    TOperation Op(*this);
+    if (!Op.TakeBuffers())
+        TOperation::Fail("Lzrw1 (de)compression : Failed to get memory for I/O buffers !");
+    Op.OpenInput();
+    Op.OpenOutput();
+
+    uint8_t Header[4];
+    Op.ReadExactly(Header, 4);
+    const uint32_t Tag = GetLittle32(Header);
+    if (Tag != LzhTag && Tag != Lzrw1KhTag)
+        TOperation::Fail(UseStream ? "Lzrw1 decompression : input stream contains no valid header !"
+                                   : InputFile + " : Lzrw1 decompression : this file has no valid header !");
+    In = 4;
+    Out = 0;
+    if (Tag == Lzrw1KhTag)
+        Op.DecompressBlocks();
+    else
+        Op.DecompressStream();
+    Op.Commit();
+
+    if (Visible()) {
+        SetCaption(UseStream ? "LZrw1 : inputstream successfully decompressed at " + Percent(Out, In) + "%"
+                             : InputFile + " : Lzrw1 : successfully decompressed at " + Percent(Out, In) + "%");
+        Host->Repaint();
+    }
+    return Out;
+}
+
+TCompressMode Tlzrw1::Advise()
+{
+    int64_t StreamPosition = 0;
+    if (UseStream) {
+        SetCaption("Guessing the best compression mode for the inputstream");
+        StreamPosition = InputStream ? InputStream->Position() : 0;
+    } else {
+        SetCaption("Guessing the best compression mode for : " + InputFile);
+    }
+
+    TOperation Op(*this);
+    // Puts a stream back where the caller had it, on every way out.
+    struct TRestore {
+        TStream* Stream;
+        int64_t Position;
+        ~TRestore()
+        {
+            if (Stream && Position >= 0)
+                Stream->Seek(Position, TSeekOrigin::Beginning);
+        }
+    } Restore{UseStream ? InputStream : nullptr, StreamPosition};
+
+    if (!Op.TakeBuffers())
+        TOperation::Fail("Lzrw1 advise : Error getting I/O buffers");
+    const int64_t Size = Op.InputSize();
+    if (Size < 0)
+        TOperation::Fail(UseStream ? "Lzrw1 advise : can not get size of inputstream !"
+                                   : "Lzrw1 advise : can not get the size of : " + InputFile);
+    if (UseStream) {
+        if (!InputStream || InputStream->Seek(0, TSeekOrigin::Beginning) < 0)
+            TOperation::Fail("Lzrw1 edvise : can not initialize the input stream!");
+    } else {
+        Op.InputFd = ::open(InputFile.c_str(), O_RDONLY | O_CLOEXEC);
+        if (Op.InputFd < 0)
+            TOperation::Fail("Lzrw1 advise : can open input file : " + InputFile);
+    }
+
+    if (Size < AdviseMinimum) {
+        CompressMode = TCompressMode::Good;
+        SetCaption("Lzrw1 recommends GOOD compression :  small file !!");
+        return TCompressMode::Good;
+    }
+
+    int64_t SampleIn = 0, SampleOut = 0;
+    for (const int64_t Offset : {(Size / 3) & SampleMask, (2 * Size / 3) & SampleMask}) {
+        const bool Placed = UseStream ? InputStream->Seek(Offset, TSeekOrigin::Beginning) == Offset
+                                      : ::lseek(Op.InputFd, Offset, SEEK_SET) == Offset;
+        const int32_t Count = Placed ? Op.Read(Op.InBuffer.get(), IoBlockSize) : -1;
+        if (Count < 0)
+            TOperation::Fail(UseStream ? "Lzrw1 advise : input stream read error !"
+                                       : "Lzrw1 advise : read error on input file : " + InputFile);
+        ProcessMessages();
+        std::memset(Op.InBuffer.get() + Count, 0, 2);
+        SampleIn += Count;
+        SampleOut += Lzr.CompressBlock(Op.InBuffer.get(), Op.OutBuffer.get(), static_cast<uint16_t>(Count));
+    }
+
+    const std::string Ratio = Percent(SampleOut, SampleIn) + "%.";
+    if (SampleOut < Threshold * SampleIn / 100) {
+        SetCaption("Lzrw1 recommends FAST compression : " + Ratio);
+        return TCompressMode::Fast;
+    }
+    SetCaption("Lzrw1 recommends GOOD compression : " + Ratio);
+    return TCompressMode::Good;
+}

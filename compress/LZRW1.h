@@ -1,0 +1,89 @@
+// Tlzrw1: the compressor component. It defines the image file format (a 4-byte tag, the 4-byte
+// original size, then one LZH bit stream or a sequence of LZRW1/KH blocks), does all input and
+// output in 32 KB buffers, and reports progress through its panel's caption.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "EngineErrors.h"
+#include "LZRW1KH.h"
+#include "Streams.h"
+#include "lzh.h"
+
+enum class TCompressMode { Good = 0, Fast = 1, Auto = 2 };
+
+// What the component needs of the panel that shows it (a Qt widget, a terminal, a test).
+class TLzrw1Host {
+public:
+    virtual ~TLzrw1Host() = default;
+    virtual bool Visible() const = 0;
+    virtual void SetCaption(const std::string& Caption) = 0;
+    virtual void Repaint() = 0;
+    // Lets the user interface handle its pending events during long work.
+    virtual void ProcessMessages() = 0;
+};
+
+constexpr uint32_t LzhTag = 0x4C5A4821;     // bytes "!HZL"
+constexpr uint32_t Lzrw1KhTag = 0x4C5A5257; // bytes "WRZL"
+constexpr int32_t IoBlockSize = 32768;
+constexpr int32_t IoBufferSize = IoBlockSize + 16;
+
+// Open modes of the program-wide default for non-text files: the low two bits give the access.
+constexpr int FileModeReadWrite = 2;
+constexpr int FileModeReadShareAll = 64;
+
+class Tlzrw1 {
+public:
+    explicit Tlzrw1(TLzrw1Host* Host = nullptr, bool FailHashTable = false);
+    ~Tlzrw1();
+    Tlzrw1(const Tlzrw1&) = delete;
+    Tlzrw1& operator=(const Tlzrw1&) = delete;
+
+    bool UseStream = false;
+    std::string InputFile;
+    std::string OutputFile;
+    TCompressMode CompressMode = TCompressMode::Good;
+    int32_t Threshold = 40;
+    TStream* InputStream = nullptr;
+    TStream* OutputStream = nullptr;
+    // The program-wide default open mode for non-text files, used by the size probes of
+    // Compress and Advise; read-write when not set.
+    const int* DefaultFileMode = nullptr;
+
+    // Bytes written, header included.
+    int32_t Compress();
+    // Bytes of uncompressed data written.
+    int32_t Decompress();
+    // Fast or Good: the recommendation for the current input.
+    TCompressMode Advise();
+
+    // Called once the panel is loaded from its layout.
+    void Loaded(bool DesignTime);
+    const std::string& Caption() const { return CaptionText; }
+
+    // Progress of the running operation, for hosts that draw more than the caption.
+    int32_t BytesIn() const { return In; }
+    int32_t BytesOut() const { return Out; }
+    int32_t OriginalSize() const { return Original; }
+
+    // Test hook: taking the I/O buffers fails as if memory ran out.
+    bool FailBuffers = false;
+
+private:
+    class TOperation;
+    friend class TOperation;
+
+    void SetCaption(const std::string& Text);
+    void ShowProgress(const char* Codec);
+    void ProcessMessages();
+    bool Visible() const;
+
+    TLzrw1Host* Host;
+    TLZH Lzh;
+    TLZR Lzr;
+    std::string CaptionText;
+    int32_t In = 0;
+    int32_t Out = 0;
+    int32_t Original = 0;
+};

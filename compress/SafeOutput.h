@@ -1,0 +1,33 @@
+// The output file of one file-mode operation. A regular file (or a new one) is written as a
+// temporary file beside it and renamed into place only by Commit(), so a failed or cut-short run
+// never leaves a truncated file nor destroys the one it would replace. A device or pipe is
+// written directly and never deleted.
+#pragma once
+
+#include <string>
+
+class TSafeOutput {
+public:
+    TSafeOutput() = default;
+    ~TSafeOutput();
+    TSafeOutput(const TSafeOutput&) = delete;
+    TSafeOutput& operator=(const TSafeOutput&) = delete;
+
+    // False when the output cannot be created.
+    bool Open(const std::string& Path);
+    int Handle() const { return Fd; }
+    // Flushes, closes and moves the temporary file into place; false on failure (then discarded).
+    bool Commit();
+    // Closes and removes what this object created; the target itself stays as it was.
+    void Discard();
+
+    // Removes every temporary file still open in this process. Async-signal-safe, for a
+    // program's SIGINT/SIGTERM handler, so that an interrupted run leaves nothing behind.
+    static void RemoveTemporariesNow();
+
+private:
+    int Fd = -1;
+    std::string Target;
+    std::string Temporary;  // empty when writing the target directly
+    int Slot = -1;          // where the temporary is listed for RemoveTemporariesNow()
+};

@@ -1,0 +1,556 @@
+#include "lzh.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace {
+
+constexpr int WindowSize = 4096;
+constexpr int WindowMask = WindowSize - 1;
+constexpr int Lookahead = 60;
+constexpr int Threshold = 2;
+constexpr int Symbols = 256 - Threshold + Lookahead;  // 314
+constexpr int TreeNodes = 2 * Symbols - 1;             // 627
+constexpr int Root = TreeNodes - 1;                    // 626
+constexpr unsigned FrequencyLimit = 0x8000;
+constexpr int Empty = WindowSize;                      // missing node in the search trees
+constexpr int StartPosition = WindowSize - Lookahead;  // 4036
+constexpr int Mirror = Lookahead - 1;                  // bytes mirrored past the window
+constexpr int RingBytes = WindowSize + Mirror;         // 4155
+// Word-wise comparisons may read a little past the mirror; those bytes never decide a result.
+constexpr int RingSlack = 16;
+constexpr int FirstRoot = WindowSize + 1;              // 4097: roots of the 256 search trees
+constexpr int Links = FirstRoot + 256;                 // 4353
+
+// The position prefix code: length and left-aligned 8-bit code of each upper-6-bit value.
+struct TPositionCode {
+    uint8_t Length[64];
+    uint8_t Code[64];
+    uint8_t DecodedValue[256];
+    uint8_t DecodedLength[256];
+};
+
+constexpr TPositionCode MakePositionCode()
+{
+    TPositionCode T{};
+    // Canonical code: 1 value of length 3, 3 of 4, 8 of 5, 12 of 6, 24 of 7, 16 of 8.
+    constexpr int Counts[6] = {1, 3, 8, 12, 24, 16};
+    int Value = 0;
+    unsigned Code = 0;
+    for (int Len = 3; Len <= 8; ++Len) {
+        for (int K = 0; K < Counts[Len - 3]; ++K) {
+            T.Length[Value] = static_cast<uint8_t>(Len);
+            T.Code[Value] = static_cast<uint8_t>(Code << (8 - Len));
+            const int Span = 1 << (8 - Len);
+            for (int B = 0; B < Span; ++B) {
+                T.DecodedValue[(Code << (8 - Len)) + B] = static_cast<uint8_t>(Value);
+                T.DecodedLength[(Code << (8 - Len)) + B] = static_cast<uint8_t>(Len);
+            }
+            ++Code;
+            ++Value;
+        }
+        Code <<= 1;
+    }
+    return T;
+}
+
+constexpr TPositionCode PositionCode = MakePositionCode();
+
+inline uint64_t Load64(const uint8_t* P)
+{
+    uint64_t V;
+    std::memcpy(&V, P, sizeof V);
+    return V;
+}
+
+} // namespace
+
+struct TLZHTables {
+    uint8_t Ring[RingBytes + RingSlack];
+    int16_t Left[Links];  // only 0..4096 are used; the roots have no left child
+    int16_t Parent[WindowSize + 1];
+    int16_t Right[Links];
+    uint16_t Freq[TreeNodes + 1];
+    int16_t HuffParent[TreeNodes + Symbols];
+    int16_t Child[TreeNodes];
+};
+
+namespace {
+
+// One coding run over a set of tables.
+class TCoder {
+public:
+    explicit TCoder(TLZHTables& T) : Ring(T.Ring), Left(T.Left), Parent(T.Parent), Right(T.Right),
+        Freq(T.Freq), HuffParent(T.HuffParent), Child(T.Child) {}
+
+    void StartHuffman();
+    void StartTrees();
+    void InsertNode(int R);
+    void DeleteNode(int P);
+
+    void EncodeSymbol(TLZHByteSink& Sink, int C);
+    void EncodePosition(TLZHByteSink& Sink, unsigned P)
+    {
+        const unsigned U = P >> 6;
+        const int Len = PositionCode.Length[U];
+        PutBits(Sink, (unsigned(PositionCode.Code[U]) >> (8 - Len)) << 6 | (P & 63), Len + 6);
+    }
+    void EndBits(TLZHByteSink& Sink)
+    {
+        if (OutCount > 0)
+            Sink.Put(static_cast<uint8_t>(OutBits << (8 - OutCount)));
+    }
+
+    int DecodeSymbol(TLZHByteSource& Source);
+    int DecodePosition(TLZHByteSource& Source);
+
+    uint8_t* Ring;
+    int MatchPosition = 0;
+    int MatchLength = 0;
+
+private:
+    void Update(int C);
+    void Rebuild();
+
+    // Bits are appended at the low end and leave most significant first.
+    void PutBits(TLZHByteSink& Sink, uint32_t Value, int Len)
+    {
+        OutBits = OutBits << Len | Value;
+        OutCount += Len;
+        while (OutCount >= 8) {
+            OutCount -= 8;
+            Sink.Put(static_cast<uint8_t>(OutBits >> OutCount));
+        }
+    }
+
+    // The input keeps at most 16 bits ahead and asks for a byte only when 8 or fewer are left,
+    // so the source is asked exactly as often, and as late, as the stream needs.
+    void FillBits(TLZHByteSource& Source)
+    {
+        while (InCount <= 8) {
+            const int B = Source.Get();
+            InBits |= uint32_t(B < 0 ? 0 : B) << (24 - InCount);
+            InCount += 8;
+        }
+    }
+    unsigned GetBit(TLZHByteSource& Source)
+    {
+        FillBits(Source);
+        const unsigned Bit = InBits >> 31;
+        InBits <<= 1;
+        --InCount;
+        return Bit;
+    }
+    unsigned GetByte(TLZHByteSource& Source)
+    {
+        FillBits(Source);
+        const unsigned Byte = InBits >> 24;
+        InBits <<= 8;
+        InCount -= 8;
+        return Byte;
+    }
+
+    int16_t* Left;
+    int16_t* Parent;
+    int16_t* Right;
+    uint16_t* Freq;
+    int16_t* HuffParent;
+    int16_t* Child;
+    uint64_t OutBits = 0;
+    int OutCount = 0;
+    uint32_t InBits = 0;  // left-aligned
+    int InCount = 0;
+};
+
+void TCoder::StartHuffman()
+{
+    for (int C = 0; C < Symbols; ++C) {
+        Freq[C] = 1;
+        Child[C] = static_cast<int16_t>(C + TreeNodes);
+        HuffParent[C + TreeNodes] = static_cast<int16_t>(C);
+    }
+    for (int I = 0, J = Symbols; J <= Root; I += 2, ++J) {
+        Freq[J] = static_cast<uint16_t>(Freq[I] + Freq[I + 1]);
+        Child[J] = static_cast<int16_t>(I);
+        HuffParent[I] = HuffParent[I + 1] = static_cast<int16_t>(J);
+    }
+    Freq[TreeNodes] = 0xFFFF;
+    HuffParent[Root] = 0;
+}
+
+void TCoder::Rebuild()
+{
+    int J = 0;
+    for (int I = 0; I < TreeNodes; ++I) {
+        if (Child[I] >= TreeNodes) {
+            Freq[J] = static_cast<uint16_t>((Freq[I] + 1) / 2);
+            Child[J] = Child[I];
+            ++J;
+        }
+    }
+    for (int I = 0, Node = Symbols; Node < TreeNodes; I += 2, ++Node) {
+        const uint16_t F = static_cast<uint16_t>(Freq[I] + Freq[I + 1]);
+        int P = Node - 1;
+        while (F < Freq[P])
+            --P;
+        ++P;
+        std::memmove(&Freq[P + 1], &Freq[P], (Node - P) * sizeof(Freq[0]));
+        std::memmove(&Child[P + 1], &Child[P], (Node - P) * sizeof(Child[0]));
+        Freq[P] = F;
+        Child[P] = static_cast<int16_t>(I);
+    }
+    for (int I = 0; I < TreeNodes; ++I) {
+        const int V = Child[I];
+        HuffParent[V] = static_cast<int16_t>(I);
+        if (V < TreeNodes)
+            HuffParent[V + 1] = static_cast<int16_t>(I);
+    }
+}
+
+void TCoder::Update(int C)
+{
+    if (Freq[Root] == FrequencyLimit)
+        Rebuild();
+    int N = HuffParent[C + TreeNodes];
+    do {
+        const unsigned K = ++Freq[N];
+        if (K > Freq[N + 1]) {
+            // Frequencies never decrease with the index: the last node below K is usually a
+            // few steps on, and otherwise found by bisection; the guard stops every search.
+            int M = N + 1;
+            while (M < N + 8 && K > Freq[M + 1])
+                ++M;
+            if (M == N + 8 && K > Freq[M + 1]) {
+                int Lo = M + 1, Hi = TreeNodes;  // Freq[Lo] < K <= Freq[Hi]
+                while (Hi - Lo > 1) {
+                    const int Mid = (Lo + Hi) >> 1;
+                    if (Freq[Mid] < K)
+                        Lo = Mid;
+                    else
+                        Hi = Mid;
+                }
+                M = Lo;
+            }
+            Freq[N] = Freq[M];
+            Freq[M] = static_cast<uint16_t>(K);
+            const int A = Child[N];
+            HuffParent[A] = static_cast<int16_t>(M);
+            if (A < TreeNodes)
+                HuffParent[A + 1] = static_cast<int16_t>(M);
+            const int B = Child[M];
+            Child[M] = static_cast<int16_t>(A);
+            HuffParent[B] = static_cast<int16_t>(N);
+            if (B < TreeNodes)
+                HuffParent[B + 1] = static_cast<int16_t>(N);
+            Child[N] = static_cast<int16_t>(B);
+            N = M;
+        }
+        N = HuffParent[N];
+    } while (N != 0);
+}
+
+void TCoder::EncodeSymbol(TLZHByteSink& Sink, int C)
+{
+    // The path from the leaf up; the leaf's bit ends up lowest, so it is sent last.
+    uint32_t Code = 0;
+    int Len = 0;
+    int K = HuffParent[C + TreeNodes];
+    do {
+        Code |= uint32_t(K & 1) << Len;
+        ++Len;
+        K = HuffParent[K];
+    } while (K != Root);
+    // A tree of 314 leaves under the frequency limit is at most about 22 levels deep, so the
+    // whole path fits one call (the accumulator holds 7 pending bits plus 32).
+    PutBits(Sink, Code, Len);
+    Update(C);
+}
+
+int TCoder::DecodeSymbol(TLZHByteSource& Source)
+{
+    int N = Child[Root];
+    while (N < TreeNodes)
+        N = Child[N + GetBit(Source)];
+    N -= TreeNodes;
+    Update(N);
+    return N;
+}
+
+int TCoder::DecodePosition(TLZHByteSource& Source)
+{
+    unsigned B = GetByte(Source);
+    const unsigned Upper = PositionCode.DecodedValue[B];
+    for (int K = PositionCode.DecodedLength[B] - 2; K > 0; --K)
+        B = (B << 1) + GetBit(Source);
+    return static_cast<int>(Upper << 6 | (B & 63));
+}
+
+void TCoder::StartTrees()
+{
+    for (int I = FirstRoot; I < Links; ++I)
+        Right[I] = Empty;
+    for (int I = 0; I <= WindowSize; ++I)
+        Parent[I] = Empty;
+}
+
+void TCoder::InsertNode(int R)
+{
+    const uint8_t* Key = &Ring[R];
+    int P = FirstRoot + Key[0];
+    Left[R] = Right[R] = Empty;
+    MatchLength = 0;
+    int16_t* Side = Right;  // the first step goes right
+    for (;;) {
+        if (Side[P] == Empty) {
+            Side[P] = static_cast<int16_t>(R);
+            Parent[R] = static_cast<int16_t>(P);
+            return;
+        }
+        P = Side[P];
+        // Equal leading bytes after the first (which is equal by construction), 8 at a time;
+        // as big-endian words the first difference also gives the order.
+        const uint8_t* Other = &Ring[P];
+        int I = 1;
+        bool Greater = false;
+        for (;;) {
+            const uint64_t A = __builtin_bswap64(Load64(Key + I));
+            const uint64_t B = __builtin_bswap64(Load64(Other + I));
+            if (A != B) {
+                I += __builtin_clzll(A ^ B) >> 3;
+                Greater = A > B;
+                break;
+            }
+            I += 8;
+            if (I >= Lookahead)
+                break;
+        }
+        if (I >= Lookahead) {
+            I = Lookahead;
+            Greater = true;
+        }
+        Side = Greater ? Right : Left;
+        if (I > Threshold) {
+            const int Distance = ((R - P) & WindowMask) - 1;
+            if (I > MatchLength) {
+                MatchPosition = Distance;
+                MatchLength = I;
+                if (I >= Lookahead)
+                    break;
+            } else if (I == MatchLength && Distance < MatchPosition) {
+                MatchPosition = Distance;
+            }
+        }
+    }
+    // A full-length match: R takes P's place in the tree.
+    Parent[R] = Parent[P];
+    Left[R] = Left[P];
+    Right[R] = Right[P];
+    Parent[Left[P]] = static_cast<int16_t>(R);
+    Parent[Right[P]] = static_cast<int16_t>(R);
+    if (Right[Parent[P]] == P)
+        Right[Parent[P]] = static_cast<int16_t>(R);
+    else
+        Left[Parent[P]] = static_cast<int16_t>(R);
+    Parent[P] = Empty;
+}
+
+void TCoder::DeleteNode(int P)
+{
+    if (Parent[P] == Empty)
+        return;
+    int Q;
+    if (Right[P] == Empty) {
+        Q = Left[P];
+    } else if (Left[P] == Empty) {
+        Q = Right[P];
+    } else {
+        Q = Left[P];
+        if (Right[Q] != Empty) {
+            do
+                Q = Right[Q];
+            while (Right[Q] != Empty);
+            Right[Parent[Q]] = Left[Q];
+            Parent[Left[Q]] = Parent[Q];
+            Left[Q] = Left[P];
+            Parent[Left[P]] = static_cast<int16_t>(Q);
+        }
+        Right[Q] = Right[P];
+        Parent[Right[P]] = static_cast<int16_t>(Q);
+    }
+    Parent[Q] = Parent[P];
+    if (Right[Parent[P]] == P)
+        Right[Parent[P]] = static_cast<int16_t>(Q);
+    else
+        Left[Parent[P]] = static_cast<int16_t>(Q);
+    Parent[P] = Empty;
+}
+
+void StartRing(uint8_t* Ring)
+{
+    std::memset(Ring, ' ', StartPosition);
+    // Not yet read: cleared so that the encoder's choice among equal matches is reproducible.
+    std::memset(Ring + StartPosition, 0, RingBytes + RingSlack - StartPosition);
+}
+
+} // namespace
+
+TLZH::TLZH() = default;
+TLZH::~TLZH() = default;
+
+std::unique_ptr<TLZHTables> TLZH::TakeTables()
+{
+    std::unique_ptr<TLZHTables> Tables(FailAllocation ? nullptr : new (std::nothrow) TLZHTables);
+    if (!Tables)
+        throw ElzhException("LZH : Cannot get memory for dictionary tables");
+    return Tables;
+}
+
+void TLZH::Encode(int32_t& Count, TLZHByteSource& Source, TLZHByteSink& Sink)
+{
+    const auto Tables = TakeTables();
+    TCoder Coder(*Tables);
+    uint8_t* const Ring = Coder.Ring;
+    Coder.StartHuffman();
+    Coder.StartTrees();
+    StartRing(Ring);
+
+    int R = StartPosition, S = 0;
+    int Length = 0;
+    while (Length < Lookahead) {
+        const int C = Source.Get();
+        if (C < 0)
+            break;
+        Ring[R + Length++] = static_cast<uint8_t>(C);
+    }
+    int32_t Consumed = Length;
+    for (int I = 1; I <= Lookahead; ++I)
+        Coder.InsertNode(R - I);
+    Coder.InsertNode(R);
+
+    do {
+        if (Coder.MatchLength > Length)
+            Coder.MatchLength = Length;
+        if (Coder.MatchLength <= Threshold) {
+            Coder.MatchLength = 1;
+            Coder.EncodeSymbol(Sink, Ring[R]);
+        } else {
+            Coder.EncodeSymbol(Sink, 255 - Threshold + Coder.MatchLength);
+            Coder.EncodePosition(Sink, static_cast<unsigned>(Coder.MatchPosition));
+        }
+        const int Steps = Coder.MatchLength;
+        int I = 0;
+        while (I < Steps) {
+            const int C = Source.Get();
+            if (C < 0)
+                break;
+            Coder.DeleteNode(S);
+            Ring[S] = static_cast<uint8_t>(C);
+            if (S < Mirror)
+                Ring[S + WindowSize] = static_cast<uint8_t>(C);
+            S = (S + 1) & WindowMask;
+            R = (R + 1) & WindowMask;
+            Coder.InsertNode(R);
+            ++I;
+        }
+        Consumed += I;
+        while (I++ < Steps) {
+            Coder.DeleteNode(S);
+            S = (S + 1) & WindowMask;
+            R = (R + 1) & WindowMask;
+            if (--Length)
+                Coder.InsertNode(R);
+        }
+    } while (Length > 0);
+
+    Coder.EndBits(Sink);
+    Count = Consumed;
+}
+
+void TLZH::Decode(int32_t Count, TLZHByteSource& Source, TLZHByteSink& Sink)
+{
+    const auto Tables = TakeTables();
+    TCoder Coder(*Tables);
+    uint8_t* const Ring = Coder.Ring;
+    Coder.StartHuffman();
+    StartRing(Ring);
+
+    int R = StartPosition;
+    int32_t Produced = 0;
+    while (Produced < Count) {
+        const int C = Coder.DecodeSymbol(Source);
+        if (C < 256) {
+            if (OnSymbol)
+                OnSymbol(C, -1);
+            Sink.Put(static_cast<uint8_t>(C));
+            Ring[R] = static_cast<uint8_t>(C);
+            R = (R + 1) & WindowMask;
+            ++Produced;
+        } else {
+            const int Position = Coder.DecodePosition(Source);
+            if (OnSymbol)
+                OnSymbol(C, Position);
+            const int Length = C - (255 - Threshold);
+            int From = (R - Position - 1) & WindowMask;
+            for (int K = 0; K < Length; ++K) {
+                const uint8_t Byte = Ring[From];
+                From = (From + 1) & WindowMask;
+                Sink.Put(Byte);
+                Ring[R] = Byte;
+                R = (R + 1) & WindowMask;
+            }
+            Produced += Length;
+        }
+    }
+}
+
+TMemoryByteSource::TMemoryByteSource(const uint8_t* data, size_t size) : Data(data), Size(size) {}
+
+bool TMemoryByteSource::Refill()
+{
+    if (Given || Size == 0) {
+        ++Requests;
+        return false;
+    }
+    Given = true;
+    Next = Data;
+    Limit = Data + Size;
+    return true;
+}
+
+TVectorByteSink::TVectorByteSink()
+{
+    Next = Window;
+    Limit = Window + sizeof Window;
+}
+
+void TVectorByteSink::Drain()
+{
+    Done.insert(Done.end(), Window, Next);
+    Next = Window;
+}
+
+std::vector<uint8_t> TVectorByteSink::Bytes()
+{
+    Drain();
+    return Done;
+}
+
+std::vector<uint8_t> LZHEncode(const std::vector<uint8_t>& input)
+{
+    TLZH Codec;
+    TMemoryByteSource Source(input.data(), input.size());
+    TVectorByteSink Sink;
+    int32_t Count = 0;
+    Codec.Encode(Count, Source, Sink);
+    return Sink.Bytes();
+}
+
+std::vector<uint8_t> LZHDecode(const std::vector<uint8_t>& stream, int32_t count)
+{
+    TLZH Codec;
+    TMemoryByteSource Source(stream.data(), stream.size());
+    TVectorByteSink Sink;
+    Codec.Decode(count, Source, Sink);
+    return Sink.Bytes();
+}

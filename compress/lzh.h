@@ -1,0 +1,108 @@
+// TLZH: the LZH codec (LZ77 over a 4096-byte window, adaptive Huffman code over 314 symbols,
+// fixed prefix code for match positions). Its bit stream is fixed: stored images depend on it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "EngineErrors.h"
+
+// The codec's input: one byte per request. A buffer window keeps the common request inline;
+// Refill() is asked only when the window is empty.
+class TLZHByteSource {
+public:
+    virtual ~TLZHByteSource() = default;
+    // The next byte, or -1 at the end of the input (and on every request after it).
+    int Get()
+    {
+        if (Next == Limit && !Refill())
+            return -1;
+        return *Next++;
+    }
+
+protected:
+    // Makes [Next, Limit) non-empty, or returns false at the end of the input.
+    virtual bool Refill() = 0;
+    const uint8_t* Next = nullptr;
+    const uint8_t* Limit = nullptr;
+};
+
+// The codec's output: one byte per request. Drain() is asked when the window is full and
+// must leave room for at least one byte; Finish() is the final flush.
+class TLZHByteSink {
+public:
+    virtual ~TLZHByteSink() = default;
+    void Put(uint8_t byte)
+    {
+        if (Next == Limit)
+            Drain();
+        *Next++ = byte;
+    }
+
+protected:
+    virtual void Drain() = 0;
+    uint8_t* Next = nullptr;
+    uint8_t* Limit = nullptr;
+};
+
+// A source over bytes in memory.
+class TMemoryByteSource : public TLZHByteSource {
+public:
+    TMemoryByteSource(const uint8_t* data, size_t size);
+    size_t Requests = 0;  // refill requests made after the data ran out
+
+protected:
+    bool Refill() override;
+
+private:
+    const uint8_t* Data;
+    size_t Size;
+    bool Given = false;
+};
+
+// A sink appending to a vector.
+class TVectorByteSink : public TLZHByteSink {
+public:
+    TVectorByteSink();
+    // The bytes put so far.
+    std::vector<uint8_t> Bytes();
+
+protected:
+    void Drain() override;
+
+private:
+    std::vector<uint8_t> Done;
+    uint8_t Window[4096];
+};
+
+struct TLZHTables;
+
+class TLZH {
+public:
+    TLZH();
+    ~TLZH();
+    TLZH(const TLZH&) = delete;
+    TLZH& operator=(const TLZH&) = delete;
+
+    // Reads the source to its end and writes the bit stream; Count becomes the number of
+    // input bytes consumed.
+    void Encode(int32_t& Count, TLZHByteSource& Source, TLZHByteSink& Sink);
+    // Produces exactly Count bytes (none when Count <= 0). Past the end of the input it reads
+    // zero bits, as the format has no end marker.
+    void Decode(int32_t Count, TLZHByteSource& Source, TLZHByteSink& Sink);
+
+    // Test hook: when set, taking the tables fails as if memory ran out.
+    bool FailAllocation = false;
+    // Diagnostic hook: when set, Decode reports each symbol it receives, with the match
+    // position value (distance - 1) for a length symbol and -1 for a literal.
+    std::function<void(int Symbol, int Position)> OnSymbol;
+
+private:
+    std::unique_ptr<TLZHTables> TakeTables();
+};
+
+// Convenience for tests and tools: whole buffers in memory.
+std::vector<uint8_t> LZHEncode(const std::vector<uint8_t>& input);
+std::vector<uint8_t> LZHDecode(const std::vector<uint8_t>& stream, int32_t count);
