@@ -1,0 +1,27 @@
+// The console tool's commands. Each returns the exit status: 0 done, 1 failed.
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "cli/Options.h"
+
+// The file name a batch job gives its output: the input's stem, plus the extension of its
+// diskette format when the dump has one of the five sizes, else ".mwi".
+std::string PackedName(const std::string& Input, int64_t InputSize);
+// The input's stem plus ".img".
+std::string UnpackedName(const std::string& Input);
+
+struct TTask {
+    std::string Input;
+    std::string Output;
+};
+
+// The input and output of each job of a pack or unpack. Refuses (EUsage) an output that is
+// its input or the output of another job.
+std::vector<TTask> PlanTasks(const TOptions& Options);
+
+// Out gets the summaries and the results, Err the failures.
+int RunCommand(const TOptions& Options, std::ostream& Out, std::ostream& Err);

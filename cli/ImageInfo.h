@@ -1,0 +1,24 @@
+// What an image file's header says about it, for `info` and the summaries.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+struct TImageInfo {
+    std::string Codec;  // "LZH" or "LZRW1/KH"
+    int32_t OriginalSize = 0;
+    int64_t CompressedSize = 0;  // the whole file, header included
+};
+
+// Reads the 8-byte header. A file with neither tag is refused (std::runtime_error) with the text
+// the engine gives such a file.
+TImageInfo ReadImageInfo(const std::string& Path);
+
+// The lines `info` prints.
+std::string DescribeImage(const TImageInfo& Info);
+
+// Part over whole, as a percentage with one decimal ("27.4%"), or "-" for an empty whole.
+std::string RatioText(int64_t Part, int64_t Whole);
+
+// "1.44MB" for a dump size of a known format, "not a diskette size" otherwise.
+std::string DiskFormatText(int64_t DumpSize);

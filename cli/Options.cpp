@@ -1,0 +1,178 @@
+#include "cli/Options.h"
+
+#include <charconv>
+
+const char* const UsageText =
+    "Usage: marrowtide-img COMMAND [OPTIONS] FILES\n"
+    "\n"
+    "Stores raw floppy diskette dumps as compressed image files, and back.\n"
+    "\n"
+    "Commands:\n"
+    "  pack [OPTIONS] RAW IMAGE        compress the raw dump RAW into the image IMAGE\n"
+    "  pack [OPTIONS] RAW... -o DIR    compress several dumps at once into DIR; each image\n"
+    "                                  is named after its dump, with the extension of its\n"
+    "                                  diskette format (.288 .144 .120 .720 .360) or .mwi\n"
+    "  unpack [-q] IMAGE RAW           decompress IMAGE into the raw dump RAW\n"
+    "  unpack [-q] IMAGE... -o DIR     decompress several images at once into DIR as NAME.img\n"
+    "  advise [--threshold N] RAW      tell which compression mode suits RAW\n"
+    "  info IMAGE                      show an image's codec, sizes, ratio and diskette format\n"
+    "\n"
+    "Options:\n"
+    "  --mode good|fast|auto  good: LZH (the default); fast: LZRW1/KH; auto: as advise says\n"
+    "  --threshold N          advise picks fast below N percent (0 to 100, default 40)\n"
+    "  -o, --output DIR       write every output into DIR (made when missing)\n"
+    "  -q, --quiet            print no summary after pack and unpack\n"
+    "  -h, --help             show this text\n"
+    "\n"
+    "Exit status: 0 done, 1 failed, 2 bad usage.\n";
+
+namespace {
+
+TCommandKind CommandOf(const std::string& Word)
+{
+    if (Word == "pack")
+        return TCommandKind::Pack;
+    if (Word == "unpack")
+        return TCommandKind::Unpack;
+    if (Word == "advise")
+        return TCommandKind::Advise;
+    if (Word == "info")
+        return TCommandKind::Info;
+    if (Word == "help" || Word == "-h" || Word == "--help")
+        return TCommandKind::Help;
+    throw EUsage("unknown command '" + Word + "'");
+}
+
+TCompressMode ModeOf(const std::string& Text)
+{
+    if (Text == "good")
+        return TCompressMode::Good;
+    if (Text == "fast")
+        return TCompressMode::Fast;
+    if (Text == "auto")
+        return TCompressMode::Auto;
+    throw EUsage("--mode takes good, fast or auto, not '" + Text + "'");
+}
+
+int32_t ThresholdOf(const std::string& Text)
+{
+    int32_t Value = -1;
+    const char* End = Text.data() + Text.size();
+    auto [Ptr, Error] = std::from_chars(Text.data(), End, Value);
+    if (Text.empty() || Error != std::errc() || Ptr != End || Value < 0 || Value > 100)
+        throw EUsage("--threshold takes a percentage from 0 to 100, not '" + Text + "'");
+    return Value;
+}
+
+// Which options a command accepts, by their long names.
+bool Accepts(TCommandKind Command, const std::string& Option)
+{
+    switch (Command) {
+    case TCommandKind::Pack:
+        return true;
+    case TCommandKind::Unpack:
+        return Option == "--quiet" || Option == "--output";
+    case TCommandKind::Advise:
+        return Option == "--threshold";
+    default:
+        return false;
+    }
+}
+
+const char* NameOf(TCommandKind Command)
+{
+    switch (Command) {
+    case TCommandKind::Pack: return "pack";
+    case TCommandKind::Unpack: return "unpack";
+    case TCommandKind::Advise: return "advise";
+    case TCommandKind::Info: return "info";
+    default: return "help";
+    }
+}
+
+}  // namespace
+
+TOptions ParseArgs(const std::vector<std::string>& Args)
+{
+    if (Args.empty())
+        throw EUsage("");
+    TOptions Options;
+    Options.Command = CommandOf(Args[0]);
+    if (Options.Command == TCommandKind::Help)
+        return Options;
+
+    bool OptionsEnded = false;
+    for (size_t i = 1; i < Args.size(); ++i) {
+        const std::string& Arg = Args[i];
+        if (OptionsEnded || Arg.size() < 2 || Arg[0] != '-') {
+            Options.Inputs.push_back(Arg);
+            continue;
+        }
+        if (Arg == "--") {
+            OptionsEnded = true;
+            continue;
+        }
+        if (Arg == "-h" || Arg == "--help") {
+            Options.Command = TCommandKind::Help;
+            return Options;
+        }
+
+        // Long options take their value as --name=value or as the next argument.
+        std::string Name = Arg;
+        std::string Value;
+        bool HasValue = false;
+        if (size_t Eq = Arg.find('='); Arg.rfind("--", 0) == 0 && Eq != std::string::npos) {
+            Name = Arg.substr(0, Eq);
+            Value = Arg.substr(Eq + 1);
+            HasValue = true;
+        }
+        if (Name == "-q")
+            Name = "--quiet";
+        else if (Name == "-o")
+            Name = "--output";
+
+        const bool TakesValue = Name == "--mode" || Name == "--threshold" || Name == "--output";
+        if (!TakesValue && Name != "--quiet")
+            throw EUsage("unknown option '" + Arg + "'");
+        if (!Accepts(Options.Command, Name))
+            throw EUsage(std::string(NameOf(Options.Command)) + " takes no option " + Name);
+        if (TakesValue && !HasValue) {
+            if (i + 1 >= Args.size())
+                throw EUsage(Name + " needs a value");
+            Value = Args[++i];
+        } else if (!TakesValue && HasValue) {
+            throw EUsage(Name + " takes no value");
+        }
+
+        if (Name == "--mode") {
+            Options.Mode = ModeOf(Value);
+        } else if (Name == "--threshold") {
+            Options.Threshold = ThresholdOf(Value);
+        } else if (Name == "--quiet") {
+            Options.Quiet = true;
+        } else {
+            if (Options.HasOutputDir)
+                throw EUsage("-o is given twice");
+            if (Value.empty())
+                throw EUsage("-o needs a folder");
+            Options.OutputDir = Value;
+            Options.HasOutputDir = true;
+        }
+    }
+
+    const size_t Count = Options.Inputs.size();
+    const std::string Command = NameOf(Options.Command);
+    if (Options.Command == TCommandKind::Advise || Options.Command == TCommandKind::Info) {
+        if (Count != 1)
+            throw EUsage(Command + " takes one file");
+    } else if (Options.HasOutputDir) {
+        if (Count == 0)
+            throw EUsage(Command + " -o DIR needs at least one input");
+    } else {
+        if (Count != 2)
+            throw EUsage(Command + " takes an input and an output file, or inputs and -o DIR");
+        Options.Output = Options.Inputs[1];
+        Options.Inputs.pop_back();
+    }
+    return Options;
+}

@@ -1,0 +1,35 @@
+// The console tool's command line: what to do, on which files, with which options.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "compress/LZRW1.h"
+
+enum class TCommandKind { Help, Pack, Unpack, Advise, Info };
+
+struct TOptions {
+    TCommandKind Command = TCommandKind::Help;
+    TCompressMode Mode = TCompressMode::Good;
+    int32_t Threshold = 40;
+    bool Quiet = false;
+    // Set by -o: every input is written into this folder under a name made from its own.
+    std::string OutputDir;
+    bool HasOutputDir = false;
+    std::vector<std::string> Inputs;
+    // The second file of the two-file forms (pack RAW IMAGE, unpack IMAGE RAW).
+    std::string Output;
+};
+
+// Bad usage: main prints the text (the full usage when it is empty) and exits with 2.
+class EUsage : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Args without the program name.
+TOptions ParseArgs(const std::vector<std::string>& Args);
+
+extern const char* const UsageText;

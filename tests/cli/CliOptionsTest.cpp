@@ -1,0 +1,229 @@
+// The console tool's parts that need no engine run: arguments, output names, the format
+// table, ratios, the progress line and the job pool.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <stdexcept>
+
+#include "cli/Commands.h"
+#include "cli/ImageInfo.h"
+#include "cli/Jobs.h"
+#include "cli/Options.h"
+#include "cli/Progress.h"
+#include "imaging/FormatTable.h"
+
+namespace {
+
+TEST(CliArgs, PackTwoFilesWithOptionsInAnyPlace)
+{
+    TOptions O = ParseArgs({"pack", "raw.img", "--mode=fast", "out.144", "--threshold", "55", "-q"});
+    EXPECT_EQ(O.Command, TCommandKind::Pack);
+    EXPECT_EQ(O.Mode, TCompressMode::Fast);
+    EXPECT_EQ(O.Threshold, 55);
+    EXPECT_TRUE(O.Quiet);
+    EXPECT_FALSE(O.HasOutputDir);
+    EXPECT_EQ(O.Inputs, std::vector<std::string>{"raw.img"});
+    EXPECT_EQ(O.Output, "out.144");
+
+    TOptions D = ParseArgs({"pack", "a", "b"});
+    EXPECT_EQ(D.Mode, TCompressMode::Good);
+    EXPECT_EQ(D.Threshold, 40);
+    EXPECT_FALSE(D.Quiet);
+    EXPECT_EQ(ParseArgs({"pack", "--mode", "auto", "a", "b"}).Mode, TCompressMode::Auto);
+}
+
+TEST(CliArgs, OutputFolderTakesAnyNumberOfInputs)
+{
+    TOptions O = ParseArgs({"unpack", "-o", "dir", "a.144", "b.720", "c.360"});
+    EXPECT_EQ(O.Command, TCommandKind::Unpack);
+    EXPECT_TRUE(O.HasOutputDir);
+    EXPECT_EQ(O.OutputDir, "dir");
+    EXPECT_EQ(O.Inputs, (std::vector<std::string>{"a.144", "b.720", "c.360"}));
+    EXPECT_EQ(ParseArgs({"pack", "one.img", "--output=out"}).Inputs.size(), 1u);
+}
+
+TEST(CliArgs, DoubleDashEndsOptions)
+{
+    TOptions O = ParseArgs({"info", "--", "-q"});
+    EXPECT_EQ(O.Inputs, std::vector<std::string>{"-q"});
+    EXPECT_FALSE(O.Quiet);
+}
+
+TEST(CliArgs, HelpWinsAnywhere)
+{
+    EXPECT_EQ(ParseArgs({"--help"}).Command, TCommandKind::Help);
+    EXPECT_EQ(ParseArgs({"-h"}).Command, TCommandKind::Help);
+    EXPECT_EQ(ParseArgs({"pack", "a", "--help"}).Command, TCommandKind::Help);
+}
+
+TEST(CliArgs, BadUsageIsRefused)
+{
+    const std::vector<std::vector<std::string>> Bad = {
+        {},
+        {"frobnicate", "a"},
+        {"pack", "only-one"},
+        {"pack", "a", "b", "c"},
+        {"pack", "--mode", "slow", "a", "b"},
+        {"pack", "a", "b", "--mode"},
+        {"pack", "--threshold", "101", "a", "b"},
+        {"pack", "--threshold", "-1", "a", "b"},
+        {"pack", "--threshold", "4x", "a", "b"},
+        {"pack", "--threshold=", "a", "b"},
+        {"pack", "--quiet=yes", "a", "b"},
+        {"pack", "--frob", "a", "b"},
+        {"pack", "-x", "a", "b"},
+        {"pack", "-o", "d", "-o", "e", "a"},
+        {"pack", "-o", "d"},
+        {"pack", "-o", "", "a"},
+        {"unpack", "--mode", "fast", "a", "b"},
+        {"advise", "-q", "a"},
+        {"advise", "a", "b"},
+        {"info"},
+        {"info", "-o", "d", "a"},
+    };
+    for (const auto& Args : Bad) {
+        std::string Joined;
+        for (const auto& A : Args)
+            Joined += A + " ";
+        EXPECT_THROW(ParseArgs(Args), EUsage) << Joined;
+    }
+}
+
+TEST(CliNames, PackedNameFollowsTheDumpSize)
+{
+    EXPECT_EQ(PackedName("disk.img", 2949120), "disk.288");
+    EXPECT_EQ(PackedName("disk.img", 1474560), "disk.144");
+    EXPECT_EQ(PackedName("disk.img", 1231872), "disk.120");
+    EXPECT_EQ(PackedName("disk.img", 737280), "disk.720");
+    EXPECT_EQ(PackedName("disk.img", 377856), "disk.360");
+    EXPECT_EQ(PackedName("disk.img", 1228800), "disk.mwi");  // 80 x 15 x 2 x 512 is not 1.2MB
+    EXPECT_EQ(PackedName("disk.img", 368640), "disk.mwi");
+    EXPECT_EQ(PackedName("disk.img", -1), "disk.mwi");
+    EXPECT_EQ(PackedName("some/dir/backup.2024.raw", 737280), "backup.2024.720");
+    EXPECT_EQ(UnpackedName("some/dir/disk.144"), "disk.img");
+    EXPECT_EQ(UnpackedName("noext"), "noext.img");
+}
+
+TEST(CliNames, PlanRefusesOutputsThatClash)
+{
+    TOptions Batch = ParseArgs({"unpack", "-o", "/tmp/out", "a/x.144", "b/x.720"});
+    EXPECT_THROW(PlanTasks(Batch), EUsage);
+    TOptions Self = ParseArgs({"pack", "/tmp/same.img", "/tmp/../tmp/same.img"});
+    EXPECT_THROW(PlanTasks(Self), EUsage);
+
+    TOptions Fine = ParseArgs({"unpack", "-o", "/tmp/out", "a/x.144", "b/y.144"});
+    const auto Tasks = PlanTasks(Fine);
+    ASSERT_EQ(Tasks.size(), 2u);
+    EXPECT_EQ(Tasks[0].Output, "/tmp/out/x.img");
+    EXPECT_EQ(Tasks[1].Output, "/tmp/out/y.img");
+}
+
+TEST(FormatTable, DumpSizesGiveTheirFormat)
+{
+    for (uint8_t i = 0; i < KnownFormatCount; ++i) {
+        const int32_t Size = FormatTable[i].TotalBytes;
+        EXPECT_EQ(FormatIndexOfDumpSize(Size), i);
+        EXPECT_EQ(FormatIndexOfDumpSize(Size - 1), UnknownFormatIndex);
+        EXPECT_EQ(FormatIndexOfDumpSize(Size + 1), UnknownFormatIndex);
+    }
+    EXPECT_EQ(FormatIndexOfDumpSize(0), UnknownFormatIndex);
+    EXPECT_EQ(FormatOfIndex(9).FormatName, "Unknown Format");
+    EXPECT_EQ(FormatOfIndex(9).TracksText, "0");
+    EXPECT_EQ(FormatOfIndex(4).SectorsText, "09");
+    EXPECT_EQ(FormatOfIndex(3).Tracks * FormatOfIndex(3).SectorsPerTrack, 720);
+}
+
+TEST(CliText, RatiosHaveOneRoundedDecimal)
+{
+    EXPECT_EQ(RatioText(1, 3), "33.3%");
+    EXPECT_EQ(RatioText(2, 3), "66.7%");
+    EXPECT_EQ(RatioText(0, 5), "0.0%");
+    EXPECT_EQ(RatioText(3, 2), "150.0%");
+    EXPECT_EQ(RatioText(5, 0), "-");
+    EXPECT_EQ(DiskFormatText(1231872), "1.2MB");
+    EXPECT_EQ(DiskFormatText(1000), "not a diskette size");
+}
+
+TEST(CliProgress, LineFitsTheTerminal)
+{
+    const std::string Half = RenderProgressLine(50, 100, "disk.img", 80);
+    EXPECT_EQ(Half, "[###############...............]  50%  disk.img");
+    EXPECT_EQ(RenderProgressLine(7, 0, "", 80), "[" + std::string(30, '.') + "]   0%");
+    EXPECT_NE(RenderProgressLine(500, 100, "", 80).find("100%"), std::string::npos);
+    EXPECT_EQ(RenderProgressLine(1, 2, "a-long-file-name.img", 20).size(), 19u);
+}
+
+TEST(CliProgress, BoardDrawsOnlyWhenOnAndClearsAtTheEnd)
+{
+    char* Buffer = nullptr;
+    size_t Length = 0;
+    std::FILE* Out = open_memstream(&Buffer, &Length);
+    {
+        TProgressBoard Board({100, 300}, "", Out, true);
+        Board.Update(0, 50);
+        Board.Update(0, 50);  // same line: not drawn again
+        Board.JobDone(1);
+        Board.Finish();
+        Board.Update(0, 100);  // after the end: nothing
+    }
+    std::fclose(Out);
+    const std::string Drawn(Buffer, Length);
+    std::free(Buffer);
+    EXPECT_EQ(Drawn, "\r[###" + std::string(27, '.') + "]  12%  0/2 files\033[K" +
+                     "\r[" + std::string(26, '#') + "....]  87%  1/2 files\033[K" + "\r\033[K");
+
+    Buffer = nullptr;
+    Out = open_memstream(&Buffer, &Length);
+    {
+        TProgressBoard Quiet({100}, "x", Out, false);
+        Quiet.Update(0, 50);
+        Quiet.JobDone(0);
+    }
+    std::fclose(Out);
+    EXPECT_EQ(Length, 0u);
+    std::free(Buffer);
+}
+
+TEST(CliJobs, EveryJobRunsOnceAndFailuresStayWithTheirJob)
+{
+    std::vector<std::atomic<int>> Runs(100);
+    const auto Errors = RunJobs(100, 4, [&](size_t i) {
+        ++Runs[i];
+        if (i == 7 || i == 42)
+            throw std::runtime_error("job " + std::to_string(i));
+    });
+    ASSERT_EQ(Errors.size(), 100u);
+    for (size_t i = 0; i < 100; ++i) {
+        EXPECT_EQ(Runs[i], 1) << i;
+        EXPECT_EQ(bool(Errors[i]), i == 7 || i == 42) << i;
+    }
+    try {
+        std::rethrow_exception(Errors[42]);
+    } catch (const std::runtime_error& E) {
+        EXPECT_STREQ(E.what(), "job 42");
+    }
+    EXPECT_TRUE(RunJobs(0, 4, [](size_t) {}).empty());
+}
+
+TEST(CliJobs, TwoWorkersRunAtTheSameTime)
+{
+    // Each job waits for the other: with one worker at a time both would time out.
+    std::mutex Lock;
+    std::condition_variable Arrived;
+    int Waiting = 0;
+    std::atomic<int> Met{0};
+    RunJobs(2, 2, [&](size_t) {
+        std::unique_lock Guard(Lock);
+        ++Waiting;
+        Arrived.notify_all();
+        if (Arrived.wait_for(Guard, std::chrono::seconds(10), [&] { return Waiting == 2; }))
+            ++Met;
+    });
+    EXPECT_EQ(Met, 2);
+}
+
+}  // namespace

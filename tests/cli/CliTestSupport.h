@@ -1,0 +1,119 @@
+// Temporary folders, deterministic diskette dumps and a runner for the marrowtide-img program.
+#pragma once
+
+#include <sys/wait.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace clitest {
+
+class TTempDir {
+public:
+    TTempDir()
+    {
+        std::string Pattern = (std::filesystem::temp_directory_path() / "mwt-cli-XXXXXX").string();
+        if (!mkdtemp(Pattern.data()))
+            throw std::runtime_error("mkdtemp failed");
+        Path = Pattern;
+    }
+    ~TTempDir()
+    {
+        std::error_code Ignored;
+        std::filesystem::remove_all(Path, Ignored);
+    }
+    TTempDir(const TTempDir&) = delete;
+    TTempDir& operator=(const TTempDir&) = delete;
+
+    std::string operator/(const std::string& Name) const { return (Path / Name).string(); }
+    std::filesystem::path Path;
+};
+
+inline std::vector<uint8_t> ReadBytes(const std::string& Path)
+{
+    std::ifstream In(Path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>()};
+}
+
+inline std::string ReadText(const std::string& Path)
+{
+    std::ifstream In(Path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>()};
+}
+
+inline void WriteBytes(const std::string& Path, const std::vector<uint8_t>& Bytes)
+{
+    std::ofstream Out(Path, std::ios::binary);
+    Out.write(reinterpret_cast<const char*>(Bytes.data()), std::streamsize(Bytes.size()));
+}
+
+// A dump of Size bytes mixing text, zero runs and pseudo-random data, as a used diskette
+// holds; the same Seed gives the same bytes.
+inline std::vector<uint8_t> MakeDump(size_t Size, uint32_t Seed)
+{
+    std::vector<uint8_t> Bytes(Size, 0);
+    uint32_t State = Seed * 2654435761u + 1;
+    auto Next = [&State] {
+        State ^= State << 13;
+        State ^= State >> 17;
+        State ^= State << 5;
+        return State;
+    };
+    const std::string Text = "FILE0000.TXT  The quick brown fox jumps over the lazy dog. ";
+    for (size_t Start = 0; Start < Size; Start += 4096) {
+        const size_t End = std::min(Size, Start + 4096);
+        switch (Next() % 3) {
+        case 0:
+            for (size_t i = Start; i < End; ++i)
+                Bytes[i] = uint8_t(Text[(i - Start) % Text.size()] + ((i / 512) % 7 == 0));
+            break;
+        case 1:
+            break;  // free space
+        default:
+            for (size_t i = Start; i < End; ++i)
+                Bytes[i] = uint8_t(Next() >> 24);
+        }
+    }
+    return Bytes;
+}
+
+struct TRun {
+    int Code = -1;
+    std::string Out;
+    std::string Err;
+};
+
+inline std::string Quote(const std::string& Arg)
+{
+    std::string Quoted = "'";
+    for (char C : Arg)
+        Quoted += C == '\'' ? std::string("'\\''") : std::string(1, C);
+    return Quoted + "'";
+}
+
+// Runs marrowtide-img with Args; its output streams are kept in Scratch.
+inline TRun RunTool(const TTempDir& Scratch, const std::vector<std::string>& Args)
+{
+    std::string Command = Quote(MARROWTIDE_IMG_PATH);
+    for (const std::string& Arg : Args)
+        Command += " " + Quote(Arg);
+    const std::string OutPath = Scratch / "stdout.txt";
+    const std::string ErrPath = Scratch / "stderr.txt";
+    Command += " >" + Quote(OutPath) + " 2>" + Quote(ErrPath) + " </dev/null";
+    TRun Run;
+    const int Status = std::system(Command.c_str());
+    Run.Code = WIFEXITED(Status) ? WEXITSTATUS(Status) : -1;
+    Run.Out = ReadText(OutPath);
+    Run.Err = ReadText(ErrPath);
+    std::filesystem::remove(OutPath);
+    std::filesystem::remove(ErrPath);
+    return Run;
+}
+
+}  // namespace clitest
