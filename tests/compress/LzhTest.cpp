@@ -1,0 +1,512 @@
+// TLZH: exact bit streams, the symbols the encoder chooses, the adaptive tree under stress,
+// and how the codec behaves at the edges of its input.
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+
+#include "LzhModel.h"
+#include "TestHosts.h"
+#include "compress/lzh.h"
+
+using lzhmodel::TSymbol;
+
+namespace {
+
+// A source that counts its refills and hands out its data in pieces.
+class TCountingSource : public TLZHByteSource {
+public:
+    explicit TCountingSource(Bytes data, size_t piece = 1000) : Data(std::move(data)), Piece(piece) {}
+    int Refills = 0;
+    size_t Delivered = 0;
+
+protected:
+    bool Refill() override
+    {
+        ++Refills;
+        if (Delivered >= Data.size())
+            return false;
+        size_t n = std::min(Piece, Data.size() - Delivered);
+        Next = Data.data() + Delivered;
+        Limit = Next + n;
+        Delivered += n;
+        return true;
+    }
+
+private:
+    Bytes Data;
+    size_t Piece;
+};
+
+class TSourceBroke : public std::runtime_error {
+public:
+    TSourceBroke() : std::runtime_error("source broke") {}
+};
+
+// Fails on the refill after the first one.
+class TBreakingSource : public TCountingSource {
+public:
+    using TCountingSource::TCountingSource;
+
+protected:
+    bool Refill() override
+    {
+        if (Refills == 1)
+            throw TSourceBroke();
+        return TCountingSource::Refill();
+    }
+};
+
+class TSinkBroke : public std::runtime_error {
+public:
+    TSinkBroke() : std::runtime_error("sink broke") {}
+};
+
+class TBreakingSink : public TLZHByteSink {
+public:
+    TBreakingSink() { Next = Window, Limit = Window + sizeof(Window); }
+
+protected:
+    void Drain() override { throw TSinkBroke(); }
+
+private:
+    uint8_t Window[64];
+};
+
+Bytes Str(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+std::vector<TSymbol> EngineTrace(const Bytes& stream, int32_t count, Bytes* output = nullptr)
+{
+    TLZH lzh;
+    std::vector<TSymbol> trace;
+    lzh.OnSymbol = [&](int symbol, int position) { trace.push_back({symbol, position}); };
+    TMemoryByteSource source(stream.data(), stream.size());
+    TVectorByteSink sink;
+    lzh.Decode(count, source, sink);
+    if (output)
+        *output = sink.Bytes();
+    return trace;
+}
+
+// Index of the first symbol that differs, -1 when the traces are equal.
+long FirstDifference(const std::vector<TSymbol>& a, const std::vector<TSymbol>& b)
+{
+    size_t n = std::min(a.size(), b.size());
+    for (size_t i = 0; i < n; ++i)
+        if (!(a[i] == b[i]))
+            return long(i);
+    return a.size() == b.size() ? -1 : long(n);
+}
+
+TSymbol Lit(int byte) { return {byte, -1}; }
+TSymbol Match(int length, int position) { return {253 + length, position}; }
+
+std::string Show(const std::vector<TSymbol>& trace)
+{
+    std::string s;
+    for (const auto& t : trace)
+        s += t.Symbol < 256 ? "lit " + std::to_string(t.Symbol) + "; "
+                            : "len " + std::to_string(t.Symbol - 253) + "@" + std::to_string(t.Position) + "; ";
+    return s;
+}
+
+// Copies of recent data whose lengths 3..10 come with Fibonacci-like frequencies, each copy
+// chosen so that the one before it cannot grow: the encoder then sends exactly these lengths,
+// and a rarely used leaf sinks far below 16 levels. A fresh byte at the end is sent from there.
+Bytes DeepLeafData()
+{
+    auto longest = [](const Bytes& data, size_t pos) {
+        int best = 0;
+        size_t lo = pos > 4036 ? pos - 4036 : 0;
+        for (size_t p = pos; p-- > lo && best < 60;) {
+            int l = 0;
+            while (l < 60 && pos + l < data.size() && data[p + l] == data[pos + l])
+                ++l;
+            best = std::max(best, l);
+        }
+        return best;
+    };
+    uint32_t x = 99;
+    auto next = [&x] {
+        x = x * 1103515245u + 12345u;
+        return x >> 8;
+    };
+    Bytes data;
+    for (int i = 0; i < 64; ++i)
+        data.push_back(uint8_t('A' + (next() >> 8) % 26));
+    const int kinds = 8;
+    std::vector<long> left;
+    for (long a = 1, b = 1, k = 0; k < kinds; ++k) {
+        left.push_back(long(306 * a * 1.5 + 0.5));
+        long t = a + b;
+        a = b;
+        b = t;
+    }
+    long total = 0;
+    for (long w : left)
+        total += w;
+    size_t previousStart = 0;
+    int previousLength = 0;
+    for (long n = 0; n < total; ++n) {
+        long pick = long(next() % uint32_t(total - n));
+        int kind = 0;
+        for (long acc = 0; kind < kinds; ++kind) {
+            acc += left[kind];
+            if (pick < acc)
+                break;
+        }
+        --left[kind];
+        int length = 3 + (kinds - 1 - kind); // the heaviest weight goes to the shortest copy
+        size_t start = data.size();
+        for (int tries = 0; tries < 60; ++tries) {
+            data.resize(start);
+            size_t lo = start > 4000 ? start - 4000 : 0;
+            size_t from = lo + next() % uint32_t(start - length - lo);
+            for (int q = 0; q < length; ++q)
+                data.push_back(data[from + q]);
+            if (previousLength == 0 || longest(data, previousStart) == previousLength)
+                break;
+        }
+        previousStart = start;
+        previousLength = length;
+    }
+    data.push_back(0xEE);
+    return data;
+}
+
+} // namespace
+
+TEST(LzhStream, ThreeLiteralsGiveTheKnownBytes)
+{
+    EXPECT_EQ(LZHEncode(Str("abc")), (Bytes{0xF6, 0xFB, 0xBD, 0xE0}));
+
+    TLZH lzh;
+    TCountingSource source(Str("abc"));
+    TVectorByteSink sink;
+    int32_t count = -1;
+    lzh.Encode(count, source, sink);
+    EXPECT_EQ(count, 3);
+    EXPECT_EQ(sink.Bytes(), (Bytes{0xF6, 0xFB, 0xBD, 0xE0}));
+    EXPECT_EQ(LZHDecode({0xF6, 0xFB, 0xBD, 0xE0}, 3), Str("abc"));
+}
+
+TEST(LzhStream, EmptyInputSendsOnePaddedLiteral)
+{
+    Bytes stream = LZHEncode({});
+    ASSERT_GE(stream.size(), 1u);
+    ASSERT_LE(stream.size(), 2u);
+    auto decoded = lzhmodel::Decode(stream, 1);
+    ASSERT_EQ(decoded.Trace.size(), 1u);
+    EXPECT_LT(decoded.Trace[0].Symbol, 256);
+    EXPECT_EQ(stream.size(), (decoded.BitsUsed + 7) / 8) << "more than the padding of one code";
+    EXPECT_EQ(stream.back() & (0xFF >> (decoded.BitsUsed % 8 ? decoded.BitsUsed % 8 : 8)), 0) << "padding not zero";
+
+    TLZH lzh;
+    TCountingSource source({});
+    TVectorByteSink sink;
+    int32_t count = -1;
+    lzh.Encode(count, source, sink);
+    EXPECT_EQ(count, 0);
+}
+
+TEST(LzhStream, DecodingNothingReadsNothing)
+{
+    for (int32_t count : {0, -1, -100000}) {
+        TLZH lzh;
+        int symbols = 0;
+        lzh.OnSymbol = [&](int, int) { ++symbols; };
+        TCountingSource source(LZHEncode(Str("abc")));
+        TVectorByteSink sink;
+        lzh.Decode(count, source, sink);
+        EXPECT_EQ(source.Refills, 0) << count;
+        EXPECT_TRUE(sink.Bytes().empty()) << count;
+        EXPECT_EQ(symbols, 0) << count;
+    }
+}
+
+TEST(LzhStream, EncoderChoosesTheKnownSymbols)
+{
+    struct TCase {
+        const char* Name;
+        Bytes Input;
+        std::vector<TSymbol> Trace;
+    };
+    const TCase cases[] = {
+        {"three literals", Str("abc"), {Lit('a'), Lit('b'), Lit('c')}},
+        {"200 x", Bytes(200, 'x'), {Lit('x'), Match(60, 0), Match(60, 0), Match(60, 0), Match(19, 0)}},
+        // The window starts as spaces; the walk stops at the first 60-byte match it meets.
+        {"100 spaces", Bytes(100, ' '), {Match(60, 59), Match(40, 19)}},
+        // Matches are cut to the bytes left; two or fewer go out as literals.
+        {"one x", Bytes(1, 'x'), {Lit('x')}},
+        {"three x", Bytes(3, 'x'), {Lit('x'), Lit('x'), Lit('x')}},
+        {"four x", Bytes(4, 'x'), {Lit('x'), Match(3, 0)}},
+        {"61 x", Bytes(61, 'x'), {Lit('x'), Match(60, 0)}},
+        {"182 x", Bytes(182, 'x'), {Lit('x'), Match(60, 0), Match(60, 0), Match(60, 0), Lit('x')}},
+        {"183 x", Bytes(183, 'x'), {Lit('x'), Match(60, 0), Match(60, 0), Match(60, 0), Lit('x'), Lit('x')}},
+        {"184 x", Bytes(184, 'x'), {Lit('x'), Match(60, 0), Match(60, 0), Match(60, 0), Match(3, 0)}},
+        {"abcabc", Str("abcabcabcd"), {Lit('a'), Lit('b'), Lit('c'), Match(6, 2), Lit('d')}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        Bytes stream = LZHEncode(c.Input);
+        Bytes output;
+        auto trace = EngineTrace(stream, int32_t(c.Input.size()), &output);
+        EXPECT_EQ(Show(trace), Show(c.Trace));
+        EXPECT_EQ(output, c.Input);
+        // The same symbols must come out of an independent reading of the bits.
+        auto model = lzhmodel::Decode(stream, int64_t(c.Input.size()));
+        EXPECT_EQ(Show(model.Trace), Show(c.Trace));
+        EXPECT_EQ(model.Bytes, c.Input);
+        EXPECT_EQ(stream.size(), (model.BitsUsed + 7) / 8) << "stream longer than its symbols";
+    }
+}
+
+TEST(LzhStream, EncoderWritesTheStreamOfTheFormat)
+{
+    auto periodic = [](size_t size, size_t period, uint32_t seed) {
+        Bytes piece = RandomBytes(period, seed), out;
+        while (out.size() < size)
+            out.insert(out.end(), piece.begin(), piece.end());
+        out.resize(size);
+        return out;
+    };
+    // Spaces meet the window's first content; repeats just under, at and over the window
+    // size wrap the ring and its mirror in every phase.
+    Bytes spaces = TextBytes(30000, 50);
+    for (size_t i = 0; i < spaces.size(); i += 97)
+        std::fill(spaces.begin() + long(i), spaces.begin() + long(std::min(spaces.size(), i + 70)), ' ');
+    struct TCase {
+        const char* Name;
+        Bytes Input;
+    };
+    const TCase cases[] = {
+        {"59 bytes", TextBytes(59, 1)},
+        {"60 bytes", TextBytes(60, 2)},
+        {"61 bytes", TextBytes(61, 3)},
+        {"text", TextBytes(300 * 1024, 4)},
+        {"random", RandomBytes(100 * 1024, 5)},
+        {"mixed", MixedBytes(200 * 1024)},
+        {"zeros", Bytes(70000, 0)},
+        {"spaces and text", spaces},
+        {"period 7", periodic(50000, 7, 6)},
+        {"period 61", periodic(50000, 61, 7)},
+        {"period 4035", periodic(60000, 4035, 8)},
+        {"period 4036", periodic(60000, 4036, 9)},
+        {"period 4037", periodic(60000, 4037, 10)},
+        {"period 4095", periodic(60000, 4095, 11)},
+        {"period 4096", periodic(60000, 4096, 12)},
+        {"small alphabet", [] {
+             Bytes b = RandomBytes(100000, 13);
+             for (auto& x : b)
+                 x = uint8_t('a' + x % 3);
+             return b;
+         }()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        Bytes stream = LZHEncode(c.Input);
+        Bytes expected = lzhmodel::Encode(c.Input);
+        ASSERT_TRUE(lzhmodel::Decode(expected, int64_t(c.Input.size())).Bytes == c.Input) << "model broken";
+        if (stream != expected) {
+            // Name the first symbol where the choices part.
+            auto engine = lzhmodel::Decode(stream, int64_t(c.Input.size())).Trace;
+            auto model = lzhmodel::Decode(expected, int64_t(c.Input.size())).Trace;
+            long at = FirstDifference(engine, model);
+            ADD_FAILURE() << "stream differs; first differing symbol " << at << " of " << model.size();
+        }
+    }
+}
+
+TEST(LzhStream, TreeRebuildKeepsBothSidesInStep)
+{
+    struct TCase {
+        const char* Name;
+        Bytes Input;
+    };
+    const TCase cases[] = {
+        {"random", RandomBytes(100 * 1024, 31)},
+        {"text", TextBytes(300 * 1024, 32)},
+        {"mixed", MixedBytes(200 * 1024)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        Bytes stream = LZHEncode(c.Input);
+        auto model = lzhmodel::Decode(stream, int64_t(c.Input.size()));
+        ASSERT_GE(model.Rebuilds, 1) << "input too short to reach the frequency limit";
+        EXPECT_TRUE(model.Bytes == c.Input) << "the bits differ from the format";
+        EXPECT_TRUE(LZHDecode(stream, int32_t(c.Input.size())) == c.Input) << "round trip";
+    }
+}
+
+TEST(LzhStream, DecoderFollowsTheFormatThroughRebuildsAndAllPositions)
+{
+    // Literals first so that every match reads bytes already written, then random symbols
+    // of every kind and every position value, enough to rebuild the tree more than once.
+    std::vector<TSymbol> symbols;
+    uint32_t x = 5;
+    auto next = [&x] {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        return x;
+    };
+    for (int i = 0; i < 64; ++i)
+        symbols.push_back(Lit(int(next() % 256)));
+    for (int i = 0; i < 80000; ++i) {
+        uint32_t v = next();
+        if (v % 3 == 0)
+            symbols.push_back({256 + int((v >> 8) % 58), int((v >> 16) % 4096)});
+        else
+            symbols.push_back(Lit(int((v >> 8) % 256)));
+    }
+    Bytes stream = lzhmodel::EncodeSymbols(symbols);
+    // Decode exactly as many bytes as the symbols produce.
+    int64_t produced = 0;
+    for (const auto& s : symbols)
+        produced += s.Symbol < 256 ? 1 : s.Symbol - 253;
+    auto expected = lzhmodel::Decode(stream, produced);
+    ASSERT_EQ(expected.Trace, symbols);
+    ASSERT_GE(expected.Rebuilds, 2);
+
+    Bytes output;
+    auto trace = EngineTrace(stream, int32_t(produced), &output);
+    EXPECT_EQ(FirstDifference(trace, symbols), -1) << "index of the first symbol that differs";
+    EXPECT_TRUE(output == expected.Bytes) << "bytes differ";
+}
+
+TEST(LzhStream, DecoderReadsCodesLongerThan16Bits)
+{
+    // Fibonacci-like frequencies push the unused leaves to the bottom of a long chain.
+    std::vector<TSymbol> symbols;
+    Bytes literals;
+    for (long a = 1, b = 1, k = 0; k < 9; ++k) {
+        long weight = long(305 * a * 1.1 + 0.5);
+        for (long i = 0; i < weight; ++i)
+            symbols.push_back(Lit(int('A' + k)));
+        long t = a + b;
+        a = b;
+        b = t;
+    }
+    for (int rare : {200, 201, 0, 255, 17})
+        symbols.push_back(Lit(rare));
+    symbols.push_back(Match(60, 4095));
+    symbols.push_back(Match(3, 1000));
+    int deepest = 0;
+    Bytes stream = lzhmodel::EncodeSymbols(symbols, &deepest);
+    ASSERT_GT(deepest, 16);
+    auto expected = lzhmodel::Decode(stream, int64_t(symbols.size()) - 2 + 63);
+    ASSERT_EQ(expected.Trace, symbols);
+
+    Bytes output;
+    auto trace = EngineTrace(stream, int32_t(expected.Bytes.size()), &output);
+    EXPECT_EQ(FirstDifference(trace, symbols), -1);
+    EXPECT_TRUE(output == expected.Bytes);
+}
+
+TEST(LzhStream, EncoderSendsAllBitsOfDeepCodes)
+{
+    Bytes data = DeepLeafData();
+    Bytes stream = LZHEncode(data);
+    auto model = lzhmodel::Decode(stream, int64_t(data.size()));
+    EXPECT_TRUE(model.Bytes == data) << "the bits differ from the format";
+    EXPECT_GT(model.DeepestCode, 16) << "the data no longer drives a leaf below 16 levels";
+    EXPECT_TRUE(LZHDecode(stream, int32_t(data.size())) == data) << "round trip";
+}
+
+TEST(LzhStream, DecodingPastTheEndReadsZeroBits)
+{
+    for (const auto& input : {Str("abc"), TextBytes(5000, 3)}) {
+        SCOPED_TRACE(input.size());
+        Bytes stream = LZHEncode(input);
+        const int32_t asked = int32_t(input.size()) + 700;
+        Bytes output;
+        ASSERT_NO_THROW(EngineTrace(stream, asked, &output));
+        auto expected = lzhmodel::Decode(stream, asked);
+        ASSERT_GE(output.size(), size_t(asked));
+        EXPECT_TRUE(std::equal(input.begin(), input.end(), output.begin()));
+        EXPECT_TRUE(std::equal(output.begin(), output.begin() + asked, expected.Bytes.begin()))
+            << "zero bits past the end decode differently";
+    }
+}
+
+TEST(LzhStream, EncoderReportsEveryByteConsumed)
+{
+    Bytes input = MixedBytes(70001);
+    TLZH lzh;
+    TCountingSource source(input, 777);
+    TVectorByteSink sink;
+    int32_t count = 0;
+    lzh.Encode(count, source, sink);
+    EXPECT_EQ(count, 70001);
+    EXPECT_TRUE(LZHDecode(sink.Bytes(), 70001) == input);
+}
+
+TEST(LzhFailures, TablesThatCannotBeTakenStopBeforeAnyByte)
+{
+    TLZH lzh;
+    lzh.FailAllocation = true;
+    {
+        TCountingSource source(Str("abc"));
+        TVectorByteSink sink;
+        int32_t count = 0;
+        try {
+            lzh.Encode(count, source, sink);
+            ADD_FAILURE() << "Encode ran without tables";
+        } catch (const ElzhException& e) {
+            EXPECT_STREQ(e.what(), "LZH : Cannot get memory for dictionary tables");
+        }
+        EXPECT_EQ(source.Refills, 0);
+        EXPECT_TRUE(sink.Bytes().empty());
+    }
+    {
+        TCountingSource source({0xF6, 0xFB, 0xBD, 0xE0});
+        TVectorByteSink sink;
+        try {
+            lzh.Decode(3, source, sink);
+            ADD_FAILURE() << "Decode ran without tables";
+        } catch (const ElzhException& e) {
+            EXPECT_STREQ(e.what(), "LZH : Cannot get memory for dictionary tables");
+        }
+        EXPECT_EQ(source.Refills, 0);
+        EXPECT_TRUE(sink.Bytes().empty());
+    }
+}
+
+TEST(LzhFailures, SourceAndSinkErrorsPassThroughAndTheCodecStaysUsable)
+{
+    TLZH lzh;
+    Bytes input = TextBytes(20000, 9);
+    {
+        TBreakingSource source(input, 1000);
+        TVectorByteSink sink;
+        int32_t count = 0;
+        EXPECT_THROW(lzh.Encode(count, source, sink), TSourceBroke);
+    }
+    {
+        TCountingSource source(input);
+        TBreakingSink sink;
+        int32_t count = 0;
+        EXPECT_THROW(lzh.Encode(count, source, sink), TSinkBroke);
+    }
+    Bytes stream = LZHEncode(input);
+    {
+        TBreakingSource source(stream, 100);
+        TVectorByteSink sink;
+        EXPECT_THROW(lzh.Decode(int32_t(input.size()), source, sink), TSourceBroke);
+    }
+    {
+        TCountingSource source(stream);
+        TBreakingSink sink;
+        EXPECT_THROW(lzh.Decode(int32_t(input.size()), source, sink), TSinkBroke);
+    }
+    // Nothing of the broken runs may linger in the object.
+    TCountingSource source(input);
+    TVectorByteSink sink;
+    int32_t count = 0;
+    lzh.Encode(count, source, sink);
+    EXPECT_TRUE(sink.Bytes() == stream);
+    TCountingSource back(stream);
+    TVectorByteSink out;
+    lzh.Decode(int32_t(input.size()), back, out);
+    EXPECT_TRUE(out.Bytes() == input);
+}
