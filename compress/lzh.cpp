@@ -299,13 +299,14 @@ void TCoder::InsertNode(int R)
     const uint8_t* Key = &Ring[R];
     int P = FirstRoot + Key[0];
     Left[R] = Right[R] = Empty;
-    MatchLength = 0;
+    // The best match so far as one number: longer wins, then nearer (a smaller position value).
+    unsigned Best = 0;
     int16_t* Side = Right;  // the first step goes right
     for (;;) {
         if (Side[P] == Empty) {
             Side[P] = static_cast<int16_t>(R);
             Parent[R] = static_cast<int16_t>(P);
-            return;
+            break;
         }
         P = Side[P];
         // Equal leading bytes after the first (which is equal by construction), 8 at a time;
@@ -326,33 +327,28 @@ void TCoder::InsertNode(int R)
                 break;
         }
         if (I >= Lookahead) {
-            I = Lookahead;
-            Greater = true;
+            // A full-length match: R takes P's place in the tree.
+            Best = unsigned(Lookahead) << 12 | (WindowMask - (((R - P) & WindowMask) - 1));
+            Parent[R] = Parent[P];
+            Left[R] = Left[P];
+            Right[R] = Right[P];
+            Parent[Left[P]] = static_cast<int16_t>(R);
+            Parent[Right[P]] = static_cast<int16_t>(R);
+            if (Right[Parent[P]] == P)
+                Right[Parent[P]] = static_cast<int16_t>(R);
+            else
+                Left[Parent[P]] = static_cast<int16_t>(R);
+            Parent[P] = Empty;
+            break;
         }
         Side = Greater ? Right : Left;
-        if (I > Threshold) {
-            const int Distance = ((R - P) & WindowMask) - 1;
-            if (I > MatchLength) {
-                MatchPosition = Distance;
-                MatchLength = I;
-                if (I >= Lookahead)
-                    break;
-            } else if (I == MatchLength && Distance < MatchPosition) {
-                MatchPosition = Distance;
-            }
-        }
+        const unsigned Score = unsigned(I) << 12 | (WindowMask - (((R - P) & WindowMask) - 1));
+        if (I > Threshold && Score > Best)
+            Best = Score;
     }
-    // A full-length match: R takes P's place in the tree.
-    Parent[R] = Parent[P];
-    Left[R] = Left[P];
-    Right[R] = Right[P];
-    Parent[Left[P]] = static_cast<int16_t>(R);
-    Parent[Right[P]] = static_cast<int16_t>(R);
-    if (Right[Parent[P]] == P)
-        Right[Parent[P]] = static_cast<int16_t>(R);
-    else
-        Left[Parent[P]] = static_cast<int16_t>(R);
-    Parent[P] = Empty;
+    MatchLength = static_cast<int>(Best >> 12);
+    if (Best)
+        MatchPosition = WindowMask - static_cast<int>(Best & WindowMask);
 }
 
 void TCoder::DeleteNode(int P)
