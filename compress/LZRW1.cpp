@@ -38,33 +38,6 @@ int64_t ProbeSize(const std::string& Path, int Mode)
     return Size <= std::numeric_limits<int32_t>::max() ? Size : -1;
 }
 
-// Reads until Count bytes or the end; a negative result is a read error.
-int32_t ReadFully(int Fd, uint8_t* Buffer, int32_t Count)
-{
-    int32_t Done = 0;
-    while (Done < Count) {
-        const ssize_t N = ::read(Fd, Buffer + Done, static_cast<size_t>(Count - Done));
-        if (N < 0)
-            return -1;
-        if (N == 0)
-            break;
-        Done += static_cast<int32_t>(N);
-    }
-    return Done;
-}
-
-int32_t WriteFully(int Fd, const uint8_t* Buffer, int32_t Count)
-{
-    int32_t Done = 0;
-    while (Done < Count) {
-        const ssize_t N = ::write(Fd, Buffer + Done, static_cast<size_t>(Count - Done));
-        if (N <= 0)
-            break;
-        Done += static_cast<int32_t>(N);
-    }
-    return Done;
-}
-
 std::string Percent(int64_t Part, int64_t Whole)
 {
     return std::to_string(Whole == 0 ? 0 : Part * 100 / Whole);
@@ -141,12 +114,12 @@ public:
     // Up to Count bytes; negative on a read error.
     int32_t Read(uint8_t* Buffer, int32_t Count)
     {
-        return Stream ? C.InputStream->Read(Buffer, Count) : ReadFully(InputFd, Buffer, Count);
+        return Stream ? C.InputStream->Read(Buffer, Count) : TFileStream(InputFd).Read(Buffer, Count);
     }
 
     int32_t Write(const uint8_t* Buffer, int32_t Count)
     {
-        return Stream ? C.OutputStream->Write(Buffer, Count) : WriteFully(Output.Handle(), Buffer, Count);
+        return Stream ? C.OutputStream->Write(Buffer, Count) : TFileStream(Output.Handle()).Write(Buffer, Count);
     }
 
     void ReadExactly(uint8_t* Buffer, int32_t Count)
@@ -343,6 +316,15 @@ void Tlzrw1::ShowProgress(const char* Codec)
     Host->Repaint();
 }
 
+void Tlzrw1::ShowCompletion(const char* StreamText, const char* FileText)
+{
+    if (!Visible())
+        return;
+    const std::string Ratio = Percent(Out, In) + "%";
+    SetCaption(UseStream ? StreamText + Ratio : InputFile + FileText + Ratio);
+    Host->Repaint();
+}
+
 void Tlzrw1::ProcessMessages()
 {
     if (Host)
@@ -381,11 +363,7 @@ int32_t Tlzrw1::Compress()
         Op.CompressStream();
     Op.Commit();
 
-    if (Visible()) {
-        SetCaption(UseStream ? "Lzrw1 : inputstream successfully compressed at " + Percent(Out, In) + "%"
-                             : InputFile + " : Lzrw1 : successfully compressed at " + Percent(Out, In) + "%");
-        Host->Repaint();
-    }
+    ShowCompletion("Lzrw1 : inputstream successfully compressed at ", " : Lzrw1 : successfully compressed at ");
     return Out;
 }
 
@@ -411,11 +389,7 @@ int32_t Tlzrw1::Decompress()
         Op.DecompressStream();
     Op.Commit();
 
-    if (Visible()) {
-        SetCaption(UseStream ? "LZrw1 : inputstream successfully decompressed at " + Percent(Out, In) + "%"
-                             : InputFile + " : Lzrw1 : successfully decompressed at " + Percent(Out, In) + "%");
-        Host->Repaint();
-    }
+    ShowCompletion("LZrw1 : inputstream successfully decompressed at ", " : Lzrw1 : successfully decompressed at ");
     return Out;
 }
 

@@ -76,6 +76,7 @@ private:
 
     void SetCaption(const std::string& Text);
     void ShowProgress(const char* Codec);
+    void ShowCompletion(const char* StreamText, const char* FileText);
     void ProcessMessages();
     bool Visible() const;
 
