@@ -89,8 +89,8 @@ public:
     // Reads the source to its end and writes the bit stream; Count becomes the number of
     // input bytes consumed.
     void Encode(int32_t& Count, TLZHByteSource& Source, TLZHByteSink& Sink);
-    // Produces exactly Count bytes (none when Count <= 0). Past the end of the input it reads
-    // zero bits, as the format has no end marker.
+    // Produces Count bytes (none when Count <= 0); a last match is copied completely, so it may
+    // run past Count. Past the end of the input it reads zero bits: the format has no end marker.
     void Decode(int32_t Count, TLZHByteSource& Source, TLZHByteSink& Sink);
 
     // Test hook: when set, taking the tables fails as if memory ran out.

@@ -122,9 +122,9 @@ TEST(Advise, LargeInputsAreSampled)
 
 TEST(Advise, SamplesComeFromAThirdAndTwoThirdsCutToBlocks)
 {
-    // 256608 bytes: samples at 85536 and 171072, cut down to 65536 and 163840 (a cut to
-    // 4 KB would land elsewhere).
-    const size_t size = 256608, first = 65536, second = 163840;
+    // 285000 bytes: samples at 95000 and 190000, cut down to 65536 and 163840 (cut to 4 KB
+    // they would lie mostly outside those blocks).
+    const size_t size = 285000, first = 65536, second = 163840;
     Bytes quiet = RandomBytes(size, 9);
     std::fill(quiet.begin() + first, quiet.begin() + first + 32768, 0);
     std::fill(quiet.begin() + second, quiet.begin() + second + 32768, 0);

@@ -328,3 +328,73 @@ TEST(ContainerFormat, LzhInputArrivingInPiecesIsCodedTheSame)
     c.Compress();
     EXPECT_TRUE(out.Bytes == CompressInMemory(data, TCompressMode::Good));
 }
+
+namespace {
+
+// Remembers the size of every read and write asked of it.
+class TCountingStream : public TMemoryStream {
+public:
+    using TMemoryStream::TMemoryStream;
+    int32_t Read(void* buffer, int32_t count) override
+    {
+        Reads.push_back(count);
+        return TMemoryStream::Read(buffer, count);
+    }
+    int32_t Write(const void* buffer, int32_t count) override
+    {
+        Writes.push_back(count);
+        return TMemoryStream::Write(buffer, count);
+    }
+    std::vector<int32_t> Reads, Writes;
+};
+
+} // namespace
+
+TEST(ContainerFormat, TrafficGoesThroughWholeBuffers)
+{
+    Bytes data = RandomBytes(100000, 21); // 3 x 32768 + 1696
+    const std::vector<int32_t> pieces{32768, 32768, 32768, 1696};
+    for (auto mode : {TCompressMode::Good, TCompressMode::Fast}) {
+        SCOPED_TRACE(mode == TCompressMode::Fast ? "LZRW1/KH" : "LZH");
+        Tlzrw1 c;
+        c.UseStream = true;
+        c.CompressMode = mode;
+        TCountingStream in(data), packed;
+        c.InputStream = &in;
+        c.OutputStream = &packed;
+        c.Compress();
+        for (int32_t n : in.Reads)
+            EXPECT_EQ(n, 32768);
+        std::vector<int32_t> expectedWrites{4, 4};
+        std::vector<int32_t> expectedReads{4, 4};
+        if (mode == TCompressMode::Fast) {
+            for (size_t at = 8; at < packed.Bytes.size();) {
+                int32_t l = Le16(packed.Bytes, at);
+                expectedWrites.insert(expectedWrites.end(), {2, l});
+                expectedReads.insert(expectedReads.end(), {2, l});
+                at += 2 + size_t(l);
+            }
+        } else {
+            int32_t payload = int32_t(packed.Bytes.size()) - 8;
+            for (; payload > 32768; payload -= 32768)
+                expectedWrites.push_back(32768);
+            expectedWrites.push_back(payload);
+        }
+        EXPECT_EQ(packed.Writes, expectedWrites);
+
+        TCountingStream image(packed.Bytes), out;
+        c.InputStream = &image;
+        c.OutputStream = &out;
+        c.Decompress();
+        EXPECT_EQ(out.Writes, pieces);
+        if (mode == TCompressMode::Fast) {
+            EXPECT_EQ(image.Reads, expectedReads);
+        } else {
+            ASSERT_GE(image.Reads.size(), 3u);
+            EXPECT_EQ(std::vector<int32_t>(image.Reads.begin(), image.Reads.begin() + 2), (std::vector<int32_t>{4, 4}));
+            for (size_t i = 2; i < image.Reads.size(); ++i)
+                EXPECT_EQ(image.Reads[i], 32768);
+        }
+        EXPECT_TRUE(out.Bytes == data);
+    }
+}

@@ -284,6 +284,7 @@ TEST(LzhStream, EncoderWritesTheStreamOfTheFormat)
         {"60 bytes", TextBytes(60, 2)},
         {"61 bytes", TextBytes(61, 3)},
         {"text", TextBytes(300 * 1024, 4)},
+        {"text, a diskette's worth", TextBytes(1474560, 5)},
         {"random", RandomBytes(100 * 1024, 5)},
         {"mixed", MixedBytes(200 * 1024)},
         {"zeros", Bytes(70000, 0)},
