@@ -249,6 +249,7 @@ void Tlzrw1::TOperation::CompressStream()
     TSource Source(*this);
     TSink Sink(*this);
     int32_t Consumed = 0;
+    C.Lzh.FailAllocation = C.FailLzhTables;
     C.Lzh.Encode(Consumed, Source, Sink);
     Sink.Finish();
 }
@@ -284,6 +285,7 @@ void Tlzrw1::TOperation::DecompressStream()
     C.Original = static_cast<int32_t>(GetLittle32(Header));
     TSource Source(*this);
     TSink Sink(*this);
+    C.Lzh.FailAllocation = C.FailLzhTables;
     C.Lzh.Decode(C.Original, Source, Sink);
     Sink.Finish();
     if (C.Out != C.Original)

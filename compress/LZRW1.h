@@ -67,8 +67,9 @@ public:
     int32_t BytesOut() const { return Out; }
     int32_t OriginalSize() const { return Original; }
 
-    // Test hook: taking the I/O buffers fails as if memory ran out.
+    // Test hooks: taking the I/O buffers, or the LZH codec's tables, fails as if memory ran out.
     bool FailBuffers = false;
+    bool FailLzhTables = false;
 
 private:
     class TOperation;

@@ -200,6 +200,22 @@ TEST(FileErrors, BuffersThatCannotBeTaken)
     }
 }
 
+TEST(FileErrors, LzhTablesThatCannotBeTakenPassThroughAndKeepTheOldOutput)
+{
+    for (auto op : {TOp::Compress, TOp::Decompress}) {
+        TFiles f;
+        WriteFile(f.In, op == TOp::Decompress ? LzhImage() : Data());
+        WriteFile(f.Out, Bytes{1, 2, 3});
+        Tlzrw1 c;
+        c.InputFile = f.In;
+        c.OutputFile = f.Out;
+        c.FailLzhTables = true;
+        EXPECT_EQ(Thrown<ElzhException>([&] { RunOp(c, op); }), "LZH : Cannot get memory for dictionary tables");
+        EXPECT_EQ(ReadFile(f.Out), (Bytes{1, 2, 3}));
+        EXPECT_EQ(f.Dir.Entries(), (std::vector<std::string>{"input.bin", "output.bin"}));
+    }
+}
+
 TEST(FileErrors, InputSizeCannotBeFound)
 {
     TFiles f;
