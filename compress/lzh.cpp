@@ -1,6 +1,5 @@
 #include "lzh.h"
 
-#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -504,10 +503,8 @@ TMemoryByteSource::TMemoryByteSource(const uint8_t* data, size_t size) : Data(da
 
 bool TMemoryByteSource::Refill()
 {
-    if (Given || Size == 0) {
-        ++Requests;
+    if (Given || Size == 0)
         return false;
-    }
     Given = true;
     Next = Data;
     Limit = Data + Size;

@@ -51,7 +51,6 @@ protected:
 class TMemoryByteSource : public TLZHByteSource {
 public:
     TMemoryByteSource(const uint8_t* data, size_t size);
-    size_t Requests = 0;  // refill requests made after the data ran out
 
 protected:
     bool Refill() override;
