@@ -1,5 +1,7 @@
 #include "cli/Commands.h"
 
+#include "cli/DiskCommands.h"
+
 #include <unistd.h>
 
 #include <filesystem>
@@ -203,6 +205,10 @@ int RunCommand(const TOptions& Options, std::ostream& Out, std::ostream& Err)
         return RunAdvise(Options, Out);
     case TCommandKind::Info:
         return RunInfo(Options, Out);
+    case TCommandKind::Drive:
+        return RunDrive(Options, Out);
+    case TCommandKind::Format:
+        return RunFormat(Options, Out);
     default:
         Out << UsageText;
         return 0;

@@ -1,6 +1,9 @@
 #include "cli/Options.h"
 
+#include <cctype>
 #include <charconv>
+
+#include "cli/DiskCommands.h"
 
 const char* const UsageText =
     "Usage: marrowtide-img COMMAND [OPTIONS] FILES\n"
@@ -16,6 +19,13 @@ const char* const UsageText =
     "  unpack [-q] IMAGE... -o DIR     decompress several images at once into DIR as NAME.img\n"
     "  advise [--threshold N] RAW      tell which compression mode suits RAW\n"
     "  info IMAGE                      show an image's codec, sizes, ratio and diskette format\n"
+    "  drive list                      show which file or device each drive letter stands for\n"
+    "  drive LETTER PATH               let drive LETTER (A, B ...) stand for PATH: a floppy\n"
+    "                                  device or a diskette image file (a virtual diskette)\n"
+    "  drive LETTER --clear            remove LETTER from the drive table (A: and B: are then\n"
+    "                                  the machine's floppy drives, when it has them)\n"
+    "  format FORMAT FILE              create FILE as a blank virtual diskette; FORMAT is\n"
+    "                                  2.88MB, 1.44MB, 1.2MB, 720KB or 360KB\n"
     "\n"
     "Options:\n"
     "  --mode good|fast|auto  good: LZH (the default); fast: LZRW1/KH; auto: as advise says\n"
@@ -38,6 +48,10 @@ TCommandKind CommandOf(const std::string& Word)
         return TCommandKind::Advise;
     if (Word == "info")
         return TCommandKind::Info;
+    if (Word == "drive")
+        return TCommandKind::Drive;
+    if (Word == "format")
+        return TCommandKind::Format;
     if (Word == "help" || Word == "-h" || Word == "--help")
         return TCommandKind::Help;
     throw EUsage("unknown command '" + Word + "'");
@@ -86,8 +100,54 @@ const char* NameOf(TCommandKind Command)
     case TCommandKind::Unpack: return "unpack";
     case TCommandKind::Advise: return "advise";
     case TCommandKind::Info: return "info";
+    case TCommandKind::Drive: return "drive";
+    case TCommandKind::Format: return "format";
     default: return "help";
     }
+}
+
+char LetterOf(const std::string& Text)
+{
+    std::string Letter = Text;
+    if (Letter.size() == 2 && Letter[1] == ':')
+        Letter.pop_back();
+    if (Letter.size() != 1 || !std::isalpha(static_cast<unsigned char>(Letter[0])))
+        throw EUsage("drive takes a drive letter (A to Z), not '" + Text + "'");
+    return static_cast<char>(std::toupper(static_cast<unsigned char>(Letter[0])));
+}
+
+// drive and format take positional words only.
+TOptions ParseDiskCommand(TOptions Options, const std::vector<std::string>& Args)
+{
+    for (size_t i = 1; i < Args.size(); ++i)
+        if (Args[i] == "-h" || Args[i] == "--help") {
+            Options.Command = TCommandKind::Help;
+            return Options;
+        }
+    if (Options.Command == TCommandKind::Drive) {
+        if (Args.size() == 2 && Args[1] == "list") {
+            Options.DriveListing = true;
+            return Options;
+        }
+        if (Args.size() != 3)
+            throw EUsage("drive takes 'list', 'LETTER PATH' or 'LETTER --clear'");
+        Options.DriveLetter = LetterOf(Args[1]);
+        if (Args[2] == "--clear")
+            Options.DriveClear = true;
+        else if (Args[2].empty() || Args[2][0] == '-')
+            throw EUsage("drive " + std::string(1, Options.DriveLetter) +
+                         " takes a PATH or --clear, not '" + Args[2] + "'");
+        else
+            Options.Output = Args[2];
+        return Options;
+    }
+    if (Args.size() != 3)
+        throw EUsage("format takes a FORMAT and a FILE");
+    Options.FormatIndex = FormatIndexOfName(Args[1]);
+    if (Options.FormatIndex < 0)
+        throw EUsage("format takes 2.88MB, 1.44MB, 1.2MB, 720KB or 360KB, not '" + Args[1] + "'");
+    Options.Output = Args[2];
+    return Options;
 }
 
 }  // namespace
@@ -100,6 +160,8 @@ TOptions ParseArgs(const std::vector<std::string>& Args)
     Options.Command = CommandOf(Args[0]);
     if (Options.Command == TCommandKind::Help)
         return Options;
+    if (Options.Command == TCommandKind::Drive || Options.Command == TCommandKind::Format)
+        return ParseDiskCommand(Options, Args);
 
     bool OptionsEnded = false;
     for (size_t i = 1; i < Args.size(); ++i) {

@@ -8,7 +8,7 @@
 
 #include "compress/LZRW1.h"
 
-enum class TCommandKind { Help, Pack, Unpack, Advise, Info };
+enum class TCommandKind { Help, Pack, Unpack, Advise, Info, Drive, Format };
 
 struct TOptions {
     TCommandKind Command = TCommandKind::Help;
@@ -21,6 +21,12 @@ struct TOptions {
     std::vector<std::string> Inputs;
     // The second file of the two-file forms (pack RAW IMAGE, unpack IMAGE RAW).
     std::string Output;
+    // drive: list, or a letter with a new target (in Output) or --clear.
+    bool DriveListing = false;
+    bool DriveClear = false;
+    char DriveLetter = 0;
+    // format: the diskette format (0..4); the file is in Output.
+    int FormatIndex = -1;
 };
 
 // Bad usage: main prints the text (the full usage when it is empty) and exits with 2.

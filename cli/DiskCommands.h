@@ -1,0 +1,17 @@
+// The console tool's drive table and virtual diskette commands.
+#pragma once
+
+#include <ostream>
+#include <string>
+
+#include "cli/Options.h"
+
+// drive list | drive LETTER PATH | drive LETTER --clear
+int RunDrive(const TOptions& Options, std::ostream& Out);
+
+// format FORMAT FILE: a blank virtual diskette; an existing FILE is never replaced.
+int RunFormat(const TOptions& Options, std::ostream& Out);
+
+// The format index (0..4) a user's format name stands for ("1.44MB", "1.44", "144", "720k" ...,
+// without regard to case), or -1.
+int FormatIndexOfName(const std::string& Name);

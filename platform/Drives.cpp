@@ -1,0 +1,191 @@
+#include "platform/Drives.h"
+
+#include "platform/Errors.h"
+#include "platform/FatBoot.h"
+#include "platform/UserDirs.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+bool ValidLetter(char Letter) { return std::isalpha(static_cast<unsigned char>(Letter)); }
+
+std::string EntryPath(char Letter)
+{
+    return DriveTableDir() +
+           static_cast<char>(std::tolower(static_cast<unsigned char>(Letter))) + ":";
+}
+
+bool IsBlockDevice(const std::string& Path)
+{
+    struct stat Info {};
+    return ::stat(Path.c_str(), &Info) == 0 && S_ISBLK(Info.st_mode);
+}
+
+std::string ReadFirstWord(const std::string& Path)
+{
+    std::ifstream In(Path);
+    std::string Word;
+    In >> Word;
+    return Word;
+}
+
+// Whether a sysfs device directory sits below a USB interface of the floppy kind: mass
+// storage (class 08) with the UFI command set (subclass 04).
+bool BelowFloppyInterface(std::string Dir, const std::string& SysRoot)
+{
+    while (Dir.size() > SysRoot.size()) {
+        std::string Class = ReadFirstWord(Dir + "/bInterfaceClass");
+        if (!Class.empty())
+            return Class == "08" && ReadFirstWord(Dir + "/bInterfaceSubClass") == "04";
+        Dir.erase(Dir.rfind('/'));
+    }
+    return false;
+}
+
+std::vector<std::string> SortedEntries(const std::string& Dir)
+{
+    std::vector<std::string> Names;
+    if (DIR* Listing = ::opendir(Dir.c_str())) {
+        while (const dirent* Entry = ::readdir(Listing))
+            if (Entry->d_name[0] != '.')
+                Names.emplace_back(Entry->d_name);
+        ::closedir(Listing);
+    }
+    std::sort(Names.begin(), Names.end());
+    return Names;
+}
+
+}  // namespace
+
+std::string DriveTableDir() { return ConfigDir() + "dosdevices/"; }
+
+std::string DriveTableEntry(char Letter)
+{
+    if (!ValidLetter(Letter))
+        return "";
+    char Target[PATH_MAX];
+    ssize_t Length = ::readlink(EntryPath(Letter).c_str(), Target, sizeof Target - 1);
+    if (Length <= 0)
+        return "";
+    return std::string(Target, static_cast<size_t>(Length));
+}
+
+void SetDriveTableEntry(char Letter, const std::string& Target)
+{
+    if (!ValidLetter(Letter))
+        throw EAPIException(std::string("Not a drive letter: ") + Letter);
+    if (Target.empty())
+        throw EAPIException("No file or device given for drive " +
+                            std::string(1, static_cast<char>(std::toupper(Letter))) + ":");
+    std::string Absolute = Target;
+    if (Absolute[0] != '/') {
+        char Cwd[PATH_MAX];
+        if (!::getcwd(Cwd, sizeof Cwd))
+            throw EAPIException("Cannot resolve " + Target);
+        Absolute = std::string(Cwd) + "/" + Target;
+    }
+    std::string Table = EnsureConfigDir("Cannot create the drive table in " + ConfigDir());
+    Table += "dosdevices";
+    if (::mkdir(Table.c_str(), 0700) != 0 && errno != EEXIST)
+        throw EAPIException("Cannot create the drive table " + Table + "/");
+    // A new link renamed over the old one: the entry is never missing in between.
+    std::string Entry = EntryPath(Letter);
+    std::string Temporary = Entry + ".new" + std::to_string(::getpid());
+    ::unlink(Temporary.c_str());
+    if (::symlink(Absolute.c_str(), Temporary.c_str()) != 0 ||
+        ::rename(Temporary.c_str(), Entry.c_str()) != 0) {
+        ::unlink(Temporary.c_str());
+        throw EAPIException("Cannot set drive " +
+                            std::string(1, static_cast<char>(std::toupper(Letter))) + ": in " +
+                            Entry);
+    }
+}
+
+bool ClearDriveTableEntry(char Letter)
+{
+    if (!ValidLetter(Letter))
+        return false;
+    std::string Entry = EntryPath(Letter);
+    struct stat Info {};
+    return ::lstat(Entry.c_str(), &Info) == 0 && ::unlink(Entry.c_str()) == 0;
+}
+
+std::vector<std::string> DetectFloppyDrives(const std::string& DevRoot, const std::string& SysRoot)
+{
+    std::vector<std::string> Drives;
+    for (const char* Name : {"fd0", "fd1"})
+        if (IsBlockDevice(DevRoot + "/" + Name))
+            Drives.push_back(DevRoot + "/" + Name);
+    for (const std::string& Name : SortedEntries(SysRoot + "/block")) {
+        if (Name.compare(0, 2, "sd") != 0)
+            continue;
+        char Resolved[PATH_MAX];
+        if (!::realpath((SysRoot + "/block/" + Name).c_str(), Resolved))
+            continue;
+        char Root[PATH_MAX];
+        if (!::realpath(SysRoot.c_str(), Root))
+            continue;
+        struct stat Node {};
+        if (BelowFloppyInterface(Resolved, Root) &&
+            ::stat((DevRoot + "/" + Name).c_str(), &Node) == 0)
+            Drives.push_back(DevRoot + "/" + Name);
+    }
+    return Drives;
+}
+
+std::vector<std::string> DetectedFloppyDrives() { return DetectFloppyDrives("/dev", "/sys"); }
+
+std::string DriveTarget(char Letter)
+{
+    std::string Entry = DriveTableEntry(Letter);
+    if (!Entry.empty())
+        return Entry;
+    int Index = std::toupper(static_cast<unsigned char>(Letter)) - 'A';
+    if (Index != 0 && Index != 1)
+        return "";
+    std::vector<std::string> Floppies = DetectedFloppyDrives();
+    return static_cast<size_t>(Index) < Floppies.size() ? Floppies[Index] : "";
+}
+
+std::vector<std::string> DriveList()
+{
+    std::vector<std::string> List;
+    std::vector<std::string> Floppies = DetectedFloppyDrives();
+    for (char Letter = 'a'; Letter <= 'z'; ++Letter) {
+        std::string Target = DriveTableEntry(Letter);
+        size_t Index = static_cast<size_t>(Letter - 'a');
+        if (Target.empty() && Index < 2 && Index < Floppies.size())
+            Target = Floppies[Index];
+        if (!Target.empty())
+            List.push_back(std::string(1, Letter) + ": [" + Target + "]");
+    }
+    return List;
+}
+
+int64_t VolumeSizeOfTarget(const std::string& Target)
+{
+    if (Target.empty())
+        return -1;
+    // Non-blocking: an empty floppy drive answers at once instead of hanging the caller.
+    int Fd = ::open(Target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (Fd < 0)
+        return -1;
+    uint8_t Sector[4096];
+    ssize_t Got = ::pread(Fd, Sector, sizeof Sector, 0);
+    ::close(Fd);
+    if (Got < 512)
+        return -1;
+    return FatVolumeSize(Sector, static_cast<size_t>(Got));
+}
+
+int64_t VolumeSize(char Letter) { return VolumeSizeOfTarget(DriveTarget(Letter)); }

@@ -1,0 +1,41 @@
+// Files as the program expects them of Windows: names matched without regard to case, copies
+// that replace, and text-file reads whose failures carry the I/O error numbers.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Path itself when it exists; else the entry of its folder whose name equals the last
+// component without regard to case; else Path unchanged.
+std::string ResolveNoCase(const std::string& Path);
+
+// A file (not a folder) exists at Path.
+bool FileExists(const std::string& Path);
+
+// Deletes the file; false when there was none or it could not be deleted.
+bool DeleteFile(const std::string& Path);
+
+// Bytes in the file, or -1 when it cannot be examined.
+int64_t FileSize(const std::string& Path);
+
+// Copies Source to Target. With FailIfExists false an existing Target is replaced; the copy is
+// made beside it and renamed into place, so a running program's file is replaced safely. The
+// executable bits of Source are kept. False on any failure; Target is then as it was.
+bool CopyFile(const std::string& Source, const std::string& Target, bool FailIfExists);
+
+// Creates an empty text file, emptying an existing one. Throws EInOutError.
+void RewriteTextFile(const std::string& Path);
+
+// The first line of a text file, without its line end ("" for an empty file). Other processes
+// may read the file meanwhile but not write it: a writer holding it gives the sharing
+// violation, I/O error 32. Throws EInOutError.
+std::string ReadFirstLine(const std::string& Path);
+
+// Open modes of the program-wide default for non-text files: the low two bits give the access
+// (0 read, 1 write, 2 read and write); 64 also allows full sharing.
+constexpr int FileModeReadWrite = 2;
+constexpr int FileModeReadShareAll = 64;
+
+// Opens a non-text file for the access FileMode gives; returns the descriptor. Throws
+// EInOutError (for example 5 when read-write access is refused to a read-only file).
+int OpenBinaryFile(const std::string& Path, int FileMode);

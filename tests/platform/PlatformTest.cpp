@@ -1,0 +1,419 @@
+// The stand-ins for the system services, on private temporary folders: FAT volume sizes, the
+// drive table and floppy detection, the private temp folder, case-blind files and their I/O
+// error texts, and detached launches.
+#include <gtest/gtest.h>
+
+#include "platform/Drives.h"
+#include "platform/Errors.h"
+#include "platform/FatBoot.h"
+#include "platform/Files.h"
+#include "platform/Launch.h"
+#include "platform/System.h"
+#include "platform/TempDir.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadText(const std::string& Path)
+{
+    std::ifstream In(Path, std::ios::binary);
+    std::ostringstream Out;
+    Out << In.rdbuf();
+    return Out.str();
+}
+
+void WriteText(const std::string& Path, const std::string& Text)
+{
+    fs::create_directories(fs::path(Path).parent_path());
+    std::ofstream(Path, std::ios::binary) << Text;
+}
+
+void WriteBytes(const std::string& Path, const std::vector<uint8_t>& Bytes)
+{
+    std::ofstream(Path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(Bytes.data()), static_cast<std::streamsize>(Bytes.size()));
+}
+
+// The I/O error a call raises: its number and text.
+std::pair<int, std::string> IoErrorOf(const std::function<void()>& Call)
+{
+    try {
+        Call();
+    } catch (const EInOutError& E) {
+        return {E.ErrorCode, E.what()};
+    }
+    return {0, "(no exception)"};
+}
+
+// Root passes every permission check; a forked child that became nobody does not.
+bool AsUnprivileged(const std::function<bool()>& Check)
+{
+    if (::geteuid() != 0)
+        return Check();
+    pid_t Child = ::fork();
+    if (Child == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(3);
+        ::_exit(Check() ? 0 : 1);
+    }
+    int Status = 0;
+    ::waitpid(Child, &Status, 0);
+    return WIFEXITED(Status) && WEXITSTATUS(Status) == 0;
+}
+
+bool WaitFor(const std::function<bool()>& Condition)
+{
+    for (int i = 0; i < 300; ++i) {
+        if (Condition())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return Condition();
+}
+
+class PlatformTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        for (const char* Name : {"XDG_CONFIG_HOME", "TMPDIR", "PATH"})
+            if (const char* Old = std::getenv(Name))
+                Saved.emplace_back(Name, Old);
+        char Template[] = "/tmp/marrowtide-platform-XXXXXX";
+        ASSERT_NE(::mkdtemp(Template), nullptr);
+        Root = Template;
+        // Reachable by the unprivileged child of AsUnprivileged.
+        ::chmod(Root.c_str(), 0755);
+        ::setenv("XDG_CONFIG_HOME", (Root + "/config").c_str(), 1);
+        ::setenv("TMPDIR", (Root + "/tmp").c_str(), 1);
+        fs::create_directories(Root + "/tmp");
+    }
+    void TearDown() override
+    {
+        ::unsetenv("XDG_CONFIG_HOME");
+        ::unsetenv("TMPDIR");
+        for (const auto& [Name, Value] : Saved)
+            ::setenv(Name.c_str(), Value.c_str(), 1);
+        fs::remove_all(Root);
+    }
+    std::string Root;
+    std::vector<std::pair<std::string, std::string>> Saved;
+};
+
+TEST(InOutErrorTexts, NumbersAndFallback)
+{
+    EXPECT_EQ(InOutErrorText(2), "File not found");
+    EXPECT_EQ(InOutErrorText(3), "Invalid filename");
+    EXPECT_EQ(InOutErrorText(4), "Too many open files");
+    EXPECT_EQ(InOutErrorText(5), "File access denied");
+    EXPECT_EQ(InOutErrorText(100), "Read beyond end of file");
+    EXPECT_EQ(InOutErrorText(101), "Disk full");
+    EXPECT_EQ(InOutErrorText(106), "Invalid numeric input");
+    EXPECT_EQ(InOutErrorText(32), "I/O error 32");
+    EXPECT_EQ(EInOutError(103).what(), std::string("I/O error 103"));
+}
+
+// The capacities detection sorts diskettes by: data clusters times cluster size.
+TEST(FatBoot, BlankDiskettesOfTheFiveFormats)
+{
+    const int64_t Medium[] = {2949120, 1474560, 1228800, 737280, 368640};
+    const int64_t Volume[] = {2931712, 1457664, 1213952, 730112, 362496};
+    for (unsigned Index = 0; Index < 5; ++Index) {
+        std::vector<uint8_t> Disk = MakeBlankDiskette(Index, 0x1234);
+        ASSERT_EQ(static_cast<int64_t>(Disk.size()), Medium[Index]) << Index;
+        EXPECT_EQ(FatVolumeSize(Disk.data(), Disk.size()), Volume[Index]) << Index;
+        const TBootParameters& P = StandardBootParameters(Index);
+        // Both FATs start with the media byte; the root directory is empty.
+        for (unsigned Fat = 0; Fat < 2; ++Fat)
+            EXPECT_EQ(Disk[(1 + Fat * P.SectorsPerFat) * 512], P.Media);
+        EXPECT_EQ(Disk[P.FirstRootSector() * 512], 0);
+    }
+    EXPECT_THROW(StandardBootParameters(5), std::out_of_range);
+}
+
+TEST(FatBoot, InvalidBootSectorsHaveNoVolume)
+{
+    std::vector<uint8_t> Good = MakeBlankDiskette(1, 1);
+    auto SizeWith = [&](const std::function<void(std::vector<uint8_t>&)>& Damage) {
+        std::vector<uint8_t> Sector(Good.begin(), Good.begin() + 512);
+        Damage(Sector);
+        return FatVolumeSize(Sector.data(), Sector.size());
+    };
+    EXPECT_EQ(SizeWith([](auto&) {}), 1457664);
+    EXPECT_EQ(SizeWith([](auto& S) { std::fill(S.begin(), S.end(), 0); }), -1);
+    EXPECT_EQ(SizeWith([](auto& S) { S[0] = 0; S[510] = 0; }), -1);        // no jump, no signature
+    EXPECT_EQ(SizeWith([](auto& S) { S[510] = 0; }), 1457664);              // old disks: jump only
+    EXPECT_EQ(SizeWith([](auto& S) { S[11] = 0; S[12] = 3; }), -1);          // 768-byte sectors
+    EXPECT_EQ(SizeWith([](auto& S) { S[13] = 3; }), -1);                    // cluster not 2^n
+    EXPECT_EQ(SizeWith([](auto& S) { S[13] = 0; }), -1);
+    EXPECT_EQ(SizeWith([](auto& S) { S[16] = 0; }), -1);                    // no FAT
+    EXPECT_EQ(SizeWith([](auto& S) { S[21] = 0x12; }), -1);                 // media byte
+    EXPECT_EQ(SizeWith([](auto& S) { S[19] = 10; S[20] = 0; }), -1);         // FATs fill the disk
+    EXPECT_EQ(SizeWith([](auto& S) { S[22] = 0xFF; S[23] = 0xFF; }), -1);
+    EXPECT_EQ(FatVolumeSize(Good.data(), 511), -1);
+}
+
+TEST_F(PlatformTest, VolumeSizeOfFilesAndMissingTargets)
+{
+    std::string Image = Root + "/a.img";
+    WriteBytes(Image, MakeBlankDiskette(3, 7));
+    EXPECT_EQ(VolumeSizeOfTarget(Image), 730112);
+    EXPECT_EQ(VolumeSizeOfTarget(Root + "/missing.img"), -1);
+    EXPECT_EQ(VolumeSizeOfTarget(""), -1);
+    WriteText(Root + "/short.img", "\xEB\x3C\x90");
+    EXPECT_EQ(VolumeSizeOfTarget(Root + "/short.img"), -1);
+    EXPECT_EQ(VolumeSizeOfTarget(Root), -1);  // a folder
+}
+
+TEST_F(PlatformTest, DriveTableSetsClearsAndLists)
+{
+    std::string Image = Root + "/disks/boot.144";
+    fs::create_directories(Root + "/disks");
+    WriteBytes(Image, MakeBlankDiskette(1, 9));
+
+    EXPECT_EQ(DriveTableEntry('A'), "");
+    EXPECT_EQ(VolumeSize('z'), -1);
+    SetDriveTableEntry('a', Image);
+    EXPECT_EQ(DriveTableEntry('A'), Image);
+    EXPECT_EQ(DriveTarget('a'), Image);
+    EXPECT_EQ(VolumeSize('A'), 1457664);
+    EXPECT_EQ(fs::read_symlink(Root + "/config/marrowtide/dosdevices/a:"), Image);
+    EXPECT_EQ((fs::status(Root + "/config/marrowtide").permissions() & fs::perms::all),
+              fs::perms::owner_all);
+
+    // A relative target is kept absolute; a second set replaces the first.
+    std::string Cwd = fs::current_path();
+    fs::current_path(Root + "/disks");
+    SetDriveTableEntry('Q', "other.img");
+    fs::current_path(Cwd);
+    EXPECT_EQ(DriveTableEntry('q'), Root + "/disks/other.img");
+    SetDriveTableEntry('q', Image);
+    EXPECT_EQ(DriveTableEntry('q'), Image);
+
+    std::vector<std::string> List = DriveList();
+    ASSERT_GE(List.size(), 2u);
+    EXPECT_EQ(List.front(), "a: [" + Image + "]");
+    EXPECT_EQ(List.back(), "q: [" + Image + "]");
+
+    EXPECT_TRUE(ClearDriveTableEntry('A'));
+    EXPECT_FALSE(ClearDriveTableEntry('A'));
+    EXPECT_EQ(DriveTableEntry('A'), "");
+    EXPECT_THROW(SetDriveTableEntry('1', Image), EAPIException);
+    EXPECT_THROW(SetDriveTableEntry('B', ""), EAPIException);
+}
+
+// USB floppy drives are found by their interface: mass storage, UFI command set.
+TEST_F(PlatformTest, DetectsUsbFloppyDrivesByInterfaceClass)
+{
+    std::string Sys = Root + "/sys";
+    std::string Dev = Root + "/dev";
+    auto AddDisk = [&](const std::string& Name, const char* Class, const char* SubClass) {
+        std::string Interface = Sys + "/devices/usb1/1-1/1-1:1.0-" + Name;
+        std::string Block = Interface + "/host0/target0:0:0/0:0:0:0/block/" + Name;
+        fs::create_directories(Block);
+        WriteText(Interface + "/bInterfaceClass", std::string(Class) + "\n");
+        WriteText(Interface + "/bInterfaceSubClass", std::string(SubClass) + "\n");
+        fs::create_directories(Sys + "/block");
+        fs::create_symlink(Block, Sys + "/block/" + Name);
+        WriteText(Dev + "/" + Name, "");
+    };
+    AddDisk("sdc", "08", "04");
+    AddDisk("sdb", "08", "06");  // a memory stick
+    AddDisk("sda", "08", "04");
+    EXPECT_EQ(DetectFloppyDrives(Dev, Sys),
+              (std::vector<std::string>{Dev + "/sda", Dev + "/sdc"}));
+    fs::remove(Dev + "/sda");  // unplugged: no device node
+    EXPECT_EQ(DetectFloppyDrives(Dev, Sys), (std::vector<std::string>{Dev + "/sdc"}));
+    EXPECT_TRUE(DetectFloppyDrives(Root + "/nodev", Root + "/nosys").empty());
+}
+
+TEST_F(PlatformTest, TempPathIsPrivateAndRefusedWhenUnsafe)
+{
+    std::string Expected = Root + "/tmp/marrowtide-" + std::to_string(::getuid()) + "/";
+    EXPECT_EQ(GetTempPath(), Expected);
+    EXPECT_EQ(fs::status(Expected).permissions() & fs::perms::all, fs::perms::owner_all);
+    EXPECT_EQ(GetTempPath(), Expected);  // an existing safe folder is fine
+
+    auto Refused = [] {
+        try {
+            GetTempPath();
+        } catch (const EAPIException& E) {
+            return std::string(E.what()) == "GetTempPath failed.";
+        }
+        return false;
+    };
+    ::chmod(Expected.c_str(), 0755);
+    EXPECT_TRUE(Refused());
+    ::chmod(Expected.c_str(), 0700);
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(Expected.c_str(), 65534, 65534), 0);
+        EXPECT_TRUE(Refused());
+    }
+    fs::remove_all(Expected);
+    fs::create_directories(Root + "/elsewhere");
+    fs::permissions(Root + "/elsewhere", fs::perms::owner_all);
+    fs::create_directory_symlink(Root + "/elsewhere", Expected.substr(0, Expected.size() - 1));
+    EXPECT_TRUE(Refused());
+    fs::remove(Expected.substr(0, Expected.size() - 1));
+    WriteText(Expected.substr(0, Expected.size() - 1), "a file");
+    EXPECT_TRUE(Refused());
+    ::setenv("TMPDIR", (Root + "/nowhere/deeper").c_str(), 1);
+    EXPECT_TRUE(Refused());
+}
+
+TEST_F(PlatformTest, FileNamesMatchWithoutRegardToCase)
+{
+    std::string Work = Root + "/work/";
+    WriteText(Work + "temp.del", "dump");
+    EXPECT_EQ(ResolveNoCase(Work + "\\Temp.del"), Work + "\\Temp.del");  // no such name part
+    EXPECT_EQ(ResolveNoCase(Work + "Temp.DEL"), Work + "temp.del");
+    EXPECT_EQ(ResolveNoCase(Work + "/Temp.del"), Work + "/temp.del");     // doubled separator
+    EXPECT_TRUE(FileExists(Work + "TEMP.del"));
+    EXPECT_EQ(FileSize(Work + "Temp.del"), 4);
+    EXPECT_FALSE(FileExists(Work));
+    EXPECT_EQ(FileSize(Work + "none"), -1);
+    EXPECT_TRUE(DeleteFile(Work + "/Temp.del"));
+    EXPECT_FALSE(FileExists(Work + "temp.del"));
+    EXPECT_FALSE(DeleteFile(Work + "temp.del"));
+}
+
+TEST_F(PlatformTest, CopyReplacesAndKeepsTheExecutableBit)
+{
+    std::string Program = Root + "/prog/Rastrel2.exe";
+    WriteText(Program, "#!/bin/sh\necho new\n");
+    ::chmod(Program.c_str(), 0755);
+    std::string Copy = Root + "/tmp/Rastrel2.exe";
+    WriteText(Copy, "old copy");
+    ::chmod(Copy.c_str(), 0600);
+
+    EXPECT_FALSE(CopyFile(Program, Copy, true));
+    EXPECT_EQ(ReadText(Copy), "old copy");
+    EXPECT_TRUE(CopyFile(Program, Copy, false));
+    EXPECT_EQ(ReadText(Copy), "#!/bin/sh\necho new\n");
+    EXPECT_NE(fs::status(Copy).permissions() & fs::perms::owner_exec, fs::perms::none);
+    EXPECT_FALSE(CopyFile(Root + "/prog/missing", Copy, false));
+    EXPECT_EQ(ReadText(Copy), "#!/bin/sh\necho new\n");
+    EXPECT_FALSE(CopyFile(Program, Root + "/nofolder/x", false));
+    // Nothing left beside the copy.
+    EXPECT_EQ(std::distance(fs::directory_iterator(Root + "/tmp"), fs::directory_iterator()), 1);
+}
+
+TEST_F(PlatformTest, TextFilesReportTheirIoErrors)
+{
+    std::string Status = Root + "/Status.dat";
+    EXPECT_EQ(IoErrorOf([&] { ReadFirstLine(Status); }), std::make_pair(2, std::string("File not found")));
+    WriteText(Status, "37\r\nmore\r\n");
+    EXPECT_EQ(ReadFirstLine(Status), "37");
+    WriteText(Status, "5");
+    EXPECT_EQ(ReadFirstLine(Status), "5");
+    WriteText(Status, "");
+    EXPECT_EQ(ReadFirstLine(Status), "");
+
+    // A writer holding the file: the sharing violation.
+    WriteText(Status, "12\r\n");
+    int Writer = ::open(Status.c_str(), O_WRONLY);
+    ASSERT_EQ(::flock(Writer, LOCK_EX), 0);
+    EXPECT_EQ(IoErrorOf([&] { ReadFirstLine(Status); }), std::make_pair(32, std::string("I/O error 32")));
+    ::close(Writer);
+    EXPECT_EQ(ReadFirstLine(Status), "12");
+
+    std::string Working = Root + "/working.dat";
+    WriteText(Working, "left over");
+    RewriteTextFile(Working);
+    EXPECT_EQ(FileSize(Working), 0);
+    EXPECT_EQ(IoErrorOf([&] { RewriteTextFile(Root + "/nofolder/working.dat"); }).first, 2);
+    EXPECT_EQ(IoErrorOf([&] { RewriteTextFile(Root); }).first, 5);
+}
+
+// Read-write is the first default for non-text files; read-only with sharing comes later.
+TEST_F(PlatformTest, DefaultOpenModeDecidesTheAccess)
+{
+    std::string Dump = Root + "/temp.del";
+    WriteText(Dump, "dump");
+    ::chmod(Dump.c_str(), 0444);
+    EXPECT_TRUE(AsUnprivileged([&] {
+        try {
+            OpenBinaryFile(Dump, FileModeReadWrite);
+            return false;
+        } catch (const EInOutError& E) {
+            if (E.ErrorCode != 5 || std::string(E.what()) != "File access denied")
+                return false;
+        }
+        int Fd = OpenBinaryFile(Dump, FileModeReadShareAll);
+        ::close(Fd);
+        return Fd >= 0;
+    }));
+    EXPECT_EQ(IoErrorOf([&] { OpenBinaryFile(Root + "/none", FileModeReadShareAll); }).first, 2);
+}
+
+TEST_F(PlatformTest, LaunchStartsAProgramDetachedInItsFolder)
+{
+    std::string Work = Root + "/work";
+    fs::create_directories(Work);
+    // The program's name differs in case from the one asked for, as on Windows.
+    WriteText(Work + "/Rastrel2.exe",
+              "#!/bin/sh\nsleep 0.3\necho \"$# [$1] [$2] [$6] $(pwd)\" > args.txt\n");
+    ::chmod((Work + "/Rastrel2.exe").c_str(), 0755);
+
+    TLaunch Launch = ShellExecute("open", "rastrel2.exe", "i temp.del 80 A 18 w", Work, SW_HIDE);
+    EXPECT_GT(Launch.Result, 32);
+    ASSERT_GT(Launch.Pid, 0);
+    EXPECT_TRUE(ProcessRunning(Launch.Pid));
+    ASSERT_TRUE(WaitFor([&] { return !ProcessRunning(Launch.Pid); }));
+    EXPECT_EQ(ReadText(Work + "/args.txt"), "6 [i] [temp.del] [w] " + Work + "\n");
+}
+
+TEST_F(PlatformTest, LaunchFailuresGiveTheShellsNumbers)
+{
+    std::string Work = Root + "/work";
+    fs::create_directories(Work);
+    EXPECT_EQ(ShellExecute("open", "rastrel2.exe", "", Work, SW_HIDE).Result, SE_ERR_FNF);
+    EXPECT_EQ(ShellExecute("open", "rastrel2.exe", "", Root + "/none", SW_HIDE).Result, SE_ERR_PNF);
+    // A file the system refuses to run.
+    WriteText(Work + "/broken.exe", "\x7f" "ELF garbage");
+    ::chmod((Work + "/broken.exe").c_str(), 0755);
+    TLaunch Broken = ShellExecute("open", "broken.exe", "", Work, SW_HIDE);
+    EXPECT_LE(Broken.Result, 32);
+    EXPECT_EQ(Broken.Pid, -1);
+    // A document with no desktop opener.
+    WriteText(Work + "/help.htm", "<html></html>");
+    ::setenv("PATH", (Root + "/empty").c_str(), 1);
+    EXPECT_EQ(ShellExecute("open", "help.htm", "", Work, SW_SHOWNORMAL).Result, SE_ERR_NOASSOC);
+    EXPECT_FALSE(ProcessRunning(-1));
+}
+
+TEST(SplitParameters, BlanksAndQuotes)
+{
+    EXPECT_EQ(SplitParameters("d temp.del 1 A 18 w"),
+              (std::vector<std::string>{"d", "temp.del", "1", "A", "18", "w"}));
+    EXPECT_EQ(SplitParameters("  a  \"b c\" \"\" d "),
+              (std::vector<std::string>{"a", "b c", "", "d"}));
+    EXPECT_TRUE(SplitParameters("").empty());
+}
+
+TEST(System, ProcessFacts)
+{
+    std::string Dir = ExecutableDir();
+    ASSERT_FALSE(Dir.empty());
+    EXPECT_EQ(Dir.back(), '/');
+    EXPECT_TRUE(fs::exists(Dir + "platform_tests"));
+    EXPECT_GT(OSMajorVersion(), 0);
+    std::vector<std::string> Parameters = CommandLineParameters();
+    // gtest_discover_tests runs us with a --gtest_filter parameter.
+    for (const std::string& P : Parameters)
+        EXPECT_EQ(P.find('\0'), std::string::npos);
+}
+
+}  // namespace
