@@ -1,0 +1,127 @@
+// The drive table and virtual diskette commands, end to end, with a private XDG_CONFIG_HOME.
+// Blank diskettes are cross-checked by Debian's own FAT tools.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "CliTestSupport.h"
+#include "cli/DiskCommands.h"
+#include "cli/Options.h"
+
+using namespace clitest;
+namespace fs = std::filesystem;
+
+namespace {
+
+bool Contains(const std::string& Text, const std::string& Part)
+{
+    return Text.find(Part) != std::string::npos;
+}
+
+class CliDisk : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (const char* Old = std::getenv("XDG_CONFIG_HOME"))
+            Saved = Old;
+        ::setenv("XDG_CONFIG_HOME", (Dir / "config").c_str(), 1);
+    }
+    void TearDown() override
+    {
+        if (Saved.empty())
+            ::unsetenv("XDG_CONFIG_HOME");
+        else
+            ::setenv("XDG_CONFIG_HOME", Saved.c_str(), 1);
+    }
+    TTempDir Dir;
+    std::string Saved;
+};
+
+TEST(CliDiskArgs, FormatNamesAndUsage)
+{
+    EXPECT_EQ(FormatIndexOfName("2.88MB"), 0);
+    EXPECT_EQ(FormatIndexOfName("1.44mb"), 1);
+    EXPECT_EQ(FormatIndexOfName(".144"), 1);
+    EXPECT_EQ(FormatIndexOfName("1.2MB"), 2);
+    EXPECT_EQ(FormatIndexOfName("720k"), 3);
+    EXPECT_EQ(FormatIndexOfName("360KB"), 4);
+    EXPECT_EQ(FormatIndexOfName("1.68MB"), -1);
+    EXPECT_EQ(FormatIndexOfName(""), -1);
+
+    TOptions Drive = ParseArgs({"drive", "b:", "--clear"});
+    EXPECT_EQ(Drive.Command, TCommandKind::Drive);
+    EXPECT_EQ(Drive.DriveLetter, 'B');
+    EXPECT_TRUE(Drive.DriveClear);
+    EXPECT_TRUE(ParseArgs({"drive", "list"}).DriveListing);
+    EXPECT_EQ(ParseArgs({"drive", "A", "disk.img"}).Output, "disk.img");
+    EXPECT_EQ(ParseArgs({"format", "720KB", "x.img"}).FormatIndex, 3);
+    for (const std::vector<std::string>& Bad :
+         std::vector<std::vector<std::string>>{{"drive"},
+                                               {"drive", "AB", "x"},
+                                               {"drive", "1", "x"},
+                                               {"drive", "A", "--bogus"},
+                                               {"drive", "A"},
+                                               {"format", "1.44MB"},
+                                               {"format", "1.7MB", "x.img"}})
+        EXPECT_THROW(ParseArgs(Bad), EUsage) << Bad.size();
+}
+
+TEST_F(CliDisk, FormatMakesDisketteDebianToolsAccept)
+{
+    const char* Names[] = {"2.88MB", "1.44MB", "1.2MB", "720KB", "360KB"};
+    const uintmax_t Sizes[] = {2949120, 1474560, 1228800, 737280, 368640};
+    const char* Free[] = {"2 931 712", "1 457 664", "1 213 952", "730 112", "362 496"};
+    for (int i = 0; i < 5; ++i) {
+        std::string Image = Dir / (std::string(Names[i]) + ".img");
+        TRun Run = RunTool(Dir, {"format", Names[i], Image});
+        ASSERT_EQ(Run.Code, 0) << Run.Err;
+        EXPECT_TRUE(Contains(Run.Out, std::string("blank ") + Names[i])) << Run.Out;
+        EXPECT_EQ(fs::file_size(Image), Sizes[i]);
+        if (*FSCK_FAT) {
+            std::string Check = std::string(FSCK_FAT) + " -n " + Quote(Image) + " >/dev/null";
+            EXPECT_EQ(std::system(Check.c_str()), 0) << Names[i];
+        }
+        if (*MDIR) {
+            std::string Listing = Dir / "mdir.txt";
+            std::system((std::string(MDIR) + " -i " + Quote(Image) + " :: >" + Quote(Listing) + " 2>&1").c_str());
+            EXPECT_TRUE(Contains(ReadText(Listing), Free[i])) << ReadText(Listing);
+        }
+    }
+    // An existing file is never replaced.
+    std::string Existing = Dir / "keep.img";
+    WriteBytes(Existing, {1, 2, 3});
+    TRun Again = RunTool(Dir, {"format", "1.44MB", Existing});
+    EXPECT_EQ(Again.Code, 1);
+    EXPECT_TRUE(Contains(Again.Err, "Will not replace the existing file")) << Again.Err;
+    EXPECT_EQ(ReadBytes(Existing), (std::vector<uint8_t>{1, 2, 3}));
+    EXPECT_EQ(RunTool(Dir, {"format", "1.44MB", Dir / "no/such/folder.img"}).Code, 1);
+}
+
+TEST_F(CliDisk, DriveTableSetListAndClear)
+{
+    std::string Image = Dir / "boot.144";
+    ASSERT_EQ(RunTool(Dir, {"format", "1.44MB", Image}).Code, 0);
+
+    TRun Set = RunTool(Dir, {"drive", "a", Image});
+    ASSERT_EQ(Set.Code, 0) << Set.Err;
+    EXPECT_EQ(Set.Out, "A: " + Image + " (drive table, volume of 1457664 bytes)\n");
+
+    TRun Missing = RunTool(Dir, {"drive", "B", Dir / "later.img"});
+    EXPECT_EQ(Missing.Code, 0);
+    EXPECT_TRUE(Contains(Missing.Out, "(drive table, missing)")) << Missing.Out;
+
+    TRun List = RunTool(Dir, {"drive", "list"});
+    EXPECT_EQ(List.Code, 0);
+    EXPECT_TRUE(Contains(List.Out, "Drive table: " + (Dir / "config") + "/marrowtide/dosdevices/"));
+    EXPECT_TRUE(Contains(List.Out, "A: " + Image + " (drive table, volume of 1457664 bytes)\n"));
+    EXPECT_TRUE(Contains(List.Out, "B: " + (Dir / "later.img") + " (drive table, missing)\n"));
+
+    TRun Clear = RunTool(Dir, {"drive", "B", "--clear"});
+    EXPECT_EQ(Clear.Code, 0);
+    EXPECT_TRUE(Contains(Clear.Out, "B: removed from the drive table")) << Clear.Out;
+    EXPECT_FALSE(fs::is_symlink(Dir / "config/marrowtide/dosdevices/b:"));
+    EXPECT_TRUE(fs::is_symlink(Dir / "config/marrowtide/dosdevices/a:"));
+}
+
+}  // namespace
