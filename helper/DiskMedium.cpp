@@ -1,0 +1,173 @@
+#include "helper/DiskMedium.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+std::string ErrnoText(int Error) { return std::strerror(Error); }
+
+class TCloser {
+public:
+    explicit TCloser(int Fd) : Fd(Fd) {}
+    ~TCloser()
+    {
+        if (Fd >= 0)
+            ::close(Fd);
+    }
+    int Release()
+    {
+        const int Result = Fd;
+        Fd = -1;
+        return Result;
+    }
+
+private:
+    int Fd;
+};
+
+}  // namespace
+
+std::unique_ptr<TDiskMedium> TDiskMedium::Open(const std::string& Target, char Letter,
+                                               bool ForWriting)
+{
+    const std::string Drive = std::string("drive ") + Letter + ": (" + Target + ")";
+    const std::string NoDisk = std::string("there is no diskette in drive ") + Letter + ": (" +
+                               Target + ")";
+    const std::string Protected = std::string("the diskette in drive ") + Letter + ": (" +
+                                  Target + ") is write-protected";
+
+    struct stat Before {};
+    if (::stat(Target.c_str(), &Before) != 0)
+        throw ETransferError(errno == ENOENT ? Drive + " does not exist"
+                                             : Drive + " cannot be opened: " + ErrnoText(errno));
+    const bool Block = S_ISBLK(Before.st_mode);
+    if (!Block && !S_ISREG(Before.st_mode))
+        throw ETransferError(Drive + " is neither a diskette drive nor an image file");
+    // Root may open a file without write permission: its mode still marks the image read-only.
+    if (ForWriting && !Block && (Before.st_mode & 0222) == 0)
+        throw ETransferError(Protected);
+
+    int Flags = O_CLOEXEC | O_NOCTTY | (ForWriting ? O_RDWR : O_RDONLY);
+    if (Block && ForWriting)
+        Flags |= O_EXCL;  // fails with EBUSY while the device is mounted or held exclusively
+    if (!Block)
+        Flags |= O_NONBLOCK;  // never hang should the path turn into a FIFO meanwhile
+    int Fd;
+    do
+        Fd = ::open(Target.c_str(), Flags);
+    while (Fd < 0 && errno == EINTR);
+    if (Fd < 0) {
+        const int Error = errno;
+        if (Error == ENOMEDIUM || Error == ENXIO)
+            throw ETransferError(NoDisk);
+        if (ForWriting && (Error == EROFS || Error == EACCES || Error == EPERM))
+            throw ETransferError(Protected);
+        if (ForWriting && Block && Error == EBUSY)
+            throw ETransferError(Drive + " is in use (mounted?); a diskette in use is not written");
+        throw ETransferError(Drive + " cannot be opened: " + ErrnoText(Error));
+    }
+    TCloser Closer(Fd);
+
+    struct stat After {};
+    if (::fstat(Fd, &After) != 0)
+        throw ETransferError(Drive + " cannot be opened: " + ErrnoText(errno));
+    if ((After.st_mode & S_IFMT) != (Before.st_mode & S_IFMT) ||
+        (Block && After.st_rdev != Before.st_rdev))
+        throw ETransferError(Drive + " changed while it was being opened");
+    if (!Block)
+        ::fcntl(Fd, F_SETFL, ::fcntl(Fd, F_GETFL) & ~O_NONBLOCK);
+
+    int64_t Size = After.st_size;
+    if (Block) {
+        uint64_t Bytes = 0;
+        if (::ioctl(Fd, BLKGETSIZE64, &Bytes) != 0) {
+            const int Error = errno;
+            if (Error == ENOMEDIUM || Error == ENXIO)
+                throw ETransferError(NoDisk);
+            throw ETransferError(Drive + " cannot be measured: " + ErrnoText(Error));
+        }
+        Size = Bytes > static_cast<uint64_t>(INT64_MAX) ? INT64_MAX : static_cast<int64_t>(Bytes);
+        int ReadOnly = 0;
+        if (ForWriting && ::ioctl(Fd, BLKROGET, &ReadOnly) == 0 && ReadOnly)
+            throw ETransferError(Protected);
+    }
+    if (Size == 0)
+        throw ETransferError(NoDisk);
+    // Never the wrong disk: whatever is larger than a 2.88MB diskette is no diskette.
+    if (Size > LargestDiskBytes)
+        throw ETransferError(Drive + " holds " + std::to_string(Size) +
+                             " bytes, more than any diskette; it is refused");
+
+    std::unique_ptr<TDiskMedium> Medium(new TDiskMedium(Closer.Release(), Size, Block));
+    Medium->DropCache();
+    return Medium;
+}
+
+TDiskMedium::TDiskMedium(int Fd, int64_t Size, bool BlockDevice)
+    : Fd(Fd), Size(Size), BlockDevice(BlockDevice)
+{
+}
+
+TDiskMedium::~TDiskMedium() { ::close(Fd); }
+
+void TDiskMedium::Read(int64_t Offset, std::span<uint8_t> Data)
+{
+    if (Offset < 0 || Offset > Size || static_cast<int64_t>(Data.size()) > Size - Offset)
+        throw EMediumError("it lies beyond the end of the diskette");
+    size_t Done = 0;
+    while (Done < Data.size()) {
+        const ssize_t N = ::pread(Fd, Data.data() + Done, Data.size() - Done,
+                                  Offset + static_cast<int64_t>(Done));
+        if (N < 0 && errno == EINTR)
+            continue;
+        if (N < 0)
+            throw EMediumError(ErrnoText(errno));
+        if (N == 0)
+            throw EMediumError("the diskette ended early");
+        Done += static_cast<size_t>(N);
+    }
+}
+
+void TDiskMedium::Write(int64_t Offset, std::span<const uint8_t> Data)
+{
+    // A virtual diskette has a fixed size: never make the file longer.
+    if (Offset < 0 || Offset > Size || static_cast<int64_t>(Data.size()) > Size - Offset)
+        throw EMediumError("it lies beyond the end of the diskette");
+    size_t Done = 0;
+    while (Done < Data.size()) {
+        const ssize_t N = ::pwrite(Fd, Data.data() + Done, Data.size() - Done,
+                                   Offset + static_cast<int64_t>(Done));
+        if (N < 0 && errno == EINTR)
+            continue;
+        if (N < 0)
+            throw EMediumError(ErrnoText(errno));
+        if (N == 0)
+            throw EMediumError(ErrnoText(EIO));
+        Done += static_cast<size_t>(N);
+    }
+}
+
+void TDiskMedium::Flush()
+{
+    int Result;
+    do
+        Result = ::fsync(Fd);
+    while (Result != 0 && errno == EINTR);
+    if (Result != 0)
+        throw EMediumError(ErrnoText(errno));
+    DropCache();
+}
+
+void TDiskMedium::DropCache()
+{
+    // BLKFLSBUF needs privileges; without them the advice alone still drops clean pages.
+    if (BlockDevice)
+        ::ioctl(Fd, BLKFLSBUF, 0);
+    ::posix_fadvise(Fd, 0, 0, POSIX_FADV_DONTNEED);
+}

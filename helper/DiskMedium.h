@@ -1,0 +1,33 @@
+// The real medium: a floppy block device or an image file (a virtual diskette).
+#pragma once
+
+#include "helper/Transfer.h"
+
+#include <memory>
+#include <string>
+
+class TDiskMedium : public TMedium {
+public:
+    // Opens Target, the drive Letter stands for. A block device is opened exclusively when
+    // writing (a mounted diskette is refused); a device or file larger than any diskette, one
+    // without a medium, and a write-protected one are refused. Throws ETransferError.
+    static std::unique_ptr<TDiskMedium> Open(const std::string& Target, char Letter,
+                                             bool ForWriting);
+    ~TDiskMedium() override;
+    TDiskMedium(const TDiskMedium&) = delete;
+    TDiskMedium& operator=(const TDiskMedium&) = delete;
+
+    int64_t Capacity() const override { return Size; }
+    void Read(int64_t Offset, std::span<uint8_t> Data) override;
+    void Write(int64_t Offset, std::span<const uint8_t> Data) override;
+    void Flush() override;
+
+private:
+    TDiskMedium(int Fd, int64_t Size, bool BlockDevice);
+    // Asks the kernel to forget its cached copy, so that the next Read reaches the medium.
+    void DropCache();
+
+    int Fd;
+    int64_t Size;
+    bool BlockDevice;
+};

@@ -1,0 +1,33 @@
+// The files through which the program follows a run: Status.dat and check.dat for progress,
+// error.dat for a failure, working.dat for a run in progress.
+#pragma once
+
+#include <string>
+
+class TExchangeFiles {
+public:
+    explicit TExchangeFiles(std::string WorkDir);
+
+    // WorkDir joined with Name (an absolute Name stands as it is).
+    std::string PathOf(const std::string& Name) const;
+
+    // Removes an error.dat left by an earlier run, which would make this run count as failed.
+    // Throws ETransferError when it cannot be removed.
+    void RemoveStaleError() const;
+
+    // Replaces Status.dat with "Value\r\n" (complete before it appears under that name), then
+    // creates check.dat. Throws ETransferError.
+    void ReportProgress(int Value) const;
+
+    // Creates error.dat holding Line as its only line, complete and closed; false on failure.
+    bool WriteError(const std::string& Line) const;
+
+    // Removes working.dat (absent counts as removed); false on failure.
+    bool RemoveWorking() const;
+
+private:
+    // Writes Text to a temporary file beside Name and renames it into place; errno on failure.
+    int ReplaceFile(const std::string& Name, const std::string& Text) const;
+
+    std::string WorkDir;
+};

@@ -1,0 +1,117 @@
+// Temporary work folders, file helpers and a recorder of what happens in a folder, for the
+// helper's tests.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace HelperTest {
+
+inline bool Exists(const std::string& Path)
+{
+    struct stat Info {};
+    return ::lstat(Path.c_str(), &Info) == 0;
+}
+
+inline std::string ReadText(const std::string& Path)
+{
+    std::ifstream In(Path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>()};
+}
+
+inline std::vector<uint8_t> ReadBytes(const std::string& Path)
+{
+    const std::string Text = ReadText(Path);
+    return {Text.begin(), Text.end()};
+}
+
+inline void WriteBytes(const std::string& Path, const std::vector<uint8_t>& Bytes)
+{
+    std::ofstream Out(Path, std::ios::binary | std::ios::trunc);
+    Out.write(reinterpret_cast<const char*>(Bytes.data()), static_cast<std::streamsize>(Bytes.size()));
+    ASSERT_TRUE(Out.good()) << Path;
+}
+
+// A private root under /tmp holding WorkDir and the user's config folder; XDG_CONFIG_HOME and
+// TMPDIR point into it for the test's lifetime.
+class THelperFixture : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char Pattern[] = "/tmp/helper-test-XXXXXX";
+        ASSERT_NE(::mkdtemp(Pattern), nullptr);
+        Root = Pattern;
+        WorkDir = Root + "/work";
+        ConfigHome = Root + "/config";
+        ASSERT_EQ(::mkdir(WorkDir.c_str(), 0700), 0);
+        ::setenv("XDG_CONFIG_HOME", ConfigHome.c_str(), 1);
+        ::setenv("TMPDIR", Root.c_str(), 1);
+    }
+    void TearDown() override
+    {
+        if (!Root.empty())
+            std::system(("rm -rf '" + Root + "'").c_str());
+    }
+    std::string Work(const std::string& Name) const { return WorkDir + "/" + Name; }
+    // Makes the drive table entry Letter: -> Target.
+    void LinkDrive(char Letter, const std::string& Target) const
+    {
+        const std::string Table = ConfigHome + "/marrowtide/dosdevices";
+        std::system(("mkdir -p '" + Table + "'").c_str());
+        const std::string Entry = Table + "/" + static_cast<char>(Letter | 0x20) + ":";
+        ::unlink(Entry.c_str());
+        ASSERT_EQ(::symlink(Target.c_str(), Entry.c_str()), 0);
+    }
+    void StartRun() const { WriteBytes(Work("working.dat"), {}); }
+
+    std::string Root, WorkDir, ConfigHome;
+};
+
+// The order of file events in a folder: "+name" created or renamed in, "-name" removed.
+class TFolderEvents {
+public:
+    explicit TFolderEvents(const std::string& Folder)
+    {
+        Fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        if (Fd >= 0)
+            ::inotify_add_watch(Fd, Folder.c_str(), IN_CREATE | IN_MOVED_TO | IN_DELETE);
+    }
+    ~TFolderEvents()
+    {
+        if (Fd >= 0)
+            ::close(Fd);
+    }
+    bool Ready() const { return Fd >= 0; }
+    std::vector<std::string> Take()
+    {
+        std::vector<std::string> Events;
+        alignas(inotify_event) char Buffer[65536];
+        for (;;) {
+            const ssize_t N = ::read(Fd, Buffer, sizeof Buffer);
+            if (N <= 0)
+                break;
+            for (ssize_t At = 0; At < N;) {
+                const auto* Event = reinterpret_cast<const inotify_event*>(Buffer + At);
+                const std::string Name = Event->len ? Event->name : "";
+                if (Name.empty() || Name[0] != '.')  // temporaries are written under a dot name
+                    Events.push_back(((Event->mask & IN_DELETE) ? "-" : "+") + Name);
+                At += static_cast<ssize_t>(sizeof(inotify_event) + Event->len);
+            }
+        }
+        return Events;
+    }
+
+private:
+    int Fd = -1;
+};
+
+}  // namespace HelperTest
