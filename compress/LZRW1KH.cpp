@@ -1,5 +1,6 @@
 #include "LZRW1KH.h"
 
+#include <bit>
 #include <cstring>
 #include <new>
 
@@ -36,10 +37,21 @@ TLZR::TLZR(bool FailAllocation)
 
 TLZR::~TLZR() { delete[] HashTable; }
 
-bool TLZR::FindMatch(const uint8_t* Source, uint16_t X, uint16_t Size, uint16_t& P, uint16_t& M)
+// Inlined into the block loop: a call per position cost more than the probe itself.
+[[gnu::always_inline]] inline bool TLZR::FindMatch(const uint8_t* Source, uint16_t X, uint16_t Size,
+                                                   uint16_t& P, uint16_t& M)
 {
     // The two bytes after X may lie in the buffer's slack at the block's end; they cannot match.
-    const uint32_t Key = ((uint32_t(Source[X]) << 4 ^ Source[X + 1]) << 4) ^ Source[X + 2];
+    // Away from the end one load brings the three key bytes (first byte lowest).
+    uint32_t Bytes;
+    if (X + 4u <= Size) {
+        std::memcpy(&Bytes, Source + X, sizeof Bytes);
+        if constexpr (std::endian::native == std::endian::big)
+            Bytes = __builtin_bswap32(Bytes);
+    } else {
+        Bytes = uint32_t(Source[X]) | uint32_t(Source[X + 1]) << 8 | uint32_t(Source[X + 2]) << 16;
+    }
+    const uint32_t Key = (Bytes & 0xFF) << 8 ^ (Bytes >> 8 & 0xFF) << 4 ^ (Bytes >> 16 & 0xFF);
     const uint32_t Index = ((Key * 40543u) >> 4) & 0xFFF;
     const int16_t Candidate = HashTable[Index];
     HashTable[Index] = static_cast<int16_t>(X);
@@ -158,10 +170,11 @@ uint16_t TLZR::DecompressBlock(const uint8_t* Source, uint8_t* Dest, uint16_t Le
                 Corrupt();  // a control word announces at least one item
         }
         if (!(C & 0x8000)) {
-            // A stretch of literals moves at once when the block and the output have room.
+            // A stretch of literals, a single one included, moves at once when the block and the
+            // output have room.
             const uint32_t Literals = C ? __builtin_clz(C << 16) : 16;
             const uint32_t Count = Literals < B ? Literals : B;
-            if (Count > 1 && X + 16 <= Length && Y + 16 <= BlockSize) {
+            if (X + 16 <= Length && Y + 16 <= BlockSize) {
                 std::memcpy(Dest + Y, Source + X, 16);
                 X += Count;
                 Y += Count;
@@ -191,9 +204,13 @@ uint16_t TLZR::DecompressBlock(const uint8_t* Source, uint8_t* Dest, uint16_t Le
                     Corrupt();
                 uint8_t* To = Dest + Y;
                 const uint8_t* From = To - Offset;
-                if (Offset >= DestSlack) {
-                    // Whole 16-byte moves: the destination has 16 bytes of slack past the block.
-                    std::memcpy(To, From, DestSlack);
+                if (Offset >= Count) {
+                    // No byte of the copy is its own source: whole 16-byte moves, through a
+                    // buffer since a short offset's 16 bytes reach into the destination (the
+                    // bytes past the copy are rewritten later; the block has 16 bytes of slack).
+                    uint8_t Chunk[DestSlack];
+                    std::memcpy(Chunk, From, DestSlack);
+                    std::memcpy(To, Chunk, DestSlack);
                     if (Count > DestSlack)
                         std::memcpy(To + DestSlack, From + DestSlack, Count - DestSlack);
                 } else {

@@ -67,12 +67,14 @@ inline uint64_t Load64(const uint8_t* P)
 
 struct TLZHTables {
     uint8_t Ring[RingBytes + RingSlack];
-    int16_t Left[Links];  // only 0..4096 are used; the roots have no left child
-    int16_t Parent[WindowSize + 1];
-    int16_t Right[Links];
+    // Unsigned: links are 0..4352, and zero-extended indices need no extra step in the walk.
+    uint16_t Left[Links];  // only 0..4096 are used; the roots have no left child
+    uint16_t Parent[WindowSize + 1];
+    uint16_t Right[Links];
     uint16_t Freq[TreeNodes + 1];
     int16_t HuffParent[TreeNodes + Symbols];
     int16_t Child[TreeNodes];
+    int16_t Grand[2 * TreeNodes];
 };
 
 namespace {
@@ -81,9 +83,10 @@ namespace {
 class TCoder {
 public:
     explicit TCoder(TLZHTables& T) : Ring(T.Ring), Left(T.Left), Parent(T.Parent), Right(T.Right),
-        Freq(T.Freq), HuffParent(T.HuffParent), Child(T.Child) {}
+        Freq(T.Freq), HuffParent(T.HuffParent), Child(T.Child), Grand(T.Grand) {}
 
-    void StartHuffman();
+    // KeepGrandchildren: the decoder walks two levels a step and needs Grand kept up.
+    void StartHuffman(bool KeepGrandchildren = false);
     void StartTrees();
     void InsertNode(int R);
     void DeleteNode(int P);
@@ -109,8 +112,28 @@ public:
     int MatchLength = 0;
 
 private:
+    // The nodes from a symbol's leaf up to the root's child, as found by the coding step.
+    static constexpr int PathMax = 64;
+
     void Update(int C);
+    void UpdateAlong(int C, const int16_t* Path, int Depth);
+    void UpdateFrom(int N);
+    int Promote(int N, unsigned K);
     void Rebuild();
+    // Grand[2X + B] is the child value of node X's child B, for an X that is not a leaf.
+    void RefreshGrand(int X)
+    {
+        const int C = Child[X];
+        if (C < TreeNodes) {
+            Grand[2 * X] = Child[C];
+            Grand[2 * X + 1] = Child[C + 1];
+        }
+    }
+    void RefreshAllGrand()
+    {
+        for (int X = 0; X < TreeNodes; ++X)
+            RefreshGrand(X);
+    }
 
     // Bits are appended at the low end and leave most significant first.
     void PutBits(TLZHByteSink& Sink, uint32_t Value, int Len)
@@ -141,6 +164,17 @@ private:
         --InCount;
         return Bit;
     }
+    // Takes Len bits with exactly the source requests Len calls of GetBit would make.
+    void SkipBits(TLZHByteSource& Source, int Len)
+    {
+        while (Len > 0) {
+            FillBits(Source);
+            const int Take = Len < InCount - 8 ? Len : InCount - 8;
+            InBits <<= Take;
+            InCount -= Take;
+            Len -= Take;
+        }
+    }
     unsigned GetByte(TLZHByteSource& Source)
     {
         FillBits(Source);
@@ -150,20 +184,26 @@ private:
         return Byte;
     }
 
-    int16_t* Left;
-    int16_t* Parent;
-    int16_t* Right;
+    uint16_t* Left;
+    uint16_t* Parent;
+    uint16_t* Right;
     uint16_t* Freq;
     int16_t* HuffParent;
     int16_t* Child;
+    int16_t* Grand;
+    bool KeepGrand = false;
     uint64_t OutBits = 0;
     int OutCount = 0;
     uint32_t InBits = 0;  // left-aligned
     int InCount = 0;
+    int16_t Path[PathMax];
 };
 
-void TCoder::StartHuffman()
+void TCoder::StartHuffman(bool KeepGrandchildren)
 {
+    KeepGrand = KeepGrandchildren;
+    // Fully defined: the two-level walk reads a leaf's entries and then ignores them.
+    std::memset(Grand, 0, 2 * TreeNodes * sizeof(Grand[0]));
     for (int C = 0; C < Symbols; ++C) {
         Freq[C] = 1;
         Child[C] = static_cast<int16_t>(C + TreeNodes);
@@ -176,6 +216,8 @@ void TCoder::StartHuffman()
     }
     Freq[TreeNodes] = 0xFFFF;
     HuffParent[Root] = 0;
+    if (KeepGrand)
+        RefreshAllGrand();
 }
 
 void TCoder::Rebuild()
@@ -205,48 +247,88 @@ void TCoder::Rebuild()
         if (V < TreeNodes)
             HuffParent[V + 1] = static_cast<int16_t>(I);
     }
+    if (KeepGrand)
+        RefreshAllGrand();
+}
+
+// Moves node N, whose frequency has just become K, past the run of nodes still below K;
+// returns its new index.
+int TCoder::Promote(int N, unsigned K)
+{
+    // Frequencies never decrease with the index: the last node below K is usually a few steps
+    // on, and otherwise found by bisection; the guard stops every search.
+    int M = N + 1;
+    while (M < N + 8 && K > Freq[M + 1])
+        ++M;
+    if (M == N + 8 && K > Freq[M + 1]) {
+        int Lo = M + 1, Hi = TreeNodes;  // Freq[Lo] < K <= Freq[Hi]
+        while (Hi - Lo > 1) {
+            const int Mid = (Lo + Hi) >> 1;
+            if (Freq[Mid] < K)
+                Lo = Mid;
+            else
+                Hi = Mid;
+        }
+        M = Lo;
+    }
+    Freq[N] = Freq[M];
+    Freq[M] = static_cast<uint16_t>(K);
+    const int A = Child[N];
+    HuffParent[A] = static_cast<int16_t>(M);
+    if (A < TreeNodes)
+        HuffParent[A + 1] = static_cast<int16_t>(M);
+    const int B = Child[M];
+    Child[M] = static_cast<int16_t>(A);
+    HuffParent[B] = static_cast<int16_t>(N);
+    if (B < TreeNodes)
+        HuffParent[B + 1] = static_cast<int16_t>(N);
+    Child[N] = static_cast<int16_t>(B);
+    if (KeepGrand) {
+        // New children for N and M; their parents see new grandchildren.
+        RefreshGrand(N);
+        RefreshGrand(M);
+        RefreshGrand(HuffParent[N]);
+        RefreshGrand(HuffParent[M]);
+    }
+    return M;
+}
+
+void TCoder::UpdateFrom(int N)
+{
+    do {
+        const unsigned K = ++Freq[N];
+        if (K > Freq[N + 1])
+            N = Promote(N, K);
+        N = HuffParent[N];
+    } while (N != 0);
 }
 
 void TCoder::Update(int C)
 {
     if (Freq[Root] == FrequencyLimit)
         Rebuild();
-    int N = HuffParent[C + TreeNodes];
-    do {
+    UpdateFrom(HuffParent[C + TreeNodes]);
+}
+
+// The same update, walking a path the coder has just seen instead of chasing parent links:
+// the steps no longer wait on each other's loads. The path holds until the first move.
+void TCoder::UpdateAlong(int C, const int16_t* Path, int Depth)
+{
+    if (Freq[Root] == FrequencyLimit) {
+        Rebuild();
+        UpdateFrom(HuffParent[C + TreeNodes]);
+        return;
+    }
+    for (int I = 0; I < Depth; ++I) {
+        const int N = Path[I];
         const unsigned K = ++Freq[N];
         if (K > Freq[N + 1]) {
-            // Frequencies never decrease with the index: the last node below K is usually a
-            // few steps on, and otherwise found by bisection; the guard stops every search.
-            int M = N + 1;
-            while (M < N + 8 && K > Freq[M + 1])
-                ++M;
-            if (M == N + 8 && K > Freq[M + 1]) {
-                int Lo = M + 1, Hi = TreeNodes;  // Freq[Lo] < K <= Freq[Hi]
-                while (Hi - Lo > 1) {
-                    const int Mid = (Lo + Hi) >> 1;
-                    if (Freq[Mid] < K)
-                        Lo = Mid;
-                    else
-                        Hi = Mid;
-                }
-                M = Lo;
-            }
-            Freq[N] = Freq[M];
-            Freq[M] = static_cast<uint16_t>(K);
-            const int A = Child[N];
-            HuffParent[A] = static_cast<int16_t>(M);
-            if (A < TreeNodes)
-                HuffParent[A + 1] = static_cast<int16_t>(M);
-            const int B = Child[M];
-            Child[M] = static_cast<int16_t>(A);
-            HuffParent[B] = static_cast<int16_t>(N);
-            if (B < TreeNodes)
-                HuffParent[B + 1] = static_cast<int16_t>(N);
-            Child[N] = static_cast<int16_t>(B);
-            N = M;
+            UpdateFrom(HuffParent[Promote(N, K)]);
+            return;
         }
-        N = HuffParent[N];
-    } while (N != 0);
+    }
+    // The root: its frequency stays below the guard's.
+    ++Freq[Root];
 }
 
 void TCoder::EncodeSymbol(TLZHByteSink& Sink, int C)
@@ -257,18 +339,56 @@ void TCoder::EncodeSymbol(TLZHByteSink& Sink, int C)
     int K = HuffParent[C + TreeNodes];
     do {
         Code |= uint32_t(K & 1) << Len;
+        if (Len < PathMax)
+            Path[Len] = static_cast<int16_t>(K);
         ++Len;
         K = HuffParent[K];
     } while (K != Root);
     // A tree of 314 leaves under the frequency limit is at most about 22 levels deep, so the
     // whole path fits one call (the accumulator holds 7 pending bits plus 32).
     PutBits(Sink, Code, Len);
-    Update(C);
+    if (Len <= PathMax)
+        UpdateAlong(C, Path, Len);
+    else
+        Update(C);
 }
 
 int TCoder::DecodeSymbol(TLZHByteSource& Source)
 {
     int N = Child[Root];
+    if (Source.Ahead() >= sizeof(uint64_t)) {
+        // The next 64 bits of the stream without taking them: the walk reads its bits from a
+        // register and notes its path; the bits are taken afterwards, with the same source
+        // requests as reading them one by one.
+        uint64_t Peek = uint64_t(InBits) << 32 | __builtin_bswap64(Load64(Source.Window())) >> InCount;
+        int16_t* Slot = Path + PathMax;  // filled downwards: the leaf ends up first
+        int Used = 0;
+        // Two levels a step: the grandchild is loaded together with the child, so the walk
+        // waits for one load per two bits.
+        while (N < TreeNodes && Used < PathMax - 8) {
+            const int X = N + static_cast<int>(Peek >> 63);
+            const int Second = static_cast<int>(Peek >> 62) & 1;
+            const int C = Child[X];
+            const int Next = Grand[2 * X + Second];
+            *--Slot = static_cast<int16_t>(X);
+            ++Used;
+            if (C >= TreeNodes) {
+                N = C;
+                break;
+            }
+            *--Slot = static_cast<int16_t>(C + Second);
+            ++Used;
+            Peek <<= 2;
+            N = Next;
+        }
+        SkipBits(Source, Used);
+        if (N >= TreeNodes) {
+            N -= TreeNodes;
+            UpdateAlong(N, Slot, Used);
+            return N;
+        }
+        // Deeper than any tree under the frequency limit gets; finished the plain way.
+    }
     while (N < TreeNodes)
         N = Child[N + GetBit(Source)];
     N -= TreeNodes;
@@ -278,6 +398,17 @@ int TCoder::DecodeSymbol(TLZHByteSource& Source)
 
 int TCoder::DecodePosition(TLZHByteSource& Source)
 {
+    if (Source.Ahead() >= sizeof(uint64_t)) {
+        // All 6 + 8 bits at once from a look at the stream, then taken as the plain way would.
+        const uint64_t Peek =
+            uint64_t(InBits) << 32 | __builtin_bswap64(Load64(Source.Window())) >> InCount;
+        const unsigned B = static_cast<unsigned>(Peek >> 56);
+        const int Len = PositionCode.DecodedLength[B];
+        const unsigned Low = static_cast<unsigned>(Peek >> (58 - Len)) & 63;
+        GetByte(Source);
+        SkipBits(Source, Len - 2);
+        return static_cast<int>(unsigned(PositionCode.DecodedValue[B]) << 6 | Low);
+    }
     unsigned B = GetByte(Source);
     const unsigned Upper = PositionCode.DecodedValue[B];
     for (int K = PositionCode.DecodedLength[B] - 2; K > 0; --K)
@@ -296,54 +427,64 @@ void TCoder::StartTrees()
 void TCoder::InsertNode(int R)
 {
     const uint8_t* Key = &Ring[R];
-    int P = FirstRoot + Key[0];
+    size_t P = FirstRoot + Key[0];
     Left[R] = Right[R] = Empty;
+    MatchLength = 0;
+    size_t Q = Right[P];  // the first step goes right
+    if (Q == Empty) {
+        Right[P] = static_cast<uint16_t>(R);
+        Parent[R] = static_cast<uint16_t>(P);
+        return;
+    }
+    // The key's first word after the equal first byte, hoisted: most steps decide on it.
+    const uint64_t KeyWord = __builtin_bswap64(Load64(Key + 1));
     // The best match so far as one number: longer wins, then nearer (a smaller position value).
     unsigned Best = 0;
-    int16_t* Side = Right;  // the first step goes right
     for (;;) {
-        if (Side[P] == Empty) {
-            Side[P] = static_cast<int16_t>(R);
-            Parent[R] = static_cast<int16_t>(P);
-            break;
-        }
-        P = Side[P];
+        // Unsigned indices: the links load zero-extended, with no widening on the way.
+        P = Q;
+        // Both children are loaded alongside the comparison, so the next step waits for one
+        // load instead of two.
+        const size_t LeftChild = Left[P];
+        const size_t RightChild = Right[P];
         // Equal leading bytes after the first (which is equal by construction), 8 at a time;
         // as big-endian words the first difference also gives the order.
         const uint8_t* Other = &Ring[P];
         int I = 1;
-        bool Greater = false;
-        for (;;) {
-            const uint64_t A = __builtin_bswap64(Load64(Key + I));
-            const uint64_t B = __builtin_bswap64(Load64(Other + I));
-            if (A != B) {
-                I += __builtin_clzll(A ^ B) >> 3;
-                Greater = A > B;
-                break;
-            }
+        uint64_t A = KeyWord;
+        uint64_t B = __builtin_bswap64(Load64(Other + 1));
+        while (A == B && I + 8 < Lookahead) {
             I += 8;
-            if (I >= Lookahead)
-                break;
+            A = __builtin_bswap64(Load64(Key + I));
+            B = __builtin_bswap64(Load64(Other + I));
         }
+        // Equal words to the end leave A == B: the bytes past the key are not looked at.
+        I = A == B ? Lookahead : I + (__builtin_clzll(A ^ B) >> 3);
         if (I >= Lookahead) {
             // A full-length match: R takes P's place in the tree.
-            Best = unsigned(Lookahead) << 12 | (WindowMask - (((R - P) & WindowMask) - 1));
+            Best = unsigned(Lookahead) << 12 | (WindowMask - (((R - int(P)) & WindowMask) - 1));
             Parent[R] = Parent[P];
-            Left[R] = Left[P];
-            Right[R] = Right[P];
-            Parent[Left[P]] = static_cast<int16_t>(R);
-            Parent[Right[P]] = static_cast<int16_t>(R);
-            if (Right[Parent[P]] == P)
-                Right[Parent[P]] = static_cast<int16_t>(R);
-            else
-                Left[Parent[P]] = static_cast<int16_t>(R);
+            Left[R] = static_cast<uint16_t>(LeftChild);
+            Right[R] = static_cast<uint16_t>(RightChild);
+            Parent[LeftChild] = static_cast<uint16_t>(R);
+            Parent[RightChild] = static_cast<uint16_t>(R);
+            const size_t Up = Parent[P];
+            uint16_t* const Slot = Right[Up] == P ? &Right[Up] : &Left[Up];
+            *Slot = static_cast<uint16_t>(R);
             Parent[P] = Empty;
             break;
         }
-        Side = Greater ? Right : Left;
-        const unsigned Score = unsigned(I) << 12 | (WindowMask - (((R - P) & WindowMask) - 1));
+        const unsigned Score = unsigned(I) << 12 | (WindowMask - (((R - int(P)) & WindowMask) - 1));
         if (I > Threshold && Score > Best)
             Best = Score;
+        // Both picks from one comparison, without a branch: the order is a coin toss.
+        Q = A > B ? RightChild : LeftChild;
+        if (Q == Empty) {
+            uint16_t* const Slot = A > B ? &Right[P] : &Left[P];
+            *Slot = static_cast<uint16_t>(R);
+            Parent[R] = static_cast<uint16_t>(P);
+            break;
+        }
     }
     MatchLength = static_cast<int>(Best >> 12);
     if (Best)
@@ -368,16 +509,16 @@ void TCoder::DeleteNode(int P)
             Right[Parent[Q]] = Left[Q];
             Parent[Left[Q]] = Parent[Q];
             Left[Q] = Left[P];
-            Parent[Left[P]] = static_cast<int16_t>(Q);
+            Parent[Left[P]] = static_cast<uint16_t>(Q);
         }
         Right[Q] = Right[P];
-        Parent[Right[P]] = static_cast<int16_t>(Q);
+        Parent[Right[P]] = static_cast<uint16_t>(Q);
     }
-    Parent[Q] = Parent[P];
-    if (Right[Parent[P]] == P)
-        Right[Parent[P]] = static_cast<int16_t>(Q);
-    else
-        Left[Parent[P]] = static_cast<int16_t>(Q);
+    const int Up = Parent[P];
+    Parent[Q] = static_cast<uint16_t>(Up);
+    // Which side P hangs on is a coin toss to the branch predictor: pick the slot instead.
+    uint16_t* const Slot = Right[Up] == P ? &Right[Up] : &Left[Up];
+    *Slot = static_cast<uint16_t>(Q);
     Parent[P] = Empty;
 }
 
@@ -467,7 +608,7 @@ void TLZH::Decode(int32_t Count, TLZHByteSource& Source, TLZHByteSink& Sink)
     const auto Tables = TakeTables();
     TCoder Coder(*Tables);
     uint8_t* const Ring = Coder.Ring;
-    Coder.StartHuffman();
+    Coder.StartHuffman(true);
     StartRing(Ring);
 
     int R = StartPosition;

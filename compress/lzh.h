@@ -21,6 +21,9 @@ public:
             return -1;
         return *Next++;
     }
+    // The bytes the window holds ahead, for a reader that looks at them before it takes them.
+    size_t Ahead() const { return static_cast<size_t>(Limit - Next); }
+    const uint8_t* Window() const { return Next; }
 
 protected:
     // Makes [Next, Limit) non-empty, or returns false at the end of the input.
