@@ -5,7 +5,7 @@ FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc)
 
-.PHONY: all deps configure build run test bench fuzz clean
+.PHONY: all deps configure build run test bench fuzz screenshots clean
 
 all: build
 
@@ -21,10 +21,13 @@ build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
 run: build
-	@scripts/demo $(BUILD)/bin
+	@scripts/run-window $(BUILD)/bin
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+screenshots: build
+	@scripts/screenshots $(BUILD)/bin $(BUILD)/screenshots
 
 bench: build
 	$(BUILD)/bin/marrowtide-bench

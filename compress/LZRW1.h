@@ -10,6 +10,7 @@
 #include "LZRW1KH.h"
 #include "Streams.h"
 #include "lzh.h"
+#include "platform/FileModes.h"
 
 enum class TCompressMode { Good = 0, Fast = 1, Auto = 2 };
 
@@ -29,9 +30,6 @@ constexpr uint32_t Lzrw1KhTag = 0x4C5A5257; // bytes "WRZL"
 constexpr int32_t IoBlockSize = 32768;
 constexpr int32_t IoBufferSize = IoBlockSize + 16;
 
-// Open modes of the program-wide default for non-text files: the low two bits give the access.
-constexpr int FileModeReadWrite = 2;
-constexpr int FileModeReadShareAll = 64;
 
 class Tlzrw1 {
 public:

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/FileModes.h"
+
 // Path itself when it exists; else the entry of its folder whose name equals the last
 // component without regard to case; else Path unchanged.
 std::string ResolveNoCase(const std::string& Path);
@@ -31,10 +33,6 @@ void RewriteTextFile(const std::string& Path);
 // violation, I/O error 32. Throws EInOutError.
 std::string ReadFirstLine(const std::string& Path);
 
-// Open modes of the program-wide default for non-text files: the low two bits give the access
-// (0 read, 1 write, 2 read and write); 64 also allows full sharing.
-constexpr int FileModeReadWrite = 2;
-constexpr int FileModeReadShareAll = 64;
 
 // Opens a non-text file for the access FileMode gives; returns the descriptor. Throws
 // EInOutError (for example 5 when read-write access is refused to a read-only file).

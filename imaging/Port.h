@@ -1,0 +1,86 @@
+// What the workflows need of the main window, and nothing more: the window implements it with
+// widgets, tests with a scripted fake, the console tool for a terminal.
+#pragma once
+
+#include <string>
+#include <vector>
+
+class TLzrw1Host;
+
+// Message dialog kinds and button sets of the program's questions and reports.
+enum class TMsgDlgType { Warning, Error, Information, Confirmation };
+enum class TMsgButtons { OK, OKCancel, YesNo, YesNoCancel, RetryCancel };
+// The answers, with the toolkit's numbers (the conversion dialog's buttons return them too).
+enum class TModalResult { None = 0, OK = 1, Cancel = 2, Abort = 3, Retry = 4, Yes = 6, No = 7 };
+
+// The five commands switched by the busy and idle states, in the order they are switched.
+enum class TCommand { MakeImageButton, ExitButton, MakeDiskButton, MakeDiskMenu, SaveDiskMenu };
+enum class TAnimation { MakeImage, MakeDisk };
+enum class TTimer { Timer1, Timer3, Command };
+enum class TLabel { Messages, Status, Path };
+
+// A file dialog's settings for one showing, and the chosen file.
+struct TFileDialog {
+    std::string Filter;      // "Name|*.ext|Name|*.a;*.b"
+    int FilterIndex = 1;     // 1-based
+    std::string DefaultExt;
+    std::string InitialDir;
+    std::string FileName;    // in: offered; out: chosen
+};
+
+class TImagingPort {
+public:
+    virtual ~TImagingPort() = default;
+
+    virtual void SetText(TLabel Label, const std::string& Text) = 0;
+    virtual std::string Text(TLabel Label) const = 0;
+    virtual void SetPathHint(const std::string& Hint) = 0;
+
+    virtual void SetGaugeMax(int Max) = 0;
+    virtual int GaugeMax() const = 0;
+    // Kept within 0 and the maximum.
+    virtual void SetGaugeProgress(int Progress) = 0;
+    virtual int GaugeProgress() const = 0;
+    // Shown brought to the front; hidden sent to the back.
+    virtual void SetGaugeShown(bool Shown) = 0;
+
+    virtual void SetAnimationShown(TAnimation Animation, bool Shown) = 0;
+    virtual void SetAnimationActive(TAnimation Animation, bool Active) = 0;
+    virtual void SetFloppyShown(bool Shown) = 0;
+
+    virtual void SetCommandEnabled(TCommand Command, bool Enabled) = 0;
+
+    // The drive choice: the menu items "Disk A:"/"Disk B:" and the radio buttons "A:"/"B:".
+    virtual bool DriveMenuChecked(char Letter) const = 0;
+    virtual bool DriveRadioChecked(char Letter) const = 0;
+    // "No Media Warnings".
+    virtual bool IgnoreMediaChecked() const = 0;
+
+    virtual void SetTimerEnabled(TTimer Timer, bool Enabled) = 0;
+    virtual bool TimerEnabled(TTimer Timer) const = 0;
+    virtual void SetTimerInterval(TTimer Timer, int Milliseconds) = 0;
+
+    // The engine's panel: shown brought to the front, hidden sent to the back.
+    virtual TLzrw1Host& CompressorHost() = 0;
+    virtual void SetCompressorShown(bool Shown) = 0;
+
+    // True when the user chose a file (Dialog.FileName holds it).
+    virtual bool SaveDialog(TFileDialog& Dialog) = 0;
+    virtual bool OpenDialog(TFileDialog& Dialog) = 0;
+
+    // The conversion dialog: heading and lines, then its modal result (OK, Retry or Cancel).
+    virtual TModalResult ShowConvertDialog(const std::string& Heading,
+                                           const std::vector<std::string>& Lines) = 0;
+
+    // A question with caption and button set.
+    virtual TModalResult MessageBox(const std::string& Text, const std::string& Caption,
+                                    TMsgButtons Buttons) = 0;
+    // A typed message dialog (caption from its kind: "Warning", "Error", "Information").
+    virtual TModalResult MessageDlg(const std::string& Text, TMsgDlgType Type,
+                                    TMsgButtons Buttons) = 0;
+    // A plain message with one OK button.
+    virtual void ShowMessage(const std::string& Text) = 0;
+
+    // Ends the message loop (a program started with a file, after its run).
+    virtual void Terminate() = 0;
+};

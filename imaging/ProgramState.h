@@ -1,0 +1,27 @@
+// The program-wide values: one object, owned by the main window, passed by reference.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+struct TProgramState {
+    std::string ProgramDir;          // the executable's folder, with its separator
+    std::string WorkDir;             // the private temporary folder, with its separator
+    std::vector<std::string> Parameters;
+    int StartedWithFile = 0;         // 1 with at least one parameter
+    bool Windows5OrLater = true;
+    std::string SelectedDrive = "A";
+    int CurrentOperation = 0;        // 1 making an image, 2 making a disk
+    bool ReadingDisk = false;
+    std::string ImagePath;
+    std::string LastFolder;
+    uint8_t MediaRetryState = 0;
+    std::string ImageTracksText = "80 ";
+    std::string ImageSectorsText = "18 ";
+    std::string DiskSectorsText = "18 ";
+    int ConversionCase = 0;
+    int DefaultFileMode = 2;         // read and write, until the first progress poll
+    pid_t HelperPid = -1;            // the last helper started, while it may run
+};

@@ -1,0 +1,359 @@
+// Paints the program's pictures and writes them into the folder given (default: the current one):
+//   QT_QPA_PLATFORM=offscreen marrowtide-make-pictures resources/pictures
+// Splash.jpg and About.jpg go through our own JPEG encoder, the icons are PNGs with
+// transparency. Everything is drawn from fixed numbers, so a run gives the same files again.
+// No text is painted: the windows draw their labels over the pictures, so the places where the
+// labels sit are kept dark and calm.
+#include "shell/Pictures.h"
+
+#include <QDir>
+#include <QGuiApplication>
+#include <QImage>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPainterPath>
+#include <QRadialGradient>
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <numbers>
+
+namespace {
+
+const QColor Night(6, 14, 40);
+const QColor Navy(12, 32, 78);
+const QColor DeepTeal(10, 78, 96);
+const QColor Teal(16, 122, 132);
+const QColor Aqua(72, 214, 208);
+const QColor Orange(255, 128, 0);
+
+QColor WithAlpha(QColor Colour, int Alpha)
+{
+    Colour.setAlpha(Alpha);
+    return Colour;
+}
+
+struct TDisketteLook {
+    QColor BodyLight;
+    QColor BodyDark;
+    QColor Edge;
+    QColor Stripe;      // the coloured band at the top of the label
+    QColor LabelMark;   // the wave drawn on the label
+    bool Detail = true; // holes and the shutter's groove: too fine for small icons
+};
+
+// The diskette's outline in the square R: a 3.5" case with its chamfered top-right corner.
+QPainterPath DisketteOutline(const QRectF& R)
+{
+    const double X = R.left(), Y = R.top(), W = R.width(), H = R.height();
+    const double Cut = W * 0.1, Round = W * 0.04;
+    QPainterPath Path;
+    Path.moveTo(X + Round, Y);
+    Path.lineTo(X + W - Cut, Y);
+    Path.lineTo(X + W, Y + Cut);
+    Path.lineTo(X + W, Y + H - Round);
+    Path.quadTo(X + W, Y + H, X + W - Round, Y + H);
+    Path.lineTo(X + Round, Y + H);
+    Path.quadTo(X, Y + H, X, Y + H - Round);
+    Path.lineTo(X, Y + Round);
+    Path.quadTo(X, Y, X + Round, Y);
+    Path.closeSubpath();
+    return Path;
+}
+
+// A gentle wave across Width from Left, around Middle; filled down to Bottom.
+QPainterPath WaveBand(double Left, double Width, double Middle, double Amplitude, double Length,
+                      double Phase, double Bottom)
+{
+    QPainterPath Path;
+    Path.moveTo(Left, Bottom);
+    for (double X = 0; X <= Width; X += 1)
+        Path.lineTo(Left + X, Middle + Amplitude * std::sin(2 * std::numbers::pi * X / Length + Phase));
+    Path.lineTo(Left + Width, Bottom);
+    Path.closeSubpath();
+    return Path;
+}
+
+// A 3.5" diskette seen from its label side, filling the square R: the metal shutter with its
+// window at the top, the label below.
+void PaintDiskette(QPainter& P, const QRectF& R, const TDisketteLook& Look)
+{
+    const double X = R.left(), Y = R.top(), W = R.width(), H = R.height();
+    const QPainterPath Outline = DisketteOutline(R);
+
+    QLinearGradient Shade(R.topLeft(), R.bottomRight());
+    Shade.setColorAt(0, Look.BodyLight);
+    Shade.setColorAt(1, Look.BodyDark);
+    P.setPen(QPen(Look.Edge, std::max(1.0, W / 80)));
+    P.setBrush(Shade);
+    P.drawPath(Outline);
+
+    P.save();
+    P.setClipPath(Outline);
+    P.setPen(Qt::NoPen);
+    if (Look.Detail) {
+        // The groove the shutter slides in.
+        P.setBrush(WithAlpha(Look.BodyDark.darker(140), 150));
+        P.drawRect(QRectF(X + W * 0.14, Y, W * 0.72, H * 0.38));
+    }
+    // The shutter: brushed metal, lit from the left.
+    const QRectF Shutter(X + W * 0.24, Y - 1, W * 0.52, H * 0.37 + 1);
+    QLinearGradient Metal(Shutter.topLeft(), Shutter.topRight());
+    Metal.setColorAt(0, QColor(176, 186, 200));
+    Metal.setColorAt(0.35, QColor(238, 242, 247));
+    Metal.setColorAt(0.7, QColor(200, 208, 218));
+    Metal.setColorAt(1, QColor(150, 160, 176));
+    P.setBrush(Metal);
+    P.setPen(QPen(QColor(90, 100, 116), std::max(0.8, W / 110)));
+    P.drawRect(Shutter);
+    P.setPen(Qt::NoPen);
+    P.setBrush(QColor(22, 28, 40));
+    P.drawRoundedRect(QRectF(X + W * 0.53, Y + H * 0.06, W * 0.13, H * 0.25), W * 0.015, W * 0.015);
+
+    // The label: paper with a coloured band and a wave, the program's mark.
+    const QRectF Label(X + W * 0.1, Y + H * 0.46, W * 0.8, H * 0.56);
+    P.setBrush(QColor(250, 248, 240));
+    P.drawRoundedRect(Label, W * 0.04, W * 0.04);
+    P.setBrush(Look.Stripe);
+    P.drawRect(QRectF(Label.left(), Label.top() + W * 0.03, Label.width(), H * 0.08));
+    P.setBrush(QColor(250, 248, 240));
+    P.drawRect(QRectF(Label.left(), Label.top() + W * 0.03 + H * 0.08, Label.width(), W * 0.01));
+    P.setBrush(Look.LabelMark);
+    P.drawPath(WaveBand(Label.left(), Label.width(), Y + H * 0.8, H * 0.035, Label.width() * 0.5,
+                        0.6, Y + H * 0.87));
+    P.setBrush(WithAlpha(Look.LabelMark, 110));
+    P.drawPath(WaveBand(Label.left(), Label.width(), Y + H * 0.76, H * 0.03, Label.width() * 0.42,
+                        2.2, Y + H * 0.87));
+    P.setBrush(QColor(250, 248, 240));
+    P.drawRect(QRectF(Label.left(), Y + H * 0.87, Label.width(), H * 0.2));
+
+    if (Look.Detail) {
+        // Write-protect and density holes at the bottom corners.
+        P.setBrush(QColor(14, 18, 28));
+        P.drawRect(QRectF(X + W * 0.025, Y + H * 0.885, W * 0.055, W * 0.055));
+        P.drawRect(QRectF(X + W * 0.92, Y + H * 0.885, W * 0.055, W * 0.055));
+    }
+    // A sheen across the upper left of the case.
+    QLinearGradient Sheen(R.topLeft(), QPointF(X + W * 0.6, Y + H * 0.6));
+    Sheen.setColorAt(0, QColor(255, 255, 255, 60));
+    Sheen.setColorAt(1, QColor(255, 255, 255, 0));
+    P.setBrush(Sheen);
+    P.drawPath(Outline);
+    P.restore();
+}
+
+// A soft shadow under a shape: the outline drawn a few times, growing, at low opacity.
+void PaintShadow(QPainter& P, const QRectF& R, QPointF Offset)
+{
+    P.save();
+    P.setPen(Qt::NoPen);
+    for (int Step = 6; Step >= 0; --Step) {
+        P.setBrush(QColor(0, 0, 0, 18));
+        P.drawPath(DisketteOutline(R.translated(Offset).adjusted(-Step, -Step, Step, Step)));
+    }
+    P.restore();
+}
+
+// Light behind the diskette: a soft glow and faint circles like a diskette's tracks, centred on
+// Centre. Both fade out between CalmTop and CalmBottom, so the area above stays plain.
+void PaintBackLight(QPainter& P, QSize Size, QPointF Centre, double GlowRadius, double From,
+                    double To, double Step, double CalmTop, double CalmBottom)
+{
+    QImage Layer(Size, QImage::Format_ARGB32_Premultiplied);
+    Layer.fill(Qt::transparent);
+    {
+        QPainter L(&Layer);
+        L.setRenderHint(QPainter::Antialiasing);
+        QRadialGradient Glow(Centre, GlowRadius);
+        Glow.setColorAt(0, WithAlpha(Aqua, 100));
+        Glow.setColorAt(0.5, WithAlpha(Aqua, 30));
+        Glow.setColorAt(1, WithAlpha(Aqua, 0));
+        L.fillRect(Layer.rect(), Glow);
+        L.setBrush(Qt::NoBrush);
+        for (double Radius = From; Radius <= To; Radius += Step) {
+            const int Alpha = int(70 * (1 - (Radius - From) / (To - From))) + 12;
+            L.setPen(QPen(WithAlpha(Aqua, Alpha), 0.8));
+            L.drawEllipse(Centre, Radius, Radius);
+        }
+        QLinearGradient Fade(0, CalmTop, 0, CalmBottom);
+        Fade.setColorAt(0, QColor(0, 0, 0, 0));
+        Fade.setColorAt(1, QColor(0, 0, 0, 255));
+        L.setCompositionMode(QPainter::CompositionMode_DestinationIn);
+        L.fillRect(Layer.rect(), Fade);
+    }
+    P.drawImage(0, 0, Layer);
+}
+
+// Small four-pointed glints.
+void PaintGlint(QPainter& P, QPointF At, double Size, int Alpha)
+{
+    QPainterPath Star;
+    Star.moveTo(At.x(), At.y() - Size);
+    Star.quadTo(At, QPointF(At.x() + Size, At.y()));
+    Star.quadTo(At, QPointF(At.x(), At.y() + Size));
+    Star.quadTo(At, QPointF(At.x() - Size, At.y()));
+    Star.quadTo(At, QPointF(At.x(), At.y() - Size));
+    P.setPen(Qt::NoPen);
+    P.setBrush(QColor(220, 255, 252, Alpha));
+    P.drawPath(Star);
+}
+
+// The tide along the bottom: three wave bands, the nearest the lightest.
+void PaintTide(QPainter& P, double Width, double Top, double Bottom, double Scale)
+{
+    P.setPen(Qt::NoPen);
+    P.setBrush(WithAlpha(Teal, 120));
+    P.drawPath(WaveBand(0, Width, Top, 3 * Scale, 90 * Scale, 0.3, Bottom));
+    P.setBrush(WithAlpha(Aqua, 70));
+    P.drawPath(WaveBand(0, Width, Top + 8 * Scale, 3.5 * Scale, 70 * Scale, 2.0, Bottom));
+    P.setBrush(WithAlpha(Aqua, 110));
+    P.setPen(QPen(QColor(190, 250, 245, 150), 1));
+    P.drawPath(WaveBand(0, Width, Top + 17 * Scale, 3 * Scale, 110 * Scale, 4.1, Bottom + 2));
+}
+
+const TDisketteLook CaseLook{QColor(58, 112, 196), QColor(18, 44, 104), QColor(8, 20, 52),
+                             Orange, Teal, true};
+
+QImage PaintSplash()
+{
+    QImage Image(299, 200, QImage::Format_RGB32);
+    QPainter P(&Image);
+    P.setRenderHint(QPainter::Antialiasing);
+
+    // Night at the top, where the program's name and version are drawn, teal toward the bottom.
+    QLinearGradient Sky(0, 0, 70, 200);
+    Sky.setColorAt(0, Night);
+    Sky.setColorAt(0.42, Navy);
+    Sky.setColorAt(0.8, DeepTeal);
+    Sky.setColorAt(1, Teal);
+    P.fillRect(Image.rect(), Sky);
+
+    const QPointF Centre(206, 124);
+    PaintBackLight(P, Image.size(), Centre, 115, 58, 190, 8, 58, 96);
+
+    PaintTide(P, 299, 166, 200, 1.0);
+
+    const double Side = 92;
+    const QRectF Case(-Side / 2, -Side / 2, Side, Side);
+    P.save();
+    P.translate(Centre);
+    P.rotate(-12);
+    PaintShadow(P, Case, QPointF(5, 7));
+    PaintDiskette(P, Case, CaseLook);
+    P.restore();
+
+    // The nearest wave washes over the diskette's foot.
+    P.setPen(QPen(QColor(200, 252, 248, 170), 1));
+    P.setBrush(WithAlpha(Aqua, 95));
+    P.drawPath(WaveBand(0, 299, 186, 3, 120, 1.2, 202));
+
+    PaintGlint(P, QPointF(262, 76), 7, 230);
+    PaintGlint(P, QPointF(150, 86), 4, 170);
+    PaintGlint(P, QPointF(272, 150), 3.5, 150);
+    return Image;
+}
+
+QImage PaintAbout()
+{
+    QImage Image(283, 117, QImage::Format_RGB32);
+    QPainter P(&Image);
+    P.setRenderHint(QPainter::Antialiasing);
+
+    // Teal light behind the diskette on the left, night on the right under the name.
+    QLinearGradient Sky(0, 117, 283, 0);
+    Sky.setColorAt(0, DeepTeal);
+    Sky.setColorAt(0.45, Navy);
+    Sky.setColorAt(1, Night);
+    P.fillRect(Image.rect(), Sky);
+
+    // No calm band: the name sits to the right, beyond the glow.
+    const QPointF Centre(62, 56);
+    PaintBackLight(P, Image.size(), Centre, 80, 48, 120, 7, -40, 0);
+
+    PaintTide(P, 283, 95, 117, 0.65);
+
+    const double Side = 74;
+    const QRectF Case(-Side / 2, -Side / 2, Side, Side);
+    P.save();
+    P.translate(Centre);
+    P.rotate(-10);
+    PaintShadow(P, Case, QPointF(4, 5));
+    PaintDiskette(P, Case, CaseLook);
+    P.restore();
+
+    P.setPen(QPen(QColor(200, 252, 248, 160), 1));
+    P.setBrush(WithAlpha(Aqua, 90));
+    P.drawPath(WaveBand(0, 283, 106, 2.2, 90, 1.2, 119));
+
+    PaintGlint(P, QPointF(106, 20), 5, 220);
+    PaintGlint(P, QPointF(20, 92), 3, 150);
+    return Image;
+}
+
+// The icon shown in the main window's drive box, on white: a diskette on a transparent ground.
+QImage PaintFloppy()
+{
+    QImage Image(32, 32, QImage::Format_ARGB32);
+    Image.fill(Qt::transparent);
+    QPainter P(&Image);
+    P.setRenderHint(QPainter::Antialiasing);
+    TDisketteLook Look = CaseLook;
+    Look.Detail = false;
+    PaintDiskette(P, QRectF(2, 2, 28, 28), Look);
+    return Image;
+}
+
+// The window icon: the diskette riding a wave.
+QImage PaintWindowIcon()
+{
+    QImage Image(64, 64, QImage::Format_ARGB32);
+    Image.fill(Qt::transparent);
+    QPainter P(&Image);
+    P.setRenderHint(QPainter::Antialiasing);
+    PaintDiskette(P, QRectF(5, 3, 54, 54), CaseLook);
+    const QPainterPath Wave = WaveBand(1, 62, 55, 2.5, 31, 0.0, 62);
+    QLinearGradient Water(0, 52, 0, 62);
+    Water.setColorAt(0, Aqua);
+    Water.setColorAt(1, Teal);
+    P.setPen(QPen(QColor(6, 58, 68), 1.2));
+    P.setBrush(Water);
+    P.drawPath(Wave);
+    return Image;
+}
+
+bool WriteJpeg(const QImage& Image, const QString& Path)
+{
+    const std::vector<uint8_t> Bytes = EncodeJpeg(Image, 90);
+    std::ofstream Out(Path.toStdString(), std::ios::binary | std::ios::trunc);
+    Out.write(reinterpret_cast<const char*>(Bytes.data()), std::streamsize(Bytes.size()));
+    return bool(Out);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication App(argc, argv);
+    const QDir Folder(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QDir::currentPath());
+    if (!Folder.exists()) {
+        std::fprintf(stderr, "No such folder: %s\n", qPrintable(Folder.path()));
+        return 1;
+    }
+    try {
+        bool Ok = WriteJpeg(PaintSplash(), Folder.filePath("Splash.jpg"));
+        Ok = WriteJpeg(PaintAbout(), Folder.filePath("About.jpg")) && Ok;
+        Ok = PaintFloppy().save(Folder.filePath("Floppy.png"), "PNG") && Ok;
+        Ok = PaintWindowIcon().save(Folder.filePath("Marrowtide.png"), "PNG") && Ok;
+        if (!Ok) {
+            std::fprintf(stderr, "Could not write the pictures into %s\n", qPrintable(Folder.path()));
+            return 1;
+        }
+    } catch (const std::exception& Error) {
+        std::fprintf(stderr, "%s\n", Error.what());
+        return 1;
+    }
+    return 0;
+}

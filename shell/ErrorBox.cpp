@@ -1,0 +1,18 @@
+#include "shell/ErrorBox.h"
+
+#include <QMessageBox>
+
+std::string ErrorBoxText(const std::string& Message)
+{
+    if (!Message.empty() && static_cast<unsigned char>(Message.back()) > '.')
+        return Message + ".";
+    return Message;
+}
+
+void ShowErrorBox(QWidget* Parent, const std::string& Message)
+{
+    QMessageBox Box(QMessageBox::Critical, ApplicationTitle,
+                    QString::fromLocal8Bit(ErrorBoxText(Message).c_str()), QMessageBox::Ok, Parent);
+    Box.setObjectName("ErrorBox");
+    Box.exec();
+}

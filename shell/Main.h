@@ -1,0 +1,121 @@
+// The main window: its controls, menus and drive choice, creation and exit, and the imaging
+// port through which the workflows reach the screen.
+#pragma once
+
+#include <QMainWindow>
+#include <QTimer>
+#include <functional>
+#include <memory>
+
+#include "imaging/Port.h"
+#include "imaging/ProgramState.h"
+#include "shell/Settings.h"
+
+namespace Ui {
+class FrmMain;
+}
+class TAbout;
+class TfrmConvert;
+
+// The commands of the imaging workflows, as the window calls them.
+class TImagingCommands {
+public:
+    virtual ~TImagingCommands() = default;
+    virtual void btnMakeImageClick() = 0;
+    virtual void btnMakeDiskClick() = 0;
+    virtual void StartFromCommandLine() = 0;
+    virtual void Timer1Timer() = 0;
+    virtual void Timer3Timer() = 0;
+};
+
+class TFrmMain : public QMainWindow, public TImagingPort {
+    Q_OBJECT
+public:
+    explicit TFrmMain(TProgramState& State, QWidget* Parent = nullptr);
+    ~TFrmMain() override;
+
+    // The workflows behind the commands; set before the window is shown.
+    void SetCommands(TImagingCommands* Commands) { ImagingCommands = Commands; }
+    void SetAboutWindow(TAbout* Window) { AboutWindow = Window; }
+    void SetConvertDialog(TfrmConvert* Dialog) { ConvertDialog = Dialog; }
+
+    // The creation steps; an error skips the rest and is shown in the error box.
+    void FormCreate();
+
+    // Handlers, by control and event.
+    void btnMakeImageClick();
+    void btnMakeDiskClick();
+    void btnExitClick();
+    void HintsOnOffClick();
+    void ShowHints();
+    void HideHints();
+    void IgnoreMediaClick();
+    void MenuDriveAClick();
+    void MenuDriveBClick();
+    void DiscoverDrives();
+    void Help2Click();
+    void About1Click();
+    void tmrCommandTimer();
+    void CleanUpAndQuit();
+
+    // Runs a handler; an exception it lets through goes to the error box.
+    void Guarded(const std::function<void()>& Handler);
+
+    TOptionMarks Marks() const;
+    Ui::FrmMain& Controls() { return *Form; }
+    QTimer& Timer(TTimer Which);
+
+    // TImagingPort
+    void SetText(TLabel Label, const std::string& Text) override;
+    std::string Text(TLabel Label) const override;
+    void SetPathHint(const std::string& Hint) override;
+    void SetGaugeMax(int Max) override;
+    int GaugeMax() const override;
+    void SetGaugeProgress(int Progress) override;
+    int GaugeProgress() const override;
+    void SetGaugeShown(bool Shown) override;
+    void SetAnimationShown(TAnimation Animation, bool Shown) override;
+    void SetAnimationActive(TAnimation Animation, bool Active) override;
+    void SetFloppyShown(bool Shown) override;
+    void SetCommandEnabled(TCommand Command, bool Enabled) override;
+    bool DriveMenuChecked(char Letter) const override;
+    bool DriveRadioChecked(char Letter) const override;
+    bool IgnoreMediaChecked() const override;
+    void SetTimerEnabled(TTimer Timer, bool Enabled) override;
+    bool TimerEnabled(TTimer Timer) const override;
+    void SetTimerInterval(TTimer Timer, int Milliseconds) override;
+    TLzrw1Host& CompressorHost() override;
+    void SetCompressorShown(bool Shown) override;
+    bool SaveDialog(TFileDialog& Dialog) override;
+    bool OpenDialog(TFileDialog& Dialog) override;
+    TModalResult ShowConvertDialog(const std::string& Heading,
+                                   const std::vector<std::string>& Lines) override;
+    TModalResult MessageBox(const std::string& Text, const std::string& Caption,
+                            TMsgButtons Buttons) override;
+    TModalResult MessageDlg(const std::string& Text, TMsgDlgType Type,
+                            TMsgButtons Buttons) override;
+    void ShowMessage(const std::string& Text) override;
+    void Terminate() override;
+
+signals:
+    // The message loop should end.
+    void Quit();
+
+protected:
+    void closeEvent(QCloseEvent* Event) override;
+
+private:
+    bool FileDialog(TFileDialog& Dialog, bool Save);
+
+    TProgramState& State;
+    std::unique_ptr<Ui::FrmMain> Form;
+    QTimer Timer1, Timer3, tmrCommand;
+    TImagingCommands* ImagingCommands = nullptr;
+    TAbout* AboutWindow = nullptr;
+    TfrmConvert* ConvertDialog = nullptr;
+    std::string PathHint = "Path to image file on the hard drive or network.";
+    bool HintsShown = true;
+    // The file each dialog offered last, as the toolkit's dialog objects remember it.
+    std::string LastSaveName, LastOpenName;
+    bool Quitting = false;
+};

@@ -1,0 +1,319 @@
+// The windows offscreen, on a private profile: controls and texts, creation with its error
+// handling, the drive choice, hints, the close guard and Exit, the About window.
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QTimer>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
+#include "platform/Drives.h"
+#include "platform/FatBoot.h"
+#include "platform/Registry.h"
+#include "shell/About.h"
+#include "shell/AnimationPlayer.h"
+#include "shell/ErrorBox.h"
+#include "shell/Main.h"
+#include "shell/UConvert.h"
+#include "ui_About.h"
+#include "ui_Main.h"
+#include "ui_UConvert.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Answers the next modal dialog: records its caption and text, then presses Button (the first
+// button when Button is empty). Polls with bounded retries, so a missing dialog fails the test.
+struct TDialogAnswer {
+    QString Caption, Text;
+    bool Seen = false;
+};
+
+void AnswerNextModal(TDialogAnswer& Answer, const QString& Button = {}, int Tries = 100)
+{
+    QTimer::singleShot(20, [&Answer, Button, Tries] {
+        QWidget* Modal = QApplication::activeModalWidget();
+        if (!Modal) {
+            if (Tries > 0)
+                AnswerNextModal(Answer, Button, Tries - 1);
+            return;
+        }
+        Answer.Seen = true;
+        Answer.Caption = Modal->windowTitle();
+        if (auto* Box = qobject_cast<QMessageBox*>(Modal)) {
+            Answer.Text = Box->text();
+            for (QAbstractButton* Candidate : Box->buttons())
+                if (Button.isEmpty() || Candidate->text().remove('&') == Button) {
+                    Candidate->click();
+                    return;
+                }
+        }
+        Modal->close();
+    });
+}
+
+class WindowsTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char Template[] = "/tmp/marrowtide-windows-XXXXXX";
+        ASSERT_NE(::mkdtemp(Template), nullptr);
+        Root = Template;
+        for (const char* Name : {"XDG_CONFIG_HOME", "TMPDIR"})
+            if (const char* Old = std::getenv(Name))
+                Saved.emplace_back(Name, Old);
+        ::setenv("XDG_CONFIG_HOME", (Root + "/config").c_str(), 1);
+        ::setenv("TMPDIR", (Root + "/tmp").c_str(), 1);
+        fs::create_directories(Root + "/tmp");
+        // A program folder like build/bin: the helper and the two animations.
+        State.ProgramDir = Root + "/bin/";
+        fs::create_directories(State.ProgramDir);
+        for (const char* File : {"MakeDisk.avi", "MakeImage.avi"})
+            fs::copy_file(std::string(BIN_DIR) + "/" + File, State.ProgramDir + File);
+        std::ofstream(State.ProgramDir + "Rastrel2.exe") << "#!/bin/sh\n";
+        fs::permissions(State.ProgramDir + "Rastrel2.exe", fs::perms::owner_all);
+    }
+    void TearDown() override
+    {
+        ::unsetenv("XDG_CONFIG_HOME");
+        ::unsetenv("TMPDIR");
+        for (const auto& [Name, Value] : Saved)
+            ::setenv(Name.c_str(), Value.c_str(), 1);
+        fs::remove_all(Root);
+    }
+    std::string Image(const std::string& Name)
+    {
+        std::string Path = Root + "/" + Name;
+        std::vector<uint8_t> Disk = MakeBlankDiskette(1, 1);
+        std::ofstream(Path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(Disk.data()), std::streamsize(Disk.size()));
+        return Path;
+    }
+    std::string Root;
+    std::vector<std::pair<std::string, std::string>> Saved;
+    TProgramState State;
+};
+
+TEST(ErrorBox, FullStopRule)
+{
+    EXPECT_EQ(ErrorBoxText("Cannot open AVI"), "Cannot open AVI.");
+    EXPECT_EQ(ErrorBoxText("GetTempPath failed."), "GetTempPath failed.");
+    EXPECT_EQ(ErrorBoxText("Failed to get data for 'Hints'"), "Failed to get data for 'Hints'");
+    EXPECT_EQ(ErrorBoxText("Bad value (3)"), "Bad value (3)");
+    EXPECT_EQ(ErrorBoxText("Size 12"), "Size 12.");  // digits come after the full stop
+    EXPECT_EQ(ErrorBoxText("Oops!"), "Oops!");       // '!' comes before it
+    EXPECT_EQ(ErrorBoxText(""), "");
+}
+
+TEST_F(WindowsTest, MainWindowControlsAndMenus)
+{
+    TFrmMain Main(State);
+    Ui::FrmMain& C = Main.Controls();
+    EXPECT_EQ(Main.size(), QSize(329, 160 + C.MainMenu1->sizeHint().height()));
+    EXPECT_EQ(C.btnMakeImage->text(), "Make &Image");
+    EXPECT_EQ(C.btnMakeDisk->text(), "Make &Disk");
+    EXPECT_EQ(C.btnExit->text(), "E&xit");
+    EXPECT_EQ(C.btnExit->geometry(), QRect(224, 88, 87, 25));
+    EXPECT_EQ(C.Label1->text(), "Image file path: ");
+    EXPECT_EQ(C.Label3->text(), "Messages:");
+    EXPECT_EQ(C.GroupBox1->title(), "Drive");
+    EXPECT_EQ(C.Gauge1->maximum(), 80);
+    EXPECT_FALSE(C.Gauge1->isVisibleTo(&Main));
+    EXPECT_FALSE(C.aniMakeImage->isVisibleTo(&Main));
+    EXPECT_FALSE(C.rbDriveA->isEnabled());
+    EXPECT_FALSE(C.rbDriveB->isEnabled());
+    EXPECT_TRUE(C.MenuDriveA->isChecked());
+    EXPECT_FALSE(C.MenuDriveA->isEnabled());
+    EXPECT_TRUE(C.TurnHintsOn->isChecked());
+    EXPECT_FALSE(C.IgnoreMedia->isChecked());
+
+    QStringList Menus, Items;
+    for (QAction* Menu : C.MainMenu1->actions()) {
+        Menus << Menu->text();
+        for (QAction* Item : Menu->menu()->actions())
+            Items << Item->text();
+    }
+    EXPECT_EQ(Menus, (QStringList{"File", "Options", "Help"}));
+    EXPECT_EQ(Items, (QStringList{"Save disk to file", "Make disk from file", "Hints on",
+                                  "No Media Warnings", "Disk A:", "Disk B:", "Help", "About"}));
+}
+
+TEST_F(WindowsTest, CreationSetsUpTheWindowAndCopiesTheHelper)
+{
+    TFrmMain Main(State);
+    Main.FormCreate();
+    EXPECT_EQ(Main.windowTitle(), "Marrowtide 1.6b");
+    EXPECT_EQ(State.WorkDir, Root + "/tmp/marrowtide-" + std::to_string(::getuid()) + "/");
+    EXPECT_TRUE(fs::exists(State.WorkDir + "Rastrel2.exe"));
+    EXPECT_FALSE(Main.Controls().Compressor->isVisibleTo(&Main));
+    EXPECT_EQ(Main.Controls().btnExit->toolTip(), "Exit the program.");
+    EXPECT_TRUE(fs::exists(TRegistry::HivePath(TRootKey::CurrentUser)));
+    EXPECT_FALSE(Main.TimerEnabled(TTimer::Command));
+}
+
+TEST_F(WindowsTest, CreationErrorSkipsTheRemainingSteps)
+{
+    fs::remove(State.ProgramDir + "MakeDisk.avi");
+    TFrmMain Main(State);
+    TDialogAnswer Box;
+    AnswerNextModal(Box);
+    Main.FormCreate();
+    ASSERT_TRUE(Box.Seen);
+    EXPECT_EQ(Box.Caption, "Marrowtide");
+    EXPECT_EQ(Box.Text, "Cannot open AVI.");
+    EXPECT_EQ(Main.windowTitle(), "Marrowtide 1.6b");  // the steps before it ran
+    EXPECT_FALSE(fs::exists(TRegistry::HivePath(TRootKey::CurrentUser)));
+    EXPECT_EQ(State.WorkDir, "");
+}
+
+TEST_F(WindowsTest, MissingHelperIsReportedAndCreationGoesOn)
+{
+    fs::remove(State.ProgramDir + "Rastrel2.exe");
+    State.StartedWithFile = 1;
+    TFrmMain Main(State);
+    TDialogAnswer Box;
+    AnswerNextModal(Box);
+    Main.FormCreate();
+    ASSERT_TRUE(Box.Seen);
+    EXPECT_EQ(Box.Text, "Cannot copy Rastrel2.exe");
+    EXPECT_TRUE(Main.TimerEnabled(TTimer::Command));  // step 8 still ran
+}
+
+TEST_F(WindowsTest, DriveDiscoveryFollowsTheDriveList)
+{
+    {
+        TFrmMain Main(State);
+        Main.DiscoverDrives();  // neither
+        EXPECT_FALSE(Main.Controls().MenuDriveA->isEnabled());
+        EXPECT_TRUE(Main.Controls().MenuDriveA->isChecked());
+        EXPECT_EQ(State.SelectedDrive, "A");
+    }
+    // Only B:, whose target names an "A:" folder: that is no drive A:.
+    fs::create_directories(Root + "/A:");
+    std::string OnB = Image("A:/b.144");
+    SetDriveTableEntry('B', OnB);
+    {
+        TFrmMain Main(State);
+        Main.DiscoverDrives();
+        EXPECT_FALSE(Main.Controls().MenuDriveA->isEnabled());
+        EXPECT_TRUE(Main.Controls().MenuDriveB->isEnabled());
+        EXPECT_TRUE(Main.Controls().MenuDriveB->isChecked());
+        EXPECT_TRUE(Main.Controls().rbDriveB->isChecked());
+        EXPECT_FALSE(Main.Controls().MenuDriveA->isChecked());
+        EXPECT_EQ(State.SelectedDrive, "B");
+        EXPECT_TRUE(Main.DriveRadioChecked('B'));
+    }
+    SetDriveTableEntry('A', Image("a.144"));
+    {
+        TFrmMain Main(State);
+        Main.DiscoverDrives();
+        EXPECT_TRUE(Main.Controls().rbDriveA->isChecked());
+        EXPECT_EQ(State.SelectedDrive, "A");
+        Main.Controls().rbDriveB->click();
+        EXPECT_TRUE(Main.Controls().MenuDriveB->isChecked());
+        EXPECT_EQ(State.SelectedDrive, "B");
+        Main.Controls().MenuDriveA->trigger();
+        EXPECT_TRUE(Main.Controls().rbDriveA->isChecked());
+        EXPECT_EQ(State.SelectedDrive, "A");
+    }
+}
+
+TEST_F(WindowsTest, HintsAndIgnoreMediaToggle)
+{
+    TFrmMain Main(State);
+    Main.FormCreate();
+    Ui::FrmMain& C = Main.Controls();
+    C.TurnHintsOn->trigger();
+    EXPECT_FALSE(C.TurnHintsOn->isChecked());
+    EXPECT_EQ(C.btnMakeImage->toolTip(), "");
+    EXPECT_EQ(C.Path->toolTip(), "");
+    C.TurnHintsOn->trigger();
+    EXPECT_TRUE(C.TurnHintsOn->isChecked());
+    EXPECT_EQ(C.btnMakeDisk->toolTip(), "Make a floppy disk from an image on the hard drive or network.");
+    EXPECT_EQ(C.Path->toolTip(), "Path to image file on the hard drive or network.");
+    C.IgnoreMedia->trigger();
+    EXPECT_TRUE(Main.IgnoreMediaChecked());
+    C.IgnoreMedia->trigger();
+    EXPECT_FALSE(Main.IgnoreMediaChecked());
+}
+
+TEST_F(WindowsTest, CloseGuardAndExitCleanWorkDir)
+{
+    TFrmMain Main(State);
+    Main.FormCreate();
+    Main.show();
+    int Quits = 0;
+    QObject::connect(&Main, &TFrmMain::Quit, [&Quits] { ++Quits; });
+    for (const char* Name : {"temp.del", "Status.dat", "working.dat", "error.dat"})
+        std::ofstream(State.WorkDir + Name) << "x";
+
+    Main.SetTimerEnabled(TTimer::Timer1, true);
+    TDialogAnswer Guard;
+    AnswerNextModal(Guard);
+    EXPECT_FALSE(Main.close());
+    ASSERT_TRUE(Guard.Seen);
+    EXPECT_EQ(Guard.Caption, "Can not close.");
+    EXPECT_EQ(Guard.Text, "Please wait until the current action is complete.");
+    EXPECT_EQ(Quits, 0);
+
+    // Idle: the close box is the Exit button. "Temp.del" and "temp.del" are one file.
+    Main.SetTimerEnabled(TTimer::Timer1, false);
+    Main.Controls().IgnoreMedia->trigger();
+    Main.close();
+    EXPECT_EQ(Quits, 1);
+    EXPECT_FALSE(fs::exists(State.WorkDir + "Rastrel2.exe"));
+    EXPECT_FALSE(fs::exists(State.WorkDir + "temp.del"));
+    EXPECT_FALSE(fs::exists(State.WorkDir + "Status.dat"));
+    EXPECT_TRUE(fs::exists(State.WorkDir + "working.dat"));
+    EXPECT_TRUE(fs::exists(State.WorkDir + "error.dat"));
+    TRegistry Registry;
+    ASSERT_TRUE(Registry.OpenKey(SettingsKey, false));
+    EXPECT_EQ(Registry.ReadInteger("ForcedClose"), 0);
+    EXPECT_EQ(Registry.ReadInteger("IgnoreMedia"), 1);
+}
+
+TEST_F(WindowsTest, AboutIsOneWindowShownAndHidden)
+{
+    TFrmMain Main(State);
+    TAbout About(&Main);
+    Main.SetAboutWindow(&About);
+    EXPECT_EQ(About.Controls().btnOK->text(), "Close");
+    EXPECT_EQ(About.Controls().lbThanx->item(0)->text(), "Thank YOU for buying Marrowtide");
+    EXPECT_EQ(About.Controls().lbThanx->item(2)->text(), "Many thanks to:");
+    Main.Controls().About1->trigger();
+    Main.Controls().About1->trigger();
+    EXPECT_TRUE(About.isVisible());
+    EXPECT_FALSE(About.isModal());
+    About.Controls().btnOK->click();
+    EXPECT_FALSE(About.isVisible());
+    Main.Controls().About1->trigger();
+    EXPECT_TRUE(About.isVisible());
+}
+
+TEST_F(WindowsTest, ConvertDialogReturnsItsButtonsResults)
+{
+    TfrmConvert Convert;
+    EXPECT_EQ(Convert.windowTitle(), "Convert Format ?");
+    EXPECT_EQ(Convert.size(), QSize(350, 293));
+    EXPECT_TRUE(Convert.Controls().btnConvert->isDefault());
+    auto Press = [&](QPushButton* Button) {
+        QTimer::singleShot(20, Button, &QPushButton::click);
+        return Convert.Ask("1.44MB -> 720KB ?", {"line one", "line two"});
+    };
+    EXPECT_EQ(Press(Convert.Controls().btnConvert), TModalResult::OK);
+    EXPECT_EQ(Convert.Controls().lbHeading->text(), "1.44MB -> 720KB ?");
+    EXPECT_EQ(Convert.Controls().lbMessage->count(), 2);
+    EXPECT_EQ(Press(Convert.Controls().btnRetry), TModalResult::Retry);
+    EXPECT_EQ(Press(Convert.Controls().btnCancel), TModalResult::Cancel);
+    QTimer::singleShot(20, &Convert, &QDialog::reject);  // Esc or the close box
+    EXPECT_EQ(Convert.Ask("x", {}), TModalResult::Cancel);
+    EXPECT_EQ(Convert.Controls().lbMessage->count(), 0);
+}
+
+}  // namespace
