@@ -84,3 +84,14 @@ public:
     // Ends the message loop (a program started with a file, after its run).
     virtual void Terminate() = 0;
 };
+
+// The workflows' entry points, as the window's commands and timers call them.
+class TImagingCommands {
+public:
+    virtual ~TImagingCommands() = default;
+    virtual void btnMakeImageClick() = 0;
+    virtual void btnMakeDiskClick() = 0;
+    virtual void StartFromCommandLine() = 0;
+    virtual void Timer1Timer() = 0;
+    virtual void Timer3Timer() = 0;
+};

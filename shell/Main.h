@@ -17,17 +17,6 @@ class FrmMain;
 class TAbout;
 class TfrmConvert;
 
-// The commands of the imaging workflows, as the window calls them.
-class TImagingCommands {
-public:
-    virtual ~TImagingCommands() = default;
-    virtual void btnMakeImageClick() = 0;
-    virtual void btnMakeDiskClick() = 0;
-    virtual void StartFromCommandLine() = 0;
-    virtual void Timer1Timer() = 0;
-    virtual void Timer3Timer() = 0;
-};
-
 class TFrmMain : public QMainWindow, public TImagingPort {
     Q_OBJECT
 public:
