@@ -300,7 +300,7 @@ QImage PaintFloppy()
     P.setRenderHint(QPainter::Antialiasing);
     TDisketteLook Look = CaseLook;
     Look.Detail = false;
-    PaintDiskette(P, QRectF(2, 2, 28, 28), Look);
+    PaintDiskette(P, QRectF(2.5, 2.5, 27, 27), Look); // edges on pixel centres: crisp
     return Image;
 }
 
