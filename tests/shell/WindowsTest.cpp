@@ -317,3 +317,38 @@ TEST_F(WindowsTest, ConvertDialogReturnsItsButtonsResults)
 }
 
 }  // namespace
+
+namespace {
+
+// The engine's panel: its captions reach the label, and pending events run while it works.
+TEST_F(WindowsTest, CompressorPanelServesTheEngine)
+{
+    TFrmMain Main(State);
+    Main.FormCreate();  // hides the panel
+    Main.show();
+    TLzrw1Host& Host = Main.CompressorHost();
+    EXPECT_FALSE(Host.Visible());
+    Main.SetCompressorShown(true);
+    EXPECT_TRUE(Host.Visible());
+    Host.SetCaption("Lzh compression : 50%");
+    EXPECT_EQ(Main.Controls().Compressor->text(), "Lzh compression : 50%");
+    bool Ran = false;
+    QTimer::singleShot(0, [&Ran] { Ran = true; });
+    Host.ProcessMessages();
+    EXPECT_TRUE(Ran);
+
+    // A real compression through the panel.
+    std::string Raw = Root + "/raw.img", Packed = Root + "/raw.144";
+    std::vector<uint8_t> Disk = MakeBlankDiskette(1, 5);
+    std::ofstream(Raw, std::ios::binary)
+        .write(reinterpret_cast<const char*>(Disk.data()), std::streamsize(Disk.size()));
+    Tlzrw1 Engine(&Host);
+    Engine.InputFile = Raw;
+    Engine.OutputFile = Packed;
+    EXPECT_GT(Engine.Compress(), 8);
+    EXPECT_FALSE(Main.Controls().Compressor->text().isEmpty());
+    Main.SetCompressorShown(false);
+    EXPECT_FALSE(Host.Visible());
+}
+
+}  // namespace
