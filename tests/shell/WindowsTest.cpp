@@ -352,3 +352,32 @@ TEST_F(WindowsTest, CompressorPanelServesTheEngine)
 }
 
 }  // namespace
+
+#include "shell/Splash.h"
+#include "ui_Splash.h"
+
+namespace {
+
+TEST(Splash, StaysUntilItsTimerLetsItClose)
+{
+    TFrmSplash Splash;
+    EXPECT_EQ(Splash.size(), QSize(299, 200));
+    EXPECT_EQ(Splash.Controls().Label1->text(), "Marrowtide");
+    EXPECT_EQ(Splash.Controls().lblVersion->text(), "");
+    Splash.show();
+    EXPECT_EQ(Splash.Controls().lblVersion->text(), "Ver: 1.6b");
+    EXPECT_FALSE(Splash.Controls().Image1->pixmap().isNull());
+    EXPECT_EQ(Splash.Timer1.interval(), 3000);
+    EXPECT_TRUE(Splash.Timer1.isActive());
+    EXPECT_FALSE(Splash.CloseQuery());
+    // A shorter wait, the same path: the tick disables the timer and allows the close.
+    Splash.Timer1.start(5);
+    for (int i = 0; i < 100 && !Splash.CloseQuery(); ++i) {
+        QApplication::processEvents();
+        ::usleep(2000);
+    }
+    EXPECT_TRUE(Splash.CloseQuery());
+    EXPECT_FALSE(Splash.Timer1.isActive());
+}
+
+}  // namespace
