@@ -2,6 +2,7 @@
 #include <QApplication>
 #include <QFont>
 
+#include "imaging/Imaging.h"
 #include "imaging/ProgramState.h"
 #include "platform/System.h"
 #include "shell/About.h"
@@ -34,6 +35,8 @@ int main(int argc, char** argv)
     }
 
     TFrmMain Main(State);
+    TImaging Imaging(State, Main);
+    Main.SetCommands(&Imaging);
     QObject::connect(&Main, &TFrmMain::Quit, &Application, &QApplication::quit,
                      Qt::QueuedConnection);
     Main.FormCreate();

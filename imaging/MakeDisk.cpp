@@ -1,0 +1,170 @@
+// Make Disk: an image file is decompressed into the dump "temp.del", its format recognised by
+// the dump's size, and the dump written onto a diskette of that format, or onto another one
+// after a format conversion.
+#include <algorithm>
+#include <charconv>
+
+#include "imaging/FormatTable.h"
+#include "imaging/Imaging.h"
+#include "platform/Files.h"
+
+namespace {
+
+const char* const OpenFilter = "Marrowtide Image Files|*.144;*.720;*.120|All Files (*.*)|*.*";
+
+// Per format index; every prompt names drive a:, whichever drive is selected.
+const char* const InsertPrompts[] = {
+    "Insert a 2.88 floppy into drive a: and click OK.",
+    "Insert a 1.44MB floppy into drive a: and click OK.",
+    "Insert a 1.2MB floppy into drive a: and click OK.",
+    "Insert a 720k floppy into drive a: and click OK.",
+    "Insert a 360k floppy into drive a: and click OK.",
+};
+
+// The write run's tracks and sectors when image and diskette agree. 720KB is written as 80
+// tracks of 9 sectors, the same 1,440 sectors its read run takes as 40 of 18.
+struct TWriteArguments {
+    const char* Tracks;
+    const char* Sectors;
+};
+const TWriteArguments WriteArguments[] = {
+    {"80", "36"}, {"80", "18"}, {"80", "15"}, {"80", "09"}, {"40", "09"},
+};
+
+// The leading whole number of a command-line text such as "80" or "80 "; 0 for none.
+int TrackCount(const std::string& Text)
+{
+    const size_t Start = Text.find_first_not_of(' ');
+    if (Start == std::string::npos)
+        return 0;
+    int Value = 0;
+    std::from_chars(Text.data() + Start, Text.data() + Text.size(), Value);
+    return Value;
+}
+
+}  // namespace
+
+int64_t GetFileSizeOrZero(const std::string& Path)
+{
+    return std::max<int64_t>(FileSize(Path), 0);
+}
+
+void TImaging::btnMakeDiskClick()
+{
+    State.ReadingDisk = false;
+    StartMakeDisk();
+}
+
+void TImaging::StartMakeDisk()
+{
+    State.CurrentOperation = 2;
+    LoadLastFolder();
+    TFileDialog Dialog;
+    Dialog.Filter = OpenFilter;
+    Dialog.FilterIndex = OpenDialogFilterIndex;
+    Dialog.DefaultExt = "144";
+    Dialog.InitialDir = State.LastFolder;
+    Dialog.FileName = OpenDialogFileName;
+    if (!Port.OpenDialog(Dialog))
+        return;
+    OpenDialogFileName = Dialog.FileName;
+    OpenDialogFilterIndex = Dialog.FilterIndex;
+    // Remembered at once, before the image is examined.
+    SaveLastPath(Dialog.FileName);
+    State.ImagePath = Dialog.FileName;
+    MakeDiskFromImage();
+}
+
+void TImaging::StartFromCommandLine()
+{
+    State.CurrentOperation = 2;
+    if (State.Parameters.empty())
+        return;
+    std::string Path = State.Parameters.front();
+    // The desktop may pass the file quoted.
+    std::erase(Path, '"');
+    State.ImagePath = Path;
+    Port.SetText(TLabel::Path, ShortenPath(State.ImagePath));
+    MakeDiskFromImage();
+}
+
+void TImaging::MakeDiskFromImage()
+{
+    if (!DecompressImage())
+        return;
+    const std::string Dump = State.WorkDir + "/temp.del";
+    const uint8_t ImageFormat = FormatIndexOfDumpSize(GetFileSizeOrZero(Dump));
+    if (ImageFormat >= KnownFormatCount) {
+        Port.ShowMessage("The image file is corrupt!");
+        return;
+    }
+    ImageGeometry.FormatIndex = ImageFormat;
+    FillGeometry(ImageGeometry);
+    // Only the caption: the hint keeps what Make Image last put there.
+    Port.SetText(TLabel::Path, ShortenPath(State.ImagePath));
+    if (Port.MessageBox(InsertPrompts[ImageFormat], "Insert Disk", TMsgButtons::OKCancel) !=
+        TModalResult::OK)
+        return;
+
+    State.MediaRetryState = 1;
+    do {
+        DetectMedia();
+        if (State.MediaRetryState == 2)
+            return;
+        State.ConversionCase = ClassifyFormats(GetFileSizeOrZero(Dump), DiskGeometry.FormatIndex);
+    } while (State.MediaRetryState == 1);
+    CompareFormats();
+}
+
+uint8_t TImaging::ClassifyFormats(int64_t DumpSize, uint8_t DiskFormatIndex)
+{
+    const uint8_t ImageFormat = FormatIndexOfDumpSize(DumpSize);
+    if (ImageFormat >= KnownFormatCount || DiskFormatIndex >= KnownFormatCount)
+        return 6;
+    if (DiskFormatIndex == ImageFormat)
+        return ImageFormat;
+    // A lower index is a larger diskette.
+    return DiskFormatIndex < ImageFormat ? 5 : 6;
+}
+
+void TImaging::CompareFormats()
+{
+    if (State.ConversionCase >= 0 && State.ConversionCase < KnownFormatCount) {
+        State.ImageTracksText = WriteArguments[State.ConversionCase].Tracks;
+        State.ImageSectorsText = WriteArguments[State.ConversionCase].Sectors;
+        StartWriteRun();
+    } else {
+        OfferConversion();
+    }
+}
+
+bool TImaging::DecompressImage()
+{
+    DisableCommands();
+    Port.SetText(TLabel::Messages, "Decompressing Image...");
+    Port.SetText(TLabel::Status, "");
+    Port.SetCompressorShown(true);
+    Engine->UseStream = false;
+    Engine->InputFile = State.ImagePath;
+    Engine->OutputFile = State.WorkDir + "/temp.del";
+    try {
+        Engine->Decompress();
+    } catch (const std::exception& Error) {
+        EngineFailed(Error.what());
+        return false;
+    }
+    Port.SetCompressorShown(false);
+    EnableCommands();
+    Port.SetText(TLabel::Status, " Status: OK.");
+    Port.SetText(TLabel::Messages, "Decompression Complete.");
+    return true;
+}
+
+void TImaging::StartWriteRun()
+{
+    DisableCommands();
+    Port.SetGaugeMax(TrackCount(State.ImageTracksText));
+    StartRun("d temp.del " + State.ImageTracksText + " " + State.SelectedDrive + " " +
+                 State.ImageSectorsText + " w",
+             TTimer::Timer1, TAnimation::MakeDisk, "Creating Diskette from Image.");
+}

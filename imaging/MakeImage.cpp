@@ -1,0 +1,182 @@
+// Make Image: the diskette in the selected drive becomes a compressed image file. Also the
+// remembered last image path and the short form of a path, which Make Disk shares.
+#include <cctype>
+#include <cstdlib>
+#include <pwd.h>
+#include <unistd.h>
+
+#include "imaging/FormatTable.h"
+#include "imaging/Imaging.h"
+#include "platform/Files.h"
+#include "platform/Registry.h"
+
+namespace {
+
+const char* const LastPathKey = "\\mwtest";
+const char* const LastPathValue = "path";
+
+const char* const SaveFilter =
+    "Marrowtide 2.88MB Image File|*.288|Marrowtide 1.44MB Image File|*.144|"
+    "Marrowtide 1.2MB Image File|*.120|Marrowtide 720KB Image File|*.720|"
+    "Marrowtide 360KB Image File|*.360";
+
+// Per format index: the save dialog's default extension (1.44MB's has no point).
+const char* const SaveDefaultExt[] = {".288", "144", ".120", ".720", ".360"};
+
+// A path of the Windows form: a drive letter, a network share, or backslashes without a
+// leading "/". Such paths keep their own separator rules.
+bool IsWindowsForm(const std::string& Path)
+{
+    if (!Path.empty() && Path[0] == '/')
+        return false;
+    if (Path.size() >= 2 && std::isalpha(static_cast<unsigned char>(Path[0])) && Path[1] == ':')
+        return true;
+    return Path.find('\\') != std::string::npos;
+}
+
+// The drive letter with its colon, or "\\server\share"; "" for neither.
+std::string WindowsDrivePart(const std::string& Path)
+{
+    if (Path.size() >= 2 && std::isalpha(static_cast<unsigned char>(Path[0])) && Path[1] == ':')
+        return Path.substr(0, 2);
+    if (Path.rfind("\\\\", 0) == 0) {
+        size_t Server = Path.find('\\', 2);
+        if (Server == std::string::npos)
+            return Path;
+        return Path.substr(0, Path.find('\\', Server + 1));
+    }
+    return "";
+}
+
+std::string HomeFolder()
+{
+    if (const char* Home = std::getenv("HOME"); Home && *Home)
+        return Home;
+    if (const passwd* Entry = ::getpwuid(::getuid()); Entry && Entry->pw_dir && *Entry->pw_dir)
+        return Entry->pw_dir;
+    return "/";
+}
+
+// The error box's form of a message: a full stop appended unless the text already ends in a
+// character at or below it (a full stop, a quote mark, a bracket).
+std::string ErrorBoxText(std::string Message)
+{
+    if (!Message.empty() && static_cast<unsigned char>(Message.back()) > '.')
+        Message += '.';
+    return Message;
+}
+
+}  // namespace
+
+std::string ShortenPath(const std::string& Path)
+{
+    if (!IsWindowsForm(Path)) {
+        const size_t Slash = Path.rfind('/');
+        return "/.../" + (Slash == std::string::npos ? Path : Path.substr(Slash + 1));
+    }
+    const size_t Separator = Path.find_last_of("\\:");
+    const std::string Name = Separator == std::string::npos ? Path : Path.substr(Separator + 1);
+    return WindowsDrivePart(Path) + "\\...\\" + Name;
+}
+
+void TImaging::btnMakeImageClick()
+{
+    State.ReadingDisk = true;
+    MakeImage();
+}
+
+void TImaging::MakeImage()
+{
+    State.CurrentOperation = 1;
+    LoadLastFolder();
+    if (Port.MessageBox("Insert Diskette.", "Insert Diskette.", TMsgButtons::OKCancel) !=
+        TModalResult::OK)
+        return;
+
+    State.MediaRetryState = 1;
+    while (State.MediaRetryState == 1)
+        DetectMedia();
+    // Detection ends recognised or after the user gave up; an unknown format has no image type.
+    if (State.MediaRetryState != 0 || DiskGeometry.FormatIndex >= KnownFormatCount)
+        return;
+
+    TFileDialog Dialog;
+    Dialog.Filter = SaveFilter;
+    Dialog.FilterIndex = DiskGeometry.FormatIndex + 1;
+    Dialog.DefaultExt = SaveDefaultExt[DiskGeometry.FormatIndex];
+    Dialog.InitialDir = State.LastFolder;
+    Dialog.FileName = SaveDialogFileName;
+    if (!Port.SaveDialog(Dialog))
+        return;
+    SaveDialogFileName = Dialog.FileName;
+
+    // Stored before the overwrite question: the path is remembered even when the user stops.
+    SaveLastPath(Dialog.FileName);
+    State.ImagePath = Dialog.FileName;
+    Port.SetText(TLabel::Path, ShortenPath(State.ImagePath));
+    Port.SetPathHint(State.ImagePath);
+
+    if (FileExists(State.ImagePath) &&
+        Port.MessageBox("The file already exists, overwrite?", "Continue?",
+                        TMsgButtons::YesNoCancel) != TModalResult::Yes)
+        return;
+
+    StartRun("i temp.del " + DiskGeometry.TracksText + " " + DiskGeometry.DriveLetter + " " +
+                 DiskGeometry.SectorsText + " w",
+             TTimer::Timer1, TAnimation::MakeImage, "Creating Image from Diskette.");
+}
+
+void TImaging::CompressImage()
+{
+    DisableCommands();
+    Port.SetText(TLabel::Messages, "Compressing Image...");
+    Port.SetText(TLabel::Status, " ");
+    Port.SetCompressorShown(true);
+    Engine->UseStream = false;
+    Engine->InputFile = State.WorkDir + "/temp.del";
+    Engine->OutputFile = State.ImagePath;
+    try {
+        Engine->Compress();
+    } catch (const std::exception& Error) {
+        // The engine leaves an existing image as it was; the poller still removes the dump.
+        EngineFailed(Error.what());
+        return;
+    }
+    Port.SetCompressorShown(false);
+    EnableCommands();
+    Port.SetText(TLabel::Status, " Status: OK.");
+    Port.SetText(TLabel::Messages, "Image Complete.");
+}
+
+void TImaging::EngineFailed(const std::string& Message)
+{
+    Port.SetCompressorShown(false);
+    EnableCommands();
+    Port.SetText(TLabel::Status, " Status: Error!");
+    Port.SetText(TLabel::Messages, " ");
+    Port.MessageDlg(ErrorBoxText(Message), TMsgDlgType::Error, TMsgButtons::OK);
+}
+
+void TImaging::LoadLastFolder()
+{
+    std::string Stored;
+    TRegistry Registry(TRootKey::CurrentUser);
+    if (Registry.OpenKey(LastPathKey, false)) {
+        Stored = Registry.ReadString(LastPathValue);
+        Registry.CloseKey();
+    }
+    const size_t Separator = Stored.rfind(IsWindowsForm(Stored) ? '\\' : '/');
+    if (Separator != std::string::npos && Separator > 0)
+        State.LastFolder = Stored.substr(0, Separator);
+    else
+        State.LastFolder = HomeFolder();
+}
+
+void TImaging::SaveLastPath(const std::string& Path)
+{
+    TRegistry Registry(TRootKey::CurrentUser);
+    if (!Registry.OpenKey(LastPathKey, true))
+        throw ERegistryException("Failed to set data for '" + std::string(LastPathValue) + "'");
+    Registry.WriteString(LastPathValue, Path);
+    Registry.CloseKey();
+}

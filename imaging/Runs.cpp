@@ -1,0 +1,196 @@
+// The helper runs: starting the helper, the busy and idle states of the commands, and the
+// poller that follows a read or write run through the exchange files in WorkDir.
+#include <algorithm>
+#include <charconv>
+#include <system_error>
+
+#include "imaging/Imaging.h"
+#include "platform/Errors.h"
+#include "platform/FileModes.h"
+#include "platform/Files.h"
+#include "platform/Launch.h"
+
+namespace {
+
+constexpr TCommand CommandOrder[] = {TCommand::MakeImageButton, TCommand::ExitButton,
+                                     TCommand::MakeDiskButton, TCommand::MakeDiskMenu,
+                                     TCommand::SaveDiskMenu};
+
+// A decimal whole number of 32 bits, leading blanks allowed, as the runtime's conversion takes it.
+int StrToInt(const std::string& Text)
+{
+    size_t Start = Text.find_first_not_of(' ');
+    const char* First = Text.data() + (Start == std::string::npos ? Text.size() : Start);
+    const char* Last = Text.data() + Text.size();
+    if (First != Last && *First == '+')
+        ++First;
+    int32_t Value = 0;
+    auto [End, Error] = std::from_chars(First, Last, Value, 10);
+    if (First == Last || Error != std::errc() || End != Last)
+        throw EConvertError("'" + Text + "' is not a valid integer value");
+    return Value;
+}
+
+}  // namespace
+
+bool TImaging::LaunchHelper(const std::string& Parameters)
+{
+    TLaunch Launch = ShellExecute("open", "rastrel2.exe", Parameters, State.WorkDir, SW_HIDE);
+    bool Started = Launch.Result > 32;
+    State.HelperPid = Started ? Launch.Pid : -1;
+    return Started;
+}
+
+void TImaging::DisableCommands()
+{
+    for (TCommand Command : CommandOrder)
+        Port.SetCommandEnabled(Command, false);
+}
+
+void TImaging::EnableCommands()
+{
+    for (TCommand Command : CommandOrder)
+        Port.SetCommandEnabled(Command, true);
+}
+
+void TImaging::ShowIdlePicture()
+{
+    for (TAnimation Animation : {TAnimation::MakeImage, TAnimation::MakeDisk}) {
+        Port.SetAnimationActive(Animation, false);
+        Port.SetAnimationShown(Animation, false);
+    }
+    Port.SetFloppyShown(true);
+}
+
+bool TImaging::StartRun(const std::string& Parameters, TTimer PollTimer, TAnimation Animation,
+                        const std::string& MessagesText)
+{
+    DisableCommands();
+    try {
+        RewriteTextFile(State.WorkDir + "/working.dat");
+    } catch (...) {
+        // Nothing was started, so nothing would ever enable the commands again.
+        EnableCommands();
+        throw;
+    }
+    if (!LaunchHelper(Parameters)) {
+        Port.MessageDlg("Cannot execute Rastrel2", TMsgDlgType::Error, TMsgButtons::OK);
+        // No poller runs for a helper that never started: back to idle.
+        Port.SetGaugeShown(false);
+        ShowIdlePicture();
+        EnableCommands();
+        return false;
+    }
+    Port.SetTimerEnabled(PollTimer, true);
+    Port.SetText(TLabel::Messages, MessagesText);
+    Port.SetText(TLabel::Status, " ");
+    Port.SetGaugeProgress(0);
+    Port.SetGaugeShown(true);
+    Port.SetAnimationShown(Animation, true);
+    Port.SetAnimationActive(Animation, true);
+    Port.SetFloppyShown(false);
+    return true;
+}
+
+bool TImaging::ReadProgress(int& Progress)
+{
+    // From the first poll on, non-text files are opened read-only with full sharing.
+    State.DefaultFileMode = FileModeReadShareAll;
+    std::string Line;
+    try {
+        Line = ReadFirstLine(State.WorkDir + "/Status.dat");
+    } catch (const EInOutError& Error) {
+        // "check.dat" stays, so the next tick reads again.
+        Port.MessageDlg(std::string("Rastrel2 file share error: ") + Error.what(),
+                        TMsgDlgType::Information, TMsgButtons::OK);
+        return false;
+    }
+    // The file is closed already: a text that is no number leaves "check.dat" for the next tick.
+    Progress = StrToInt(Line);
+    DeleteFile(State.WorkDir + "/check.dat");
+    return true;
+}
+
+bool TImaging::HelperDied()
+{
+    if (State.HelperPid <= 0 || ProcessRunning(State.HelperPid))
+        return false;
+    // The helper removes "working.dat" just before it ends: looking after learning that it has
+    // ended tells a helper that died from one that finished between two looks.
+    return FileExists(State.WorkDir + "/working.dat");
+}
+
+void TImaging::Timer1Timer()
+{
+    Port.SetTimerInterval(TTimer::Timer1, 1000);
+    // A tick that comes while an earlier tick's message is open waits for it to close.
+    if (PollerBusy)
+        return;
+    struct TBusy {
+        bool& Flag;
+        explicit TBusy(bool& Flag) : Flag(Flag) { Flag = true; }
+        ~TBusy() { Flag = false; }
+    } Busy(PollerBusy);
+
+    bool Failed = false;
+    if (FileExists(State.WorkDir + "/working.dat")) {
+        if (!HelperDied()) {
+            if (FileExists(State.WorkDir + "/check.dat")) {
+                int Progress = 0;
+                if (ReadProgress(Progress))
+                    Port.SetGaugeProgress(std::clamp(Progress, 0, std::max(Port.GaugeMax(), 0)));
+            }
+            return;
+        }
+        Failed = true;
+    } else {
+        Failed = FileExists(State.WorkDir + "/error.dat");
+    }
+    State.HelperPid = -1;
+
+    bool Succeeded = false;
+    try {
+        if (Failed) {
+            Port.SetTimerEnabled(TTimer::Timer1, false);
+            Port.SetGaugeShown(false);
+            // The window is idle again: a running animation would say otherwise.
+            ShowIdlePicture();
+            Port.SetText(TLabel::Status, " Status: Error!");
+            if (State.ReadingDisk) {
+                Port.SetText(TLabel::Messages, "Could not read from disk.");
+                Port.MessageDlg("Error.  Could not read from the Diskette.\r\n"
+                                "Bad sector?  Try running ScanDisk.",
+                                TMsgDlgType::Warning, TMsgButtons::OK);
+            } else {
+                Port.SetText(TLabel::Messages, "Could not write to disk.");
+                Port.MessageDlg("Error.  Could not write to the Diskette.\r\n"
+                                "Write protected?  Wrong media?",
+                                TMsgDlgType::Warning, TMsgButtons::OK);
+            }
+        } else {
+            Port.SetText(TLabel::Status, " Status: Complete.");
+            Port.SetTimerEnabled(TTimer::Timer1, false);
+            Port.SetGaugeShown(false);
+            ShowIdlePicture();
+            Port.SetText(TLabel::Messages, " ");
+            if (State.CurrentOperation == 1) {
+                CompressImage();
+                // A failed compression reports itself and leaves another status.
+                Succeeded = Port.Text(TLabel::Status) == " Status: OK.";
+            } else {
+                Port.SetText(TLabel::Status, " Status: OK.");
+                Port.SetText(TLabel::Messages, "Disk Complete.");
+                Succeeded = true;
+            }
+        }
+    } catch (...) {
+        // Whatever escapes, the dump goes and the window is usable again.
+        DeleteFile(State.WorkDir + "/temp.del");
+        EnableCommands();
+        throw;
+    }
+    DeleteFile(State.WorkDir + "/temp.del");
+    EnableCommands();
+    if (State.StartedWithFile && Succeeded)
+        Port.Terminate();
+}

@@ -1,0 +1,284 @@
+// Format conversion end to end: an image written onto a diskette of another format, through
+// the conversion dialog (or past it), a one-track conversion run and the ordinary write run.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "imaging/FormatTable.h"
+#include "imaging/Imaging.h"
+#include "platform/Drives.h"
+#include "platform/Files.h"
+#include "platform/TempDir.h"
+#include "tests/imaging/FakePort.h"
+#include "tests/support/SampleDisk.h"
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+using Lines = std::vector<std::string>;
+
+namespace {
+
+const char* const FormatNames[] = {"2.88MB", "1.44MB", "1.2MB", "720KB", "360KB"};
+constexpr size_t TrackOf18 = 2 * 18 * 512;
+
+// Taken before any test runs: each test points TMPDIR into its own, later removed, folder.
+const fs::path BaseTemp = [] {
+    const char* Temp = std::getenv("TMPDIR");
+    return fs::path(Temp && *Temp ? Temp : "/tmp");
+}();
+
+Bytes ReadAll(const fs::path& File)
+{
+    std::ifstream In(File, std::ios::binary);
+    return {std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>()};
+}
+
+void WriteAll(const fs::path& File, const Bytes& Data)
+{
+    std::ofstream(File, std::ios::binary)
+        .write(reinterpret_cast<const char*>(Data.data()), std::streamsize(Data.size()));
+}
+
+// Remembers what the window showed when each message dialog came up.
+class TWatchingPort : public imagingtest::TFakePort {
+public:
+    struct TMoment {
+        std::string Text, Messages;
+        bool Timer1, Timer3;
+    };
+    std::vector<TMoment> Moments;
+    TModalResult MessageDlg(const std::string& Text, TMsgDlgType Type, TMsgButtons Buttons) override
+    {
+        Moments.push_back({Text, this->Text(TLabel::Messages), TimerEnabled(TTimer::Timer1),
+                           TimerEnabled(TTimer::Timer3)});
+        return TFakePort::MessageDlg(Text, Type, Buttons);
+    }
+};
+
+class ConversionTest : public ::testing::Test {
+protected:
+    fs::path Root, Image, Diskette;
+    TProgramState State;
+    TWatchingPort Port;
+    std::unique_ptr<TImaging> Imaging;
+    Bytes Content, Before;
+
+    void SetUp() override
+    {
+        std::string Template = (BaseTemp / "conversion-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(Template.data()), nullptr);
+        Root = Template;
+        for (const char* Folder : {"config", "tmp", "home"})
+            fs::create_directories(Root / Folder);
+        ::setenv("XDG_CONFIG_HOME", (Root / "config").c_str(), 1);
+        ::setenv("TMPDIR", (Root / "tmp").c_str(), 1);
+        ::setenv("HOME", (Root / "home").c_str(), 1);
+        State.WorkDir = GetTempPath();
+        ASSERT_TRUE(CopyFile(HELPER_PATH, State.WorkDir + "/Rastrel2.exe", false));
+        Port.RadioA = true;
+        Imaging = std::make_unique<TImaging>(State, Port);
+    }
+    void TearDown() override
+    {
+        Imaging.reset();
+        std::error_code Ignored;
+        fs::remove_all(Root, Ignored);
+    }
+
+    // An image of ImageFormat, and a blank diskette of DiskFormat in drive A:.
+    void Prepare(unsigned ImageFormat, unsigned DiskFormat)
+    {
+        Content =
+            MakeSampleDisk(size_t(FormatTable[ImageFormat].TotalBytes), TSampleKind::Filled, 21);
+        WriteAll(Root / "dump", Content);
+        Image = Root / ("disk" + std::string(FormatTable[ImageFormat].Extension));
+        Tlzrw1 Engine;
+        Engine.InputFile = (Root / "dump").string();
+        Engine.OutputFile = Image.string();
+        Engine.Compress();
+
+        Diskette = Root / "diskette";
+        const std::string Command = std::string(MARROWTIDE_IMG_PATH) + " format " +
+            FormatNames[DiskFormat] + " '" + Diskette.string() + "' >/dev/null";
+        ASSERT_EQ(std::system(Command.c_str()), 0) << Command;
+        SetDriveTableEntry('A', Diskette.string());
+        Before = ReadAll(Diskette);
+        Port.FileAnswers = {Image.string()};
+    }
+
+    bool Finish(TTimer Timer)
+    {
+        for (auto Limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+             std::chrono::steady_clock::now() < Limit;
+             std::this_thread::sleep_for(std::chrono::milliseconds(10))) {
+            Timer == TTimer::Timer1 ? Imaging->Timer1Timer() : Imaging->Timer3Timer();
+            if (!Port.TimerEnabled(Timer))
+                return true;
+        }
+        return false;
+    }
+
+    // The diskette holds the image's first Count bytes and its own bytes after them.
+    bool DisketteStartsWith(size_t Count) const
+    {
+        const Bytes Now = ReadAll(Diskette);
+        return Now.size() == Before.size() &&
+            std::equal(Now.begin(), Now.begin() + Count, Content.begin()) &&
+            std::equal(Now.begin() + Count, Now.end(), Before.begin() + Count);
+    }
+};
+
+TEST_F(ConversionTest, A720KImageOnA144DisketteIsConvertedThenWritten)
+{
+    Prepare(3, 1);
+    Port.Answers = {TModalResult::OK, TModalResult::OK};
+
+    Imaging->btnMakeDiskClick();
+
+    ASSERT_EQ(Port.Shown.back().Kind, "ConvertDialog");
+    EXPECT_EQ(Port.Shown.back().Text, "1.44MB -> 720KB ?");
+    EXPECT_EQ(
+        Port.Shown.back().Lines,
+        (Lines{"The Diskette you inserted is formated as 1.44MB.", "The Image is a 720KB format.",
+               "", "If you would like you can convert the Diskette format to 720KB."}));
+    EXPECT_EQ(State.ConversionCase, 5);
+    EXPECT_TRUE(Port.TimerEnabled(TTimer::Timer3));
+    EXPECT_FALSE(Port.TimerEnabled(TTimer::Timer1));
+    EXPECT_EQ(Port.GaugeMax(), 4);
+    EXPECT_EQ(Port.Text(TLabel::Messages), "Converting Media File System.");
+    EXPECT_TRUE(Port.AllCommandsEnabled(false));
+
+    // One track of the diskette's own 18 sectors, then the write run with the image's texts.
+    ASSERT_TRUE(Finish(TTimer::Timer3));
+    EXPECT_TRUE(Port.Moments.empty());  // no eject message on newer systems
+    EXPECT_TRUE(DisketteStartsWith(TrackOf18));
+    EXPECT_EQ(State.ImageTracksText, "40");
+    EXPECT_EQ(State.ImageSectorsText, "18");
+    EXPECT_TRUE(Port.TimerEnabled(TTimer::Timer1));
+    EXPECT_EQ(Port.GaugeMax(), 40);
+    EXPECT_EQ(Port.Text(TLabel::Messages), "Creating Diskette from Image.");
+
+    ASSERT_TRUE(Finish(TTimer::Timer1));
+    EXPECT_EQ(Port.Text(TLabel::Messages), "Disk Complete.");
+    EXPECT_TRUE(DisketteStartsWith(Content.size()));
+    EXPECT_GT(VolumeSize('A'), 700000);  // it now reads as a 720KB diskette
+    EXPECT_LT(VolumeSize('A'), 800000);
+}
+
+TEST_F(ConversionTest, OlderSystemsAskForTheDisketteToBeReinsertedBetweenTheRuns)
+{
+    Prepare(1, 0);
+    State.Windows5OrLater = false;
+    Port.IgnoreMedia = true;
+    Port.Answers = {TModalResult::OK};
+
+    Imaging->btnMakeDiskClick();
+    ASSERT_TRUE(Finish(TTimer::Timer3));
+    EXPECT_TRUE(DisketteStartsWith(2 * 36 * 512));  // the track of the diskette's 36 sectors
+
+    ASSERT_EQ(Port.Moments.size(), 1u);
+    EXPECT_EQ(Port.Moments[0].Text,
+              "Please eject and reinsert the Floppydisk to remount the file system.\r"
+              "If you do not the file system will become corrupt.\r\rPress OK when done.");
+    EXPECT_EQ(Port.Shown.back().Caption, "Information");
+    EXPECT_EQ(Port.Moments[0].Messages, "Conversion Complete.");
+    EXPECT_FALSE(Port.Moments[0].Timer1);
+    EXPECT_FALSE(Port.Moments[0].Timer3);
+    ASSERT_TRUE(Finish(TTimer::Timer1));
+    EXPECT_TRUE(DisketteStartsWith(Content.size()));
+    EXPECT_GT(VolumeSize('A'), 1400000);  // it now reads as a 1.44MB diskette
+    EXPECT_LT(VolumeSize('A'), 1500000);
+}
+
+TEST_F(ConversionTest, CancelStopsAndRetryChoosesTheImageAgain)
+{
+    Prepare(3, 1);
+    Port.Answers = {TModalResult::OK, TModalResult::Cancel};
+    Imaging->btnMakeDiskClick();
+    EXPECT_FALSE(Port.TimerEnabled(TTimer::Timer3));
+    EXPECT_TRUE(fs::exists(State.WorkDir + "/temp.del"));
+    EXPECT_EQ(Port.Text(TLabel::Messages), "Decompression Complete.");
+    EXPECT_EQ(ReadAll(Diskette), Before);
+
+    // Retry: the file dialog again, the image decompressed anew, then its prompt again.
+    fs::remove(State.WorkDir + "/temp.del");
+    Port.Shown.clear();
+    Port.Answers = {TModalResult::OK, TModalResult::Retry, TModalResult::Cancel};
+    Port.FileAnswers = {Image.string(), Image.string()};
+    Imaging->btnMakeDiskClick();
+    ASSERT_EQ(Port.Shown.size(), 5u);
+    EXPECT_EQ(Port.Shown[2].Kind, "ConvertDialog");
+    EXPECT_EQ(Port.Shown[3].Kind, "OpenDialog");
+    EXPECT_EQ(Port.Shown[4].Text, "Insert a 720k floppy into drive a: and click OK.");
+    EXPECT_EQ(fs::file_size(State.WorkDir + "/temp.del"), Content.size());
+    EXPECT_EQ(ReadAll(Diskette), Before);
+}
+
+TEST_F(ConversionTest, ATooSmallDisketteIsWarnedAboutAndTheWriteFailsWithoutGrowingIt)
+{
+    Prepare(1, 3);
+    Port.Answers = {TModalResult::OK, TModalResult::Cancel};
+    Imaging->btnMakeDiskClick();
+    EXPECT_EQ(State.ConversionCase, 6);
+    EXPECT_EQ(Port.Shown.back().Text, "720KB -> 1.44MB ?");
+    EXPECT_EQ(Port.Shown.back().Lines,
+              (Lines{"The Diskette you inserted is formated as 720KB.",
+                     "The Image is a 1.44MB format.", "The Diskette appears to be too small!", "",
+                     "If the Diskette can hold 1.44MB you can convert the format.", "",
+                     "If the Diskette is too small the operation will fail."}));
+
+    // "No Media Warnings": converted without asking; the write does not fit and fails.
+    Port.Shown.clear();
+    Port.IgnoreMedia = true;
+    Port.Answers = {TModalResult::OK};
+    Port.FileAnswers = {Image.string()};
+    Imaging->btnMakeDiskClick();
+    ASSERT_TRUE(Finish(TTimer::Timer3));
+    EXPECT_TRUE(DisketteStartsWith(TrackOf18));
+    ASSERT_TRUE(Finish(TTimer::Timer1));
+    for (const auto& Shown : Port.Shown)
+        EXPECT_NE(Shown.Kind, "ConvertDialog");
+    EXPECT_EQ(Port.Text(TLabel::Messages), "Could not write to disk.");
+    EXPECT_EQ(Port.Text(TLabel::Status), " Status: Error!");
+    EXPECT_EQ(fs::file_size(Diskette), Before.size());
+    EXPECT_TRUE(Port.AllCommandsEnabled(true));
+}
+
+TEST_F(ConversionTest, ThePollerCountsFromOneAndReportsAFailedConversion)
+{
+    // The helper's side played by hand: a run in progress with fresh progress values.
+    Port.SetGaugeMax(4);
+    Port.Timers[TTimer::Timer3] = true;
+    Port.FloppyVisible = false;
+    Imaging->DisableCommands();
+    RewriteTextFile(State.WorkDir + "/working.dat");
+    for (const auto& [Line, Gauge] : {std::pair{'0', 1}, {'2', 3}, {'9', 4}}) {
+        WriteAll(State.WorkDir + "/Status.dat", {uint8_t(Line), '\r', '\n'});
+        RewriteTextFile(State.WorkDir + "/check.dat");
+        Imaging->Timer3Timer();
+        EXPECT_EQ(Port.GaugeProgress(), Gauge) << Line;
+        EXPECT_FALSE(FileExists(State.WorkDir + "/check.dat"));
+    }
+    EXPECT_TRUE(Port.Shown.empty());
+
+    DeleteFile(State.WorkDir + "/working.dat");
+    WriteAll(State.WorkDir + "/error.dat", {'x', '\n'});
+    Imaging->Timer3Timer();
+    EXPECT_FALSE(Port.TimerEnabled(TTimer::Timer3));
+    EXPECT_FALSE(Port.TimerEnabled(TTimer::Timer1));  // no write run follows
+    EXPECT_FALSE(Port.GaugeVisible);
+    EXPECT_TRUE(Port.FloppyVisible);
+    EXPECT_EQ(Port.Text(TLabel::Status), " Status: Error!");
+    EXPECT_EQ(Port.Text(TLabel::Messages), "Could not write to disk.");
+    ASSERT_EQ(Port.Shown.size(), 1u);
+    EXPECT_EQ(Port.Shown[0].Text,
+              "Error.  Could not write to the Diskette.\r\nWrite protected?  Wrong media?");
+    EXPECT_EQ(Port.Shown[0].Caption, "Warning");
+    EXPECT_TRUE(Port.AllCommandsEnabled(true));
+}
+
+}  // namespace

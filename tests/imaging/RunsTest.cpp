@@ -1,0 +1,554 @@
+// The helper runs and their poller, with the real launch layer: small shell scripts that play
+// the helper's part on cue, and the real helper on virtual diskettes.
+#include <gtest/gtest.h>
+
+#include <sys/file.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <functional>
+#include <sstream>
+#include <thread>
+#include <unistd.h>
+
+#include "tests/imaging/FakePort.h"
+#include "imaging/Imaging.h"
+#include "platform/Drives.h"
+#include "platform/Errors.h"
+#include "platform/Files.h"
+#include "platform/Launch.h"
+#include "platform/TempDir.h"
+#include "tests/support/SampleDisk.h"
+
+namespace fs = std::filesystem;
+using imagingtest::TFakePort;
+
+namespace {
+
+const char* const ReadFailure =
+    "Error.  Could not read from the Diskette.\r\nBad sector?  Try running ScanDisk.";
+const char* const WriteFailure =
+    "Error.  Could not write to the Diskette.\r\nWrite protected?  Wrong media?";
+
+// A window whose message boxes can run code while they are open, as a modal loop does.
+class TModalPort : public TFakePort {
+public:
+    std::function<void()> WhileOpen;
+    TModalResult MessageDlg(const std::string& Text, TMsgDlgType Type, TMsgButtons Buttons) override
+    {
+        TModalResult Result = TFakePort::MessageDlg(Text, Type, Buttons);
+        if (WhileOpen) {
+            auto Run = std::move(WhileOpen);
+            WhileOpen = nullptr;
+            Run();
+        }
+        return Result;
+    }
+};
+
+std::string ReadAll(const std::string& Path)
+{
+    std::ifstream In(Path, std::ios::binary);
+    std::ostringstream Text;
+    Text << In.rdbuf();
+    return Text.str();
+}
+
+void WriteAll(const std::string& Path, const std::string& Text)
+{
+    std::ofstream(Path, std::ios::binary) << Text;
+}
+
+// Polls Condition for up to ten seconds.
+bool WaitFor(const std::function<bool()>& Condition)
+{
+    for (int Round = 0; Round < 2000; ++Round) {
+        if (Condition())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return Condition();
+}
+
+class RunsTest : public ::testing::Test {
+protected:
+    fs::path Root;
+    std::vector<std::pair<std::string, std::optional<std::string>>> Saved;
+    TProgramState State;
+    TModalPort Port;
+    std::unique_ptr<TImaging> Imaging;
+
+    void SetUp() override
+    {
+        for (const char* Name : {"XDG_CONFIG_HOME", "TMPDIR"}) {
+            const char* Value = std::getenv(Name);
+            Saved.emplace_back(Name, Value ? std::optional<std::string>(Value) : std::nullopt);
+        }
+        // Another test may have left TMPDIR naming a folder that is gone.
+        std::error_code NoTemp;
+        fs::path Base = fs::temp_directory_path(NoTemp);
+        if (NoTemp || !fs::is_directory(Base))
+            Base = "/tmp";
+        std::string Template = (Base / "runs-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(Template.data()), nullptr);
+        Root = Template;
+        fs::create_directories(Root / "config");
+        fs::create_directories(Root / "tmp");
+        ::setenv("XDG_CONFIG_HOME", (Root / "config").c_str(), 1);
+        ::setenv("TMPDIR", (Root / "tmp").c_str(), 1);
+        State.WorkDir = GetTempPath();
+        Imaging = std::make_unique<TImaging>(State, Port);
+    }
+    void TearDown() override
+    {
+        if (State.HelperPid > 0 && ProcessRunning(State.HelperPid)) {
+            ::kill(State.HelperPid, SIGCONT);
+            ::kill(State.HelperPid, SIGKILL);
+        }
+        Imaging.reset();
+        std::error_code Ignored;
+        fs::remove_all(Root, Ignored);
+        for (const auto& [Name, Value] : Saved) {
+            if (Value)
+                ::setenv(Name.c_str(), Value->c_str(), 1);
+            else
+                ::unsetenv(Name.c_str());
+        }
+    }
+
+    std::string Work(const std::string& Name) const { return State.WorkDir + "/" + Name; }
+
+    // A helper that runs Body as a shell script in WorkDir.
+    void FakeHelper(const std::string& Body)
+    {
+        WriteAll(Work("Rastrel2.exe"), "#!/bin/sh\n" + Body + "\n");
+        ::chmod(Work("Rastrel2.exe").c_str(), 0755);
+    }
+    // The real helper, as the start-up copies it beside the exchange files.
+    void RealHelper() { ASSERT_TRUE(CopyFile(HELPER_PATH, Work("Rastrel2.exe"), false)); }
+
+    bool Start(const std::string& Parameters = "d temp.del 80 A 18 w",
+               TAnimation Animation = TAnimation::MakeDisk,
+               const std::string& Text = "Creating Diskette from Image.")
+    {
+        return Imaging->StartRun(Parameters, TTimer::Timer1, Animation, Text);
+    }
+
+    // Ticks until the poller has ended the run (or ten seconds passed).
+    void TickToEnd()
+    {
+        ASSERT_TRUE(WaitFor([&] {
+            Imaging->Timer1Timer();
+            return !Port.Timers[TTimer::Timer1];
+        })) << "the run never ended";
+    }
+
+    // The window after a run ended and the commands came back.
+    void ExpectIdle()
+    {
+        EXPECT_FALSE(Port.Timers[TTimer::Timer1]);
+        EXPECT_TRUE(Port.AllCommandsEnabled(true));
+        EXPECT_FALSE(Port.GaugeVisible);
+        EXPECT_FALSE(Port.AnimationActive[TAnimation::MakeImage]);
+        EXPECT_FALSE(Port.AnimationActive[TAnimation::MakeDisk]);
+        EXPECT_FALSE(Port.AnimationVisible[TAnimation::MakeDisk]);
+        EXPECT_TRUE(Port.FloppyVisible);
+    }
+
+    // A virtual diskette of the sample contents in drive A:.
+    std::vector<uint8_t> InsertSample(size_t Size)
+    {
+        std::vector<uint8_t> Bytes = MakeSampleDisk(Size);
+        std::string File = (Root / "disk.img").string();
+        WriteAll(File, std::string(Bytes.begin(), Bytes.end()));
+        SetDriveTableEntry('A', File);
+        return Bytes;
+    }
+};
+
+TEST_F(RunsTest, AStartedRunShowsItselfAndTheHelperGetsTheParameterString)
+{
+    FakeHelper("printf '%s|' \"$@\" > args.txt\n"
+               "while [ ! -e release ]; do sleep 0.01; done\n"
+               "rm -f working.dat");
+    WriteAll(Work("working.dat"), "left from before");
+    Port.Gauge = 9;
+    State.CurrentOperation = 2;
+
+    ASSERT_TRUE(Start("i temp.del 80 A 18 w", TAnimation::MakeImage,
+                      "Creating Image from Diskette."));
+
+    const std::vector<std::pair<TCommand, bool>> Disabled = {
+        {TCommand::MakeImageButton, false}, {TCommand::ExitButton, false},
+        {TCommand::MakeDiskButton, false}, {TCommand::MakeDiskMenu, false},
+        {TCommand::SaveDiskMenu, false}};
+    EXPECT_EQ(Port.CommandChanges, Disabled);
+    EXPECT_EQ(FileSize(Work("working.dat")), 0) << "an earlier marker is emptied";
+    EXPECT_TRUE(Port.Timers[TTimer::Timer1]);
+    EXPECT_FALSE(Port.Timers[TTimer::Timer3]);
+    EXPECT_EQ(Port.Text(TLabel::Messages), "Creating Image from Diskette.");
+    EXPECT_EQ(Port.Text(TLabel::Status), " ");
+    EXPECT_EQ(Port.Gauge, 0);
+    EXPECT_TRUE(Port.GaugeVisible);
+    EXPECT_TRUE(Port.AnimationVisible[TAnimation::MakeImage]);
+    EXPECT_TRUE(Port.AnimationActive[TAnimation::MakeImage]);
+    EXPECT_FALSE(Port.AnimationVisible[TAnimation::MakeDisk]);
+    EXPECT_FALSE(Port.FloppyVisible);
+    EXPECT_TRUE(ProcessRunning(State.HelperPid));
+
+    ASSERT_TRUE(WaitFor([&] { return FileExists(Work("args.txt")); }));
+    EXPECT_TRUE(WaitFor([&] { return ReadAll(Work("args.txt")) == "i|temp.del|80|A|18|w|"; }))
+        << ReadAll(Work("args.txt"));
+
+    // Still working: the tick changes nothing.
+    Imaging->Timer1Timer();
+    EXPECT_TRUE(Port.Timers[TTimer::Timer1]);
+    EXPECT_TRUE(Port.Shown.empty());
+
+    WriteAll(Work("release"), "");
+    ASSERT_TRUE(WaitFor([&] { return !FileExists(Work("working.dat")); }));
+    Imaging->Timer1Timer();
+    EXPECT_EQ(Port.Text(TLabel::Status), " Status: OK.");
+    EXPECT_EQ(Port.Text(TLabel::Messages), "Disk Complete.");
+    EXPECT_EQ(State.HelperPid, -1);
+    ExpectIdle();
+}
+
+// The launch fails: the window returns to idle instead of keeping its commands disabled.
+TEST_F(RunsTest, AFailedLaunchReportsAndReturnsToIdle)
+{
+    WriteAll(Work("working.dat"), "x");
+    // A failed earlier run left its animation going.
+    Port.AnimationVisible[TAnimation::MakeDisk] = Port.AnimationActive[TAnimation::MakeDisk] = true;
+    Port.FloppyVisible = false;
+
+    EXPECT_FALSE(Start());
+
+    ASSERT_EQ(Port.Shown.size(), 1u);
+    EXPECT_EQ(Port.Shown[0].Kind, "MessageDlg");
+    EXPECT_EQ(Port.Shown[0].Text, "Cannot execute Rastrel2");
+    EXPECT_EQ(Port.Shown[0].Caption, "Error");
+    EXPECT_EQ(Port.Shown[0].Buttons, TMsgButtons::OK);
+    ExpectIdle();
+    EXPECT_EQ(State.HelperPid, -1);
+    EXPECT_EQ(FileSize(Work("working.dat")), 0) << "the marker stays, emptied";
+
+    // A marker that cannot be made: the error goes on, the commands come back.
+    fs::remove(Work("working.dat"));
+    fs::create_directory(Work("working.dat"));
+    EXPECT_THROW(Start(), EInOutError);
+    EXPECT_TRUE(Port.AllCommandsEnabled(true));
+    EXPECT_FALSE(Port.Timers[TTimer::Timer1]);
+}
+
+TEST_F(RunsTest, ProgressIsReadOncePerReportAndKeptWithinTheGauge)
+{
+    // No helper process: the poller sees the files alone.
+    WriteAll(Work("working.dat"), "");
+    Port.Timers[TTimer::Timer1] = true;
+    Port.Intervals[TTimer::Timer1] = 50;
+    Port.GaugeMaximum = 40;
+    EXPECT_EQ(Imaging->Compressor().DefaultFileMode, &State.DefaultFileMode);
+    ASSERT_EQ(State.DefaultFileMode, 2);
+
+    Imaging->Timer1Timer();  // nothing reported yet
+    EXPECT_EQ(Port.Intervals[TTimer::Timer1], 1000);
+    EXPECT_EQ(State.DefaultFileMode, 2) << "the default changes at the first read";
+
+    const std::pair<const char*, int> Reports[] = {
+        {"12\r\n", 12}, {"200\r\n", 40}, {"-3\r\n", 0}, {"  7", 7}, {"+39\n", 39}};
+    for (auto [Text, Expected] : Reports) {
+        WriteAll(Work("Status.dat"), Text);
+        WriteAll(Work("check.dat"), "");
+        Imaging->Timer1Timer();
+        EXPECT_EQ(Port.Gauge, Expected) << Text;
+        EXPECT_FALSE(FileExists(Work("check.dat")));
+        EXPECT_EQ(State.DefaultFileMode, 64);
+    }
+    // Without a new report the gauge stays where it is.
+    WriteAll(Work("Status.dat"), "1\r\n");
+    Imaging->Timer1Timer();
+    EXPECT_EQ(Port.Gauge, 39);
+    EXPECT_TRUE(Port.Timers[TTimer::Timer1]);
+    EXPECT_TRUE(Port.Shown.empty());
+}
+
+TEST_F(RunsTest, AReportThatIsNoNumberRaisesAndIsReadAgainNextTick)
+{
+    WriteAll(Work("working.dat"), "");
+    Port.Timers[TTimer::Timer1] = true;
+    for (const char* Text : {"abc\r\n", "\r\n", "12x\r\n", "99999999999\r\n", "0x10\r\n"}) {
+        WriteAll(Work("Status.dat"), Text);
+        WriteAll(Work("check.dat"), "");
+        std::string Line = std::string(Text).substr(0, std::string(Text).find('\r'));
+        try {
+            Imaging->Timer1Timer();
+            ADD_FAILURE() << "no error for " << Line;
+        } catch (const EConvertError& Error) {
+            EXPECT_EQ(std::string(Error.what()), "'" + Line + "' is not a valid integer value");
+        }
+        EXPECT_TRUE(FileExists(Work("check.dat")));
+        EXPECT_TRUE(Port.Timers[TTimer::Timer1]);
+    }
+    // The file was closed: the helper can replace it, and the next tick takes the number.
+    int Fd = ::open(Work("Status.dat").c_str(), O_WRONLY | O_TRUNC);
+    ASSERT_GE(Fd, 0);
+    EXPECT_EQ(::flock(Fd, LOCK_EX | LOCK_NB), 0);
+    EXPECT_EQ(::write(Fd, "5\r\n", 3), 3);
+    ::close(Fd);
+    Imaging->Timer1Timer();
+    EXPECT_EQ(Port.Gauge, 5);
+    EXPECT_FALSE(FileExists(Work("check.dat")));
+}
+
+TEST_F(RunsTest, AnUnreadableStatusFileGivesTheShareErrorOnEveryTick)
+{
+    // The helper announces progress but leaves no Status.dat.
+    FakeHelper(": > check.dat\n"
+               "while [ ! -e release ]; do sleep 0.01; done\n"
+               "rm -f working.dat");
+    ASSERT_TRUE(Start());
+    ASSERT_TRUE(WaitFor([&] { return FileExists(Work("check.dat")); }));
+    Imaging->Timer1Timer();
+    Imaging->Timer1Timer();
+    ASSERT_EQ(Port.Shown.size(), 2u);
+    for (const auto& Entry : Port.Shown) {
+        EXPECT_EQ(Entry.Kind, "MessageDlg");
+        EXPECT_EQ(Entry.Text, "Rastrel2 file share error: File not found");
+        EXPECT_EQ(Entry.Caption, "Information");
+        EXPECT_EQ(Entry.Buttons, TMsgButtons::OK);
+    }
+    EXPECT_TRUE(FileExists(Work("check.dat")));
+    EXPECT_TRUE(Port.Timers[TTimer::Timer1]);
+    EXPECT_EQ(State.DefaultFileMode, 64);
+
+    // A writer holding the file: the sharing violation.
+    WriteAll(Work("Status.dat"), "3\r\n");
+    int Fd = ::open(Work("Status.dat").c_str(), O_WRONLY);
+    ASSERT_GE(Fd, 0);
+    ASSERT_EQ(::flock(Fd, LOCK_EX), 0);
+    Imaging->Timer1Timer();
+    EXPECT_EQ(Port.Shown.back().Text, "Rastrel2 file share error: I/O error 32");
+    ::close(Fd);
+    Imaging->Timer1Timer();
+    EXPECT_EQ(Port.Gauge, 3);
+    EXPECT_EQ(Port.Shown.size(), 3u);
+
+    WriteAll(Work("release"), "");
+    ASSERT_TRUE(WaitFor([&] { return !FileExists(Work("working.dat")); }));
+    Imaging->Timer1Timer();
+    EXPECT_EQ(Port.Text(TLabel::Messages), "Disk Complete.");
+}
+
+// While the share-error message is open, later ticks wait: no pile of messages, and the end of
+// the run is handled once the message is closed.
+TEST_F(RunsTest, TicksDuringTheShareErrorMessageWait)
+{
+    WriteAll(Work("working.dat"), "");
+    WriteAll(Work("check.dat"), "");
+    Port.Timers[TTimer::Timer1] = true;
+    Port.WhileOpen = [&] {
+        fs::remove(Work("working.dat"));
+        Imaging->Timer1Timer();
+        Imaging->Timer1Timer();
+    };
+    Imaging->Timer1Timer();
+    ASSERT_EQ(Port.Shown.size(), 1u);
+    EXPECT_TRUE(Port.Timers[TTimer::Timer1]);
+    Imaging->Timer1Timer();
+    EXPECT_FALSE(Port.Timers[TTimer::Timer1]);
+    EXPECT_EQ(Port.Text(TLabel::Messages), "Disk Complete.");
+}
+
+TEST_F(RunsTest, AReportedFailureShowsTheTextsOfTheRunAndReturnsToIdle)
+{
+    for (bool Reading : {true, false}) {
+        SCOPED_TRACE(Reading ? "read" : "write");
+        Port.Shown.clear();
+        FakeHelper("echo 'no diskette' > error.dat\nrm -f working.dat");
+        WriteAll(Work("temp.del"), "dump");
+        State.ReadingDisk = Reading;
+        State.CurrentOperation = Reading ? 1 : 2;
+        State.StartedWithFile = 1;
+        ASSERT_TRUE(Start());
+        ASSERT_TRUE(WaitFor([&] { return !FileExists(Work("working.dat")); }));
+        Imaging->Timer1Timer();
+
+        EXPECT_EQ(Port.Text(TLabel::Status), " Status: Error!");
+        EXPECT_EQ(Port.Text(TLabel::Messages),
+                  Reading ? "Could not read from disk." : "Could not write to disk.");
+        ASSERT_EQ(Port.Shown.size(), 1u);
+        EXPECT_EQ(Port.Shown[0].Text, Reading ? ReadFailure : WriteFailure);
+        EXPECT_EQ(Port.Shown[0].Caption, "Warning");
+        EXPECT_EQ(Port.Shown[0].Buttons, TMsgButtons::OK);
+        EXPECT_FALSE(FileExists(Work("temp.del")));
+        EXPECT_TRUE(FileExists(Work("error.dat"))) << "the program never removes it";
+        EXPECT_FALSE(Port.Terminated) << "a failure keeps a program started with a file open";
+        ExpectIdle();
+        fs::remove(Work("error.dat"));
+    }
+}
+
+TEST_F(RunsTest, AHelperThatEndsBeforeTheFirstTickIsASuccessWithoutProgress)
+{
+    FakeHelper("printf '30\\r\\n' > Status.dat\n: > check.dat\nrm -f working.dat");
+    WriteAll(Work("temp.del"), "dump");
+    State.CurrentOperation = 2;
+    State.StartedWithFile = 1;
+    ASSERT_TRUE(Start());
+    ASSERT_TRUE(WaitFor([&] { return !FileExists(Work("working.dat")); }));
+    Imaging->Timer1Timer();
+    EXPECT_EQ(Port.Gauge, 0);
+    EXPECT_EQ(Port.Text(TLabel::Status), " Status: OK.");
+    EXPECT_EQ(Port.Text(TLabel::Messages), "Disk Complete.");
+    EXPECT_TRUE(Port.Shown.empty());
+    EXPECT_FALSE(FileExists(Work("temp.del")));
+    EXPECT_TRUE(Port.Terminated);
+    ExpectIdle();
+}
+
+// A helper that dies without removing working.dat ends the run as a failure instead of leaving
+// the window busy for good.
+TEST_F(RunsTest, AHelperThatDiesEndsTheRunAsAFailure)
+{
+    FakeHelper("while [ ! -e die ]; do sleep 0.01; done\nkill -9 $$");
+    WriteAll(Work("temp.del"), "dump");
+    State.ReadingDisk = false;
+    State.CurrentOperation = 2;
+    State.StartedWithFile = 1;
+    ASSERT_TRUE(Start());
+    pid_t Pid = State.HelperPid;
+    Imaging->Timer1Timer();
+    EXPECT_TRUE(Port.Timers[TTimer::Timer1]) << "a live helper keeps the run going";
+
+    WriteAll(Work("die"), "");
+    ASSERT_TRUE(WaitFor([&] { return !ProcessRunning(Pid); }));
+    ASSERT_TRUE(FileExists(Work("working.dat")));
+    Imaging->Timer1Timer();
+
+    EXPECT_EQ(Port.Text(TLabel::Status), " Status: Error!");
+    EXPECT_EQ(Port.Text(TLabel::Messages), "Could not write to disk.");
+    ASSERT_EQ(Port.Shown.size(), 1u);
+    EXPECT_EQ(Port.Shown[0].Text, WriteFailure);
+    EXPECT_FALSE(FileExists(Work("temp.del")));
+    EXPECT_FALSE(Port.Terminated);
+    EXPECT_EQ(State.HelperPid, -1);
+    ExpectIdle();
+}
+
+// After a read run the dump is compressed before it goes; only a written image ends a program
+// started with a file.
+TEST_F(RunsTest, AReadRunEndsWithTheCompressStep)
+{
+    for (bool Writable : {false, true}) {
+        SCOPED_TRACE(Writable ? "image written" : "image not writable");
+        Port.Shown.clear();
+        FakeHelper("printf 'diskette bytes' > temp.del\nrm -f working.dat");
+        State.CurrentOperation = 1;
+        State.ReadingDisk = true;
+        State.StartedWithFile = 1;
+        State.ImagePath = (Root / (Writable ? "" : "no such folder") / "disk.144").string();
+        ASSERT_TRUE(Start("i temp.del 80 A 18 w", TAnimation::MakeImage,
+                          "Creating Image from Diskette."));
+        ASSERT_TRUE(WaitFor([&] { return !FileExists(Work("working.dat")); }));
+        Imaging->Timer1Timer();
+
+        EXPECT_FALSE(FileExists(Work("temp.del")));
+        EXPECT_EQ(Port.Terminated, Writable);
+        ExpectIdle();
+        if (!Writable) {
+            EXPECT_NE(Port.Text(TLabel::Status), " Status: OK.");
+            EXPECT_FALSE(Port.Shown.empty()) << "the engine's error is reported";
+            continue;
+        }
+        EXPECT_EQ(Port.Text(TLabel::Status), " Status: OK.");
+        EXPECT_EQ(Port.Text(TLabel::Messages), "Image Complete.");
+        Tlzrw1 Engine;
+        Engine.InputFile = State.ImagePath;
+        Engine.OutputFile = (Root / "back").string();
+        Engine.Decompress();
+        EXPECT_EQ(ReadAll((Root / "back").string()), "diskette bytes");
+    }
+}
+
+// The real helper on a virtual diskette. It is stopped between short slices so that the
+// poller sees its progress reports however fast the machine is.
+TEST_F(RunsTest, TheRealHelperReadsADisketteWithProgressOnTheGauge)
+{
+    RealHelper();
+    std::vector<uint8_t> Disk = InsertSample(1474560);
+    WriteAll(Work("error.dat"), "left by an earlier failed run\r\n");
+    State.CurrentOperation = 2;  // no compression: the dump is looked at here
+    Port.GaugeMaximum = 80;
+    ASSERT_TRUE(Start("i temp.del 80 A 18 w", TAnimation::MakeImage,
+                      "Creating Image from Diskette."));
+    pid_t Pid = State.HelperPid;
+    ::kill(Pid, SIGSTOP);
+
+    std::vector<int> Seen;
+    for (int Slice = 0; Slice < 20000 && FileExists(Work("working.dat")); ++Slice) {
+        if (FileExists(Work("check.dat"))) {
+            Imaging->Timer1Timer();
+            if (Seen.empty() || Seen.back() != Port.Gauge)
+                Seen.push_back(Port.Gauge);
+        }
+        ::kill(Pid, SIGCONT);
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+        ::kill(Pid, SIGSTOP);
+    }
+    ::kill(Pid, SIGCONT);
+    ASSERT_TRUE(WaitFor([&] { return !FileExists(Work("working.dat")); }));
+    ASSERT_FALSE(Seen.empty()) << "no progress reached the gauge";
+    for (size_t I = 0; I < Seen.size(); ++I) {
+        EXPECT_GT(Seen[I], 0);
+        EXPECT_LE(Seen[I], 80);
+        if (I > 0) {
+            EXPECT_GT(Seen[I], Seen[I - 1]);
+        }
+    }
+    EXPECT_TRUE(Port.Timers[TTimer::Timer1]);
+    EXPECT_EQ(ReadAll(Work("temp.del")), std::string(Disk.begin(), Disk.end()));
+
+    Imaging->Timer1Timer();
+    EXPECT_TRUE(Port.Shown.empty()) << "the stale error.dat did not fail the run";
+    EXPECT_EQ(Port.Text(TLabel::Status), " Status: OK.");
+    EXPECT_FALSE(FileExists(Work("temp.del")));
+    ExpectIdle();
+}
+
+TEST_F(RunsTest, TheRealHelperWritesADisketteAndFailsWithoutAMedium)
+{
+    RealHelper();
+    InsertSample(1474560);
+    std::vector<uint8_t> Image = MakeSampleDisk(1474560, TSampleKind::Random);
+    WriteAll(Work("temp.del"), std::string(Image.begin(), Image.end()));
+    State.CurrentOperation = 2;
+    State.ReadingDisk = false;
+    Port.GaugeMaximum = 80;
+    ASSERT_TRUE(Start());
+    TickToEnd();
+    EXPECT_TRUE(Port.Shown.empty());
+    EXPECT_EQ(Port.Text(TLabel::Messages), "Disk Complete.");
+    EXPECT_EQ(ReadAll((Root / "disk.img").string()), std::string(Image.begin(), Image.end()));
+
+    // Drive B: stands for a diskette that is gone: the helper reports it through error.dat.
+    SetDriveTableEntry('B', (Root / "gone.img").string());
+    State.ReadingDisk = true;
+    ASSERT_TRUE(Start("i temp.del 80 B 18 w", TAnimation::MakeImage,
+                      "Creating Image from Diskette."));
+    TickToEnd();
+    ASSERT_EQ(Port.Shown.size(), 1u);
+    EXPECT_EQ(Port.Shown[0].Text, ReadFailure);
+    EXPECT_EQ(Port.Text(TLabel::Messages), "Could not read from disk.");
+    EXPECT_FALSE(ReadAll(Work("error.dat")).empty());
+    EXPECT_FALSE(FileExists(Work("temp.del")));
+    ExpectIdle();
+}
+
+}  // namespace
