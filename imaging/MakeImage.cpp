@@ -57,15 +57,6 @@ std::string HomeFolder()
     return "/";
 }
 
-// The error box's form of a message: a full stop appended unless the text already ends in a
-// character at or below it (a full stop, a quote mark, a bracket).
-std::string ErrorBoxText(std::string Message)
-{
-    if (!Message.empty() && static_cast<unsigned char>(Message.back()) > '.')
-        Message += '.';
-    return Message;
-}
-
 }  // namespace
 
 std::string ShortenPath(const std::string& Path)
@@ -154,7 +145,7 @@ void TImaging::EngineFailed(const std::string& Message)
     EnableCommands();
     Port.SetText(TLabel::Status, " Status: Error!");
     Port.SetText(TLabel::Messages, " ");
-    Port.MessageDlg(ErrorBoxText(Message), TMsgDlgType::Error, TMsgButtons::OK);
+    Port.ShowErrorBox(Message);
 }
 
 void TImaging::LoadLastFolder()

@@ -80,6 +80,9 @@ public:
                                     TMsgButtons Buttons) = 0;
     // A plain message with one OK button.
     virtual void ShowMessage(const std::string& Text) = 0;
+    // The application's error box for an error a step reports as the program's own: the
+    // message (with its full stop), the application's title, the error icon.
+    virtual void ShowErrorBox(const std::string& Message) = 0;
 
     // Ends the message loop (a program started with a file, after its run).
     virtual void Terminate() = 0;

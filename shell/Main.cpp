@@ -140,7 +140,7 @@ void TFrmMain::Guarded(const std::function<void()>& Handler)
     try {
         Handler();
     } catch (const std::exception& E) {
-        ShowErrorBox(this, E.what());
+        ShowErrorBox(E.what());
     }
 }
 
@@ -173,7 +173,7 @@ void TFrmMain::FormCreate()
         if (State.StartedWithFile == 1)
             tmrCommand.start();
     } catch (const std::exception& E) {
-        ShowErrorBox(this, E.what());
+        ShowErrorBox(E.what());
     }
 }
 
@@ -508,6 +508,8 @@ TModalResult TFrmMain::MessageDlg(const std::string& Text, TMsgDlgType Type, TMs
     QMessageBox Box(Icon, Caption, DisplayText(Text), ButtonsOf(Buttons), this);
     return RunBox(Box);
 }
+
+void TFrmMain::ShowErrorBox(const std::string& Message) { ::ShowErrorBox(this, Message); }
 
 void TFrmMain::ShowMessage(const std::string& Text)
 {

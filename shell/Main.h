@@ -84,6 +84,7 @@ public:
     TModalResult MessageDlg(const std::string& Text, TMsgDlgType Type,
                             TMsgButtons Buttons) override;
     void ShowMessage(const std::string& Text) override;
+    void ShowErrorBox(const std::string& Message) override;
     void Terminate() override;
 
 signals:

@@ -17,7 +17,7 @@ namespace imagingtest {
 // What one shown dialog was.
 struct TShown {
     std::string Kind;     // "MessageBox", "MessageDlg", "ShowMessage", "SaveDialog",
-                          // "OpenDialog", "ConvertDialog"
+                          // "OpenDialog", "ConvertDialog", "ErrorBox"
     std::string Text;     // message text, or the dialog's heading
     std::string Caption;  // MessageBox caption; MessageDlg: "Warning"/"Error"/"Information"
     TMsgButtons Buttons = TMsgButtons::OK;
@@ -147,6 +147,11 @@ public:
     void ShowMessage(const std::string& Text) override
     {
         Shown.push_back({"ShowMessage", Text, "", TMsgButtons::OK, {}, {}});
+    }
+    // Recorded as the message itself; the window adds the full stop.
+    void ShowErrorBox(const std::string& Message) override
+    {
+        Shown.push_back({"ErrorBox", Message, "Marrowtide", TMsgButtons::OK, {}, {}});
     }
     void Terminate() override { Terminated = true; }
 

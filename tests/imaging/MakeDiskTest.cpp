@@ -212,7 +212,7 @@ TEST_F(MakeDiskTest, AnEngineErrorShowsItsMessageAndLeavesTheWindowIdle)
         Imaging->btnMakeDiskClick();
 
         ASSERT_EQ(Port.Shown.size(), 2u) << Bad;
-        EXPECT_EQ(Port.Shown[1].Caption, "Error");
+        EXPECT_EQ(Port.Shown[1].Kind, "ErrorBox");
         if (Bad == NoHeader)
             EXPECT_EQ(Port.Shown[1].Text,
                       Bad.string() + " : Lzrw1 decompression : this file has no valid header !");

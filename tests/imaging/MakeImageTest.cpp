@@ -197,9 +197,9 @@ TEST_F(MakeImageTest, AnEngineErrorIsShownAndTheWindowComesBackIdle)
     ASSERT_TRUE(FinishRun());
 
     ASSERT_EQ(Port.Shown.size(), 3u);
-    EXPECT_EQ(Port.Shown[2].Caption, "Error");
+    EXPECT_EQ(Port.Shown[2].Kind, "ErrorBox");
     EXPECT_EQ(Port.Shown[2].Text,
-              "Lzrw1 (de)compression : Failed to open output file : " + Image.string() + ".");
+              "Lzrw1 (de)compression : Failed to open output file : " + Image.string());
     EXPECT_EQ(Port.Text(TLabel::Status), " Status: Error!");
     EXPECT_TRUE(Port.AllCommandsEnabled(true));
     EXPECT_FALSE(Port.CompressorVisible);
