@@ -381,3 +381,58 @@ TEST(Splash, StaysUntilItsTimerLetsItClose)
 }
 
 }  // namespace
+
+#include "compress/LZRW1.h"
+#include "imaging/Imaging.h"
+
+namespace {
+
+// The whole program's road for an image given on the command line: the window's timers, the
+// real workflows, engine and helper write the diskette, and the program ends by itself.
+TEST_F(WindowsTest, CommandLineRestoreWritesTheDisketteAndEnds)
+{
+    fs::copy_file(HELPER_PATH, State.ProgramDir + "Rastrel2.exe", fs::copy_options::overwrite_existing);
+    std::vector<uint8_t> Dump = MakeBlankDiskette(1, 77);
+    for (size_t i = 40000; i < Dump.size(); i += 7)
+        Dump[i] = static_cast<uint8_t>(i * 31);
+    std::string Raw = Root + "/dump.raw", Packed = Root + "/boot.144";
+    std::ofstream(Raw, std::ios::binary)
+        .write(reinterpret_cast<const char*>(Dump.data()), std::streamsize(Dump.size()));
+    {
+        Tlzrw1 Packer;
+        Packer.InputFile = Raw;
+        Packer.OutputFile = Packed;
+        Packer.Compress();
+    }
+    std::string Diskette = Image("a.144");
+    SetDriveTableEntry('A', Diskette);
+
+    State.Parameters = {"\"" + Packed + "\""};
+    State.StartedWithFile = 1;
+    TFrmMain Main(State);
+    TImaging Imaging(State, Main);
+    Main.SetCommands(&Imaging);
+    bool Ended = false;
+    QObject::connect(&Main, &TFrmMain::Quit, [&Ended] { Ended = true; });
+    Main.FormCreate();
+    TDialogAnswer Insert;
+    AnswerNextModal(Insert, "OK", 500);
+    Main.show();
+    for (int i = 0; i < 1500 && !Ended; ++i) {
+        QApplication::processEvents();
+        ::usleep(10000);
+    }
+    ASSERT_TRUE(Ended) << Main.Text(TLabel::Messages);
+    EXPECT_EQ(Insert.Caption, "Insert Disk");
+    EXPECT_EQ(Insert.Text, "Insert a 1.44MB floppy into drive a: and click OK.");
+    EXPECT_EQ(Main.Text(TLabel::Messages), "Disk Complete.");
+    EXPECT_EQ(Main.Text(TLabel::Path), "/.../boot.144");
+    std::ifstream Written(Diskette, std::ios::binary);
+    std::vector<uint8_t> Bytes((std::istreambuf_iterator<char>(Written)), std::istreambuf_iterator<char>());
+    EXPECT_TRUE(Bytes == Dump);
+    EXPECT_FALSE(fs::exists(State.WorkDir + "temp.del"));
+    // Not an orderly end: the helper copy stays and the run counts as forced next time.
+    EXPECT_TRUE(fs::exists(State.WorkDir + "Rastrel2.exe"));
+}
+
+}  // namespace
