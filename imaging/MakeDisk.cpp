@@ -90,7 +90,7 @@ void TImaging::StartFromCommandLine()
 
 void TImaging::MakeDiskFromImage()
 {
-    if (!DecompressImage())
+    if (!DecompressImage() || State.Terminating)
         return;
     const std::string Dump = State.WorkDir + "/temp.del";
     const uint8_t ImageFormat = FormatIndexOfDumpSize(GetFileSizeOrZero(Dump));

@@ -24,4 +24,7 @@ struct TProgramState {
     int ConversionCase = 0;
     int DefaultFileMode = 2;         // read and write, until the first progress poll
     pid_t HelperPid = -1;            // the last helper started, while it may run
+    // The program is ending (its window was closed while the engine worked): a workflow that
+    // gets control back from the engine goes no further.
+    bool Terminating = false;
 };

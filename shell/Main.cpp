@@ -211,6 +211,7 @@ void TFrmMain::CleanUpAndQuit()
 void TFrmMain::Terminate()
 {
     Quitting = true;
+    State.Terminating = true;
     emit Quit();
 }
 

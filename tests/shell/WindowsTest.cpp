@@ -436,3 +436,68 @@ TEST_F(WindowsTest, CommandLineRestoreWritesTheDisketteAndEnds)
 }
 
 }  // namespace
+
+namespace {
+
+// Closing the window while the engine decompresses: the exit steps run, the engine finishes
+// its work, and the workflow goes no further (no diskette prompt, nothing written).
+TEST_F(WindowsTest, CloseWhileTheEngineWorksLetsItFinish)
+{
+    std::vector<uint8_t> Dump = MakeBlankDiskette(1, 78);
+    for (size_t i = 20000; i < Dump.size(); ++i)
+        Dump[i] = static_cast<uint8_t>((i * 2654435761u) >> 13);
+    std::string Raw = Root + "/dump.raw", Packed = Root + "/busy.144";
+    std::ofstream(Raw, std::ios::binary)
+        .write(reinterpret_cast<const char*>(Dump.data()), std::streamsize(Dump.size()));
+    {
+        Tlzrw1 Packer;
+        Packer.InputFile = Raw;
+        Packer.OutputFile = Packed;
+        Packer.Compress();
+    }
+    std::string Diskette = Image("a.144");
+    SetDriveTableEntry('A', Diskette);
+    State.Parameters = {Packed};
+    State.StartedWithFile = 1;
+    TFrmMain Main(State);
+    TImaging Imaging(State, Main);
+    Main.SetCommands(&Imaging);
+    int Quits = 0;
+    QObject::connect(&Main, &TFrmMain::Quit, [&Quits] { ++Quits; });
+    Main.FormCreate();
+
+    // Asks to close as soon as the engine's panel is up, from inside the engine's event pump.
+    QTimer Closer;
+    bool Asked = false;
+    QObject::connect(&Closer, &QTimer::timeout, [&] {
+        if (!Asked && Main.Controls().Compressor->isVisible()) {
+            Asked = true;
+            Main.close();
+        }
+    });
+    Closer.start(0);
+    TDialogAnswer Prompt;
+    AnswerNextModal(Prompt, "Cancel", 150);
+    Main.show();
+    for (int i = 0; i < 300 && !(Asked && Quits && !Main.Controls().Compressor->isVisible()); ++i) {
+        QApplication::processEvents();
+        ::usleep(5000);
+    }
+    for (int i = 0; i < 50; ++i) {
+        QApplication::processEvents();
+        ::usleep(2000);
+    }
+    ASSERT_TRUE(Asked);
+    EXPECT_EQ(Quits, 1);
+    EXPECT_FALSE(Prompt.Seen) << Prompt.Text.toStdString();
+    EXPECT_EQ(Main.Text(TLabel::Messages), "Decompression Complete.");
+    TRegistry Registry;
+    ASSERT_TRUE(Registry.OpenKey(SettingsKey, false));
+    EXPECT_EQ(Registry.ReadInteger("ForcedClose"), 0);
+    // The diskette was not touched.
+    std::ifstream Written(Diskette, std::ios::binary);
+    std::vector<uint8_t> Bytes((std::istreambuf_iterator<char>(Written)), std::istreambuf_iterator<char>());
+    EXPECT_TRUE(Bytes == MakeBlankDiskette(1, 1));
+}
+
+}  // namespace
