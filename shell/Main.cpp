@@ -469,14 +469,12 @@ bool TFrmMain::FileDialog(TFileDialog& Dialog, bool Save)
     Box.setDefaultSuffix(Ext);
     if (!Dialog.InitialDir.empty())
         Box.setDirectory(Q(Dialog.InitialDir));
-    std::string& Last = Save ? LastSaveName : LastOpenName;
-    std::string Offered = Dialog.FileName.empty() ? Last : Dialog.FileName;
-    if (!Offered.empty())
-        Box.selectFile(Q(Offered.substr(Offered.find_last_of('/') + 1)));
+    if (!Dialog.FileName.empty())
+        Box.selectFile(Q(Dialog.FileName.substr(Dialog.FileName.find_last_of('/') + 1)));
     if (Box.exec() != QDialog::Accepted || Box.selectedFiles().isEmpty())
         return false;
     Dialog.FileName = Box.selectedFiles().first().toStdString();
-    Last = Dialog.FileName;
+    Dialog.FilterIndex = static_cast<int>(Filters.indexOf(Box.selectedNameFilter())) + 1;
     return true;
 }
 

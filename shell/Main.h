@@ -105,7 +105,5 @@ private:
     TfrmConvert* ConvertDialog = nullptr;
     std::string PathHint = "Path to image file on the hard drive or network.";
     bool HintsShown = true;
-    // The file each dialog offered last, as the toolkit's dialog objects remember it.
-    std::string LastSaveName, LastOpenName;
     bool Quitting = false;
 };

@@ -501,3 +501,115 @@ TEST_F(WindowsTest, CloseWhileTheEngineWorksLetsItFinish)
 }
 
 }  // namespace
+
+#include <QFileDialog>
+
+namespace {
+
+// Answers every modal window as a user would on the demo road, and notes what it saw.
+class TUser : public QObject {
+public:
+    std::string ImagePath;
+    QStringList Seen;
+    QString ConvertHeading;
+    QTimer Tick;
+    TUser()
+    {
+        connect(&Tick, &QTimer::timeout, this, [this] { Act(); });
+        Tick.start(20);
+    }
+
+private:
+    void Act()
+    {
+        QWidget* Modal = QApplication::activeModalWidget();
+        if (!Modal || !Modal->isVisible())
+            return;
+        if (auto* Box = qobject_cast<QMessageBox*>(Modal)) {
+            Seen << Box->windowTitle() + ": " + Box->text();
+            QMessageBox::StandardButton Press =
+                Box->text().startsWith("The file already exists") ? QMessageBox::Yes : QMessageBox::Ok;
+            if (QAbstractButton* Button = Box->button(Press))
+                Button->click();
+            else
+                Box->reject();
+        } else if (auto* Files = qobject_cast<QFileDialog*>(Modal)) {
+            Seen << Files->objectName();
+            Files->selectFile(QString::fromStdString(ImagePath));
+            static_cast<QDialog*>(Files)->accept();  // the dialog's own accept checks the name
+        } else if (auto* Convert = qobject_cast<TfrmConvert*>(Modal)) {
+            ConvertHeading = Convert->Controls().lbHeading->text();
+            Seen << "Convert: " + ConvertHeading;
+            Convert->Controls().btnConvert->click();
+        } else {
+            Seen << "unexpected " + Modal->windowTitle();
+            Modal->close();
+        }
+    }
+};
+
+std::vector<uint8_t> ReadAll(const std::string& Path)
+{
+    std::ifstream In(Path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>()};
+}
+
+// The road a newcomer takes with make run: an image of A:, then a disk from it onto the
+// 2.88MB diskette in B:, converted first. Through the real window, workflows, engine and helper.
+TEST_F(WindowsTest, MakeImageThenMakeDiskWithConversionThroughTheWindow)
+{
+    fs::copy_file(HELPER_PATH, State.ProgramDir + "Rastrel2.exe", fs::copy_options::overwrite_existing);
+    std::vector<uint8_t> Work = MakeBlankDiskette(1, 91);
+    for (size_t i = 33 * 512; i < 400000; ++i)
+        Work[i] = static_cast<uint8_t>("Marrowtide demo data. "[i % 22]);
+    std::string DiskA = Root + "/work.144", DiskB = Root + "/blank.288";
+    std::ofstream(DiskA, std::ios::binary)
+        .write(reinterpret_cast<const char*>(Work.data()), std::streamsize(Work.size()));
+    std::vector<uint8_t> Blank = MakeBlankDiskette(0, 92);
+    std::ofstream(DiskB, std::ios::binary)
+        .write(reinterpret_cast<const char*>(Blank.data()), std::streamsize(Blank.size()));
+    SetDriveTableEntry('A', DiskA);
+    SetDriveTableEntry('B', DiskB);
+
+    TFrmMain Main(State);
+    TImaging Imaging(State, Main);
+    Main.SetCommands(&Imaging);
+    TfrmConvert Convert;
+    Main.SetConvertDialog(&Convert);
+    Main.FormCreate();
+    Main.show();
+    TUser User;
+    User.ImagePath = Root + "/made.144";
+    auto WaitFor = [&](const char* Text) {
+        for (int i = 0; i < 1500 && Main.Text(TLabel::Messages) != Text; ++i) {
+            QApplication::processEvents();
+            ::usleep(5000);
+        }
+        return Main.Text(TLabel::Messages);
+    };
+
+    Main.Controls().btnMakeImage->click();
+    ASSERT_EQ(WaitFor("Image Complete."), "Image Complete.") << User.Seen.join(" | ").toStdString();
+    EXPECT_EQ(Main.Text(TLabel::Status), " Status: OK.");
+    {
+        Tlzrw1 Unpacker;
+        Unpacker.InputFile = User.ImagePath;
+        Unpacker.OutputFile = Root + "/made.raw";
+        Unpacker.Decompress();
+        EXPECT_TRUE(ReadAll(Root + "/made.raw") == Work);
+    }
+
+    Main.Controls().rbDriveB->click();
+    Main.Controls().btnMakeDisk->click();
+    ASSERT_EQ(WaitFor("Disk Complete."), "Disk Complete.") << User.Seen.join(" | ").toStdString();
+    EXPECT_EQ(User.ConvertHeading, "2.88MB -> 1.44MB ?");
+    EXPECT_TRUE(Main.Controls().btnMakeDisk->isEnabled());
+    // B: now holds the 1.44MB file system, and its first tracks are the image.
+    EXPECT_EQ(VolumeSize('B'), 1457664);
+    std::vector<uint8_t> Written = ReadAll(DiskB);
+    ASSERT_EQ(Written.size(), Blank.size());
+    EXPECT_TRUE(std::equal(Work.begin(), Work.end(), Written.begin()));
+    EXPECT_EQ(User.Seen.filter("unexpected").size(), 0) << User.Seen.join(" | ").toStdString();
+}
+
+}  // namespace
