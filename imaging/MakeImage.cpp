@@ -107,7 +107,8 @@ void TImaging::MakeImage()
     Port.SetText(TLabel::Path, ShortenPath(State.ImagePath));
     Port.SetPathHint(State.ImagePath);
 
-    if (FileExists(State.ImagePath) &&
+    // The question is about the very file the engine will replace.
+    if (FileExistsExactly(State.ImagePath) &&
         Port.MessageBox("The file already exists, overwrite?", "Continue?",
                         TMsgButtons::YesNoCancel) != TModalResult::Yes)
         return;

@@ -65,6 +65,12 @@ bool FileExists(const std::string& Path)
     return ::stat(ResolveNoCase(Path).c_str(), &Info) == 0 && !S_ISDIR(Info.st_mode);
 }
 
+bool FileExistsExactly(const std::string& Path)
+{
+    struct stat Info {};
+    return ::stat(Path.c_str(), &Info) == 0 && !S_ISDIR(Info.st_mode);
+}
+
 bool DeleteFile(const std::string& Path)
 {
     std::string Resolved = ResolveNoCase(Path);

@@ -14,6 +14,10 @@ std::string ResolveNoCase(const std::string& Path);
 // A file (not a folder) exists at Path.
 bool FileExists(const std::string& Path);
 
+// A file exists under exactly this name: for the user's own files, whose names differ by case
+// on this system.
+bool FileExistsExactly(const std::string& Path);
+
 // Deletes the file; false when there was none or it could not be deleted.
 bool DeleteFile(const std::string& Path);
 

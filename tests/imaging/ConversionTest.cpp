@@ -2,46 +2,21 @@
 // the conversion dialog (or past it), a one-track conversion run and the ordinary write run.
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <thread>
 
 #include "imaging/FormatTable.h"
 #include "imaging/Imaging.h"
 #include "platform/Drives.h"
 #include "platform/Files.h"
-#include "platform/TempDir.h"
-#include "tests/imaging/FakePort.h"
+#include "tests/imaging/ImagingFixture.h"
 #include "tests/support/SampleDisk.h"
 
-namespace fs = std::filesystem;
-using Bytes = std::vector<uint8_t>;
+using namespace imagingtest;
 using Lines = std::vector<std::string>;
 
 namespace {
 
-const char* const FormatNames[] = {"2.88MB", "1.44MB", "1.2MB", "720KB", "360KB"};
 constexpr size_t TrackOf18 = 2 * 18 * 512;
-
-// Taken before any test runs: each test points TMPDIR into its own, later removed, folder.
-const fs::path BaseTemp = [] {
-    const char* Temp = std::getenv("TMPDIR");
-    return fs::path(Temp && *Temp ? Temp : "/tmp");
-}();
-
-Bytes ReadAll(const fs::path& File)
-{
-    std::ifstream In(File, std::ios::binary);
-    return {std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>()};
-}
-
-void WriteAll(const fs::path& File, const Bytes& Data)
-{
-    std::ofstream(File, std::ios::binary)
-        .write(reinterpret_cast<const char*>(Data.data()), std::streamsize(Data.size()));
-}
 
 // Remembers what the window showed when each message dialog came up.
 class TWatchingPort : public imagingtest::TFakePort {
@@ -59,68 +34,23 @@ public:
     }
 };
 
-class ConversionTest : public ::testing::Test {
+class ConversionTest : public TWorkflowTest<TWatchingPort> {
 protected:
-    fs::path Root, Image, Diskette;
-    TProgramState State;
-    TWatchingPort Port;
-    std::unique_ptr<TImaging> Imaging;
+    fs::path Image, Diskette;
     Bytes Content, Before;
-
-    void SetUp() override
-    {
-        std::string Template = (BaseTemp / "conversion-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(Template.data()), nullptr);
-        Root = Template;
-        for (const char* Folder : {"config", "tmp", "home"})
-            fs::create_directories(Root / Folder);
-        ::setenv("XDG_CONFIG_HOME", (Root / "config").c_str(), 1);
-        ::setenv("TMPDIR", (Root / "tmp").c_str(), 1);
-        ::setenv("HOME", (Root / "home").c_str(), 1);
-        State.WorkDir = GetTempPath();
-        ASSERT_TRUE(CopyFile(HELPER_PATH, State.WorkDir + "/Rastrel2.exe", false));
-        Port.RadioA = true;
-        Imaging = std::make_unique<TImaging>(State, Port);
-    }
-    void TearDown() override
-    {
-        Imaging.reset();
-        std::error_code Ignored;
-        fs::remove_all(Root, Ignored);
-    }
 
     // An image of ImageFormat, and a blank diskette of DiskFormat in drive A:.
     void Prepare(unsigned ImageFormat, unsigned DiskFormat)
     {
         Content =
             MakeSampleDisk(size_t(FormatTable[ImageFormat].TotalBytes), TSampleKind::Filled, 21);
-        WriteAll(Root / "dump", Content);
-        Image = Root / ("disk" + std::string(FormatTable[ImageFormat].Extension));
-        Tlzrw1 Engine;
-        Engine.InputFile = (Root / "dump").string();
-        Engine.OutputFile = Image.string();
-        Engine.Compress();
-
-        Diskette = Root / "diskette";
-        const std::string Command = std::string(MARROWTIDE_IMG_PATH) + " format " +
-            FormatNames[DiskFormat] + " '" + Diskette.string() + "' >/dev/null";
-        ASSERT_EQ(std::system(Command.c_str()), 0) << Command;
-        SetDriveTableEntry('A', Diskette.string());
+        Image = MakeImageFile("disk" + std::string(FormatTable[ImageFormat].Extension), Content);
+        Diskette = InsertFormatted('A', DiskFormat);
         Before = ReadAll(Diskette);
         Port.FileAnswers = {Image.string()};
     }
 
-    bool Finish(TTimer Timer)
-    {
-        for (auto Limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-             std::chrono::steady_clock::now() < Limit;
-             std::this_thread::sleep_for(std::chrono::milliseconds(10))) {
-            Timer == TTimer::Timer1 ? Imaging->Timer1Timer() : Imaging->Timer3Timer();
-            if (!Port.TimerEnabled(Timer))
-                return true;
-        }
-        return false;
-    }
+    bool Finish(TTimer Timer) { return FinishRun(Timer); }
 
     // The diskette holds the image's first Count bytes and its own bytes after them.
     bool DisketteStartsWith(size_t Count) const
@@ -278,6 +208,61 @@ TEST_F(ConversionTest, ThePollerCountsFromOneAndReportsAFailedConversion)
     EXPECT_EQ(Port.Shown[0].Text,
               "Error.  Could not write to the Diskette.\r\nWrite protected?  Wrong media?");
     EXPECT_EQ(Port.Shown[0].Caption, "Warning");
+    EXPECT_TRUE(Port.AllCommandsEnabled(true));
+}
+
+// The conversion run's helper gets the one-track line with the diskette's sectors; when it dies
+// the run fails as a write does, and no write run follows.
+TEST_F(ConversionTest, AConversionHelperThatDiesEndsTheCommandAsAFailedWrite)
+{
+    Prepare(3, 1);
+    FakeHelper("printf '%s|' \"$@\" > args.txt\nkill -9 $$");
+    Port.Answers = {TModalResult::OK, TModalResult::OK};
+    Imaging->btnMakeDiskClick();
+    ASSERT_TRUE(Port.TimerEnabled(TTimer::Timer3));
+    ASSERT_TRUE(Finish(TTimer::Timer3));
+
+    EXPECT_EQ(ReadText(Work("args.txt")), "d|temp.del|1|A|18|w|");
+    ASSERT_EQ(Port.Moments.size(), 1u);
+    EXPECT_EQ(Port.Moments[0].Text,
+              "Error.  Could not write to the Diskette.\r\nWrite protected?  Wrong media?");
+    EXPECT_EQ(Port.Text(TLabel::Messages), "Could not write to disk.");
+    EXPECT_EQ(Port.Text(TLabel::Status), " Status: Error!");
+    EXPECT_EQ(State.HelperPid, -1);
+    ExpectIdle();
+    EXPECT_EQ(ReadAll(Diskette), Before);
+}
+
+// The conversion poller reads progress as the write poller does: an unreadable Status.dat gives
+// the share-error message, the report is read again next tick, and ticks while the message is
+// open wait for it.
+TEST_F(ConversionTest, TheConversionPollerGivesTheShareErrorAndTicksWaitForIt)
+{
+    Port.SetGaugeMax(4);
+    Port.Timers[TTimer::Timer3] = true;
+    RewriteTextFile(Work("working.dat"));
+    RewriteTextFile(Work("check.dat"));
+    Port.WhileShown = [&](const TShown&) {
+        // The run fails while the first message is open; these ticks must not report it.
+        DeleteFile(Work("working.dat"));
+        WriteText(Work("error.dat"), "x\n");
+        Imaging->Timer3Timer();
+        Imaging->Timer3Timer();
+    };
+    Imaging->Timer3Timer();
+    Port.WhileShown = nullptr;
+    ASSERT_EQ(Port.Shown.size(), 1u);
+    EXPECT_EQ(Port.Shown[0].Text, "Rastrel2 file share error: File not found");
+    EXPECT_EQ(Port.Shown[0].Caption, "Information");
+    EXPECT_TRUE(FileExists(Work("check.dat")));
+    EXPECT_TRUE(Port.TimerEnabled(TTimer::Timer3));
+    EXPECT_EQ(Port.GaugeProgress(), 0);
+
+    Imaging->Timer3Timer();
+    ASSERT_EQ(Port.Shown.size(), 2u);
+    EXPECT_EQ(Port.Shown[1].Text,
+              "Error.  Could not write to the Diskette.\r\nWrite protected?  Wrong media?");
+    EXPECT_FALSE(Port.TimerEnabled(TTimer::Timer3));
     EXPECT_TRUE(Port.AllCommandsEnabled(true));
 }
 

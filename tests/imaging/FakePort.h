@@ -4,6 +4,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <map>
 #include <stdexcept>
 #include <string>
@@ -30,10 +31,17 @@ public:
     bool Shown = false;
     std::vector<std::string> Captions;
     int Repaints = 0, Pumps = 0;
+    // Runs at each pump, as the window's pending events would while the engine works.
+    std::function<void()> WhilePumping;
     bool Visible() const override { return Shown; }
     void SetCaption(const std::string& Caption) override { Captions.push_back(Caption); }
     void Repaint() override { ++Repaints; }
-    void ProcessMessages() override { ++Pumps; }
+    void ProcessMessages() override
+    {
+        ++Pumps;
+        if (WhilePumping)
+            WhilePumping();
+    }
 };
 
 class TFakePort : public TImagingPort {
@@ -44,6 +52,8 @@ public:
     std::deque<std::string> FileAnswers;
 
     std::vector<TShown> Shown;
+    // Runs while each dialog is open, before it is answered: the user changes the world.
+    std::function<void(const TShown&)> WhileShown;
     std::map<TLabel, std::string> Labels;
     std::string PathHint;
     int GaugeMaximum = 80, Gauge = 0;
@@ -125,13 +135,13 @@ public:
         Entry.Kind = "ConvertDialog";
         Entry.Text = Heading;
         Entry.Lines = Lines;
-        Shown.push_back(Entry);
+        Record(Entry);
         return NextAnswer();
     }
     TModalResult MessageBox(const std::string& Text, const std::string& Caption,
                             TMsgButtons Buttons) override
     {
-        Shown.push_back({"MessageBox", Text, Caption, Buttons, {}, {}});
+        Record({"MessageBox", Text, Caption, Buttons, {}, {}});
         return NextAnswer();
     }
     TModalResult MessageDlg(const std::string& Text, TMsgDlgType Type, TMsgButtons Buttons) override
@@ -140,18 +150,18 @@ public:
                               : Type == TMsgDlgType::Error        ? "Error"
                               : Type == TMsgDlgType::Information ? "Information"
                                                                   : "Confirm";
-        Shown.push_back({"MessageDlg", Text, Caption, Buttons, {}, {}});
+        Record({"MessageDlg", Text, Caption, Buttons, {}, {}});
         // Reports have one OK button: they need no script.
         return Buttons == TMsgButtons::OK ? TModalResult::OK : NextAnswer();
     }
     void ShowMessage(const std::string& Text) override
     {
-        Shown.push_back({"ShowMessage", Text, "", TMsgButtons::OK, {}, {}});
+        Record({"ShowMessage", Text, "", TMsgButtons::OK, {}, {}});
     }
     // Recorded as the message itself; the window adds the full stop.
     void ShowErrorBox(const std::string& Message) override
     {
-        Shown.push_back({"ErrorBox", Message, "Marrowtide", TMsgButtons::OK, {}, {}});
+        Record({"ErrorBox", Message, "Marrowtide", TMsgButtons::OK, {}, {}});
     }
     void Terminate() override { Terminated = true; }
 
@@ -165,6 +175,12 @@ public:
     }
 
 private:
+    void Record(const TShown& Entry)
+    {
+        Shown.push_back(Entry);
+        if (WhileShown)
+            WhileShown(Entry);
+    }
     TModalResult NextAnswer()
     {
         if (Answers.empty())
@@ -178,7 +194,7 @@ private:
         TShown Entry;
         Entry.Kind = Kind;
         Entry.Dialog = Dialog;
-        Shown.push_back(Entry);
+        Record(Entry);
         if (FileAnswers.empty())
             throw std::logic_error(std::string("the fake window has no file for the ") + Kind);
         std::string Chosen = FileAnswers.front();

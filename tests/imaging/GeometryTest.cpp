@@ -2,77 +2,23 @@
 // the image file the drive table points at, as it would from a real diskette.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <optional>
 #include <string>
 #include <vector>
 
-#include "tests/imaging/FakePort.h"
 #include "imaging/FormatTable.h"
 #include "imaging/Imaging.h"
 #include "platform/Drives.h"
 #include "platform/FatBoot.h"
+#include "tests/imaging/ImagingFixture.h"
 
-namespace fs = std::filesystem;
-using imagingtest::TFakePort;
+using namespace imagingtest;
 
 namespace {
 
-const char* const FormatNames[] = {"2.88MB", "1.44MB", "1.2MB", "720KB", "360KB"};
-
-class GeometryTest : public ::testing::Test {
+class GeometryTest : public TImagingTest<> {
 protected:
-    fs::path Root;
-    std::vector<std::pair<std::string, std::optional<std::string>>> Saved;
-    TProgramState State;
-    TFakePort Port;
-    std::unique_ptr<TImaging> Imaging;
-
-    void SetUp() override
-    {
-        for (const char* Name : {"XDG_CONFIG_HOME", "TMPDIR"}) {
-            const char* Value = std::getenv(Name);
-            Saved.emplace_back(Name, Value ? std::optional<std::string>(Value) : std::nullopt);
-        }
-        // Another test may have left TMPDIR naming a folder that is gone.
-        std::error_code NoTemp;
-        fs::path Base = fs::temp_directory_path(NoTemp);
-        if (NoTemp || !fs::is_directory(Base))
-            Base = "/tmp";
-        std::string Template = (Base / "geometry-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(Template.data()), nullptr);
-        Root = Template;
-        fs::create_directories(Root / "config");
-        fs::create_directories(Root / "tmp");
-        ::setenv("XDG_CONFIG_HOME", (Root / "config").c_str(), 1);
-        ::setenv("TMPDIR", (Root / "tmp").c_str(), 1);
-        Imaging = std::make_unique<TImaging>(State, Port);
-    }
-    void TearDown() override
-    {
-        Imaging.reset();
-        std::error_code Ignored;
-        fs::remove_all(Root, Ignored);
-        for (const auto& [Name, Value] : Saved) {
-            if (Value)
-                ::setenv(Name.c_str(), Value->c_str(), 1);
-            else
-                ::unsetenv(Name.c_str());
-        }
-    }
-
-    // A blank diskette of a standard format, made by the console tool, in drive Letter.
-    void InsertFormatted(char Letter, unsigned FormatIndex)
-    {
-        fs::path File = Root / (std::string("disk-") + Letter + FormatTable[FormatIndex].Extension.data());
-        std::string Command = std::string(MARROWTIDE_IMG_PATH) + " format " +
-                              FormatNames[FormatIndex] + " '" + File.string() + "' >/dev/null";
-        ASSERT_EQ(std::system(Command.c_str()), 0) << Command;
-        SetDriveTableEntry(Letter, File.string());
-    }
-
     // A volume whose data area is exactly DataSectors sectors of 512 bytes.
     void InsertCrafted(char Letter, uint32_t DataSectors)
     {

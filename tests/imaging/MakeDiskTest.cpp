@@ -4,115 +4,27 @@
 
 #include <sys/stat.h>
 
-#include <chrono>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <thread>
 
 #include "imaging/FormatTable.h"
 #include "imaging/Imaging.h"
 #include "platform/Drives.h"
 #include "platform/Files.h"
-#include "platform/Registry.h"
-#include "platform/TempDir.h"
-#include "tests/imaging/FakePort.h"
+#include "tests/imaging/ImagingFixture.h"
 #include "tests/support/SampleDisk.h"
 
-namespace fs = std::filesystem;
-using Bytes = std::vector<uint8_t>;
+using namespace imagingtest;
 
 namespace {
 
-const char* const FormatNames[] = {"2.88MB", "1.44MB", "1.2MB", "720KB", "360KB"};
-
-// Taken before any test runs: each test points TMPDIR into its own, later removed, folder.
-const fs::path BaseTemp = [] {
-    const char* Temp = std::getenv("TMPDIR");
-    return fs::path(Temp && *Temp ? Temp : "/tmp");
-}();
-
-Bytes ReadAll(const fs::path& File)
-{
-    std::ifstream In(File, std::ios::binary);
-    return {std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>()};
-}
-
-void WriteAll(const fs::path& File, const Bytes& Data)
-{
-    std::ofstream(File, std::ios::binary)
-        .write(reinterpret_cast<const char*>(Data.data()), std::streamsize(Data.size()));
-}
-
-class MakeDiskTest : public ::testing::Test {
+class MakeDiskTest : public TWorkflowTest<> {
 protected:
-    fs::path Root;
-    TProgramState State;
-    imagingtest::TFakePort Port;
-    std::unique_ptr<TImaging> Imaging;
-
-    void SetUp() override
-    {
-        std::string Template = (BaseTemp / "makedisk-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(Template.data()), nullptr);
-        Root = Template;
-        for (const char* Folder : {"config", "tmp", "home", "images"})
-            fs::create_directories(Root / Folder);
-        ::setenv("XDG_CONFIG_HOME", (Root / "config").c_str(), 1);
-        ::setenv("TMPDIR", (Root / "tmp").c_str(), 1);
-        ::setenv("HOME", (Root / "home").c_str(), 1);
-        State.WorkDir = GetTempPath();
-        ASSERT_TRUE(CopyFile(HELPER_PATH, State.WorkDir + "/Rastrel2.exe", false));
-        Port.RadioA = true;
-        Imaging = std::make_unique<TImaging>(State, Port);
-    }
-    void TearDown() override
-    {
-        Imaging.reset();
-        std::error_code Ignored;
-        fs::remove_all(Root, Ignored);
-    }
-
     // A blank diskette made by the console tool, in drive A:.
-    fs::path InsertBlank(unsigned FormatIndex)
+    fs::path InsertBlank(unsigned FormatIndex) { return InsertFormatted('A', FormatIndex); }
+    fs::path MakeImage(const std::string& Name, const Bytes& Content)
     {
-        const fs::path File = Root / "diskette";
-        const std::string Command = std::string(MARROWTIDE_IMG_PATH) + " format " +
-            FormatNames[FormatIndex] + " '" + File.string() + "' >/dev/null";
-        EXPECT_EQ(std::system(Command.c_str()), 0) << Command;
-        SetDriveTableEntry('A', File.string());
-        return File;
+        return MakeImageFile(Name, Content);
     }
-
-    fs::path MakeImage(const std::string& Name, const Bytes& Dump)
-    {
-        WriteAll(Root / "dump", Dump);
-        Tlzrw1 Engine;
-        Engine.InputFile = (Root / "dump").string();
-        Engine.OutputFile = (Root / "images" / Name).string();
-        Engine.Compress();
-        return Root / "images" / Name;
-    }
-
-    bool FinishRun()
-    {
-        for (auto Limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-             std::chrono::steady_clock::now() < Limit;
-             std::this_thread::sleep_for(std::chrono::milliseconds(10))) {
-            Imaging->Timer1Timer();
-            if (!Port.TimerEnabled(TTimer::Timer1))
-                return true;
-        }
-        return false;
-    }
-
-    std::string StoredPath()
-    {
-        TRegistry Registry;
-        return Registry.OpenKey("\\mwtest", false) ? Registry.ReadString("path") : "<no key>";
-    }
-
-    fs::path Dump() const { return State.WorkDir + "/temp.del"; }
 };
 
 class MakeDiskOfEachFormat : public MakeDiskTest,
@@ -205,8 +117,10 @@ TEST_F(MakeDiskTest, AnEngineErrorShowsItsMessageAndLeavesTheWindowIdle)
     Half.resize(Half.size() / 2);
     const fs::path Cut = Root / "images" / "cut.144";
     WriteAll(Cut, Half);
+    const fs::path Empty = Root / "images" / "empty.144";
+    WriteAll(Empty, {});
 
-    for (const fs::path& Bad : {NoHeader, Cut}) {
+    for (const fs::path& Bad : {NoHeader, Cut, Empty}) {
         Port.Shown.clear();
         Port.FileAnswers = {Bad.string()};
         Imaging->btnMakeDiskClick();
@@ -228,18 +142,24 @@ TEST_F(MakeDiskTest, AnEngineErrorShowsItsMessageAndLeavesTheWindowIdle)
 
 TEST_F(MakeDiskTest, ADumpOfNoKnownSizeIsACorruptImage)
 {
-    // One byte short of 1.44MB; a stale dump of the right size must not count either.
-    WriteAll(Dump(), Bytes(1474560, 0));
-    Port.FileAnswers = {MakeImage("short.144", Bytes(1474559, 0xF6)).string()};
+    // A byte short of 1.44MB, a byte over, and nothing; a stale dump of the right size must not
+    // count either.
+    for (size_t Size : {size_t(1474559), size_t(1474561), size_t(0)}) {
+        SCOPED_TRACE(Size);
+        Port.Shown.clear();
+        WriteAll(Dump(), Bytes(1474560, 0));
+        Port.FileAnswers = {MakeImage("short.144", Bytes(Size, 0xF6)).string()};
 
-    Imaging->btnMakeDiskClick();
+        Imaging->btnMakeDiskClick();
 
-    ASSERT_EQ(Port.Shown.size(), 2u);
-    EXPECT_EQ(Port.Shown[1].Kind, "ShowMessage");
-    EXPECT_EQ(Port.Shown[1].Text, "The image file is corrupt!");
-    EXPECT_EQ(fs::file_size(Dump()), 1474559u);
-    EXPECT_EQ(Port.Text(TLabel::Messages), "Decompression Complete.");
-    EXPECT_TRUE(Port.AllCommandsEnabled(true));
+        ASSERT_EQ(Port.Shown.size(), 2u);
+        EXPECT_EQ(Port.Shown[1].Kind, "ShowMessage");
+        EXPECT_EQ(Port.Shown[1].Text, "The image file is corrupt!");
+        EXPECT_EQ(fs::file_size(Dump()), Size);
+        EXPECT_EQ(Port.Text(TLabel::Messages), "Decompression Complete.");
+        EXPECT_FALSE(Port.TimerEnabled(TTimer::Timer1));
+        EXPECT_TRUE(Port.AllCommandsEnabled(true));
+    }
 }
 
 TEST_F(MakeDiskTest, StartedWithAFileEndsAfterSuccessAndStaysAfterFailure)
@@ -275,6 +195,80 @@ TEST_F(MakeDiskTest, StartedWithAFileEndsAfterSuccessAndStaysAfterFailure)
     EXPECT_TRUE(Port.Terminated);
     EXPECT_EQ(ReadAll(Blank), Content);
     EXPECT_EQ(StoredPath(), "<no key>");
+}
+
+// "Can't find disk" answered No: nothing is written, the dump stays; the next read run then
+// replaces the whole dump, so a longer one left behind cannot leak into a smaller image.
+TEST_F(MakeDiskTest, TheDumpLeftAfterCancelDoesNotReachTheNextImage)
+{
+    const fs::path Large = MakeImage("large.288", MakeSampleDisk(2949120, TSampleKind::Random));
+    SetDriveTableEntry('A', (Root / "gone.img").string());
+    Port.Answers = {TModalResult::OK, TModalResult::No};
+    Port.FileAnswers = {Large.string()};
+    Imaging->btnMakeDiskClick();
+    ASSERT_EQ(Port.Shown.size(), 3u);
+    EXPECT_EQ(Port.Shown[2].Text, "Can't find disk.  Try again?");
+    EXPECT_EQ(fs::file_size(Dump()), 2949120u);
+    EXPECT_FALSE(Port.TimerEnabled(TTimer::Timer1));
+    EXPECT_FALSE(FileExists(Work("working.dat")));
+    EXPECT_TRUE(Port.AllCommandsEnabled(true));
+
+    const fs::path Small = InsertBlank(4);
+    Bytes Expected = ReadAll(Small);
+    Expected.resize(377856, 0);
+    const fs::path Image = Root / "images" / "small.360";
+    Port.Answers = {TModalResult::OK};
+    Port.FileAnswers = {Image.string()};
+    Imaging->btnMakeImageClick();
+    ASSERT_TRUE(FinishRun());
+    EXPECT_EQ(Port.Text(TLabel::Messages), "Image Complete.");
+    EXPECT_TRUE(Unpack(Image) == Expected);
+    EXPECT_FALSE(fs::exists(Dump()));
+}
+
+// Closing the window while the engine decompresses: once the engine returns, the workflow asks
+// nothing more and starts no run.
+TEST_F(MakeDiskTest, ClosingTheWindowDuringDecompressionGoesNoFurther)
+{
+    InsertBlank(1);
+    const fs::path Image = MakeImage("boot.144", MakeSampleDisk(1474560));
+    Port.Host.WhilePumping = [&] { State.Terminating = true; };
+    Port.FileAnswers = {Image.string()};
+    Imaging->btnMakeDiskClick();
+    ASSERT_TRUE(State.Terminating) << "the engine never let the window handle its events";
+    ASSERT_EQ(Port.Shown.size(), 1u);
+    EXPECT_EQ(fs::file_size(Dump()), 1474560u) << "the decompression itself is finished";
+    EXPECT_FALSE(Port.TimerEnabled(TTimer::Timer1));
+    EXPECT_FALSE(FileExists(Work("working.dat")));
+}
+
+// With drive B: chosen, detection, the write run and the read run all use B:, and A: is left
+// alone.
+TEST_F(MakeDiskTest, DriveBIsTheOneWrittenAndReadWhenChosen)
+{
+    const fs::path DriveA = InsertFormatted('A', 1);
+    const fs::path DriveB = InsertFormatted('B', 1);
+    const Bytes LeftAlone = ReadAll(DriveA);
+    Port.MenuA = Port.RadioA = false;
+    Port.MenuB = Port.RadioB = true;
+    State.SelectedDrive = "B";
+    const Bytes Content = MakeSampleDisk(1474560, TSampleKind::Filled, 8);
+    Port.Answers = {TModalResult::OK};
+    Port.FileAnswers = {MakeImage("b.144", Content).string()};
+    Imaging->btnMakeDiskClick();
+    ASSERT_TRUE(FinishRun());
+    EXPECT_EQ(Port.Text(TLabel::Messages), "Disk Complete.");
+    EXPECT_TRUE(ReadAll(DriveB) == Content);
+    EXPECT_TRUE(ReadAll(DriveA) == LeftAlone);
+
+    const fs::path Image = Root / "images" / "fromb.144";
+    Port.Answers = {TModalResult::OK};
+    Port.FileAnswers = {Image.string()};
+    Imaging->btnMakeImageClick();
+    EXPECT_EQ(Imaging->DiskGeometry.DriveLetter, "B");
+    ASSERT_TRUE(FinishRun());
+    EXPECT_EQ(Port.Text(TLabel::Messages), "Image Complete.");
+    EXPECT_TRUE(Unpack(Image) == Content);
 }
 
 }  // namespace

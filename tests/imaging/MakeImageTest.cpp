@@ -2,105 +2,28 @@
 // the dump, and the scripted window answers the questions.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <thread>
 
+#include "imaging/FormatTable.h"
 #include "imaging/Imaging.h"
 #include "platform/Drives.h"
 #include "platform/Files.h"
-#include "platform/Registry.h"
-#include "platform/TempDir.h"
-#include "tests/imaging/FakePort.h"
+#include "tests/imaging/ImagingFixture.h"
 #include "tests/support/SampleDisk.h"
 
-namespace fs = std::filesystem;
-using Bytes = std::vector<uint8_t>;
+using namespace imagingtest;
 
 namespace {
 
-// Taken before any test runs: each test points TMPDIR into its own, later removed, folder.
-const fs::path BaseTemp = [] {
-    const char* Temp = std::getenv("TMPDIR");
-    return fs::path(Temp && *Temp ? Temp : "/tmp");
-}();
+const char* const ReadFailure =
+    "Error.  Could not read from the Diskette.\r\nBad sector?  Try running ScanDisk.";
 
-Bytes ReadAll(const fs::path& File)
-{
-    std::ifstream In(File, std::ios::binary);
-    return {std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>()};
-}
-
-void WriteAll(const fs::path& File, const Bytes& Data)
-{
-    std::ofstream(File, std::ios::binary)
-        .write(reinterpret_cast<const char*>(Data.data()), std::streamsize(Data.size()));
-}
-
-class MakeImageTest : public ::testing::Test {
+class MakeImageTest : public TWorkflowTest<> {
 protected:
-    fs::path Root;
-    TProgramState State;
-    imagingtest::TFakePort Port;
-    std::unique_ptr<TImaging> Imaging;
-
-    void SetUp() override
-    {
-        std::string Template = (BaseTemp / "makeimage-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(Template.data()), nullptr);
-        Root = Template;
-        for (const char* Folder : {"config", "tmp", "home", "images"})
-            fs::create_directories(Root / Folder);
-        ::setenv("XDG_CONFIG_HOME", (Root / "config").c_str(), 1);
-        ::setenv("TMPDIR", (Root / "tmp").c_str(), 1);
-        ::setenv("HOME", (Root / "home").c_str(), 1);
-        State.WorkDir = GetTempPath();
-        ASSERT_TRUE(CopyFile(HELPER_PATH, State.WorkDir + "/Rastrel2.exe", false));
-        Port.RadioA = true;
-        Imaging = std::make_unique<TImaging>(State, Port);
-    }
-    void TearDown() override
-    {
-        Imaging.reset();
-        std::error_code Ignored;
-        fs::remove_all(Root, Ignored);
-    }
-
-    void Insert(char Letter, const Bytes& Dump)
-    {
-        WriteAll(Root / "diskette", Dump);
-        SetDriveTableEntry(Letter, (Root / "diskette").string());
-    }
-
-    // Ticks the poller until the run has ended; false when the helper takes too long.
-    bool FinishRun()
-    {
-        for (auto Limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-             std::chrono::steady_clock::now() < Limit;
-             std::this_thread::sleep_for(std::chrono::milliseconds(10))) {
-            Imaging->Timer1Timer();
-            if (!Port.TimerEnabled(TTimer::Timer1))
-                return true;
-        }
-        return false;
-    }
-
-    Bytes Unpack(const fs::path& Image)
-    {
-        Tlzrw1 Engine;
-        Engine.InputFile = Image.string();
-        Engine.OutputFile = (Root / "unpacked").string();
-        Engine.Decompress();
-        return ReadAll(Root / "unpacked");
-    }
-
-    std::string StoredPath()
-    {
-        TRegistry Registry;
-        return Registry.OpenKey("\\mwtest", false) ? Registry.ReadString("path") : "<no key>";
-    }
+    void Insert(char Letter, const Bytes& Content) { InsertBytes(Letter, Content); }
+    // The drive stands for a diskette file that is not there: no medium.
+    void TakeOut(char Letter) { SetDriveTableEntry(Letter, (Root / "gone.img").string()); }
 };
 
 TEST_F(MakeImageTest, ImageOfA144DisketteHoldsItsExactBytes)
@@ -229,6 +152,260 @@ TEST_F(MakeImageTest, PathsFollowTheirOwnSeparators)
         Imaging->LoadLastFolder();
         EXPECT_EQ(State.LastFolder, Folder) << Stored;
     }
+}
+
+// Real file systems with files on them, as a user's diskettes are; the 1.2MB and 360KB dumps
+// are longer than their media, and the rest of the dump is zeros.
+class MakeImageOfEachFormat : public MakeImageTest,
+                              public ::testing::WithParamInterface<unsigned> {
+protected:
+    // Files of Format's own sizes, so no two diskettes hold the same bytes.
+    void FillWithFiles(const fs::path& Diskette, unsigned Format)
+    {
+        TSampleRandom Random(100 + Format);
+        Bytes Binary(20000 + 7000 * Format);
+        for (uint8_t& Byte : Binary)
+            Byte = uint8_t(Random.Next());
+        std::string Text;
+        for (int Line = 0; Line < 400; ++Line)
+            Text += "Line " + std::to_string(Line) + " of diskette " + FormatNames[Format] + "\r\n";
+        WriteAll(Root / "PROGRAM.BIN", Binary);
+        WriteText(Root / "README.TXT", Text);
+        if (::access("/usr/bin/mcopy", X_OK) == 0) {
+            for (const char* Name : {"PROGRAM.BIN", "README.TXT"}) {
+                const std::string Command = "MTOOLS_SKIP_CHECK=1 /usr/bin/mcopy -i '" +
+                                            Diskette.string() + "' '" + (Root / Name).string() +
+                                            "' ::" + Name + " >/dev/null 2>&1";
+                ASSERT_EQ(std::system(Command.c_str()), 0) << Command;
+            }
+            return;
+        }
+        // Without mtools the bytes go straight into the data area, past the file system's tables.
+        Bytes Disk = ReadAll(Diskette);
+        ASSERT_GT(Disk.size(), 16384 + Binary.size());
+        std::copy(Binary.begin(), Binary.end(), Disk.begin() + 16384);
+        WriteAll(Diskette, Disk);
+    }
+};
+
+TEST_P(MakeImageOfEachFormat, TheImageDecodesToTheDisketteAndItsPadding)
+{
+    const char* const DefaultExts[] = {".288", "144", ".120", ".720", ".360"};
+    const unsigned Format = GetParam();
+    const TFormatRow& Row = FormatTable[Format];
+    const fs::path Diskette = InsertFormatted('A', Format);
+    FillWithFiles(Diskette, Format);
+    const Bytes Before = ReadAll(Diskette);
+    Bytes Expected = Before;
+    ASSERT_LE(Expected.size(), size_t(Row.TotalBytes));
+    Expected.resize(size_t(Row.TotalBytes), 0);
+    const fs::path Image = Root / "images" / ("disk" + std::string(Row.Extension));
+    Port.Answers = {TModalResult::OK};
+    Port.FileAnswers = {Image.string()};
+
+    Imaging->btnMakeImageClick();
+
+    ASSERT_EQ(Port.Shown.size(), 2u);
+    EXPECT_EQ(Port.Shown[1].Dialog.FilterIndex, int(Format) + 1);
+    EXPECT_EQ(Port.Shown[1].Dialog.DefaultExt, DefaultExts[Format]);
+    EXPECT_EQ(Imaging->DiskGeometry.FormatName, FormatNames[Format]);
+    EXPECT_EQ(Port.GaugeMax(), Row.Tracks);
+    ASSERT_TRUE(FinishRun());
+    EXPECT_EQ(Port.Text(TLabel::Messages), "Image Complete.");
+    EXPECT_EQ(Port.Shown.size(), 2u);
+    EXPECT_FALSE(fs::exists(Dump()));
+    EXPECT_TRUE(Unpack(Image) == Expected) << "the image differs from the diskette";
+    EXPECT_TRUE(ReadAll(Diskette) == Before) << "reading changed the diskette";
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, MakeImageOfEachFormat, ::testing::Range(0u, 5u),
+                         [](const auto& Info) {
+                             return std::string("Format") + char('0' + Info.param);
+                         });
+
+TEST_F(MakeImageTest, YesAtTheOverwriteQuestionReplacesTheFileAndCancelKeepsIt)
+{
+    const Bytes Disk = MakeSampleDisk(737280, TSampleKind::Filled, 3);
+    Insert('A', Disk);
+    const fs::path Existing = MakeImageFile("old.720", MakeSampleDisk(737280, TSampleKind::Zero));
+    const Bytes Old = ReadAll(Existing);
+
+    Port.Answers = {TModalResult::OK, TModalResult::Cancel};
+    Port.FileAnswers = {Existing.string()};
+    Imaging->btnMakeImageClick();
+    EXPECT_EQ(Port.Shown.back().Text, "The file already exists, overwrite?");
+    EXPECT_EQ(ReadAll(Existing), Old);
+    EXPECT_EQ(StoredPath(), Existing.string());
+    EXPECT_FALSE(Port.TimerEnabled(TTimer::Timer1));
+    EXPECT_TRUE(Port.AllCommandsEnabled(true));
+
+    Port.Answers = {TModalResult::OK, TModalResult::Yes};
+    Port.FileAnswers = {Existing.string()};
+    Imaging->btnMakeImageClick();
+    ASSERT_TRUE(FinishRun());
+    EXPECT_EQ(Port.Text(TLabel::Messages), "Image Complete.");
+    EXPECT_EQ(Unpack(Existing), Disk);
+}
+
+// Names differ by case here: "boot.720" beside "Boot.720" is a new file, asked about by nobody,
+// and the other file stays as it was.
+TEST_F(MakeImageTest, AFileDifferingOnlyInCaseIsNotOverwritten)
+{
+    const Bytes Disk = MakeSampleDisk(737280, TSampleKind::Filled, 4);
+    Insert('A', Disk);
+    const fs::path Existing = MakeImageFile("Boot.720", MakeSampleDisk(737280, TSampleKind::Zero));
+    const Bytes Old = ReadAll(Existing);
+    const fs::path Lower = Existing.parent_path() / "boot.720";
+
+    Port.Answers = {TModalResult::OK};
+    Port.FileAnswers = {Lower.string()};
+    Imaging->btnMakeImageClick();
+    ASSERT_TRUE(FinishRun());
+    for (const std::string& Text : Port.Texts())
+        EXPECT_NE(Text, "The file already exists, overwrite?");
+    EXPECT_EQ(Unpack(Lower), Disk);
+    EXPECT_EQ(ReadAll(Existing), Old);
+}
+
+// No diskette, or one of no known capacity: No ends the command before anything is chosen or
+// stored; Yes looks again, and a diskette inserted meanwhile is taken with its own format.
+TEST_F(MakeImageTest, TheMediaQuestionsEndTheCommandOrLookAgain)
+{
+    TakeOut('A');
+    Port.Answers = {TModalResult::OK, TModalResult::No};
+    Imaging->btnMakeImageClick();
+    ASSERT_EQ(Port.Shown.size(), 2u);
+    EXPECT_EQ(Port.Shown[1].Text, "Can't find disk.  Try again?");
+    EXPECT_EQ(State.LastFolder, (Root / "home").string());
+    EXPECT_EQ(StoredPath(), "<no key>");
+    EXPECT_FALSE(FileExists(Work("working.dat")));
+    EXPECT_TRUE(Port.AllCommandsEnabled(true));
+
+    // 1,000 sectors: between the 360KB and 720KB windows.
+    Insert('A', MakeSampleDisk(512000));
+    Port.Shown.clear();
+    Port.Answers = {TModalResult::OK, TModalResult::No};
+    Imaging->btnMakeImageClick();
+    ASSERT_EQ(Port.Shown.size(), 2u);
+    EXPECT_EQ(Port.Shown[1].Caption, "Attention");
+    EXPECT_EQ(State.MediaRetryState, 2);
+    EXPECT_EQ(StoredPath(), "<no key>");
+
+    // Yes, after putting a 720KB diskette in while the question was open.
+    Port.Shown.clear();
+    Port.WhileShown = [&](const TShown& Entry) {
+        if (Entry.Caption == "Attention")
+            InsertFormatted('A', 3);
+    };
+    Port.Answers = {TModalResult::OK, TModalResult::Yes};
+    Port.FileAnswers = {""};
+    Imaging->btnMakeImageClick();
+    ASSERT_EQ(Port.Shown.size(), 3u);
+    EXPECT_EQ(Port.Shown[2].Kind, "SaveDialog");
+    EXPECT_EQ(Port.Shown[2].Dialog.FilterIndex, 4);
+    EXPECT_EQ(Imaging->DiskGeometry.TracksText, "40");
+    EXPECT_EQ(StoredPath(), "<no key>");
+}
+
+// The path is kept for the next start of the program, and both workflows begin where the
+// other one left off.
+TEST_F(MakeImageTest, TheStoredPathIsSharedByBothWorkflowsAndOutlivesTheProgram)
+{
+    Insert('A', MakeSampleDisk(1474560));
+    const fs::path First = Root / "images" / "first.144";
+    Port.Answers = {TModalResult::OK};
+    Port.FileAnswers = {First.string()};
+    Imaging->btnMakeImageClick();
+    ASSERT_TRUE(FinishRun());
+
+    Imaging = std::make_unique<TImaging>(State, Port);
+    State.LastFolder.clear();
+    Port.Shown.clear();
+    Port.FileAnswers = {""};
+    Imaging->btnMakeDiskClick();
+    ASSERT_EQ(Port.Shown.size(), 1u);
+    EXPECT_EQ(Port.Shown[0].Dialog.InitialDir, (Root / "images").string());
+    EXPECT_EQ(Port.Shown[0].Dialog.FileName, "") << "a new program remembers no file name";
+    EXPECT_EQ(StoredPath(), First.string());
+
+    // An image chosen elsewhere moves the next save dialog there, and the open dialog keeps it.
+    fs::create_directories(Root / "other");
+    const fs::path Elsewhere = Root / "other" / "notes.144";
+    WriteText(Elsewhere, "no image");
+    Port.FileAnswers = {Elsewhere.string()};
+    Imaging->btnMakeDiskClick();
+    EXPECT_EQ(StoredPath(), Elsewhere.string());
+    Port.Shown.clear();
+    Port.Answers = {TModalResult::OK};
+    Port.FileAnswers = {"", ""};
+    Imaging->btnMakeImageClick();
+    EXPECT_EQ(Port.Shown.back().Dialog.InitialDir, (Root / "other").string());
+    Imaging->btnMakeDiskClick();
+    EXPECT_EQ(Port.Shown.back().Dialog.FileName, Elsewhere.string());
+    EXPECT_EQ(Port.Shown.back().Dialog.InitialDir, (Root / "other").string());
+}
+
+// A read that fails, or a helper that dies halfway, must leave the image the user agreed to
+// overwrite as it was, and no dump behind.
+TEST_F(MakeImageTest, AFailedOrDeadHelperLeavesTheExistingImageAsItWas)
+{
+    Insert('A', MakeSampleDisk(1474560, TSampleKind::Filled, 9));
+    const fs::path Existing = MakeImageFile("keep.144", MakeSampleDisk(1474560, TSampleKind::Zero));
+    const Bytes Old = ReadAll(Existing);
+
+    for (bool Dies : {false, true}) {
+        SCOPED_TRACE(Dies ? "helper dies" : "helper reports a failure");
+        Port.Shown.clear();
+        if (Dies) {
+            FakeHelper("head -c 100000 /dev/zero > temp.del\nkill -9 $$");
+            Port.WhileShown = nullptr;
+        } else {
+            // The diskette is taken out while the overwrite question is open.
+            Port.WhileShown = [&](const TShown& Entry) {
+                if (Entry.Caption == "Continue?")
+                    TakeOut('A');
+            };
+        }
+        Port.Answers = {TModalResult::OK, TModalResult::Yes};
+        Port.FileAnswers = {Existing.string()};
+        Imaging->btnMakeImageClick();
+        ASSERT_TRUE(Port.TimerEnabled(TTimer::Timer1));
+        ASSERT_TRUE(FinishRun());
+
+        ASSERT_EQ(Port.Shown.size(), 4u);
+        EXPECT_EQ(Port.Shown[3].Text, ReadFailure);
+        EXPECT_EQ(Port.Text(TLabel::Messages), "Could not read from disk.");
+        EXPECT_EQ(Port.Text(TLabel::Status), " Status: Error!");
+        EXPECT_EQ(ReadAll(Existing), Old);
+        EXPECT_FALSE(fs::exists(Dump()));
+        EXPECT_EQ(FileExists(Work("error.dat")), !Dies);
+        ExpectIdle();
+        Insert('A', MakeSampleDisk(1474560, TSampleKind::Filled, 9));
+        fs::remove(Work("error.dat"));
+    }
+}
+
+// Closing the window while the engine works runs the exit steps (the dump and the helper are
+// deleted) at the engine's next pump: the image must still be whole.
+TEST_F(MakeImageTest, ClosingTheWindowDuringCompressionStillWritesTheWholeImage)
+{
+    const Bytes Disk = MakeSampleDisk(1474560, TSampleKind::Filled, 4);
+    Insert('A', Disk);
+    const fs::path Image = Root / "images" / "closing.144";
+    Port.Answers = {TModalResult::OK};
+    Port.FileAnswers = {Image.string()};
+    Imaging->btnMakeImageClick();
+    Port.Host.WhilePumping = [&] {
+        if (State.Terminating)
+            return;
+        State.Terminating = true;
+        DeleteFile(Work("Rastrel2.exe"));
+        DeleteFile(Work("temp.del"));
+    };
+    ASSERT_TRUE(FinishRun());
+    EXPECT_TRUE(State.Terminating) << "the engine never let the window handle its events";
+    EXPECT_EQ(Port.Text(TLabel::Messages), "Image Complete.");
+    EXPECT_EQ(Unpack(Image), Disk);
 }
 
 }  // namespace

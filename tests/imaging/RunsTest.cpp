@@ -3,31 +3,24 @@
 #include <gtest/gtest.h>
 
 #include <sys/file.h>
-#include <sys/stat.h>
 
 #include <chrono>
 #include <csignal>
-#include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
-#include <fstream>
-#include <optional>
 #include <functional>
-#include <sstream>
 #include <thread>
 #include <unistd.h>
 
-#include "tests/imaging/FakePort.h"
 #include "imaging/Imaging.h"
 #include "platform/Drives.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
 #include "platform/Launch.h"
-#include "platform/TempDir.h"
+#include "tests/imaging/ImagingFixture.h"
 #include "tests/support/SampleDisk.h"
 
-namespace fs = std::filesystem;
-using imagingtest::TFakePort;
+using namespace imagingtest;
 
 namespace {
 
@@ -52,87 +45,8 @@ public:
     }
 };
 
-std::string ReadAll(const std::string& Path)
-{
-    std::ifstream In(Path, std::ios::binary);
-    std::ostringstream Text;
-    Text << In.rdbuf();
-    return Text.str();
-}
-
-void WriteAll(const std::string& Path, const std::string& Text)
-{
-    std::ofstream(Path, std::ios::binary) << Text;
-}
-
-// Polls Condition for up to ten seconds.
-bool WaitFor(const std::function<bool()>& Condition)
-{
-    for (int Round = 0; Round < 2000; ++Round) {
-        if (Condition())
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return Condition();
-}
-
-class RunsTest : public ::testing::Test {
+class RunsTest : public TImagingTest<TModalPort> {
 protected:
-    fs::path Root;
-    std::vector<std::pair<std::string, std::optional<std::string>>> Saved;
-    TProgramState State;
-    TModalPort Port;
-    std::unique_ptr<TImaging> Imaging;
-
-    void SetUp() override
-    {
-        for (const char* Name : {"XDG_CONFIG_HOME", "TMPDIR"}) {
-            const char* Value = std::getenv(Name);
-            Saved.emplace_back(Name, Value ? std::optional<std::string>(Value) : std::nullopt);
-        }
-        // Another test may have left TMPDIR naming a folder that is gone.
-        std::error_code NoTemp;
-        fs::path Base = fs::temp_directory_path(NoTemp);
-        if (NoTemp || !fs::is_directory(Base))
-            Base = "/tmp";
-        std::string Template = (Base / "runs-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(Template.data()), nullptr);
-        Root = Template;
-        fs::create_directories(Root / "config");
-        fs::create_directories(Root / "tmp");
-        ::setenv("XDG_CONFIG_HOME", (Root / "config").c_str(), 1);
-        ::setenv("TMPDIR", (Root / "tmp").c_str(), 1);
-        State.WorkDir = GetTempPath();
-        Imaging = std::make_unique<TImaging>(State, Port);
-    }
-    void TearDown() override
-    {
-        if (State.HelperPid > 0 && ProcessRunning(State.HelperPid)) {
-            ::kill(State.HelperPid, SIGCONT);
-            ::kill(State.HelperPid, SIGKILL);
-        }
-        Imaging.reset();
-        std::error_code Ignored;
-        fs::remove_all(Root, Ignored);
-        for (const auto& [Name, Value] : Saved) {
-            if (Value)
-                ::setenv(Name.c_str(), Value->c_str(), 1);
-            else
-                ::unsetenv(Name.c_str());
-        }
-    }
-
-    std::string Work(const std::string& Name) const { return State.WorkDir + "/" + Name; }
-
-    // A helper that runs Body as a shell script in WorkDir.
-    void FakeHelper(const std::string& Body)
-    {
-        WriteAll(Work("Rastrel2.exe"), "#!/bin/sh\n" + Body + "\n");
-        ::chmod(Work("Rastrel2.exe").c_str(), 0755);
-    }
-    // The real helper, as the start-up copies it beside the exchange files.
-    void RealHelper() { ASSERT_TRUE(CopyFile(HELPER_PATH, Work("Rastrel2.exe"), false)); }
-
     bool Start(const std::string& Parameters = "d temp.del 80 A 18 w",
                TAnimation Animation = TAnimation::MakeDisk,
                const std::string& Text = "Creating Diskette from Image.")
@@ -149,26 +63,12 @@ protected:
         })) << "the run never ended";
     }
 
-    // The window after a run ended and the commands came back.
-    void ExpectIdle()
-    {
-        EXPECT_FALSE(Port.Timers[TTimer::Timer1]);
-        EXPECT_TRUE(Port.AllCommandsEnabled(true));
-        EXPECT_FALSE(Port.GaugeVisible);
-        EXPECT_FALSE(Port.AnimationActive[TAnimation::MakeImage]);
-        EXPECT_FALSE(Port.AnimationActive[TAnimation::MakeDisk]);
-        EXPECT_FALSE(Port.AnimationVisible[TAnimation::MakeDisk]);
-        EXPECT_TRUE(Port.FloppyVisible);
-    }
-
     // A virtual diskette of the sample contents in drive A:.
     std::vector<uint8_t> InsertSample(size_t Size)
     {
-        std::vector<uint8_t> Bytes = MakeSampleDisk(Size);
-        std::string File = (Root / "disk.img").string();
-        WriteAll(File, std::string(Bytes.begin(), Bytes.end()));
-        SetDriveTableEntry('A', File);
-        return Bytes;
+        std::vector<uint8_t> Content = MakeSampleDisk(Size);
+        InsertBytes('A', Content, "disk.img");
+        return Content;
     }
 };
 
@@ -177,7 +77,7 @@ TEST_F(RunsTest, AStartedRunShowsItselfAndTheHelperGetsTheParameterString)
     FakeHelper("printf '%s|' \"$@\" > args.txt\n"
                "while [ ! -e release ]; do sleep 0.01; done\n"
                "rm -f working.dat");
-    WriteAll(Work("working.dat"), "left from before");
+    WriteText(Work("working.dat"), "left from before");
     Port.Gauge = 9;
     State.CurrentOperation = 2;
 
@@ -203,15 +103,15 @@ TEST_F(RunsTest, AStartedRunShowsItselfAndTheHelperGetsTheParameterString)
     EXPECT_TRUE(ProcessRunning(State.HelperPid));
 
     ASSERT_TRUE(WaitFor([&] { return FileExists(Work("args.txt")); }));
-    EXPECT_TRUE(WaitFor([&] { return ReadAll(Work("args.txt")) == "i|temp.del|80|A|18|w|"; }))
-        << ReadAll(Work("args.txt"));
+    EXPECT_TRUE(WaitFor([&] { return ReadText(Work("args.txt")) == "i|temp.del|80|A|18|w|"; }))
+        << ReadText(Work("args.txt"));
 
     // Still working: the tick changes nothing.
     Imaging->Timer1Timer();
     EXPECT_TRUE(Port.Timers[TTimer::Timer1]);
     EXPECT_TRUE(Port.Shown.empty());
 
-    WriteAll(Work("release"), "");
+    WriteText(Work("release"), "");
     ASSERT_TRUE(WaitFor([&] { return !FileExists(Work("working.dat")); }));
     Imaging->Timer1Timer();
     EXPECT_EQ(Port.Text(TLabel::Status), " Status: OK.");
@@ -223,7 +123,7 @@ TEST_F(RunsTest, AStartedRunShowsItselfAndTheHelperGetsTheParameterString)
 // The launch fails: the window returns to idle instead of keeping its commands disabled.
 TEST_F(RunsTest, AFailedLaunchReportsAndReturnsToIdle)
 {
-    WriteAll(Work("working.dat"), "x");
+    WriteText(Work("working.dat"), "x");
     // A failed earlier run left its animation going.
     Port.AnimationVisible[TAnimation::MakeDisk] = Port.AnimationActive[TAnimation::MakeDisk] = true;
     Port.FloppyVisible = false;
@@ -250,7 +150,7 @@ TEST_F(RunsTest, AFailedLaunchReportsAndReturnsToIdle)
 TEST_F(RunsTest, ProgressIsReadOncePerReportAndKeptWithinTheGauge)
 {
     // No helper process: the poller sees the files alone.
-    WriteAll(Work("working.dat"), "");
+    WriteText(Work("working.dat"), "");
     Port.Timers[TTimer::Timer1] = true;
     Port.Intervals[TTimer::Timer1] = 50;
     Port.GaugeMaximum = 40;
@@ -264,15 +164,15 @@ TEST_F(RunsTest, ProgressIsReadOncePerReportAndKeptWithinTheGauge)
     const std::pair<const char*, int> Reports[] = {
         {"12\r\n", 12}, {"200\r\n", 40}, {"-3\r\n", 0}, {"  7", 7}, {"+39\n", 39}};
     for (auto [Text, Expected] : Reports) {
-        WriteAll(Work("Status.dat"), Text);
-        WriteAll(Work("check.dat"), "");
+        WriteText(Work("Status.dat"), Text);
+        WriteText(Work("check.dat"), "");
         Imaging->Timer1Timer();
         EXPECT_EQ(Port.Gauge, Expected) << Text;
         EXPECT_FALSE(FileExists(Work("check.dat")));
         EXPECT_EQ(State.DefaultFileMode, 64);
     }
     // Without a new report the gauge stays where it is.
-    WriteAll(Work("Status.dat"), "1\r\n");
+    WriteText(Work("Status.dat"), "1\r\n");
     Imaging->Timer1Timer();
     EXPECT_EQ(Port.Gauge, 39);
     EXPECT_TRUE(Port.Timers[TTimer::Timer1]);
@@ -281,11 +181,11 @@ TEST_F(RunsTest, ProgressIsReadOncePerReportAndKeptWithinTheGauge)
 
 TEST_F(RunsTest, AReportThatIsNoNumberRaisesAndIsReadAgainNextTick)
 {
-    WriteAll(Work("working.dat"), "");
+    WriteText(Work("working.dat"), "");
     Port.Timers[TTimer::Timer1] = true;
     for (const char* Text : {"abc\r\n", "\r\n", "12x\r\n", "99999999999\r\n", "0x10\r\n"}) {
-        WriteAll(Work("Status.dat"), Text);
-        WriteAll(Work("check.dat"), "");
+        WriteText(Work("Status.dat"), Text);
+        WriteText(Work("check.dat"), "");
         std::string Line = std::string(Text).substr(0, std::string(Text).find('\r'));
         try {
             Imaging->Timer1Timer();
@@ -329,7 +229,7 @@ TEST_F(RunsTest, AnUnreadableStatusFileGivesTheShareErrorOnEveryTick)
     EXPECT_EQ(State.DefaultFileMode, 64);
 
     // A writer holding the file: the sharing violation.
-    WriteAll(Work("Status.dat"), "3\r\n");
+    WriteText(Work("Status.dat"), "3\r\n");
     int Fd = ::open(Work("Status.dat").c_str(), O_WRONLY);
     ASSERT_GE(Fd, 0);
     ASSERT_EQ(::flock(Fd, LOCK_EX), 0);
@@ -340,7 +240,7 @@ TEST_F(RunsTest, AnUnreadableStatusFileGivesTheShareErrorOnEveryTick)
     EXPECT_EQ(Port.Gauge, 3);
     EXPECT_EQ(Port.Shown.size(), 3u);
 
-    WriteAll(Work("release"), "");
+    WriteText(Work("release"), "");
     ASSERT_TRUE(WaitFor([&] { return !FileExists(Work("working.dat")); }));
     Imaging->Timer1Timer();
     EXPECT_EQ(Port.Text(TLabel::Messages), "Disk Complete.");
@@ -350,8 +250,8 @@ TEST_F(RunsTest, AnUnreadableStatusFileGivesTheShareErrorOnEveryTick)
 // the run is handled once the message is closed.
 TEST_F(RunsTest, TicksDuringTheShareErrorMessageWait)
 {
-    WriteAll(Work("working.dat"), "");
-    WriteAll(Work("check.dat"), "");
+    WriteText(Work("working.dat"), "");
+    WriteText(Work("check.dat"), "");
     Port.Timers[TTimer::Timer1] = true;
     Port.WhileOpen = [&] {
         fs::remove(Work("working.dat"));
@@ -372,7 +272,7 @@ TEST_F(RunsTest, AReportedFailureShowsTheTextsOfTheRunAndReturnsToIdle)
         SCOPED_TRACE(Reading ? "read" : "write");
         Port.Shown.clear();
         FakeHelper("echo 'no diskette' > error.dat\nrm -f working.dat");
-        WriteAll(Work("temp.del"), "dump");
+        WriteText(Work("temp.del"), "dump");
         State.ReadingDisk = Reading;
         State.CurrentOperation = Reading ? 1 : 2;
         State.StartedWithFile = 1;
@@ -398,7 +298,7 @@ TEST_F(RunsTest, AReportedFailureShowsTheTextsOfTheRunAndReturnsToIdle)
 TEST_F(RunsTest, AHelperThatEndsBeforeTheFirstTickIsASuccessWithoutProgress)
 {
     FakeHelper("printf '30\\r\\n' > Status.dat\n: > check.dat\nrm -f working.dat");
-    WriteAll(Work("temp.del"), "dump");
+    WriteText(Work("temp.del"), "dump");
     State.CurrentOperation = 2;
     State.StartedWithFile = 1;
     ASSERT_TRUE(Start());
@@ -418,7 +318,7 @@ TEST_F(RunsTest, AHelperThatEndsBeforeTheFirstTickIsASuccessWithoutProgress)
 TEST_F(RunsTest, AHelperThatDiesEndsTheRunAsAFailure)
 {
     FakeHelper("while [ ! -e die ]; do sleep 0.01; done\nkill -9 $$");
-    WriteAll(Work("temp.del"), "dump");
+    WriteText(Work("temp.del"), "dump");
     State.ReadingDisk = false;
     State.CurrentOperation = 2;
     State.StartedWithFile = 1;
@@ -427,7 +327,7 @@ TEST_F(RunsTest, AHelperThatDiesEndsTheRunAsAFailure)
     Imaging->Timer1Timer();
     EXPECT_TRUE(Port.Timers[TTimer::Timer1]) << "a live helper keeps the run going";
 
-    WriteAll(Work("die"), "");
+    WriteText(Work("die"), "");
     ASSERT_TRUE(WaitFor([&] { return !ProcessRunning(Pid); }));
     ASSERT_TRUE(FileExists(Work("working.dat")));
     Imaging->Timer1Timer();
@@ -473,7 +373,7 @@ TEST_F(RunsTest, AReadRunEndsWithTheCompressStep)
         Engine.InputFile = State.ImagePath;
         Engine.OutputFile = (Root / "back").string();
         Engine.Decompress();
-        EXPECT_EQ(ReadAll((Root / "back").string()), "diskette bytes");
+        EXPECT_EQ(ReadText((Root / "back").string()), "diskette bytes");
     }
 }
 
@@ -483,7 +383,7 @@ TEST_F(RunsTest, TheRealHelperReadsADisketteWithProgressOnTheGauge)
 {
     RealHelper();
     std::vector<uint8_t> Disk = InsertSample(1474560);
-    WriteAll(Work("error.dat"), "left by an earlier failed run\r\n");
+    WriteText(Work("error.dat"), "left by an earlier failed run\r\n");
     State.CurrentOperation = 2;  // no compression: the dump is looked at here
     Port.GaugeMaximum = 80;
     ASSERT_TRUE(Start("i temp.del 80 A 18 w", TAnimation::MakeImage,
@@ -513,7 +413,7 @@ TEST_F(RunsTest, TheRealHelperReadsADisketteWithProgressOnTheGauge)
         }
     }
     EXPECT_TRUE(Port.Timers[TTimer::Timer1]);
-    EXPECT_EQ(ReadAll(Work("temp.del")), std::string(Disk.begin(), Disk.end()));
+    EXPECT_EQ(ReadText(Work("temp.del")), std::string(Disk.begin(), Disk.end()));
 
     Imaging->Timer1Timer();
     EXPECT_TRUE(Port.Shown.empty()) << "the stale error.dat did not fail the run";
@@ -527,7 +427,7 @@ TEST_F(RunsTest, TheRealHelperWritesADisketteAndFailsWithoutAMedium)
     RealHelper();
     InsertSample(1474560);
     std::vector<uint8_t> Image = MakeSampleDisk(1474560, TSampleKind::Random);
-    WriteAll(Work("temp.del"), std::string(Image.begin(), Image.end()));
+    WriteText(Work("temp.del"), std::string(Image.begin(), Image.end()));
     State.CurrentOperation = 2;
     State.ReadingDisk = false;
     Port.GaugeMaximum = 80;
@@ -535,7 +435,7 @@ TEST_F(RunsTest, TheRealHelperWritesADisketteAndFailsWithoutAMedium)
     TickToEnd();
     EXPECT_TRUE(Port.Shown.empty());
     EXPECT_EQ(Port.Text(TLabel::Messages), "Disk Complete.");
-    EXPECT_EQ(ReadAll((Root / "disk.img").string()), std::string(Image.begin(), Image.end()));
+    EXPECT_EQ(ReadText((Root / "disk.img").string()), std::string(Image.begin(), Image.end()));
 
     // Drive B: stands for a diskette that is gone: the helper reports it through error.dat.
     SetDriveTableEntry('B', (Root / "gone.img").string());
@@ -546,7 +446,7 @@ TEST_F(RunsTest, TheRealHelperWritesADisketteAndFailsWithoutAMedium)
     ASSERT_EQ(Port.Shown.size(), 1u);
     EXPECT_EQ(Port.Shown[0].Text, ReadFailure);
     EXPECT_EQ(Port.Text(TLabel::Messages), "Could not read from disk.");
-    EXPECT_FALSE(ReadAll(Work("error.dat")).empty());
+    EXPECT_FALSE(ReadText(Work("error.dat")).empty());
     EXPECT_FALSE(FileExists(Work("temp.del")));
     ExpectIdle();
 }

@@ -1,0 +1,239 @@
+// The common ground of the workflow tests: a private folder for config, temp, home and images
+// (with the environment put back afterwards), the helper beside the exchange files, virtual
+// diskettes in the drive table, images made and unpacked by the real engine, and bounded waits
+// for the runs.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "imaging/FormatTable.h"
+#include "imaging/Imaging.h"
+#include "platform/Drives.h"
+#include "platform/Files.h"
+#include "platform/Launch.h"
+#include "platform/Registry.h"
+#include "platform/TempDir.h"
+#include "tests/imaging/FakePort.h"
+
+namespace imagingtest {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+
+// As the console tool's format command names them, by format index.
+inline const char* const FormatNames[] = {"2.88MB", "1.44MB", "1.2MB", "720KB", "360KB"};
+
+inline Bytes ReadAll(const fs::path& File)
+{
+    std::ifstream In(File, std::ios::binary);
+    return {std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>()};
+}
+
+inline void WriteAll(const fs::path& File, const Bytes& Data)
+{
+    std::ofstream(File, std::ios::binary)
+        .write(reinterpret_cast<const char*>(Data.data()), std::streamsize(Data.size()));
+}
+
+inline std::string ReadText(const fs::path& File)
+{
+    std::ifstream In(File, std::ios::binary);
+    std::ostringstream Text;
+    Text << In.rdbuf();
+    return Text.str();
+}
+
+inline void WriteText(const fs::path& File, const std::string& Text)
+{
+    std::ofstream(File, std::ios::binary) << Text;
+}
+
+// Polls Condition until it holds or Limit has passed.
+inline bool WaitFor(const std::function<bool()>& Condition,
+                    std::chrono::milliseconds Limit = std::chrono::seconds(10))
+{
+    for (auto End = std::chrono::steady_clock::now() + Limit;
+         std::chrono::steady_clock::now() < End;
+         std::this_thread::sleep_for(std::chrono::milliseconds(5)))
+        if (Condition())
+            return true;
+    return Condition();
+}
+
+// Where the tests' own folders go: the process's temporary folder (each test points TMPDIR into
+// its own folder for the program, and puts it back afterwards).
+inline const fs::path& BaseTemp()
+{
+    static const fs::path Base = [] {
+        const char* Temp = std::getenv("TMPDIR");
+        fs::path Path(Temp && *Temp ? Temp : "/tmp");
+        std::error_code Error;
+        return fs::is_directory(Path, Error) ? Path : fs::path("/tmp");
+    }();
+    return Base;
+}
+
+template <class TPort = TFakePort>
+class TImagingTest : public ::testing::Test {
+protected:
+    fs::path Root;
+    TProgramState State;
+    TPort Port;
+    std::unique_ptr<TImaging> Imaging;
+
+    void SetUp() override
+    {
+        for (const char* Name : {"XDG_CONFIG_HOME", "TMPDIR", "HOME"}) {
+            const char* Value = std::getenv(Name);
+            Saved.emplace_back(Name, Value ? std::optional<std::string>(Value) : std::nullopt);
+        }
+        std::string Template = (BaseTemp() / "imaging-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(Template.data()), nullptr);
+        Root = Template;
+        for (const char* Folder : {"config", "tmp", "home", "images"})
+            fs::create_directories(Root / Folder);
+        ::setenv("XDG_CONFIG_HOME", (Root / "config").c_str(), 1);
+        ::setenv("TMPDIR", (Root / "tmp").c_str(), 1);
+        ::setenv("HOME", (Root / "home").c_str(), 1);
+        State.WorkDir = GetTempPath();
+        Imaging = std::make_unique<TImaging>(State, Port);
+    }
+    void TearDown() override
+    {
+        // A helper a test left stopped or waiting must not outlive it.
+        if (State.HelperPid > 0 && ProcessRunning(State.HelperPid)) {
+            ::kill(State.HelperPid, SIGCONT);
+            ::kill(State.HelperPid, SIGKILL);
+        }
+        Imaging.reset();
+        std::error_code Ignored;
+        fs::remove_all(Root, Ignored);
+        for (const auto& [Name, Value] : Saved) {
+            if (Value)
+                ::setenv(Name.c_str(), Value->c_str(), 1);
+            else
+                ::unsetenv(Name.c_str());
+        }
+    }
+
+    std::string Work(const std::string& Name) const { return State.WorkDir + "/" + Name; }
+    fs::path Dump() const { return Work("temp.del"); }
+
+    // The real helper, as the start-up copies it beside the exchange files.
+    void RealHelper() { ASSERT_TRUE(CopyFile(HELPER_PATH, Work("Rastrel2.exe"), false)); }
+    // A helper that runs Body as a shell script in WorkDir.
+    void FakeHelper(const std::string& Body)
+    {
+        WriteText(Work("Rastrel2.exe"), "#!/bin/sh\n" + Body + "\n");
+        ::chmod(Work("Rastrel2.exe").c_str(), 0755);
+    }
+
+    // A blank diskette of a standard format made by the console tool, in drive Letter.
+    fs::path InsertFormatted(char Letter, unsigned FormatIndex)
+    {
+        const fs::path File =
+            Root / (std::string("disk-") + Letter + std::string(FormatTable[FormatIndex].Extension));
+        std::error_code Ignored;
+        fs::remove(File, Ignored);  // the tool will not replace a file
+        const std::string Command = std::string(MARROWTIDE_IMG_PATH) + " format " +
+                                    FormatNames[FormatIndex] + " '" + File.string() + "' >/dev/null";
+        EXPECT_EQ(std::system(Command.c_str()), 0) << Command;
+        SetDriveTableEntry(Letter, File.string());
+        return File;
+    }
+
+    // A virtual diskette holding exactly Dump, in drive Letter.
+    fs::path InsertBytes(char Letter, const Bytes& Content, const std::string& Name = "diskette")
+    {
+        WriteAll(Root / Name, Content);
+        SetDriveTableEntry(Letter, (Root / Name).string());
+        return Root / Name;
+    }
+
+    // An image of Content made by the engine, in the images folder.
+    fs::path MakeImageFile(const std::string& Name, const Bytes& Content)
+    {
+        WriteAll(Root / "dump", Content);
+        Tlzrw1 Engine;
+        Engine.InputFile = (Root / "dump").string();
+        Engine.OutputFile = (Root / "images" / Name).string();
+        Engine.Compress();
+        return Root / "images" / Name;
+    }
+
+    Bytes Unpack(const fs::path& Image)
+    {
+        Tlzrw1 Engine;
+        Engine.InputFile = Image.string();
+        Engine.OutputFile = (Root / "unpacked").string();
+        Engine.Decompress();
+        return ReadAll(Root / "unpacked");
+    }
+
+    std::string StoredPath()
+    {
+        TRegistry Registry;
+        return Registry.OpenKey("\\mwtest", false) ? Registry.ReadString("path") : "<no key>";
+    }
+
+    // Ticks the poller of Timer until it has ended the run; false when the helper takes too long.
+    bool FinishRun(TTimer Timer = TTimer::Timer1)
+    {
+        return WaitFor(
+            [&] {
+                Timer == TTimer::Timer1 ? Imaging->Timer1Timer() : Imaging->Timer3Timer();
+                return !Port.TimerEnabled(Timer);
+            },
+            std::chrono::seconds(30));
+    }
+
+    // The window after a run ended and the commands came back.
+    void ExpectIdle()
+    {
+        EXPECT_FALSE(Port.TimerEnabled(TTimer::Timer1));
+        EXPECT_FALSE(Port.TimerEnabled(TTimer::Timer3));
+        EXPECT_TRUE(Port.AllCommandsEnabled(true));
+        EXPECT_FALSE(Port.GaugeVisible);
+        EXPECT_FALSE(Port.AnimationActive[TAnimation::MakeImage]);
+        EXPECT_FALSE(Port.AnimationActive[TAnimation::MakeDisk]);
+        EXPECT_FALSE(Port.AnimationVisible[TAnimation::MakeImage]);
+        EXPECT_FALSE(Port.AnimationVisible[TAnimation::MakeDisk]);
+        EXPECT_TRUE(Port.FloppyVisible);
+    }
+
+private:
+    std::vector<std::pair<std::string, std::optional<std::string>>> Saved;
+};
+
+// The workflows end to end: the real helper in place and drive A: chosen.
+template <class TPort = TFakePort>
+class TWorkflowTest : public TImagingTest<TPort> {
+protected:
+    void SetUp() override
+    {
+        TImagingTest<TPort>::SetUp();
+        if (::testing::Test::HasFatalFailure())
+            return;
+        this->RealHelper();
+        this->Port.RadioA = true;
+    }
+};
+
+}  // namespace imagingtest
