@@ -190,7 +190,8 @@ void RegisterAll(const std::vector<TDump>& Dumps)
                                          [&Dump, Function](benchmark::State& State) {
                                              Function(State, Dump);
                                          })
-                ->Unit(benchmark::kMillisecond);
+                ->Unit(benchmark::kMillisecond)
+                ->UseRealTime();
         };
         Add("lzh_encode", [](benchmark::State& S, const TDump& D) {
             ComponentEncode(S, D, TCompressMode::Good);

@@ -1,7 +1,12 @@
 #include "lzh.h"
 
 #include <cstring>
+#include <algorithm>
+#include <condition_variable>
+#include <mutex>
 #include <new>
+#include <system_error>
+#include <thread>
 
 namespace {
 
@@ -65,12 +70,9 @@ inline uint64_t Load64(const uint8_t* P)
 
 } // namespace
 
+// The adaptive code.
 struct TLZHTables {
-    uint8_t Ring[RingBytes + RingSlack];
-    // Unsigned: links are 0..4352, and zero-extended indices need no extra step in the walk.
-    uint16_t Left[Links];  // only 0..4096 are used; the roots have no left child
-    uint16_t Parent[WindowSize + 1];
-    uint16_t Right[Links];
+    uint8_t Ring[RingBytes + RingSlack];  // the decoder's window
     uint16_t Freq[TreeNodes + 1];
     int16_t HuffParent[TreeNodes + Symbols];
     int16_t Child[TreeNodes];
@@ -79,17 +81,42 @@ struct TLZHTables {
 
 namespace {
 
-// One coding run over a set of tables.
-class TCoder {
-public:
-    explicit TCoder(TLZHTables& T) : Ring(T.Ring), Left(T.Left), Parent(T.Parent), Right(T.Right),
-        Freq(T.Freq), HuffParent(T.HuffParent), Child(T.Child), Grand(T.Grand) {}
+// The encoder's window and its 256 search trees, one per first byte.
+struct TTreeTables {
+    uint8_t Ring[RingBytes + RingSlack];
+    // Unsigned: links are 0..4352, and zero-extended indices need no extra step in the walk.
+    uint16_t Left[Links];  // only 0..4096 are used; the roots have no left child
+    uint16_t Parent[WindowSize + 1];
+    uint16_t Right[Links];
+};
 
-    // KeepGrandchildren: the decoder walks two levels a step and needs Grand kept up.
-    void StartHuffman(bool KeepGrandchildren = false);
+// The longest match for each new position, found by inserting it into its search tree.
+class TMatchTrees {
+public:
+    explicit TMatchTrees(TTreeTables& T) : Ring(T.Ring), Left(T.Left), Parent(T.Parent), Right(T.Right) {}
+
     void StartTrees();
     void InsertNode(int R);
     void DeleteNode(int P);
+
+    uint8_t* Ring;
+    int MatchPosition = 0;
+    int MatchLength = 0;
+
+private:
+    uint16_t* Left;
+    uint16_t* Parent;
+    uint16_t* Right;
+};
+
+// One coding run over a set of tables.
+class TCoder {
+public:
+    explicit TCoder(TLZHTables& T) : Ring(T.Ring), Freq(T.Freq), HuffParent(T.HuffParent),
+        Child(T.Child), Grand(T.Grand) {}
+
+    // KeepGrandchildren: the decoder walks two levels a step and needs Grand kept up.
+    void StartHuffman(bool KeepGrandchildren = false);
 
     void EncodeSymbol(TLZHByteSink& Sink, int C);
     void EncodePosition(TLZHByteSink& Sink, unsigned P)
@@ -108,8 +135,6 @@ public:
     int DecodePosition(TLZHByteSource& Source);
 
     uint8_t* Ring;
-    int MatchPosition = 0;
-    int MatchLength = 0;
 
 private:
     // The nodes from a symbol's leaf up to the root's child, as found by the coding step.
@@ -184,9 +209,6 @@ private:
         return Byte;
     }
 
-    uint16_t* Left;
-    uint16_t* Parent;
-    uint16_t* Right;
     uint16_t* Freq;
     int16_t* HuffParent;
     int16_t* Child;
@@ -416,7 +438,7 @@ int TCoder::DecodePosition(TLZHByteSource& Source)
     return static_cast<int>(Upper << 6 | (B & 63));
 }
 
-void TCoder::StartTrees()
+void TMatchTrees::StartTrees()
 {
     for (int I = FirstRoot; I < Links; ++I)
         Right[I] = Empty;
@@ -424,7 +446,7 @@ void TCoder::StartTrees()
         Parent[I] = Empty;
 }
 
-void TCoder::InsertNode(int R)
+void TMatchTrees::InsertNode(int R)
 {
     const uint8_t* Key = &Ring[R];
     size_t P = FirstRoot + Key[0];
@@ -491,7 +513,7 @@ void TCoder::InsertNode(int R)
         MatchPosition = WindowMask - static_cast<int>(Best & WindowMask);
 }
 
-void TCoder::DeleteNode(int P)
+void TMatchTrees::DeleteNode(int P)
 {
     if (Parent[P] == Empty)
         return;
@@ -529,6 +551,136 @@ void StartRing(uint8_t* Ring)
     std::memset(Ring + StartPosition, 0, RingBytes + RingSlack - StartPosition);
 }
 
+
+// The encoder in two halves. Which match the trees offer at a position depends only on the
+// input, not on the codes chosen before it, so the search can run ahead of the coder on a
+// second core: the finder inserts every position in order and notes its match, the coder
+// picks the matches it codes.
+
+// Positions and input bytes held between the two halves: a few pieces each, so neither side
+// waits for the other's every step.
+constexpr int PieceBytes = 32768;
+constexpr int64_t Span = int64_t(PieceBytes) * 4;
+// Searches between two reports of the finder.
+constexpr int Batch = 4096;
+
+struct TEncodePipe {
+    TTreeTables Trees;
+    uint8_t Input[Span];    // byte J at J % Span
+    uint32_t Found[Span];   // position K's match at K % Span: length << 12 | position
+    std::mutex Lock;
+    std::condition_variable Changed;
+    // Shared, under Lock.
+    int64_t Read = 0;       // input bytes placed by the coder
+    bool End = false;       // and the input has no more
+    int64_t Coded = 0;      // the coder's position: matches before it are no longer needed
+    int64_t Ready = 0;      // positions whose matches are placed
+    bool Finished = false;  // the finder made its last search
+    bool Quit = false;      // the coder gave up
+};
+
+class TMatchFinder {
+public:
+    explicit TMatchFinder(TEncodePipe& Pipe) : Pipe(Pipe), Trees(Pipe.Trees)
+    {
+        Trees.StartTrees();
+        StartRing(Trees.Ring);
+    }
+
+    // Makes the searches the input and the room allow, at most Limit; returns whether it made
+    // any.
+    bool Advance(int64_t Read, bool End, int64_t Coded, int64_t Limit);
+    // The thread's work: searches as the input comes, until the last one or the coder quits.
+    void Run();
+
+    int64_t Ready() const { return K; }
+    bool Finished() const { return Done; }
+
+private:
+    void Note() { Pipe.Found[K++ % Span] = uint32_t(Trees.MatchLength) << 12 | uint32_t(Trees.MatchPosition & WindowMask); }
+
+    TEncodePipe& Pipe;
+    TMatchTrees Trees;
+    bool Started = false;
+    bool Done = false;
+    int R = StartPosition, S = 0;
+    int Length = 0;  // the bytes ahead of R once the input has ended
+    int64_t J = 0;   // the next input byte
+    int64_t K = 0;   // the next position
+};
+
+bool TMatchFinder::Advance(int64_t Read, bool End, int64_t Coded, int64_t Limit)
+{
+    if (Done)
+        return false;
+    uint8_t* const Ring = Trees.Ring;
+    const int64_t Room = Coded + Span;  // Found slots from Coded on are still to be read
+    const int64_t Start = K;
+    if (!Started) {
+        if (Read < Lookahead && !End)
+            return false;
+        Length = static_cast<int>(Read < Lookahead ? Read : Lookahead);
+        for (int I = 0; I < Length; ++I)
+            Ring[R + I] = Pipe.Input[I];
+        J = Length;
+        for (int I = 1; I <= Lookahead; ++I)
+            Trees.InsertNode(R - I);
+        Trees.InsertNode(R);
+        Note();
+        Started = true;
+        if (Length == 0) {
+            Done = true;  // the coder handles the empty input alone
+            return true;
+        }
+    }
+    const int64_t Stop = std::min(Room, K + Limit);
+    while (K < Stop) {
+        if (J < Read) {
+            Trees.DeleteNode(S);
+            const uint8_t C = Pipe.Input[J++ % Span];
+            Ring[S] = C;
+            if (S < Mirror)
+                Ring[S + WindowSize] = C;
+            S = (S + 1) & WindowMask;
+            R = (R + 1) & WindowMask;
+            Trees.InsertNode(R);
+            Note();
+        } else if (End) {
+            Trees.DeleteNode(S);
+            S = (S + 1) & WindowMask;
+            R = (R + 1) & WindowMask;
+            if (--Length == 0) {
+                Done = true;
+                break;
+            }
+            Trees.InsertNode(R);
+            Note();
+        } else {
+            break;
+        }
+    }
+    return K > Start || Done;
+}
+
+void TMatchFinder::Run()
+{
+    std::unique_lock<std::mutex> Hold(Pipe.Lock);
+    while (!Pipe.Quit && !Done) {
+        const int64_t Read = Pipe.Read, Coded = Pipe.Coded;
+        const bool End = Pipe.End;
+        Hold.unlock();
+        const bool Moved = Advance(Read, End, Coded, Batch);
+        Hold.lock();
+        Pipe.Ready = K;
+        Pipe.Finished = Done;
+        Pipe.Changed.notify_all();
+        if (!Moved)
+            Pipe.Changed.wait(Hold, [&] {
+                return Pipe.Quit || Pipe.Read != Read || Pipe.End != End || Pipe.Coded != Coded;
+            });
+    }
+}
+
 } // namespace
 
 TLZH::TLZH() = default;
@@ -545,62 +697,106 @@ std::unique_ptr<TLZHTables> TLZH::TakeTables()
 void TLZH::Encode(int32_t& Count, TLZHByteSource& Source, TLZHByteSink& Sink)
 {
     const auto Tables = TakeTables();
+    std::unique_ptr<TEncodePipe> Pipe(FailAllocation ? nullptr : new (std::nothrow) TEncodePipe);
+    if (!Pipe)
+        throw ElzhException("LZH : Cannot get memory for dictionary tables");
     TCoder Coder(*Tables);
-    uint8_t* const Ring = Coder.Ring;
     Coder.StartHuffman();
-    Coder.StartTrees();
-    StartRing(Ring);
+    TMatchFinder Finder(*Pipe);
 
-    int R = StartPosition, S = 0;
-    int Length = 0;
-    while (Length < Lookahead) {
-        const int C = Source.Get();
-        if (C < 0)
-            break;
-        Ring[R + Length++] = static_cast<uint8_t>(C);
+    // The finder's thread, stopped on every way out; without one (a single core, or no thread to
+    // be had) the coder makes the searches itself when it needs them.
+    std::thread Worker;
+    if (SearchThread && std::thread::hardware_concurrency() > 1) {
+        try {
+            Worker = std::thread([&Finder] { Finder.Run(); });
+        } catch (const std::system_error&) {
+        }
     }
-    int32_t Consumed = Length;
-    for (int I = 1; I <= Lookahead; ++I)
-        Coder.InsertNode(R - I);
-    Coder.InsertNode(R);
+    struct TStopWorker {
+        TEncodePipe& Pipe;
+        std::thread& Worker;
+        ~TStopWorker()
+        {
+            if (!Worker.joinable())
+                return;
+            {
+                std::lock_guard<std::mutex> Hold(Pipe.Lock);
+                Pipe.Quit = true;
+            }
+            Pipe.Changed.notify_all();
+            Worker.join();
+        }
+    } Stopper{*Pipe, Worker};
 
-    do {
-        if (Coder.MatchLength > Length)
-            Coder.MatchLength = Length;
-        if (Coder.MatchLength <= Threshold) {
-            Coder.MatchLength = 1;
-            Coder.EncodeSymbol(Sink, Ring[R]);
+    int64_t Read = 0, Position = 0;
+    bool End = false;
+    // The input is read a span ahead of the coder: the finder needs 60 bytes past each position.
+    const auto ReadAhead = [&] {
+        while (!End && Read < Position + Span) {
+            const int64_t Slot = Read % Span;
+            const size_t Want = static_cast<size_t>(std::min({int64_t(PieceBytes), Span - Slot, Position + Span - Read}));
+            const size_t Got = Source.Read(Pipe->Input + Slot, Want);
+            Read += static_cast<int64_t>(Got);
+            if (Got < Want)
+                End = true;
+        }
+    };
+    int64_t Ready = 0;
+    // Brings the match of the coder's position.
+    const auto Await = [&] {
+        ReadAhead();
+        if (!Worker.joinable()) {
+            while (Finder.Ready() <= Position && Finder.Advance(Read, End, Position, Span)) {
+            }
+            Ready = Finder.Ready();
+            return;
+        }
+        std::unique_lock<std::mutex> Hold(Pipe->Lock);
+        Pipe->Read = Read;
+        Pipe->End = End;
+        Pipe->Coded = Position;
+        Pipe->Changed.notify_all();
+        Pipe->Changed.wait(Hold, [&] { return Pipe->Ready > Position || Pipe->Finished; });
+        Ready = Pipe->Ready;
+    };
+
+    Await();
+    if (End && Read == 0) {
+        // Nothing to code still sends one literal: the window's cleared byte at the start.
+        Coder.EncodeSymbol(Sink, 0);
+    }
+    // Where the coder next tells the finder how far it has come and reads on.
+    int64_t Report = PieceBytes;
+    while (!(End && Position >= Read)) {
+        if (Position >= Ready)
+            Await();
+        const int Ahead = End && Read - Position < Lookahead ? static_cast<int>(Read - Position) : Lookahead;
+        const uint32_t Match = Pipe->Found[Position % Span];
+        const int MatchLength = std::min(static_cast<int>(Match >> 12), Ahead);
+        if (MatchLength <= Threshold) {
+            Coder.EncodeSymbol(Sink, Pipe->Input[Position % Span]);
+            ++Position;
         } else {
-            Coder.EncodeSymbol(Sink, 255 - Threshold + Coder.MatchLength);
-            Coder.EncodePosition(Sink, static_cast<unsigned>(Coder.MatchPosition));
+            Coder.EncodeSymbol(Sink, 255 - Threshold + MatchLength);
+            Coder.EncodePosition(Sink, Match & WindowMask);
+            Position += MatchLength;
         }
-        const int Steps = Coder.MatchLength;
-        int I = 0;
-        while (I < Steps) {
-            const int C = Source.Get();
-            if (C < 0)
-                break;
-            Coder.DeleteNode(S);
-            Ring[S] = static_cast<uint8_t>(C);
-            if (S < Mirror)
-                Ring[S + WindowSize] = static_cast<uint8_t>(C);
-            S = (S + 1) & WindowMask;
-            R = (R + 1) & WindowMask;
-            Coder.InsertNode(R);
-            ++I;
+        if (Position >= Report) {
+            Report = Position + PieceBytes;
+            ReadAhead();
+            if (Worker.joinable()) {
+                std::lock_guard<std::mutex> Hold(Pipe->Lock);
+                Pipe->Read = Read;
+                Pipe->End = End;
+                Pipe->Coded = Position;
+                Pipe->Changed.notify_all();
+            }
         }
-        Consumed += I;
-        while (I++ < Steps) {
-            Coder.DeleteNode(S);
-            S = (S + 1) & WindowMask;
-            R = (R + 1) & WindowMask;
-            if (--Length)
-                Coder.InsertNode(R);
-        }
-    } while (Length > 0);
+    }
 
     Coder.EndBits(Sink);
-    Count = Consumed;
+    Count = static_cast<int32_t>(Read);
 }
 
 void TLZH::Decode(int32_t Count, TLZHByteSource& Source, TLZHByteSink& Sink)
@@ -638,6 +834,20 @@ void TLZH::Decode(int32_t Count, TLZHByteSource& Source, TLZHByteSink& Sink)
             Produced += Length;
         }
     }
+}
+
+size_t TLZHByteSource::Read(uint8_t* To, size_t Count)
+{
+    size_t Done = 0;
+    while (Done < Count) {
+        if (Next == Limit && !Refill())
+            break;
+        const size_t Take = std::min(Count - Done, static_cast<size_t>(Limit - Next));
+        std::memcpy(To + Done, Next, Take);
+        Next += Take;
+        Done += Take;
+    }
+    return Done;
 }
 
 TMemoryByteSource::TMemoryByteSource(const uint8_t* data, size_t size) : Data(data), Size(size) {}

@@ -21,6 +21,9 @@ public:
             return -1;
         return *Next++;
     }
+    // Takes up to Count bytes into To, with the refills Count calls of Get would make; fewer
+    // only at the end of the input.
+    size_t Read(uint8_t* To, size_t Count);
     // The bytes the window holds ahead, for a reader that looks at them before it takes them.
     size_t Ahead() const { return static_cast<size_t>(Limit - Next); }
     const uint8_t* Window() const { return Next; }
@@ -97,6 +100,8 @@ public:
 
     // Test hook: when set, taking the tables fails as if memory ran out.
     bool FailAllocation = false;
+    // When clear, the encoder searches for matches on the caller's thread only.
+    bool SearchThread = true;
     // Diagnostic hook: when set, Decode reports each symbol it receives, with the match
     // position value (distance - 1) for a length symbol and -1 for a literal.
     std::function<void(int Symbol, int Position)> OnSymbol;

@@ -318,6 +318,27 @@ TEST(LzhStream, EncoderWritesTheStreamOfTheFormat)
     }
 }
 
+TEST(LzhStream, SearchOnEitherThreadGivesTheFormatsStream)
+{
+    // Lengths about the pieces the search thread and the coder hand each other, fed in odd
+    // pieces; the coder's own search must give the same stream.
+    for (size_t size : {size_t(32767), size_t(131071), size_t(131072), size_t(131073), size_t(262205)}) {
+        Bytes input = MixedBytes(size);
+        Bytes expected = lzhmodel::Encode(input);
+        for (bool thread : {true, false}) {
+            SCOPED_TRACE(std::to_string(size) + (thread ? " with the search thread" : " on one thread"));
+            TLZH lzh;
+            lzh.SearchThread = thread;
+            TCountingSource source(input, 777);
+            TVectorByteSink sink;
+            int32_t count = 0;
+            lzh.Encode(count, source, sink);
+            EXPECT_EQ(count, int32_t(size));
+            EXPECT_TRUE(sink.Bytes() == expected);
+        }
+    }
+}
+
 TEST(LzhStream, TreeRebuildKeepsBothSidesInStep)
 {
     struct TCase {
