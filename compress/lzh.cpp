@@ -5,6 +5,9 @@
 #include <condition_variable>
 #include <mutex>
 #include <new>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <system_error>
 #include <thread>
 
@@ -73,7 +76,8 @@ inline uint64_t Load64(const uint8_t* P)
 // The adaptive code.
 struct TLZHTables {
     uint8_t Ring[RingBytes + RingSlack];  // the decoder's window
-    uint16_t Freq[TreeNodes + 1];
+    // Guards past the last node, for the look at the 8 nodes after a node.
+    uint16_t Freq[TreeNodes + 9];
     int16_t HuffParent[TreeNodes + Symbols];
     int16_t Child[TreeNodes];
     int16_t Grand[2 * TreeNodes];
@@ -108,6 +112,23 @@ private:
     uint16_t* Parent;
     uint16_t* Right;
 };
+
+// How many of the 8 frequencies from F on are below K, for frequencies that never decrease.
+inline unsigned CountBelow(const uint16_t* F, unsigned K)
+{
+#if defined(__SSE2__)
+    const __m128i Next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(F));
+    const __m128i Below = _mm_cmpeq_epi16(_mm_subs_epu16(Next, _mm_set1_epi16(static_cast<short>(K - 1))),
+                                          _mm_setzero_si128());
+    // The ones below K come first: their mask bits are the low ones.
+    return static_cast<unsigned>(__builtin_ctz(~_mm_movemask_epi8(Below))) >> 1;
+#else
+    unsigned D = 0;
+    while (D < 8 && F[D] < K)
+        ++D;
+    return D;
+#endif
+}
 
 // One coding run over a set of tables.
 class TCoder {
@@ -236,7 +257,8 @@ void TCoder::StartHuffman(bool KeepGrandchildren)
         Child[J] = static_cast<int16_t>(I);
         HuffParent[I] = HuffParent[I + 1] = static_cast<int16_t>(J);
     }
-    Freq[TreeNodes] = 0xFFFF;
+    for (int I = TreeNodes; I < TreeNodes + 9; ++I)
+        Freq[I] = 0xFFFF;
     HuffParent[Root] = 0;
     if (KeepGrand)
         RefreshAllGrand();
@@ -279,11 +301,11 @@ int TCoder::Promote(int N, unsigned K)
 {
     // Frequencies never decrease with the index: the last node below K is usually a few steps
     // on, and otherwise found by bisection; the guard stops every search.
-    int M = N + 1;
-    while (M < N + 8 && K > Freq[M + 1])
-        ++M;
-    if (M == N + 8 && K > Freq[M + 1]) {
-        int Lo = M + 1, Hi = TreeNodes;  // Freq[Lo] < K <= Freq[Hi]
+    // The 8 nodes after N + 1 compared at once: the ones below K come first.
+    const unsigned D = CountBelow(Freq + N + 2, K);
+    int M = N + 1 + static_cast<int>(D);
+    if (D == 8) {
+        int Lo = M, Hi = TreeNodes;  // Freq[Lo] < K <= Freq[Hi]
         while (Hi - Lo > 1) {
             const int Mid = (Lo + Hi) >> 1;
             if (Freq[Mid] < K)
