@@ -154,6 +154,8 @@ public:
 
     int DecodeSymbol(TLZHByteSource& Source);
     int DecodePosition(TLZHByteSource& Source);
+    // Whether the codes taken so far reach into the zero bytes that stand in for a missing input.
+    bool ReadPastEnd() const { return Missing * 8 > InCount; }
 
     uint8_t* Ring;
 
@@ -200,8 +202,10 @@ private:
             const int B = Source.Get();
             InBits |= uint32_t(B < 0 ? 0 : B) << (24 - InCount);
             InCount += 8;
+            Missing += B < 0;
         }
     }
+
     unsigned GetBit(TLZHByteSource& Source)
     {
         FillBits(Source);
@@ -239,6 +243,7 @@ private:
     int OutCount = 0;
     uint32_t InBits = 0;  // left-aligned
     int InCount = 0;
+    int Missing = 0;  // bytes the source had no more of
     int16_t Path[PathMax];
 };
 
@@ -833,6 +838,10 @@ void TLZH::Decode(int32_t Count, TLZHByteSource& Source, TLZHByteSink& Sink)
     int32_t Produced = 0;
     while (Produced < Count) {
         const int C = Coder.DecodeSymbol(Source);
+        // A stream is whole up to its last code: a code that needs bits past the end belongs to a
+        // stream cut short (or a size no stream holds), and what it decodes to would be made up.
+        if (Coder.ReadPastEnd())
+            break;
         if (C < 256) {
             if (OnSymbol)
                 OnSymbol(C, -1);
@@ -842,6 +851,8 @@ void TLZH::Decode(int32_t Count, TLZHByteSource& Source, TLZHByteSink& Sink)
             ++Produced;
         } else {
             const int Position = Coder.DecodePosition(Source);
+            if (Coder.ReadPastEnd())
+                break;
             if (OnSymbol)
                 OnSymbol(C, Position);
             const int Length = C - (255 - Threshold);

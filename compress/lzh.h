@@ -95,7 +95,8 @@ public:
     // input bytes consumed.
     void Encode(int32_t& Count, TLZHByteSource& Source, TLZHByteSink& Sink);
     // Produces Count bytes (none when Count <= 0); a last match is copied completely, so it may
-    // run past Count. Past the end of the input it reads zero bits: the format has no end marker.
+    // run past Count. The format has no end marker: it stops early, short of Count, at the first
+    // code that would need bits past the end of the input.
     void Decode(int32_t Count, TLZHByteSource& Source, TLZHByteSink& Sink);
 
     // Test hook: when set, taking the tables fails as if memory ran out.
