@@ -339,3 +339,134 @@ TEST(LzrBlock, HashTableFailureIsReported)
         EXPECT_STREQ(e.what(), "LZRW1KH : no memory for HASH table");
     }
 }
+
+namespace {
+
+// Items of every kind in random order: literals, copies from up to 4200 back (past the window,
+// and short periods that copy from themselves), runs of many lengths, text and random stretches.
+Bytes ItemSoup(size_t size, uint32_t seed)
+{
+    Bytes data;
+    uint32_t x = seed;
+    auto next = [&](uint32_t bound) {
+        x = x * 1103515245u + 12345u;
+        return (x >> 8) % bound;
+    };
+    while (data.size() < size) {
+        const uint32_t kind = next(8);
+        if (kind < 3 && !data.empty()) {
+            const size_t distance = 1 + next(static_cast<uint32_t>(std::min<size_t>(data.size(), 4200)));
+            const size_t length = 1 + next(kind == 0 ? 6 : 24);
+            for (size_t i = 0; i < length; ++i)
+                data.push_back(data[data.size() - distance]);
+        } else if (kind == 3) {
+            data.insert(data.end(), next(8) == 0 ? 4000 + next(1000) : 10 + next(30), uint8_t(next(256)));
+        } else if (kind == 4) {
+            Bytes text = TextBytes(1 + next(60), x);
+            data.insert(data.end(), text.begin(), text.end());
+        } else {
+            Bytes noise = RandomBytes(1 + next(kind == 5 ? 300 : 8), x);
+            data.insert(data.end(), noise.begin(), noise.end());
+        }
+    }
+    data.resize(size);
+    return data;
+}
+
+void ExpectModelAndRoundTrip(TLZR& lzr, const Bytes& data)
+{
+    Bytes block = CompressWith(lzr, data);
+    EXPECT_EQ(block, ModelCompress(data));
+    EXPECT_EQ(DecompressWith(lzr, block), data);
+}
+
+} // namespace
+
+TEST(LzrBlock, MatchesTheFormatModelOnItemSoup)
+{
+    TLZR lzr;
+    // Sizes around the least that is coded in whole groups, and up to a full block.
+    for (size_t size : {311u, 312u, 313u, 500u, 1100u, 4200u, 32768u})
+        for (uint32_t seed = 1; seed <= 12; ++seed) {
+            SCOPED_TRACE("size " + std::to_string(size) + " seed " + std::to_string(seed));
+            ExpectModelAndRoundTrip(lzr, ItemSoup(size, seed));
+        }
+}
+
+TEST(LzrBlock, MatchesTheFormatModelWhereRunsEndNearBoundaries)
+{
+    // A run that jumps close to the block's end, or across a stretch the coder prepares ahead,
+    // and the items right after it.
+    TLZR lzr;
+    const Bytes text = TextBytes(32768, 3);
+    for (size_t runEnd : {1024u, 2048u, 32768u - 312u, 32768u - 24u})
+        for (int shift = -20; shift <= 20; shift += 3) {
+            SCOPED_TRACE("run end " + std::to_string(runEnd + shift));
+            Bytes data = text;
+            std::fill(data.begin() + long(runEnd + shift) - 600, data.begin() + long(runEnd + shift), 0xF6);
+            ExpectModelAndRoundTrip(lzr, data);
+        }
+}
+
+TEST(LzrBlock, MatchesTheFormatModelOnLongCopiesUpToTheBlockEnd)
+{
+    // A repeated pattern: every item is a copy of 18, so a group covers the most bytes it can,
+    // right up to where the block's last bytes are coded one by one.
+    TLZR lzr;
+    for (size_t size = 32768; size > 32768 - 300; size -= 5) {
+        SCOPED_TRACE("size " + std::to_string(size));
+        const Bytes piece = RandomBytes(100 + size % 50, uint32_t(size));
+        Bytes data = Repeat(piece, size / piece.size() + 1);
+        data.resize(size);
+        ExpectModelAndRoundTrip(lzr, data);
+    }
+}
+
+TEST(LzrBlock, MatchesTheFormatModelWhenTheOutputNearsTheBlockSize)
+{
+    // Compressible bytes, then incompressible ones: the output grows past the point where a
+    // whole group still fits, and ends either just compressed or stored.
+    TLZR lzr;
+    bool compressed = false, stored = false;
+    for (size_t split = 5300; split <= 5800; split += 20) {
+        SCOPED_TRACE("split " + std::to_string(split));
+        Bytes data = Cat({TextBytes(split, 9), RandomBytes(32768 - split, uint32_t(split))});
+        Bytes block = CompressWith(lzr, data);
+        (block[0] == 0x80 ? stored : compressed) = true;
+        EXPECT_EQ(block, ModelCompress(data));
+        EXPECT_EQ(DecompressWith(lzr, block), data);
+    }
+    EXPECT_TRUE(compressed && stored);
+}
+
+TEST(LzrBlock, RefusesCorruptItemsInLongBlocks)
+{
+    // Long enough that whole groups are decoded at once; the faults must still be found there.
+    const Bytes filler = Cat({{0x00, 0x00}, Bytes(16, 0x62), {0x00, 0x00}, Bytes(16, 0x63),
+                              {0x00, 0x00}, Bytes(16, 0x64), {0x00, 0x00}, Bytes(16, 0x65)});
+    Bytes runs{0x40, 0xFE, 0x00};
+    for (int i = 0; i < 7; ++i)
+        runs.insert(runs.end(), {0x00, 0x0F, 0xF0, 0x61});
+    runs.insert(runs.end(), 9, 0x61);
+    struct TCase {
+        const char* Name;
+        Bytes Block;
+    };
+    const TCase cases[] = {
+        {"first item copies from before the start", Cat({{0x40, 0x80, 0x00, 0x00, 0x10}, Bytes(15, 0x61), filler})},
+        {"copy one byte farther back than produced",
+         Cat({{0x40, 0x00, 0x00}, Bytes(16, 0x61), {0x80, 0x00, 0x01, 0x10}, Bytes(15, 0x61), filler})},
+        {"run past 32768 bytes in a group with room for copies",
+         Cat({runs, {0x80, 0x00, 0x00, 0x0F, 0xFF, 0x61}, Bytes(15, 0x61), filler})},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        EXPECT_THROW(Decompress(c.Block), ELzrw1Exception);
+    }
+    // The same shapes with the fault removed decode.
+    EXPECT_EQ(Decompress(Cat({{0x40, 0x00, 0x00}, Bytes(16, 0x61), {0x80, 0x00, 0x01, 0x00}, Bytes(15, 0x61), filler}))
+                  .size(),
+              16u + 3 + 15 + 64);
+    EXPECT_EQ(Decompress(Cat({runs, {0x80, 0x00, 0x00, 0x0F, 0x98, 0x61}, Bytes(15, 0x61), filler})).size(),
+              32768u);
+}
