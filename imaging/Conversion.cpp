@@ -53,32 +53,13 @@ void TImaging::StartConversionRun()
 
 void TImaging::Timer3Timer()
 {
-    // A tick that comes while an earlier tick's message is open waits for it to close.
-    if (ConversionPollBusy)
+    // The conversion counts its one track from 1.
+    const TPoll Poll = PollRun(ConversionPollBusy, 1);
+    if (Poll == TPoll::Waiting || Poll == TPoll::Running)
         return;
-    struct TBusy {
-        bool& Flag;
-        explicit TBusy(bool& Flag) : Flag(Flag) { Flag = true; }
-        ~TBusy() { Flag = false; }
-    } Busy(ConversionPollBusy);
-
-    bool Failed = false;
-    if (FileExists(State.WorkDir + "/working.dat")) {
-        if (!HelperDied()) {
-            if (FileExists(State.WorkDir + "/check.dat")) {
-                int Progress = 0;
-                // The conversion counts its one track from 1.
-                if (ReadProgress(Progress))
-                    Port.SetGaugeProgress(static_cast<int>(std::clamp<int64_t>(
-                        int64_t{Progress} + 1, 0, std::max(Port.GaugeMax(), 0))));
-            }
-            return;
-        }
-        Failed = true;
-    } else {
-        Failed = FileExists(State.WorkDir + "/error.dat");
-    }
-    State.HelperPid = -1;
+    const bool Failed = Poll == TPoll::Failed;
+    // The messages that end the run keep later ticks waiting.
+    const THold Busy(ConversionPollBusy);
 
     if (Failed) {
         Port.SetTimerEnabled(TTimer::Timer3, false);

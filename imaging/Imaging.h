@@ -63,6 +63,19 @@ public:
     bool HelperDied();
 private:
     bool PollerBusy = false;  // a tick's message is open: later ticks wait for it
+    // What a poll tick found: the run still going (its progress shown, counted from
+    // ProgressBase), or ended well or badly. A tick that comes while an earlier tick's message
+    // is open (Busy set) waits for it to close: Waiting.
+    enum class TPoll { Waiting, Running, Failed, Ended };
+    TPoll PollRun(bool& Busy, int ProgressBase);
+    // Sets a busy flag for as long as it lives.
+    struct THold {
+        bool& Flag;
+        explicit THold(bool& Flag) : Flag(Flag) { Flag = true; }
+        ~THold() { Flag = false; }
+        THold(const THold&) = delete;
+        THold& operator=(const THold&) = delete;
+    };
     // Both animations stopped and hidden, the diskette picture shown.
     void ShowIdlePicture();
 public:

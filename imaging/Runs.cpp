@@ -120,33 +120,40 @@ bool TImaging::HelperDied()
     return FileExists(State.WorkDir + "/working.dat");
 }
 
-void TImaging::Timer1Timer()
+TImaging::TPoll TImaging::PollRun(bool& Busy, int ProgressBase)
 {
-    Port.SetTimerInterval(TTimer::Timer1, 1000);
-    // A tick that comes while an earlier tick's message is open waits for it to close.
-    if (PollerBusy)
-        return;
-    struct TBusy {
-        bool& Flag;
-        explicit TBusy(bool& Flag) : Flag(Flag) { Flag = true; }
-        ~TBusy() { Flag = false; }
-    } Busy(PollerBusy);
-
+    if (Busy)
+        return TPoll::Waiting;
     bool Failed = false;
     if (FileExists(State.WorkDir + "/working.dat")) {
         if (!HelperDied()) {
             if (FileExists(State.WorkDir + "/check.dat")) {
                 int Progress = 0;
+                // The message of a share error keeps later ticks waiting while it is open.
+                const THold Hold(Busy);
                 if (ReadProgress(Progress))
-                    Port.SetGaugeProgress(std::clamp(Progress, 0, std::max(Port.GaugeMax(), 0)));
+                    Port.SetGaugeProgress(static_cast<int>(std::clamp<int64_t>(
+                        int64_t{Progress} + ProgressBase, 0, std::max(Port.GaugeMax(), 0))));
             }
-            return;
+            return TPoll::Running;
         }
         Failed = true;
     } else {
         Failed = FileExists(State.WorkDir + "/error.dat");
     }
     State.HelperPid = -1;
+    return Failed ? TPoll::Failed : TPoll::Ended;
+}
+
+void TImaging::Timer1Timer()
+{
+    Port.SetTimerInterval(TTimer::Timer1, 1000);
+    const TPoll Poll = PollRun(PollerBusy, 0);
+    if (Poll == TPoll::Waiting || Poll == TPoll::Running)
+        return;
+    const bool Failed = Poll == TPoll::Failed;
+    // The messages that end the run keep later ticks waiting.
+    const THold Busy(PollerBusy);
 
     bool Succeeded = false;
     try {
