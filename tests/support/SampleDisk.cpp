@@ -1,5 +1,7 @@
 #include "tests/support/SampleDisk.h"
 
+#include "platform/FatBoot.h"
+
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -15,41 +17,10 @@ constexpr uint32_t MaxFat12Clusters = 4084;
 // Boot sector, two one-sector FATs, one root directory sector and four data sectors.
 constexpr size_t MinFileSystemBytes = 8 * SectorBytes;
 
-struct TBootParameters {
-    uint8_t SectorsPerCluster;
-    uint16_t RootEntries;
-    uint32_t TotalSectors;
-    uint8_t Media;
-    uint16_t SectorsPerFat;
-    uint16_t SectorsPerTrack;
-    uint16_t Heads;
-    static constexpr uint16_t ReservedSectors = 1;
-    static constexpr uint8_t FatCount = 2;
-
-    uint32_t RootSectors() const { return RootEntries * DirEntryBytes / SectorBytes; }
-    uint32_t FirstFatSector() const { return ReservedSectors; }
-    uint32_t FirstRootSector() const { return ReservedSectors + FatCount * SectorsPerFat; }
-    uint32_t FirstDataSector() const { return FirstRootSector() + RootSectors(); }
-    uint32_t ClusterCount() const
-    {
-        return (TotalSectors - FirstDataSector()) / SectorsPerCluster;
-    }
-    uint32_t ClusterBytes() const { return SectorsPerCluster * SectorBytes; }
-};
-
-// The parameter blocks the five diskette formats are formatted with. The 1.2MB and 360KB dumps
-// are longer than their tracks; the rest of those dumps stays zero.
-struct TKnownFormat {
-    size_t DumpBytes;
-    TBootParameters Parameters;
-};
-constexpr std::array<TKnownFormat, 5> KnownFormats{{
-    {2949120, {2, 240, 5760, 0xF0, 9, 36, 2}},
-    {1474560, {1, 224, 2880, 0xF0, 9, 18, 2}},
-    {1231872, {1, 224, 2400, 0xF9, 7, 15, 2}},
-    {737280, {2, 112, 1440, 0xF9, 3, 9, 2}},
-    {377856, {2, 112, 720, 0xFD, 2, 9, 2}},
-}};
+// The dump sizes of the five diskette formats 0..4, whose parameter blocks are the standard
+// ones. The 1.2MB and 360KB dumps are longer than their tracks; the rest of those dumps stays
+// zero.
+constexpr std::array<size_t, 5> FormatDumpBytes{2949120, 1474560, 1231872, 737280, 377856};
 
 uint16_t FatSectorsFor(const TBootParameters& P)
 {
@@ -69,9 +40,9 @@ uint16_t FatSectorsFor(const TBootParameters& P)
 
 TBootParameters ParametersFor(size_t Size)
 {
-    for (const TKnownFormat& Format : KnownFormats)
-        if (Format.DumpBytes == Size)
-            return Format.Parameters;
+    for (unsigned Format = 0; Format < FormatDumpBytes.size(); ++Format)
+        if (FormatDumpBytes[Format] == Size)
+            return StandardBootParameters(Format);
 
     TBootParameters P{};
     uint64_t Sectors = Size / SectorBytes;
@@ -104,51 +75,6 @@ void Put32(uint8_t* At, uint32_t Value)
 {
     Put16(At, Value & 0xFFFF);
     Put16(At + 2, Value >> 16);
-}
-
-void PutText(uint8_t* At, const char* Text, size_t Width)
-{
-    size_t Length = std::strlen(Text);
-    for (size_t i = 0; i < Width; ++i)
-        At[i] = i < Length ? static_cast<uint8_t>(Text[i]) : ' ';
-}
-
-void WriteBootSector(uint8_t* Boot, const TBootParameters& P, uint32_t Serial)
-{
-    static const uint8_t Jump[] = {0xEB, 0x3C, 0x90};
-    std::memcpy(Boot, Jump, sizeof Jump);
-    PutText(Boot + 3, "MRWTIDE1", 8);
-    Put16(Boot + 11, SectorBytes);
-    Boot[13] = P.SectorsPerCluster;
-    Put16(Boot + 14, P.ReservedSectors);
-    Boot[16] = P.FatCount;
-    Put16(Boot + 17, P.RootEntries);
-    Put16(Boot + 19, P.TotalSectors <= 0xFFFF ? P.TotalSectors : 0);
-    Boot[21] = P.Media;
-    Put16(Boot + 22, P.SectorsPerFat);
-    Put16(Boot + 24, P.SectorsPerTrack);
-    Put16(Boot + 26, P.Heads);
-    Put32(Boot + 28, 0);
-    Put32(Boot + 32, P.TotalSectors > 0xFFFF ? P.TotalSectors : 0);
-    Boot[36] = 0x00;  // drive number
-    Boot[38] = 0x29;  // extended parameter block follows
-    Put32(Boot + 39, Serial);
-    PutText(Boot + 43, "SAMPLEDISK", 11);
-    PutText(Boot + 54, "FAT12", 8);
-
-    // A loader that prints the message below and reboots on a key, as on a non-system disk.
-    static const uint8_t Loader[] = {
-        0xFA, 0x33, 0xC0, 0x8E, 0xD0, 0xBC, 0x00, 0x7C, 0x8E, 0xD8, 0xFB, 0xBE, 0x5D, 0x7C,
-        0xAC, 0x0A, 0xC0, 0x74, 0x06, 0xB4, 0x0E, 0xCD, 0x10, 0xEB, 0xF5,
-        0x33, 0xC0, 0xCD, 0x16, 0xCD, 0x19,
-    };
-    static_assert(0x3E + sizeof Loader == 0x5D, "message offset in the loader");
-    std::memcpy(Boot + 0x3E, Loader, sizeof Loader);
-    static const char Message[] =
-        "\r\nNon-system disk or disk error\r\nReplace and press any key when ready\r\n";
-    std::memcpy(Boot + 0x5D, Message, sizeof Message);
-    Boot[510] = 0x55;
-    Boot[511] = 0xAA;
 }
 
 void SetFatEntry(uint8_t* Fat, uint32_t Cluster, uint32_t Value)
@@ -533,9 +459,9 @@ void MakeFilledDisk(std::vector<uint8_t>& Disk, uint32_t Seed)
     TSampleRandom Random(Seed);
     const TBootParameters P = ParametersFor(Disk.size());
     uint8_t* Base = Disk.data();
-    WriteBootSector(Base, P, static_cast<uint32_t>(Random.Next()));
+    WriteBootSector(Base, P, static_cast<uint32_t>(Random.Next()), "SAMPLEDISK");
 
-    const uint32_t ClusterBytes = P.ClusterBytes();
+    const uint32_t ClusterBytes = P.SectorsPerCluster * SectorBytes;
     const uint32_t Clusters = P.ClusterCount();
     const uint64_t DataBytes = uint64_t(Clusters) * ClusterBytes;
     auto ClusterAt = [&](uint32_t Cluster) {
@@ -558,7 +484,7 @@ void MakeFilledDisk(std::vector<uint8_t>& Disk, uint32_t Seed)
     for (size_t i = Files.size(); i > 1; --i)
         std::swap(Files[i - 1], Files[Random.Below(static_cast<uint32_t>(i))]);
 
-    uint8_t* Fat = Base + P.FirstFatSector() * SectorBytes;
+    uint8_t* Fat = Base + P.ReservedSectors * SectorBytes;
     SetFatEntry(Fat, 0, 0xF00u | P.Media);
     SetFatEntry(Fat, 1, 0xFFF);
     uint8_t* Root = Base + P.FirstRootSector() * SectorBytes;
