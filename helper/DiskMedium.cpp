@@ -116,41 +116,49 @@ TDiskMedium::TDiskMedium(int Fd, int64_t Size, bool BlockDevice)
 
 TDiskMedium::~TDiskMedium() { ::close(Fd); }
 
-void TDiskMedium::Read(int64_t Offset, std::span<uint8_t> Data)
+namespace {
+
+// Repeats Step (one pread or pwrite of the bytes from Done on) until Length bytes have moved;
+// Short is the reason when a step moves nothing.
+template <typename TStep>
+void MoveAll(size_t Length, TStep Step, const std::string& Short)
 {
-    if (Offset < 0 || Offset > Size || static_cast<int64_t>(Data.size()) > Size - Offset)
-        throw EMediumError("it lies beyond the end of the diskette");
     size_t Done = 0;
-    while (Done < Data.size()) {
-        const ssize_t N = ::pread(Fd, Data.data() + Done, Data.size() - Done,
-                                  Offset + static_cast<int64_t>(Done));
+    while (Done < Length) {
+        const ssize_t N = Step(Done);
         if (N < 0 && errno == EINTR)
             continue;
         if (N < 0)
             throw EMediumError(ErrnoText(errno));
         if (N == 0)
-            throw EMediumError("the diskette ended early");
+            throw EMediumError(Short);
         Done += static_cast<size_t>(N);
     }
 }
 
+} // namespace
+
+void TDiskMedium::CheckRange(int64_t Offset, size_t Length) const
+{
+    // A virtual diskette has a fixed size: never read past it, never make the file longer.
+    if (Offset < 0 || Offset > Size || static_cast<int64_t>(Length) > Size - Offset)
+        throw EMediumError("it lies beyond the end of the diskette");
+}
+
+void TDiskMedium::Read(int64_t Offset, std::span<uint8_t> Data)
+{
+    CheckRange(Offset, Data.size());
+    MoveAll(Data.size(), [&](size_t Done) {
+        return ::pread(Fd, Data.data() + Done, Data.size() - Done, Offset + static_cast<int64_t>(Done));
+    }, "the diskette ended early");
+}
+
 void TDiskMedium::Write(int64_t Offset, std::span<const uint8_t> Data)
 {
-    // A virtual diskette has a fixed size: never make the file longer.
-    if (Offset < 0 || Offset > Size || static_cast<int64_t>(Data.size()) > Size - Offset)
-        throw EMediumError("it lies beyond the end of the diskette");
-    size_t Done = 0;
-    while (Done < Data.size()) {
-        const ssize_t N = ::pwrite(Fd, Data.data() + Done, Data.size() - Done,
-                                   Offset + static_cast<int64_t>(Done));
-        if (N < 0 && errno == EINTR)
-            continue;
-        if (N < 0)
-            throw EMediumError(ErrnoText(errno));
-        if (N == 0)
-            throw EMediumError(ErrnoText(EIO));
-        Done += static_cast<size_t>(N);
-    }
+    CheckRange(Offset, Data.size());
+    MoveAll(Data.size(), [&](size_t Done) {
+        return ::pwrite(Fd, Data.data() + Done, Data.size() - Done, Offset + static_cast<int64_t>(Done));
+    }, ErrnoText(EIO));
 }
 
 void TDiskMedium::Flush()

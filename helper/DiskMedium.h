@@ -24,6 +24,8 @@ public:
 
 private:
     TDiskMedium(int Fd, int64_t Size, bool BlockDevice);
+    // Length bytes at Offset lie on the diskette, else EMediumError.
+    void CheckRange(int64_t Offset, size_t Length) const;
     // Asks the kernel to forget its cached copy, so that the next Read reaches the medium.
     void DropCache();
 
