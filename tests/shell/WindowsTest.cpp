@@ -387,6 +387,19 @@ TEST(Splash, StaysUntilItsTimerLetsItClose)
 
 namespace {
 
+// An image file Name in Folder, packed by the engine from Dump.
+std::string PackedImage(const std::string& Folder, const std::vector<uint8_t>& Dump, const std::string& Name)
+{
+    const std::string Raw = Folder + "/dump.raw", Packed = Folder + "/" + Name;
+    std::ofstream(Raw, std::ios::binary)
+        .write(reinterpret_cast<const char*>(Dump.data()), std::streamsize(Dump.size()));
+    Tlzrw1 Packer;
+    Packer.InputFile = Raw;
+    Packer.OutputFile = Packed;
+    Packer.Compress();
+    return Packed;
+}
+
 // The whole program's road for an image given on the command line: the window's timers, the
 // real workflows, engine and helper write the diskette, and the program ends by itself.
 TEST_F(WindowsTest, CommandLineRestoreWritesTheDisketteAndEnds)
@@ -395,15 +408,7 @@ TEST_F(WindowsTest, CommandLineRestoreWritesTheDisketteAndEnds)
     std::vector<uint8_t> Dump = MakeBlankDiskette(1, 77);
     for (size_t i = 40000; i < Dump.size(); i += 7)
         Dump[i] = static_cast<uint8_t>(i * 31);
-    std::string Raw = Root + "/dump.raw", Packed = Root + "/boot.144";
-    std::ofstream(Raw, std::ios::binary)
-        .write(reinterpret_cast<const char*>(Dump.data()), std::streamsize(Dump.size()));
-    {
-        Tlzrw1 Packer;
-        Packer.InputFile = Raw;
-        Packer.OutputFile = Packed;
-        Packer.Compress();
-    }
+    const std::string Packed = PackedImage(Root, Dump, "boot.144");
     std::string Diskette = Image("a.144");
     SetDriveTableEntry('A', Diskette);
 
@@ -446,15 +451,7 @@ TEST_F(WindowsTest, CloseWhileTheEngineWorksLetsItFinish)
     std::vector<uint8_t> Dump = MakeBlankDiskette(1, 78);
     for (size_t i = 20000; i < Dump.size(); ++i)
         Dump[i] = static_cast<uint8_t>((i * 2654435761u) >> 13);
-    std::string Raw = Root + "/dump.raw", Packed = Root + "/busy.144";
-    std::ofstream(Raw, std::ios::binary)
-        .write(reinterpret_cast<const char*>(Dump.data()), std::streamsize(Dump.size()));
-    {
-        Tlzrw1 Packer;
-        Packer.InputFile = Raw;
-        Packer.OutputFile = Packed;
-        Packer.Compress();
-    }
+    const std::string Packed = PackedImage(Root, Dump, "busy.144");
     std::string Diskette = Image("a.144");
     SetDriveTableEntry('A', Diskette);
     State.Parameters = {Packed};
