@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <algorithm>
+#include <climits>
 #include <condition_variable>
 #include <mutex>
 #include <new>
@@ -590,13 +591,16 @@ constexpr int PieceBytes = 32768;
 constexpr int64_t Span = int64_t(PieceBytes) * 4;
 // Searches between two reports of the finder.
 constexpr int Batch = 4096;
+// A coder that has caught up sleeps until this many more positions are ready: waking a thread
+// costs more than coding a few positions.
+constexpr int64_t WakeSpan = 8192;
 
 struct TEncodePipe {
     TTreeTables Trees;
     uint8_t Input[Span];    // byte J at J % Span
     uint32_t Found[Span];   // position K's match at K % Span: length << 12 | position
     std::mutex Lock;
-    std::condition_variable Changed;
+    std::condition_variable FinderWake, CoderWake;
     // Shared, under Lock.
     int64_t Read = 0;       // input bytes placed by the coder
     bool End = false;       // and the input has no more
@@ -604,6 +608,8 @@ struct TEncodePipe {
     int64_t Ready = 0;      // positions whose matches are placed
     bool Finished = false;  // the finder made its last search
     bool Quit = false;      // the coder gave up
+    bool FinderAsleep = false;
+    int64_t Wanted = INT64_MAX;  // the Ready a sleeping coder waits for
 };
 
 class TMatchFinder {
@@ -700,11 +706,15 @@ void TMatchFinder::Run()
         Hold.lock();
         Pipe.Ready = K;
         Pipe.Finished = Done;
-        Pipe.Changed.notify_all();
-        if (!Moved)
-            Pipe.Changed.wait(Hold, [&] {
+        if (K >= Pipe.Wanted || Done)
+            Pipe.CoderWake.notify_one();
+        if (!Moved) {
+            Pipe.FinderAsleep = true;
+            Pipe.FinderWake.wait(Hold, [&] {
                 return Pipe.Quit || Pipe.Read != Read || Pipe.End != End || Pipe.Coded != Coded;
             });
+            Pipe.FinderAsleep = false;
+        }
     }
 }
 
@@ -751,7 +761,7 @@ void TLZH::Encode(int32_t& Count, TLZHByteSource& Source, TLZHByteSink& Sink)
                 std::lock_guard<std::mutex> Hold(Pipe.Lock);
                 Pipe.Quit = true;
             }
-            Pipe.Changed.notify_all();
+            Pipe.FinderWake.notify_one();
             Worker.join();
         }
     } Stopper{*Pipe, Worker};
@@ -769,6 +779,14 @@ void TLZH::Encode(int32_t& Count, TLZHByteSource& Source, TLZHByteSink& Sink)
                 End = true;
         }
     };
+    // Tells the finder how far the input and the coder have come (under Lock).
+    const auto Publish = [&] {
+        Pipe->Read = Read;
+        Pipe->End = End;
+        Pipe->Coded = Position;
+        if (Pipe->FinderAsleep)
+            Pipe->FinderWake.notify_one();
+    };
     int64_t Ready = 0;
     // Brings the match of the coder's position.
     const auto Await = [&] {
@@ -780,11 +798,11 @@ void TLZH::Encode(int32_t& Count, TLZHByteSource& Source, TLZHByteSink& Sink)
             return;
         }
         std::unique_lock<std::mutex> Hold(Pipe->Lock);
-        Pipe->Read = Read;
-        Pipe->End = End;
-        Pipe->Coded = Position;
-        Pipe->Changed.notify_all();
-        Pipe->Changed.wait(Hold, [&] { return Pipe->Ready > Position || Pipe->Finished; });
+        Publish();
+        // The finder always gets this far: the input and the room for it reach a span ahead.
+        Pipe->Wanted = Position + WakeSpan;
+        Pipe->CoderWake.wait(Hold, [&] { return Pipe->Ready >= Pipe->Wanted || Pipe->Finished; });
+        Pipe->Wanted = INT64_MAX;
         Ready = Pipe->Ready;
     };
 
@@ -814,10 +832,8 @@ void TLZH::Encode(int32_t& Count, TLZHByteSource& Source, TLZHByteSink& Sink)
             ReadAhead();
             if (Worker.joinable()) {
                 std::lock_guard<std::mutex> Hold(Pipe->Lock);
-                Pipe->Read = Read;
-                Pipe->End = End;
-                Pipe->Coded = Position;
-                Pipe->Changed.notify_all();
+                Publish();
+                Ready = Pipe->Ready;
             }
         }
     }
