@@ -1,16 +1,17 @@
 #include "lzh.h"
 
-#include <cstring>
 #include <algorithm>
 #include <climits>
 #include <condition_variable>
+#include <cstring>
+#include <memory>
 #include <mutex>
 #include <new>
+#include <system_error>
+#include <thread>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
-#include <system_error>
-#include <thread>
 
 namespace {
 
@@ -627,7 +628,6 @@ public:
     void Run();
 
     int64_t Ready() const { return K; }
-    bool Finished() const { return Done; }
 
 private:
     void Note() { Pipe.Found[K++ % Span] = uint32_t(Trees.MatchLength) << 12 | uint32_t(Trees.MatchPosition & WindowMask); }
@@ -667,30 +667,22 @@ bool TMatchFinder::Advance(int64_t Read, bool End, int64_t Coded, int64_t Limit)
         }
     }
     const int64_t Stop = std::min(Room, K + Limit);
-    while (K < Stop) {
+    while (K < Stop && (J < Read || End)) {
+        Trees.DeleteNode(S);
         if (J < Read) {
-            Trees.DeleteNode(S);
             const uint8_t C = Pipe.Input[J++ % Span];
             Ring[S] = C;
             if (S < Mirror)
                 Ring[S + WindowSize] = C;
-            S = (S + 1) & WindowMask;
-            R = (R + 1) & WindowMask;
-            Trees.InsertNode(R);
-            Note();
-        } else if (End) {
-            Trees.DeleteNode(S);
-            S = (S + 1) & WindowMask;
-            R = (R + 1) & WindowMask;
-            if (--Length == 0) {
-                Done = true;
-                break;
-            }
-            Trees.InsertNode(R);
-            Note();
-        } else {
+        } else if (--Length == 0) {
+            // The input has ended: the window ahead of R shrinks to nothing.
+            Done = true;
             break;
         }
+        S = (S + 1) & WindowMask;
+        R = (R + 1) & WindowMask;
+        Trees.InsertNode(R);
+        Note();
     }
     return K > Start || Done;
 }
@@ -723,20 +715,24 @@ void TMatchFinder::Run()
 TLZH::TLZH() = default;
 TLZH::~TLZH() = default;
 
-std::unique_ptr<TLZHTables> TLZH::TakeTables()
+namespace {
+
+// The codec's tables; Fail acts as if memory ran out.
+template <typename T>
+std::unique_ptr<T> TakeTables(bool Fail)
 {
-    std::unique_ptr<TLZHTables> Tables(FailAllocation ? nullptr : new (std::nothrow) TLZHTables);
+    std::unique_ptr<T> Tables(Fail ? nullptr : new (std::nothrow) T);
     if (!Tables)
         throw ElzhException("LZH : Cannot get memory for dictionary tables");
     return Tables;
 }
 
+} // namespace
+
 void TLZH::Encode(int32_t& Count, TLZHByteSource& Source, TLZHByteSink& Sink)
 {
-    const auto Tables = TakeTables();
-    std::unique_ptr<TEncodePipe> Pipe(FailAllocation ? nullptr : new (std::nothrow) TEncodePipe);
-    if (!Pipe)
-        throw ElzhException("LZH : Cannot get memory for dictionary tables");
+    const auto Tables = TakeTables<TLZHTables>(FailAllocation);
+    const auto Pipe = TakeTables<TEncodePipe>(FailAllocation);
     TCoder Coder(*Tables);
     Coder.StartHuffman();
     TMatchFinder Finder(*Pipe);
@@ -844,7 +840,7 @@ void TLZH::Encode(int32_t& Count, TLZHByteSource& Source, TLZHByteSink& Sink)
 
 void TLZH::Decode(int32_t Count, TLZHByteSource& Source, TLZHByteSink& Sink)
 {
-    const auto Tables = TakeTables();
+    const auto Tables = TakeTables<TLZHTables>(FailAllocation);
     TCoder Coder(*Tables);
     uint8_t* const Ring = Coder.Ring;
     Coder.StartHuffman(true);

@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <vector>
 
 #include "EngineErrors.h"
@@ -82,8 +81,6 @@ private:
     uint8_t Window[4096];
 };
 
-struct TLZHTables;
-
 class TLZH {
 public:
     TLZH();
@@ -106,9 +103,6 @@ public:
     // Diagnostic hook: when set, Decode reports each symbol it receives, with the match
     // position value (distance - 1) for a length symbol and -1 for a literal.
     std::function<void(int Symbol, int Position)> OnSymbol;
-
-private:
-    std::unique_ptr<TLZHTables> TakeTables();
 };
 
 // Convenience for tests and tools: whole buffers in memory.
