@@ -17,18 +17,6 @@ constexpr std::array<TBootParameters, 5> StandardFormats{{
 uint32_t Get16(const uint8_t* At) { return At[0] | (At[1] << 8); }
 uint32_t Get32(const uint8_t* At) { return Get16(At) | (Get16(At + 2) << 16); }
 
-void Put16(uint8_t* At, uint32_t Value)
-{
-    At[0] = static_cast<uint8_t>(Value);
-    At[1] = static_cast<uint8_t>(Value >> 8);
-}
-
-void Put32(uint8_t* At, uint32_t Value)
-{
-    Put16(At, Value & 0xFFFF);
-    Put16(At + 2, Value >> 16);
-}
-
 void PutText(uint8_t* At, const char* Text, size_t Width)
 {
     size_t Length = std::strlen(Text);

@@ -65,18 +65,6 @@ TBootParameters ParametersFor(size_t Size)
     return P;
 }
 
-void Put16(uint8_t* At, uint32_t Value)
-{
-    At[0] = static_cast<uint8_t>(Value);
-    At[1] = static_cast<uint8_t>(Value >> 8);
-}
-
-void Put32(uint8_t* At, uint32_t Value)
-{
-    Put16(At, Value & 0xFFFF);
-    Put16(At + 2, Value >> 16);
-}
-
 void SetFatEntry(uint8_t* Fat, uint32_t Cluster, uint32_t Value)
 {
     uint8_t* At = Fat + Cluster * 3 / 2;
