@@ -460,3 +460,14 @@ TCompressMode Tlzrw1::Advise()
     SetCaption("Lzrw1 recommends GOOD compression : " + Ratio);
     return TCompressMode::Good;
 }
+
+void Tlzrw1::CheckOutputFile() const
+{
+    struct stat St;
+    if (::stat(OutputFile.c_str(), &St) == 0 && !S_ISREG(St.st_mode))
+        return;
+    TSafeOutput Probe;
+    if (!Probe.Open(OutputFile))
+        TOperation::Fail("Lzrw1 (de)compression : Failed to open output file : " + OutputFile);
+    Probe.Discard();
+}

@@ -55,6 +55,9 @@ public:
     int32_t Decompress();
     // Fast or Good: the recommendation for the current input.
     TCompressMode Advise();
+    // Fails as Compress would when OutputFile cannot be created, before any long work starts;
+    // leaves nothing behind and an existing file as it was. A device or pipe is not probed.
+    void CheckOutputFile() const;
 
     // Called once the panel is loaded from its layout.
     void Loaded(bool DesignTime);

@@ -62,15 +62,7 @@ void TImaging::Timer3Timer()
     const THold Busy(ConversionPollBusy);
 
     if (Failed) {
-        Port.SetTimerEnabled(TTimer::Timer3, false);
-        Port.SetGaugeShown(false);
-        // As after a failed read or write run: the window looks idle again.
-        ShowIdlePicture();
-        Port.SetText(TLabel::Status, " Status: Error!");
-        Port.SetText(TLabel::Messages, "Could not write to disk.");
-        Port.MessageDlg("Error.  Could not write to the Diskette.\r\n"
-                        "Write protected?  Wrong media?",
-                        TMsgDlgType::Warning, TMsgButtons::OK);
+        ShowRunFailure(TTimer::Timer3, false);
         EnableCommands();
         return;
     }

@@ -78,6 +78,11 @@ private:
     };
     // Both animations stopped and hidden, the diskette picture shown.
     void ShowIdlePicture();
+    // A failed run: its poll timer stopped, the window idle, and the fixed read or write failure
+    // message with the helper's own reason as its detail.
+    void ShowRunFailure(TTimer PollTimer, bool Reading);
+    // The line the helper left in "error.dat", or what is known without it.
+    std::string RunFailureReason() const;
 public:
 
     // Make Image (MakeImage.cpp).

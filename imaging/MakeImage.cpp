@@ -107,6 +107,15 @@ void TImaging::MakeImage()
     Port.SetText(TLabel::Path, ShortenPath(State.ImagePath));
     Port.SetPathHint(State.ImagePath);
 
+    // A folder the image cannot go into is told now, not after the whole diskette was read.
+    Engine->OutputFile = State.ImagePath;
+    try {
+        Engine->CheckOutputFile();
+    } catch (const std::exception& Error) {
+        EngineFailed(Error.what());
+        return;
+    }
+
     // The question is about the very file the engine will replace.
     if (FileExistsExactly(State.ImagePath) &&
         Port.MessageBox("The file already exists, overwrite?", "Continue?",

@@ -75,9 +75,10 @@ public:
     // A question with caption and button set.
     virtual TModalResult MessageBox(const std::string& Text, const std::string& Caption,
                                     TMsgButtons Buttons) = 0;
-    // A typed message dialog (caption from its kind: "Warning", "Error", "Information").
+    // A typed message dialog (caption from its kind: "Warning", "Error", "Information"). A
+    // Detail, when given, is shown on request beneath the fixed text ("Show Details...").
     virtual TModalResult MessageDlg(const std::string& Text, TMsgDlgType Type,
-                                    TMsgButtons Buttons) = 0;
+                                    TMsgButtons Buttons, const std::string& Detail = {}) = 0;
     // A plain message with one OK button.
     virtual void ShowMessage(const std::string& Text) = 0;
     // The application's error box for an error a step reports as the program's own: the

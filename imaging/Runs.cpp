@@ -145,6 +145,45 @@ TImaging::TPoll TImaging::PollRun(bool& Busy, int ProgressBase)
     return Failed ? TPoll::Failed : TPoll::Ended;
 }
 
+std::string TImaging::RunFailureReason() const
+{
+    const std::string ErrorFile = State.WorkDir + "/error.dat";
+    if (!FileExists(ErrorFile))
+        return "Rastrel2 ended before it finished the run.";
+    std::string Line;
+    try {
+        Line = ReadFirstLine(ErrorFile);
+    } catch (const EInOutError&) {
+        return "";
+    }
+    // A reason, not a document.
+    constexpr size_t Longest = 500;
+    if (Line.size() > Longest)
+        Line = Line.substr(0, Longest) + "...";
+    return Line;
+}
+
+void TImaging::ShowRunFailure(TTimer PollTimer, bool Reading)
+{
+    Port.SetTimerEnabled(PollTimer, false);
+    Port.SetGaugeShown(false);
+    // The window is idle again: a running animation would say otherwise.
+    ShowIdlePicture();
+    Port.SetText(TLabel::Status, " Status: Error!");
+    const std::string Reason = RunFailureReason();
+    if (Reading) {
+        Port.SetText(TLabel::Messages, "Could not read from disk.");
+        Port.MessageDlg("Error.  Could not read from the Diskette.\r\n"
+                        "Bad sector?  Try running ScanDisk.",
+                        TMsgDlgType::Warning, TMsgButtons::OK, Reason);
+    } else {
+        Port.SetText(TLabel::Messages, "Could not write to disk.");
+        Port.MessageDlg("Error.  Could not write to the Diskette.\r\n"
+                        "Write protected?  Wrong media?",
+                        TMsgDlgType::Warning, TMsgButtons::OK, Reason);
+    }
+}
+
 void TImaging::Timer1Timer()
 {
     Port.SetTimerInterval(TTimer::Timer1, 1000);
@@ -158,22 +197,7 @@ void TImaging::Timer1Timer()
     bool Succeeded = false;
     try {
         if (Failed) {
-            Port.SetTimerEnabled(TTimer::Timer1, false);
-            Port.SetGaugeShown(false);
-            // The window is idle again: a running animation would say otherwise.
-            ShowIdlePicture();
-            Port.SetText(TLabel::Status, " Status: Error!");
-            if (State.ReadingDisk) {
-                Port.SetText(TLabel::Messages, "Could not read from disk.");
-                Port.MessageDlg("Error.  Could not read from the Diskette.\r\n"
-                                "Bad sector?  Try running ScanDisk.",
-                                TMsgDlgType::Warning, TMsgButtons::OK);
-            } else {
-                Port.SetText(TLabel::Messages, "Could not write to disk.");
-                Port.MessageDlg("Error.  Could not write to the Diskette.\r\n"
-                                "Write protected?  Wrong media?",
-                                TMsgDlgType::Warning, TMsgButtons::OK);
-            }
+            ShowRunFailure(TTimer::Timer1, State.ReadingDisk);
         } else {
             Port.SetText(TLabel::Status, " Status: Complete.");
             Port.SetTimerEnabled(TTimer::Timer1, false);

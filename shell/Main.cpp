@@ -494,7 +494,8 @@ TModalResult TFrmMain::MessageBox(const std::string& Text, const std::string& Ca
     return RunBox(Box);
 }
 
-TModalResult TFrmMain::MessageDlg(const std::string& Text, TMsgDlgType Type, TMsgButtons Buttons)
+TModalResult TFrmMain::MessageDlg(const std::string& Text, TMsgDlgType Type, TMsgButtons Buttons,
+                                  const std::string& Detail)
 {
     QMessageBox::Icon Icon = QMessageBox::Information;
     const char* Caption = "Information";
@@ -505,6 +506,8 @@ TModalResult TFrmMain::MessageDlg(const std::string& Text, TMsgDlgType Type, TMs
     default: break;
     }
     QMessageBox Box(Icon, Caption, DisplayText(Text), ButtonsOf(Buttons), this);
+    if (!Detail.empty())
+        Box.setDetailedText(DisplayText(Detail));
     return RunBox(Box);
 }
 

@@ -81,8 +81,8 @@ public:
                                    const std::vector<std::string>& Lines) override;
     TModalResult MessageBox(const std::string& Text, const std::string& Caption,
                             TMsgButtons Buttons) override;
-    TModalResult MessageDlg(const std::string& Text, TMsgDlgType Type,
-                            TMsgButtons Buttons) override;
+    TModalResult MessageDlg(const std::string& Text, TMsgDlgType Type, TMsgButtons Buttons,
+                            const std::string& Detail = {}) override;
     void ShowMessage(const std::string& Text) override;
     void ShowErrorBox(const std::string& Message) override;
     void Terminate() override;

@@ -26,11 +26,12 @@ public:
         bool Timer1, Timer3;
     };
     std::vector<TMoment> Moments;
-    TModalResult MessageDlg(const std::string& Text, TMsgDlgType Type, TMsgButtons Buttons) override
+    TModalResult MessageDlg(const std::string& Text, TMsgDlgType Type, TMsgButtons Buttons,
+                            const std::string& Detail = {}) override
     {
         Moments.push_back({Text, this->Text(TLabel::Messages), TimerEnabled(TTimer::Timer1),
                            TimerEnabled(TTimer::Timer3)});
-        return TFakePort::MessageDlg(Text, Type, Buttons);
+        return TFakePort::MessageDlg(Text, Type, Buttons, Detail);
     }
 };
 

@@ -24,6 +24,7 @@ struct TShown {
     TMsgButtons Buttons = TMsgButtons::OK;
     TFileDialog Dialog;   // file dialogs: the settings they were shown with
     std::vector<std::string> Lines;  // conversion dialog
+    std::string Detail;   // MessageDlg: the text behind "Show Details..."
 };
 
 class TFakeHost : public TLzrw1Host {
@@ -141,27 +142,28 @@ public:
     TModalResult MessageBox(const std::string& Text, const std::string& Caption,
                             TMsgButtons Buttons) override
     {
-        Record({"MessageBox", Text, Caption, Buttons, {}, {}});
+        Record({"MessageBox", Text, Caption, Buttons, {}, {}, {}});
         return NextAnswer();
     }
-    TModalResult MessageDlg(const std::string& Text, TMsgDlgType Type, TMsgButtons Buttons) override
+    TModalResult MessageDlg(const std::string& Text, TMsgDlgType Type, TMsgButtons Buttons,
+                            const std::string& Detail = {}) override
     {
         const char* Caption = Type == TMsgDlgType::Warning       ? "Warning"
                               : Type == TMsgDlgType::Error        ? "Error"
                               : Type == TMsgDlgType::Information ? "Information"
                                                                   : "Confirm";
-        Record({"MessageDlg", Text, Caption, Buttons, {}, {}});
+        Record({"MessageDlg", Text, Caption, Buttons, {}, {}, Detail});
         // Reports have one OK button: they need no script.
         return Buttons == TMsgButtons::OK ? TModalResult::OK : NextAnswer();
     }
     void ShowMessage(const std::string& Text) override
     {
-        Record({"ShowMessage", Text, "", TMsgButtons::OK, {}, {}});
+        Record({"ShowMessage", Text, "", TMsgButtons::OK, {}, {}, {}});
     }
     // Recorded as the message itself; the window adds the full stop.
     void ShowErrorBox(const std::string& Message) override
     {
-        Record({"ErrorBox", Message, "Marrowtide", TMsgButtons::OK, {}, {}});
+        Record({"ErrorBox", Message, "Marrowtide", TMsgButtons::OK, {}, {}, {}});
     }
     void Terminate() override { Terminated = true; }
 

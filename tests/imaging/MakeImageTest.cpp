@@ -108,15 +108,39 @@ TEST_F(MakeImageTest, EachQuestionEndsTheCommandAndKeepsOnlyWhatWasDecided)
     EXPECT_EQ(Port.Shown[Port.Shown.size() - 2].Dialog.FileName, Existing.string());
 }
 
-TEST_F(MakeImageTest, AnEngineErrorIsShownAndTheWindowComesBackIdle)
+TEST_F(MakeImageTest, AnImageThatCannotBeCreatedIsRefusedBeforeTheDisketteIsRead)
 {
     Insert('A', MakeSampleDisk(1474560));
-    State.StartedWithFile = 1;
     const fs::path Image = Root / "missing-folder" / "lost.144";
     Port.Answers = {TModalResult::OK};
     Port.FileAnswers = {Image.string()};
 
     Imaging->btnMakeImageClick();
+
+    ASSERT_EQ(Port.Shown.size(), 3u);
+    EXPECT_EQ(Port.Shown[2].Kind, "ErrorBox");
+    EXPECT_EQ(Port.Shown[2].Text,
+              "Lzrw1 (de)compression : Failed to open output file : " + Image.string());
+    EXPECT_FALSE(Port.TimerEnabled(TTimer::Timer1)) << "no diskette was read";
+    EXPECT_FALSE(FileExists(State.WorkDir + "/working.dat"));
+    EXPECT_EQ(Port.Text(TLabel::Status), " Status: Error!");
+    EXPECT_TRUE(Port.AllCommandsEnabled(true));
+    EXPECT_FALSE(fs::exists(Image.parent_path()));
+}
+
+TEST_F(MakeImageTest, AnEngineErrorIsShownAndTheWindowComesBackIdle)
+{
+    Insert('A', MakeSampleDisk(1474560));
+    State.StartedWithFile = 1;
+    const fs::path Folder = Root / "vanishing-folder";
+    fs::create_directory(Folder);
+    const fs::path Image = Folder / "lost.144";
+    Port.Answers = {TModalResult::OK};
+    Port.FileAnswers = {Image.string()};
+
+    Imaging->btnMakeImageClick();
+    // The folder goes while the diskette is read.
+    fs::remove_all(Folder);
     ASSERT_TRUE(FinishRun());
 
     ASSERT_EQ(Port.Shown.size(), 3u);

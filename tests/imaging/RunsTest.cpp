@@ -33,9 +33,10 @@ const char* const WriteFailure =
 class TModalPort : public TFakePort {
 public:
     std::function<void()> WhileOpen;
-    TModalResult MessageDlg(const std::string& Text, TMsgDlgType Type, TMsgButtons Buttons) override
+    TModalResult MessageDlg(const std::string& Text, TMsgDlgType Type, TMsgButtons Buttons,
+                            const std::string& Detail = {}) override
     {
-        TModalResult Result = TFakePort::MessageDlg(Text, Type, Buttons);
+        TModalResult Result = TFakePort::MessageDlg(Text, Type, Buttons, Detail);
         if (WhileOpen) {
             auto Run = std::move(WhileOpen);
             WhileOpen = nullptr;
@@ -285,6 +286,7 @@ TEST_F(RunsTest, AReportedFailureShowsTheTextsOfTheRunAndReturnsToIdle)
                   Reading ? "Could not read from disk." : "Could not write to disk.");
         ASSERT_EQ(Port.Shown.size(), 1u);
         EXPECT_EQ(Port.Shown[0].Text, Reading ? ReadFailure : WriteFailure);
+        EXPECT_EQ(Port.Shown[0].Detail, "no diskette") << "the helper's reason goes with it";
         EXPECT_EQ(Port.Shown[0].Caption, "Warning");
         EXPECT_EQ(Port.Shown[0].Buttons, TMsgButtons::OK);
         EXPECT_FALSE(FileExists(Work("temp.del")));
@@ -336,6 +338,7 @@ TEST_F(RunsTest, AHelperThatDiesEndsTheRunAsAFailure)
     EXPECT_EQ(Port.Text(TLabel::Messages), "Could not write to disk.");
     ASSERT_EQ(Port.Shown.size(), 1u);
     EXPECT_EQ(Port.Shown[0].Text, WriteFailure);
+    EXPECT_EQ(Port.Shown[0].Detail, "Rastrel2 ended before it finished the run.");
     EXPECT_FALSE(FileExists(Work("temp.del")));
     EXPECT_FALSE(Port.Terminated);
     EXPECT_EQ(State.HelperPid, -1);
@@ -446,7 +449,9 @@ TEST_F(RunsTest, TheRealHelperWritesADisketteAndFailsWithoutAMedium)
     ASSERT_EQ(Port.Shown.size(), 1u);
     EXPECT_EQ(Port.Shown[0].Text, ReadFailure);
     EXPECT_EQ(Port.Text(TLabel::Messages), "Could not read from disk.");
-    EXPECT_FALSE(ReadText(Work("error.dat")).empty());
+    const std::string Reason = ReadText(Work("error.dat"));
+    ASSERT_GT(Reason.size(), 2u);
+    EXPECT_EQ(Port.Shown[0].Detail + "\r\n", Reason);
     EXPECT_FALSE(FileExists(Work("temp.del")));
     ExpectIdle();
 }

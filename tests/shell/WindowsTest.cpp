@@ -31,7 +31,7 @@ namespace {
 // Answers the next modal dialog: records its caption and text, then presses Button (the first
 // button when Button is empty). Polls with bounded retries, so a missing dialog fails the test.
 struct TDialogAnswer {
-    QString Caption, Text;
+    QString Caption, Text, Detail;
     bool Seen = false;
 };
 
@@ -48,6 +48,7 @@ void AnswerNextModal(TDialogAnswer& Answer, const QString& Button = {}, int Trie
         Answer.Caption = Modal->windowTitle();
         if (auto* Box = qobject_cast<QMessageBox*>(Modal)) {
             Answer.Text = Box->text();
+            Answer.Detail = Box->detailedText();
             for (QAbstractButton* Candidate : Box->buttons())
                 if (Button.isEmpty() || Candidate->text().remove('&') == Button) {
                     Candidate->click();
@@ -357,6 +358,19 @@ TEST_F(WindowsTest, CompressorPanelServesTheEngine)
 #include "ui_Splash.h"
 
 namespace {
+
+TEST_F(WindowsTest, AFailureReportKeepsItsTextAndOffersTheReasonAsDetails)
+{
+    TFrmMain Main(State);
+    TDialogAnswer Answer;
+    AnswerNextModal(Answer, "OK");
+    Main.MessageDlg("Error.  Could not write to the Diskette.\r\nWrite protected?  Wrong media?",
+                    TMsgDlgType::Warning, TMsgButtons::OK, "the diskette is write-protected");
+    ASSERT_TRUE(Answer.Seen);
+    EXPECT_EQ(Answer.Caption, "Warning");
+    EXPECT_EQ(Answer.Text, "Error.  Could not write to the Diskette.\nWrite protected?  Wrong media?");
+    EXPECT_EQ(Answer.Detail, "the diskette is write-protected");
+}
 
 TEST(Splash, StaysUntilItsTimerLetsItClose)
 {
