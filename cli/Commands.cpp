@@ -2,6 +2,7 @@
 
 #include "cli/DiskCommands.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -38,6 +39,45 @@ void PrintError(std::ostream& Err, const std::string& Text)
 {
     Err << "marrowtide-img: " << Text << "\n";
 }
+
+// True when Text names Path as a word of its own ("X: ...", "... : X", "... : X (LZH)").
+bool Names(const std::string& Text, const std::string& Path)
+{
+    for (size_t At = Text.find(Path); At != std::string::npos; At = Text.find(Path, At + 1)) {
+        const size_t End = At + Path.size();
+        if ((At == 0 || Text[At - 1] == ' ') &&
+            (End == Text.size() || Text[End] == ' ' || Text[End] == ':'))
+            return true;
+    }
+    return false;
+}
+
+// A failure of one job, with the file it is about in front when the text does not name it.
+std::string AboutTask(const std::string& Text, const TTask& Task)
+{
+    return Names(Text, Task.Input) || Names(Text, Task.Output) ? Text : Task.Input + ": " + Text;
+}
+
+// True when Path is the file or pipe our standard output goes to.
+bool IsStandardOutput(const std::string& Path)
+{
+    struct stat Ours {}, Theirs {};
+    return ::fstat(STDOUT_FILENO, &Ours) == 0 && ::stat(Path.c_str(), &Theirs) == 0 &&
+           Ours.st_dev == Theirs.st_dev && Ours.st_ino == Theirs.st_ino;
+}
+
+// An output that is already there is replaced only when asked to (-f), as the usual packers do;
+// standard output is where the user sent it.
+void CheckOutput(const std::string& Path, bool Force)
+{
+    RefuseNonFile(Path);
+    struct stat Info {};
+    const bool Exists = ::stat(Path.c_str(), &Info) == 0 ? S_ISREG(Info.st_mode)
+                                                        : ::lstat(Path.c_str(), &Info) == 0;
+    if (Exists && !Force && !IsStandardOutput(Path))
+        throw std::runtime_error(Path + ": already exists; use -f to overwrite");
+}
+
 
 // "LZH, " or "LZRW1/KH, " as the mode chose, or nothing when an auto choice cannot be read back.
 std::string CodecOf(TCompressMode Mode, const std::string& Image)
@@ -80,6 +120,8 @@ int RunTasks(const TOptions& Options, std::ostream& Out, std::ostream& Err)
 
     std::vector<TJobResult> Results(Tasks.size());
     const auto Errors = RunJobs(Tasks.size(), DefaultWorkers(), [&](size_t i) {
+        RefuseNonFile(Tasks[i].Input);
+        CheckOutput(Tasks[i].Output, Options.Force);
         TTerminalHost Host(&Board, i);
         Tlzrw1 Engine(&Host);
         Host.Attach(Engine);
@@ -98,6 +140,12 @@ int RunTasks(const TOptions& Options, std::ostream& Out, std::ostream& Err)
     });
     Board.Finish();
 
+    // Data written to our standard output must not get the summary mixed in.
+    bool DataOnStdout = false;
+    for (const TTask& Task : Tasks)
+        DataOnStdout = DataOnStdout || IsStandardOutput(Task.Output);
+    std::ostream& Summary = DataOnStdout ? Err : Out;
+
     int Status = 0;
     int64_t AllIn = 0, AllOut = 0;
     for (size_t i = 0; i < Tasks.size(); ++i) {
@@ -106,7 +154,7 @@ int RunTasks(const TOptions& Options, std::ostream& Out, std::ostream& Err)
             try {
                 std::rethrow_exception(Errors[i]);
             } catch (const std::exception& E) {
-                PrintError(Err, E.what());
+                PrintError(Err, AboutTask(E.what(), Tasks[i]));
             } catch (...) {
                 PrintError(Err, Tasks[i].Input + ": unknown failure");
             }
@@ -117,20 +165,20 @@ int RunTasks(const TOptions& Options, std::ostream& Out, std::ostream& Err)
         AllOut += R.OutSize;
         if (Options.Quiet)
             continue;
-        Out << Tasks[i].Input << " -> " << Tasks[i].Output << ": " << R.InSize << " -> "
-            << R.OutSize << " bytes";
+        Summary << Tasks[i].Input << " -> " << Tasks[i].Output << ": " << R.InSize << " -> "
+                << R.OutSize << " bytes";
         if (Packing) {
-            Out << ", " << RatioText(R.OutSize, R.InSize) << " ("
-                << CodecOf(Options.Mode, Tasks[i].Output) << DiskFormatText(R.InSize) << ")\n";
+            Summary << ", " << RatioText(R.OutSize, R.InSize) << " ("
+                    << CodecOf(Options.Mode, Tasks[i].Output) << DiskFormatText(R.InSize) << ")\n";
         } else {
-            Out << ", " << RatioText(R.InSize, R.OutSize) << " (" << DiskFormatText(R.OutSize)
-                << ")\n";
+            Summary << ", " << RatioText(R.InSize, R.OutSize) << " ("
+                    << DiskFormatText(R.OutSize) << ")\n";
         }
     }
     if (!Options.Quiet && Tasks.size() > 1) {
         const int64_t Raw = Packing ? AllIn : AllOut;
         const int64_t Packed = Packing ? AllOut : AllIn;
-        Out << "total: " << AllIn << " -> " << AllOut << " bytes, " << RatioText(Packed, Raw)
+        Summary << "total: " << AllIn << " -> " << AllOut << " bytes, " << RatioText(Packed, Raw)
             << "\n";
     }
     return Status;
@@ -138,6 +186,7 @@ int RunTasks(const TOptions& Options, std::ostream& Out, std::ostream& Err)
 
 int RunAdvise(const TOptions& Options, std::ostream& Out)
 {
+    RefuseNonFile(Options.Inputs[0]);
     TTerminalHost Host(nullptr, 0);
     Tlzrw1 Engine(&Host);
     Engine.Loaded(false);
@@ -151,11 +200,23 @@ int RunAdvise(const TOptions& Options, std::ostream& Out)
 
 int RunInfo(const TOptions& Options, std::ostream& Out)
 {
+    RefuseNonFile(Options.Inputs[0]);
     Out << DescribeImage(ReadImageInfo(Options.Inputs[0]));
     return 0;
 }
 
 }  // namespace
+
+void RefuseNonFile(const std::string& Path)
+{
+    struct stat Info {};
+    if (::stat(Path.c_str(), &Info) != 0)
+        return;  // a missing file fails where it is opened, with the usual text
+    if (S_ISDIR(Info.st_mode))
+        throw std::runtime_error(Path + ": is a directory");
+    if (!S_ISREG(Info.st_mode) && !S_ISFIFO(Info.st_mode))
+        throw std::runtime_error(Path + ": is neither a regular file nor a pipe");
+}
 
 std::string PackedName(const std::string& Input, int64_t InputSize)
 {

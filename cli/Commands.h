@@ -23,5 +23,9 @@ struct TTask {
 // its input or the output of another job.
 std::vector<TTask> PlanTasks(const TOptions& Options);
 
+// Refuses (std::runtime_error) a directory, or anything else that is neither a regular file nor
+// a pipe; a missing path passes.
+void RefuseNonFile(const std::string& Path);
+
 // Out gets the summaries and the results, Err the failures.
 int RunCommand(const TOptions& Options, std::ostream& Out, std::ostream& Err);

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <stdexcept>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -83,6 +84,13 @@ int RunDrive(const TOptions& Options, std::ostream& Out)
         Out << Describe(Options.DriveLetter) << "\n";
         return 0;
     }
+    // A drive stands for a floppy device or an image file; a missing file may come later.
+    struct stat Info {};
+    if (::stat(Options.Output.c_str(), &Info) == 0 && !S_ISREG(Info.st_mode) &&
+        !S_ISBLK(Info.st_mode))
+        throw std::runtime_error(Options.Output + (S_ISDIR(Info.st_mode)
+                                                       ? ": is a directory"
+                                                       : ": is neither a block device nor a file"));
     SetDriveTableEntry(Options.DriveLetter, Options.Output);
     Out << Describe(Options.DriveLetter) << "\n";
     return 0;
@@ -91,6 +99,9 @@ int RunDrive(const TOptions& Options, std::ostream& Out)
 int RunFormat(const TOptions& Options, std::ostream& Out)
 {
     const std::string& File = Options.Output;
+    struct stat Info {};
+    if (::stat(File.c_str(), &Info) == 0 && S_ISDIR(Info.st_mode))
+        throw std::runtime_error(File + ": is a directory");
     std::vector<uint8_t> Disk =
         MakeBlankDiskette(static_cast<unsigned>(Options.FormatIndex),
                           static_cast<uint32_t>(::time(nullptr)) ^ static_cast<uint32_t>(::getpid()));

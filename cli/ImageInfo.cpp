@@ -1,6 +1,7 @@
 #include "cli/ImageInfo.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -40,11 +41,24 @@ TImageInfo ReadImageInfo(const std::string& Path)
         throw std::runtime_error(Path + " : Lzrw1 decompression : this file has no valid header !");
     if (Got < sizeof Header)
         throw std::runtime_error(Path + " : the image header is cut short: no original size");
-    Info.OriginalSize = static_cast<int32_t>(LittleEndian32(Header + 4));
+    // The size field is signed: no image holds more than 2 GB.
+    const uint32_t Size = LittleEndian32(Header + 4);
+    if (Size > uint32_t(INT32_MAX))
+        throw std::runtime_error(Path + ": damaged header: an original size of " +
+                                 std::to_string(Size) + " bytes is more than an image can hold");
+    Info.OriginalSize = static_cast<int32_t>(Size);
 
-    if (std::fseek(File.get(), 0, SEEK_END) != 0)
+    if (std::fseek(File.get(), 0, SEEK_END) == 0) {
+        Info.CompressedSize = ftello(File.get());
+        return Info;
+    }
+    // A pipe is counted to its end.
+    Info.CompressedSize = int64_t(Got);
+    char Rest[65536];
+    while (const size_t More = std::fread(Rest, 1, sizeof Rest, File.get()))
+        Info.CompressedSize += int64_t(More);
+    if (std::ferror(File.get()))
         throw std::runtime_error("cannot read " + Path + ": " + std::strerror(errno));
-    Info.CompressedSize = ftello(File.get());
     return Info;
 }
 

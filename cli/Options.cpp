@@ -15,8 +15,9 @@ const char* const UsageText =
     "  pack [OPTIONS] RAW... -o DIR    compress several dumps at once into DIR; each image\n"
     "                                  is named after its dump, with the extension of its\n"
     "                                  diskette format (.288 .144 .120 .720 .360) or .mwi\n"
-    "  unpack [-q] IMAGE RAW           decompress IMAGE into the raw dump RAW\n"
-    "  unpack [-q] IMAGE... -o DIR     decompress several images at once into DIR as NAME.img\n"
+    "  unpack [-q] [-f] IMAGE RAW      decompress IMAGE into the raw dump RAW\n"
+    "  unpack [-q] [-f] IMAGE... -o DIR\n"
+    "                                  decompress several images at once into DIR as NAME.img\n"
     "  advise [--threshold N] RAW      tell which compression mode suits RAW\n"
     "  info IMAGE                      show an image's codec, sizes, ratio and diskette format\n"
     "  drive list                      show which file or device each drive letter stands for\n"
@@ -32,8 +33,13 @@ const char* const UsageText =
     "  --threshold N          advise picks fast below N percent (0 to 100, default 40)\n"
     "  -o, --output DIR       write every output into DIR (made when missing)\n"
     "  -q, --quiet            print no summary after pack and unpack\n"
+    "  -f, --force            let pack and unpack replace an existing output file (even a\n"
+    "                         read-only one); without it such an output is refused\n"
     "  -h, --help             show this text\n"
     "\n"
+    "\n"
+    "Files are regular files or pipes (RAW may be /dev/stdin, IMAGE or RAW /dev/stdout);\n"
+    "directories and devices are refused.\n"
     "Exit status: 0 done, 1 failed, 2 bad usage.\n";
 
 namespace {
@@ -85,7 +91,7 @@ bool Accepts(TCommandKind Command, const std::string& Option)
     case TCommandKind::Pack:
         return true;
     case TCommandKind::Unpack:
-        return Option == "--quiet" || Option == "--output";
+        return Option == "--quiet" || Option == "--output" || Option == "--force";
     case TCommandKind::Advise:
         return Option == "--threshold";
     default:
@@ -190,11 +196,13 @@ TOptions ParseArgs(const std::vector<std::string>& Args)
         }
         if (Name == "-q")
             Name = "--quiet";
+        else if (Name == "-f")
+            Name = "--force";
         else if (Name == "-o")
             Name = "--output";
 
         const bool TakesValue = Name == "--mode" || Name == "--threshold" || Name == "--output";
-        if (!TakesValue && Name != "--quiet")
+        if (!TakesValue && Name != "--quiet" && Name != "--force")
             throw EUsage("unknown option '" + Arg + "'");
         if (!Accepts(Options.Command, Name))
             throw EUsage(std::string(NameOf(Options.Command)) + " takes no option " + Name);
@@ -212,6 +220,8 @@ TOptions ParseArgs(const std::vector<std::string>& Args)
             Options.Threshold = ThresholdOf(Value);
         } else if (Name == "--quiet") {
             Options.Quiet = true;
+        } else if (Name == "--force") {
+            Options.Force = true;
         } else {
             if (Options.HasOutputDir)
                 throw EUsage("-o is given twice");

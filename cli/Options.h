@@ -15,6 +15,8 @@ struct TOptions {
     TCompressMode Mode = TCompressMode::Good;
     int32_t Threshold = 40;
     bool Quiet = false;
+    // pack and unpack may replace an existing output.
+    bool Force = false;
     // Set by -o: every input is written into this folder under a name made from its own.
     std::string OutputDir;
     bool HasOutputDir = false;

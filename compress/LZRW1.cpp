@@ -1,10 +1,13 @@
 #include "LZRW1.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <limits>
 #include <memory>
 #include <new>
+#include <vector>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -35,7 +38,71 @@ int64_t ProbeSize(const std::string& Path, int Mode)
     if (Size >= 0 && S_ISBLK(St.st_mode))
         Size = ::lseek(Fd, 0, SEEK_END);  // a diskette device reports its size only this way
     ::close(Fd);
-    return Size <= std::numeric_limits<int32_t>::max() ? Size : -1;
+    return Size;
+}
+
+// The header's size field is a signed 32-bit count.
+constexpr int64_t LargestInput = std::numeric_limits<int32_t>::max();
+
+// Bytes held in memory in pieces of 1 MB, so that growing never copies nor clears them.
+class TPiecesStream : public TStream {
+public:
+    static constexpr int64_t PieceSize = 1 << 20;
+
+    // Reads Fd to its end, or until it holds more than Limit bytes; false on a read error.
+    bool Fill(int Fd, int64_t Limit, TLzrw1Host* Host)
+    {
+        while (Length <= Limit) {
+            if (Length == int64_t(Pieces.size()) * PieceSize)
+                Pieces.emplace_back(new uint8_t[PieceSize]);
+            const int64_t Offset = Length % PieceSize;
+            const ssize_t Got = ::read(Fd, Pieces.back().get() + Offset, size_t(PieceSize - Offset));
+            if (Got == 0)
+                return true;
+            if (Got < 0 && errno != EINTR)
+                return false;
+            Length += std::max<ssize_t>(Got, 0);
+            if (Host)
+                Host->ProcessMessages();
+        }
+        return true;
+    }
+
+    int32_t Read(void* Buffer, int32_t Count) override
+    {
+        int32_t Done = 0;
+        while (Done < Count && Pos < Length) {
+            const int64_t Offset = Pos % PieceSize;
+            const int64_t Step = std::min({int64_t(Count - Done), PieceSize - Offset, Length - Pos});
+            std::memcpy(static_cast<uint8_t*>(Buffer) + Done, Pieces[size_t(Pos / PieceSize)].get() + Offset, size_t(Step));
+            Done += int32_t(Step);
+            Pos += Step;
+        }
+        return Done;
+    }
+    int32_t Write(const void*, int32_t) override { return -1; }
+    int64_t Seek(int64_t Offset, TSeekOrigin Origin) override
+    {
+        const int64_t Base = Origin == TSeekOrigin::Beginning ? 0 : Origin == TSeekOrigin::Current ? Pos : Length;
+        if (Base + Offset < 0)
+            return -1;
+        return Pos = Base + Offset;
+    }
+    int64_t Size() override { return Length; }
+
+private:
+    std::vector<std::unique_ptr<uint8_t[]>> Pieces;
+    int64_t Length = 0;
+    int64_t Pos = 0;
+};
+
+// A path that can be read only once, from start to end, and has no size of its own to probe:
+// a pipe, a character device or a socket.
+bool ReadOnlyOnce(const std::string& Path)
+{
+    struct stat St;
+    return ::stat(Path.c_str(), &St) == 0 &&
+           (S_ISFIFO(St.st_mode) || S_ISCHR(St.st_mode) || S_ISSOCK(St.st_mode));
 }
 
 std::string Percent(int64_t Part, int64_t Whole)
@@ -85,11 +152,17 @@ public:
     {
         if (Stream)
             return C.InputStream ? C.InputStream->Size() : -1;
+        if (C.WholeInput)
+            return C.WholeInput->Size();
         return ProbeSize(C.InputFile, C.DefaultFileMode ? *C.DefaultFileMode : FileModeReadWrite);
     }
 
     void OpenInput()
     {
+        if (C.WholeInput) {
+            C.WholeInput->Seek(0, TSeekOrigin::Beginning);
+            return;
+        }
         if (Stream) {
             if (!C.InputStream || C.InputStream->Seek(0, TSeekOrigin::Current) < 0)
                 Fail("Lzrw1 (de)compression : Failed to initialize input stream !");
@@ -114,6 +187,8 @@ public:
     // Up to Count bytes; negative on a read error.
     int32_t Read(uint8_t* Buffer, int32_t Count)
     {
+        if (C.WholeInput)
+            return C.WholeInput->Read(Buffer, Count);
         return Stream ? C.InputStream->Read(Buffer, Count) : TFileStream(InputFd).Read(Buffer, Count);
     }
 
@@ -270,6 +345,9 @@ void Tlzrw1::TOperation::DecompressBlocks()
         ReadExactly(InBuffer.get(), Length);
         C.In += Length + 2;
         Count = C.Lzr.DecompressBlock(InBuffer.get(), OutBuffer.get(), static_cast<uint16_t>(Length));
+        // A damaged header must not make the output grow past what it announced.
+        if (C.Out + Count > C.Original)
+            Fail("Lzrw1 (decompression LZRW1/KH) : Original and compressed sizes do not match !");
         C.Out += WriteExactly(OutBuffer.get(), Count);
         C.ShowProgress("(LZRW1/KH)");
     }
@@ -291,6 +369,41 @@ void Tlzrw1::TOperation::DecompressStream()
     if (C.Out != C.Original)
         Fail("Lzrw1 (LZH decompression) : Original and compressed sizes do not match !");
 }
+
+// Reads an input that can be read only once whole into memory, for the one Compress or Advise
+// that needs it (Compress with Auto hands it on to its Advise); the header must hold its size
+// before any byte is coded.
+class Tlzrw1::TWholeInput {
+public:
+    explicit TWholeInput(Tlzrw1& Engine) : C(Engine)
+    {
+        if (C.UseStream || C.WholeInput || !ReadOnlyOnce(C.InputFile))
+            return;
+        const int Fd = ::open(C.InputFile.c_str(), O_RDONLY | O_CLOEXEC);
+        if (Fd < 0)
+            TOperation::Fail("Lzrw1 (de)compression : Failed to open input file : " + C.InputFile);
+        auto Whole = std::make_unique<TPiecesStream>();
+        const bool Ok = Whole->Fill(Fd, LargestInput, C.Host);
+        ::close(Fd);
+        if (!Ok)
+            TOperation::Fail("Lzrw1 : Error reading from input file : " + C.InputFile);
+        if (Whole->Size() > LargestInput)
+            TOperation::Fail(C.TooLargeText());
+        C.WholeInput = std::move(Whole);
+        Owns = true;
+    }
+    ~TWholeInput()
+    {
+        if (Owns)
+            C.WholeInput.reset();
+    }
+    TWholeInput(const TWholeInput&) = delete;
+    TWholeInput& operator=(const TWholeInput&) = delete;
+
+private:
+    Tlzrw1& C;
+    bool Owns = false;
+};
 
 Tlzrw1::Tlzrw1(TLzrw1Host* Host, bool FailHashTable) : Host(Host), Lzr(FailHashTable) {}
 
@@ -327,14 +440,21 @@ void Tlzrw1::ShowCompletion(const char* StreamText, const char* FileText)
     Host->Repaint();
 }
 
+std::string Tlzrw1::TooLargeText() const
+{
+    return "Lzrw1 compression : " + InputFile + " holds more than the " +
+           std::to_string(LargestInput) + " bytes an image can hold !";
+}
+
 void Tlzrw1::ProcessMessages()
 {
     if (Host)
         Host->ProcessMessages();
 }
 
-int32_t Tlzrw1::Compress()
+int64_t Tlzrw1::Compress()
 {
+    TWholeInput Whole(*this);
     bool Fast = CompressMode == TCompressMode::Fast;
     if (CompressMode == TCompressMode::Auto)
         Fast = Advise() == TCompressMode::Fast;
@@ -346,6 +466,8 @@ int32_t Tlzrw1::Compress()
     if (Size < 0)
         TOperation::Fail(UseStream ? "Lzrw1 compression : Failed to obtain the size of the input stream !"
                                    : "Lzrw1 compression : Failed to obtain the size of : " + InputFile);
+    if (Size > LargestInput)
+        TOperation::Fail(TooLargeText());
     Original = static_cast<int32_t>(Size);
     Op.OpenInput();
     Op.OpenOutput();
@@ -363,13 +485,16 @@ int32_t Tlzrw1::Compress()
         Op.CompressBlocks();
     else
         Op.CompressStream();
+    // A file that changed while it was read would leave a header that lies about it.
+    if (!UseStream && In != Original)
+        TOperation::Fail(Op.ReadErrorText());
     Op.Commit();
 
     ShowCompletion("Lzrw1 : inputstream successfully compressed at ", " : Lzrw1 : successfully compressed at ");
     return Out;
 }
 
-int32_t Tlzrw1::Decompress()
+int64_t Tlzrw1::Decompress()
 {
     TOperation Op(*this);
     if (!Op.TakeBuffers())
@@ -397,6 +522,7 @@ int32_t Tlzrw1::Decompress()
 
 TCompressMode Tlzrw1::Advise()
 {
+    TWholeInput Whole(*this);
     int64_t StreamPosition = 0;
     if (UseStream) {
         SetCaption("Guessing the best compression mode for the inputstream");
@@ -420,13 +546,13 @@ TCompressMode Tlzrw1::Advise()
     if (!Op.TakeBuffers())
         TOperation::Fail("Lzrw1 advise : Error getting I/O buffers");
     const int64_t Size = Op.InputSize();
-    if (Size < 0)
+    if (Size < 0 || Size > LargestInput)
         TOperation::Fail(UseStream ? "Lzrw1 advise : can not get size of inputstream !"
                                    : "Lzrw1 advise : can not get the size of : " + InputFile);
     if (UseStream) {
         if (!InputStream || InputStream->Seek(0, TSeekOrigin::Beginning) < 0)
             TOperation::Fail("Lzrw1 edvise : can not initialize the input stream!");
-    } else {
+    } else if (!WholeInput) {
         Op.InputFd = ::open(InputFile.c_str(), O_RDONLY | O_CLOEXEC);
         if (Op.InputFd < 0)
             TOperation::Fail("Lzrw1 advise : can open input file : " + InputFile);
@@ -440,8 +566,9 @@ TCompressMode Tlzrw1::Advise()
 
     int64_t SampleIn = 0, SampleOut = 0;
     for (const int64_t Offset : {(Size / 3) & SampleMask, (2 * Size / 3) & SampleMask}) {
-        const bool Placed = UseStream ? InputStream->Seek(Offset, TSeekOrigin::Beginning) == Offset
-                                      : ::lseek(Op.InputFd, Offset, SEEK_SET) == Offset;
+        TStream* const Seekable = UseStream ? InputStream : WholeInput.get();
+        const bool Placed = Seekable ? Seekable->Seek(Offset, TSeekOrigin::Beginning) == Offset
+                                     : ::lseek(Op.InputFd, Offset, SEEK_SET) == Offset;
         const int32_t Count = Placed ? Op.Read(Op.InBuffer.get(), IoBlockSize) : -1;
         if (Count < 0)
             TOperation::Fail(UseStream ? "Lzrw1 advise : input stream read error !"

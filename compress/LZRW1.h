@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "EngineErrors.h"
@@ -50,9 +51,9 @@ public:
     const int* DefaultFileMode = nullptr;
 
     // Bytes written, header included.
-    int32_t Compress();
+    int64_t Compress();
     // Bytes of uncompressed data written.
-    int32_t Decompress();
+    int64_t Decompress();
     // Fast or Good: the recommendation for the current input.
     TCompressMode Advise();
     // Fails as Compress would when OutputFile cannot be created, before any long work starts;
@@ -64,8 +65,8 @@ public:
     const std::string& Caption() const { return CaptionText; }
 
     // Progress of the running operation, for hosts that draw more than the caption.
-    int32_t BytesIn() const { return In; }
-    int32_t BytesOut() const { return Out; }
+    int64_t BytesIn() const { return In; }
+    int64_t BytesOut() const { return Out; }
     int32_t OriginalSize() const { return Original; }
 
     // Test hooks: taking the I/O buffers, or the LZH codec's tables, fails as if memory ran out.
@@ -75,18 +76,22 @@ public:
 private:
     class TOperation;
     friend class TOperation;
+    class TWholeInput;
 
     void SetCaption(const std::string& Text);
     void ShowProgress(const char* Codec);
     void ShowCompletion(const char* StreamText, const char* FileText);
     void ProcessMessages();
     bool Visible() const;
+    std::string TooLargeText() const;
 
     TLzrw1Host* Host;
     TLZH Lzh;
     TLZR Lzr;
     std::string CaptionText;
-    int32_t In = 0;
-    int32_t Out = 0;
+    int64_t In = 0;
+    int64_t Out = 0;
     int32_t Original = 0;
+    // A file-mode input that has no size to probe (a pipe), read whole for one Compress or Advise.
+    std::unique_ptr<TStream> WholeInput;
 };

@@ -1,10 +1,12 @@
 // The output file of one file-mode operation. A regular file (or a new one) is written as a
-// temporary file beside it and renamed into place only by Commit(), so a failed or cut-short run
-// never leaves a truncated file nor destroys the one it would replace. A device or pipe is
-// written directly and never deleted.
+// TAtomicFile and put into place only by Commit(), so a failed or cut-short run never leaves a
+// truncated file nor destroys the one it would replace. A device or pipe is written directly
+// and never deleted.
 #pragma once
 
 #include <string>
+
+#include "platform/AtomicFile.h"
 
 class TSafeOutput {
 public:
@@ -15,7 +17,7 @@ public:
 
     // False when the output cannot be created.
     bool Open(const std::string& Path);
-    int Handle() const { return Fd; }
+    int Handle() const { return Direct >= 0 ? Direct : File.Handle(); }
     // Flushes, closes and moves the temporary file into place; false on failure (then discarded).
     bool Commit();
     // Closes and removes what this object created; the target itself stays as it was.
@@ -26,8 +28,6 @@ public:
     static void RemoveTemporariesNow();
 
 private:
-    int Fd = -1;
-    std::string Target;
-    std::string Temporary;  // empty when writing the target directly
-    int Slot = -1;          // where the temporary is listed for RemoveTemporariesNow()
+    int Direct = -1;  // a device or pipe written in place
+    TAtomicFile File;
 };

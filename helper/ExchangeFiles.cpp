@@ -1,30 +1,13 @@
 #include "helper/ExchangeFiles.h"
 
 #include "helper/Transfer.h"
+#include "platform/AtomicFile.h"
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-namespace {
-
-bool WriteAll(int Fd, const std::string& Text)
-{
-    size_t Done = 0;
-    while (Done < Text.size()) {
-        const ssize_t N = ::write(Fd, Text.data() + Done, Text.size() - Done);
-        if (N < 0 && errno == EINTR)
-            continue;
-        if (N <= 0)
-            return false;
-        Done += static_cast<size_t>(N);
-    }
-    return true;
-}
-
-}  // namespace
 
 TExchangeFiles::TExchangeFiles(std::string WorkDir) : WorkDir(std::move(WorkDir)) {}
 
@@ -48,25 +31,8 @@ void TExchangeFiles::RemoveStaleError() const
 int TExchangeFiles::ReplaceFile(const std::string& Name, const std::string& Text) const
 {
     // The program may read the file at any moment: a reader sees the old or the new text,
-    // never a truncated one.
-    std::string Temporary = PathOf("." + Name + ".XXXXXX");
-    const int Fd = ::mkostemp(Temporary.data(), O_CLOEXEC);
-    if (Fd < 0)
-        return errno;
-    ::fchmod(Fd, 0644);
-    bool Ok = WriteAll(Fd, Text);
-    int Error = Ok ? 0 : (errno ? errno : EIO);
-    if (::close(Fd) != 0 && Ok) {
-        Ok = false;
-        Error = errno;
-    }
-    if (Ok && ::rename(Temporary.c_str(), PathOf(Name).c_str()) != 0) {
-        Ok = false;
-        Error = errno;
-    }
-    if (!Ok)
-        ::unlink(Temporary.c_str());
-    return Error;
+    // never a truncated one. Not synced: the files only matter while the program runs.
+    return ReplaceFileWithText(PathOf(Name), Text, 0644, false);
 }
 
 void TExchangeFiles::ReportProgress(int Value) const

@@ -1,5 +1,6 @@
 #include "platform/Registry.h"
 
+#include "platform/AtomicFile.h"
 #include "platform/Errors.h"
 #include "platform/UserDirs.h"
 
@@ -560,21 +561,8 @@ THive ParseHive(const std::string& Text, const std::string& Path, TRootKey Root)
     return THiveParser(Text, Path, Name).Parse();
 }
 
-bool WriteAll(int Fd, std::string_view Text)
-{
-    while (!Text.empty()) {
-        const ssize_t Put = ::write(Fd, Text.data(), Text.size());
-        if (Put < 0 && errno == EINTR)
-            continue;
-        if (Put <= 0)
-            return false;
-        Text.remove_prefix(size_t(Put));
-    }
-    return true;
-}
-
-// Temporary file beside the hive, synced, renamed over it. A hive that is a symbolic link is
-// replaced where the link points, so the link stays.
+// Written whole and put into place in one step (TAtomicFile), synced. A hive that is a symbolic
+// link is replaced where the link points, so the link stays.
 bool ReplaceHive(const std::string& Path, const std::string& Text)
 {
     std::string Target = Path;
@@ -585,24 +573,7 @@ bool ReplaceHive(const std::string& Path, const std::string& Text)
             std::free(Real);
         }
     }
-    std::string Temporary = Target + ".tmp-XXXXXX";
-    const int Fd = ::mkostemp(Temporary.data(), O_CLOEXEC);
-    if (Fd < 0)
-        return false;
-    bool Ok = ::fchmod(Fd, 0600) == 0 && WriteAll(Fd, Text) && ::fsync(Fd) == 0;
-    Ok = ::close(Fd) == 0 && Ok;
-    if (Ok)
-        Ok = ::rename(Temporary.c_str(), Target.c_str()) == 0;
-    if (!Ok) {
-        ::unlink(Temporary.c_str());
-        return false;
-    }
-    // Make the rename itself durable.
-    const std::string Folder = Target.substr(0, Target.find_last_of('/') + 1);
-    TFd Dir(::open(Folder.empty() ? "." : Folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (Dir.Fd >= 0)
-        ::fsync(Dir.Fd);
-    return true;
+    return ReplaceFileWithText(Target, Text, 0600, true) == 0;
 }
 
 THive ReadHive(TRootKey Root)

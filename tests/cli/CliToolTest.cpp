@@ -58,6 +58,7 @@ TEST(CliTool, PackAndUnpackOneFileInBothModes)
         EXPECT_EQ(Unpack.Out, "");
         EXPECT_EQ(ReadBytes(Dir / "back.img"), Dump);
         fs::remove(Dir / "back.img");
+        fs::remove(Dir / "disk.144");
     }
 }
 

@@ -1,0 +1,217 @@
+#include "platform/AtomicFile.h"
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr const char* HiddenPrefix = "/.marrowtide-";
+
+std::string FolderOf(const std::string& Path)
+{
+    const auto Slash = Path.find_last_of('/');
+    if (Slash == std::string::npos)
+        return ".";
+    return Slash == 0 ? "/" : Path.substr(0, Slash);
+}
+
+// Named files that a signal handler may have to remove: plain storage and atomic flags only.
+constexpr int TemporarySlots = 64;
+struct TTemporarySlot {
+    std::atomic<int> State{0};  // 0 free, 1 being filled or emptied, 2 listed
+    char Path[PATH_MAX];
+};
+TTemporarySlot Temporaries[TemporarySlots];
+
+int ListTemporary(const std::string& Path)
+{
+    if (Path.size() >= PATH_MAX)
+        return -1;
+    for (int I = 0; I < TemporarySlots; ++I) {
+        int Free = 0;
+        if (Temporaries[I].State.compare_exchange_strong(Free, 1)) {
+            std::memcpy(Temporaries[I].Path, Path.c_str(), Path.size() + 1);
+            Temporaries[I].State.store(2);
+            return I;
+        }
+    }
+    return -1;
+}
+
+void UnlistTemporary(int& Slot)
+{
+    if (Slot >= 0) {
+        Temporaries[Slot].State.store(1);
+        Temporaries[Slot].State.store(0);
+    }
+    Slot = -1;
+}
+
+std::string RandomName(const std::string& Folder)
+{
+    static const char Letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    unsigned char Bytes[6];
+    if (::getrandom(Bytes, sizeof Bytes, GRND_NONBLOCK) != ssize_t(sizeof Bytes)) {
+        const auto Seed = static_cast<unsigned long>(::time(nullptr)) ^ (unsigned long)::getpid() * 2654435761u ^
+                          static_cast<unsigned long>(::clock());
+        for (size_t I = 0; I < sizeof Bytes; ++I)
+            Bytes[I] = static_cast<unsigned char>(Seed >> (5 * I));
+    }
+    std::string Name = Folder + HiddenPrefix;
+    for (unsigned char B : Bytes)
+        Name += Letters[B % (sizeof Letters - 1)];
+    return Name;
+}
+
+bool WriteAll(int Fd, const std::string& Text)
+{
+    size_t Done = 0;
+    while (Done < Text.size()) {
+        const ssize_t N = ::write(Fd, Text.data() + Done, Text.size() - Done);
+        if (N < 0 && errno == EINTR)
+            continue;
+        if (N <= 0) {
+            if (N == 0)
+                errno = EIO;
+            return false;
+        }
+        Done += static_cast<size_t>(N);
+    }
+    return true;
+}
+
+}  // namespace
+
+TAtomicFile::~TAtomicFile() { Discard(); }
+
+void TAtomicFile::RemoveTemporariesNow()
+{
+    for (auto& Slot : Temporaries)
+        if (Slot.State.load() == 2)
+            ::unlink(Slot.Path);
+}
+
+bool TAtomicFile::Open(const std::string& Path, mode_t Mode)
+{
+    Discard();
+    Target = Path;
+    const std::string Folder = FolderOf(Target);
+    // An unnamed file can only be named later through /proc.
+    if (::access("/proc/self/fd", X_OK) == 0) {
+        Fd = ::open(Folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+        if (Fd < 0 && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+            return false;
+    }
+    if (Fd < 0) {
+        std::string Name = Folder + HiddenPrefix + "XXXXXX";
+        Fd = ::mkostemp(Name.data(), O_CLOEXEC);
+        if (Fd < 0)
+            return false;
+        Temporary = Name;
+        Slot = ListTemporary(Name);
+    }
+    if (::fchmod(Fd, Mode) != 0) {
+        const int Error = errno;
+        Discard();
+        errno = Error;
+        return false;
+    }
+    return true;
+}
+
+// Gives the unnamed file the target's name: directly when there is no target yet, else under
+// a fresh hidden name that is then renamed over the target.
+bool TAtomicFile::LinkIntoPlace()
+{
+    const std::string Self = "/proc/self/fd/" + std::to_string(Fd);
+    if (::linkat(AT_FDCWD, Self.c_str(), AT_FDCWD, Target.c_str(), AT_SYMLINK_FOLLOW) == 0)
+        return true;
+    if (errno != EEXIST)
+        return false;
+    const std::string Folder = FolderOf(Target);
+    for (int Try = 0; Try < 100; ++Try) {
+        const std::string Name = RandomName(Folder);
+        if (::linkat(AT_FDCWD, Self.c_str(), AT_FDCWD, Name.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+            if (errno == EEXIST)
+                continue;
+            return false;
+        }
+        Slot = ListTemporary(Name);
+        const bool Ok = ::rename(Name.c_str(), Target.c_str()) == 0;
+        const int Error = errno;
+        if (!Ok)
+            ::unlink(Name.c_str());
+        UnlistTemporary(Slot);
+        errno = Error;
+        return Ok;
+    }
+    return false;
+}
+
+bool TAtomicFile::Commit(bool Durable)
+{
+    if (Fd < 0) {
+        errno = EBADF;
+        return false;
+    }
+    bool Ok = !Durable || ::fsync(Fd) == 0;
+    if (Temporary.empty()) {
+        Ok = Ok && LinkIntoPlace();
+        const int Error = errno;
+        ::close(Fd);
+        errno = Error;
+    } else {
+        Ok = ::close(Fd) == 0 && Ok;
+        Ok = Ok && ::rename(Temporary.c_str(), Target.c_str()) == 0;
+        const int Error = errno;
+        if (!Ok)
+            ::unlink(Temporary.c_str());
+        errno = Error;
+    }
+    Fd = -1;
+    const int Error = errno;
+    UnlistTemporary(Slot);
+    Temporary.clear();
+    if (Ok && Durable) {
+        // Makes the new name itself durable.
+        const int Dir = ::open(FolderOf(Target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (Dir >= 0) {
+            ::fsync(Dir);
+            ::close(Dir);
+        }
+    }
+    errno = Error;
+    return Ok;
+}
+
+void TAtomicFile::Discard()
+{
+    if (Fd >= 0)
+        ::close(Fd);
+    Fd = -1;
+    if (!Temporary.empty())
+        ::unlink(Temporary.c_str());
+    UnlistTemporary(Slot);
+    Temporary.clear();
+}
+
+int ReplaceFileWithText(const std::string& Target, const std::string& Text, mode_t Mode,
+                        bool Durable)
+{
+    TAtomicFile File;
+    if (!File.Open(Target, Mode))
+        return errno ? errno : EIO;
+    if (!WriteAll(File.Handle(), Text) || !File.Commit(Durable)) {
+        const int Error = errno ? errno : EIO;
+        File.Discard();
+        return Error;
+    }
+    return 0;
+}
