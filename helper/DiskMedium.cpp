@@ -1,5 +1,7 @@
 #include "helper/DiskMedium.h"
 
+#include "platform/Drives.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -82,6 +84,14 @@ std::unique_ptr<TDiskMedium> TDiskMedium::Open(const std::string& Target, char L
         throw ETransferError(Drive + " changed while it was being opened");
     if (!Block)
         ::fcntl(Fd, F_SETFL, ::fcntl(Fd, F_GETFL) & ~O_NONBLOCK);
+    // An image file that backs a loop device is in use like a mounted diskette: writing under
+    // the mount corrupts both, and the mount writes its own view back later.
+    if (ForWriting && !Block) {
+        const std::string Loop = LoopDeviceBackedBy(After.st_dev, After.st_ino);
+        if (!Loop.empty())
+            throw ETransferError(Drive + " backs the loop device " + Loop +
+                                 "; a diskette in use is not written");
+    }
 
     int64_t Size = After.st_size;
     if (Block) {

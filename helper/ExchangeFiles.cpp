@@ -39,9 +39,8 @@ void TExchangeFiles::ReportProgress(int Value) const
 {
     if (const int Error = ReplaceFile("Status.dat", std::to_string(Value) + "\r\n"))
         throw ETransferError("Status.dat cannot be written: " + std::string(std::strerror(Error)));
-    const std::string Check = PathOf("check.dat");
-    const int Fd = ::open(Check.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-    if (Fd < 0 || ::close(Fd) != 0)
+    const int Fd = OpenRegular("check.dat", O_WRONLY | O_CREAT, "check.dat", "created");
+    if (::close(Fd) != 0)
         throw ETransferError("check.dat cannot be created: " + std::string(std::strerror(errno)));
 }
 
@@ -57,4 +56,34 @@ bool TExchangeFiles::RemoveWorking() const
 {
     const std::string Path = PathOf("working.dat");
     return ::unlink(Path.c_str()) == 0 || errno == ENOENT;
+}
+
+int TExchangeFiles::OpenRegular(const std::string& Name, int Flags, const std::string& What,
+                                const std::string& Failing) const
+{
+    const std::string Path = PathOf(Name);
+    const std::string NotRegular = What + " is not a regular file; it is refused";
+    // Opening a device can act on it: look first, then check what was opened.
+    struct stat Info {};
+    if (::lstat(Path.c_str(), &Info) == 0 && !S_ISREG(Info.st_mode) && !S_ISLNK(Info.st_mode))
+        throw ETransferError(NotRegular);
+    int Fd;
+    do
+        Fd = ::open(Path.c_str(), Flags | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644);
+    while (Fd < 0 && errno == EINTR);
+    if (Fd < 0 && errno == ELOOP)
+        throw ETransferError(What + " is a symbolic link; it is not followed");
+    if (Fd < 0 && errno == ENXIO)  // a FIFO nobody reads
+        throw ETransferError(NotRegular);
+    if (Fd < 0)
+        throw ETransferError(What + " cannot be " + Failing + ": " + std::strerror(errno));
+    const bool Stated = ::fstat(Fd, &Info) == 0;
+    const int Error = errno;
+    if (Stated && S_ISREG(Info.st_mode)) {
+        ::fcntl(Fd, F_SETFL, ::fcntl(Fd, F_GETFL) & ~O_NONBLOCK);
+        return Fd;
+    }
+    ::close(Fd);
+    throw ETransferError(Stated ? NotRegular
+                                : What + " cannot be " + Failing + ": " + std::strerror(Error));
 }

@@ -25,6 +25,13 @@ public:
     // Removes working.dat (absent counts as removed); false on failure.
     bool RemoveWorking() const;
 
+    // Opens Name with Flags, never through a symbolic link and only when it is a regular file
+    // (a FIFO or device planted there is refused without blocking). What names the file in
+    // the error, Failing says what could not be done ("created", "opened"). Throws
+    // ETransferError.
+    int OpenRegular(const std::string& Name, int Flags, const std::string& What,
+                    const std::string& Failing) const;
+
 private:
     // Writes Text to a temporary file beside Name and renames it into place; errno on failure.
     int ReplaceFile(const std::string& Name, const std::string& Text) const;

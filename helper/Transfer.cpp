@@ -82,12 +82,18 @@ std::vector<TPiece> PiecesOf(const TTransferRequest& Request)
 // an incomplete dump must not stay behind looking like a diskette.
 class TDumpOutput {
 public:
-    TDumpOutput(std::string Path, std::string Name) : Path(std::move(Path)), Name(std::move(Name))
+    TDumpOutput(const TExchangeFiles& Files, std::string Name)
+        : Path(Files.PathOf(Name)), Name(std::move(Name))
     {
-        Fd = ::open(this->Path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (Fd < 0)
-            throw ETransferError("the dump file " + this->Name + " cannot be created: " +
-                                 std::strerror(errno));
+        // Emptied only once it is known to be a plain file of ours.
+        Fd = Files.OpenRegular(this->Name, O_WRONLY | O_CREAT, "the dump file " + this->Name,
+                               "created");
+        if (::ftruncate(Fd, 0) != 0) {
+            const int Error = errno;
+            ::close(Fd);
+            Fd = -1;
+            Failed(Error);
+        }
     }
     ~TDumpOutput()
     {
@@ -199,8 +205,7 @@ void TRun::ReadDisk()
                              std::to_string(Medium->Capacity()) + " bytes, " + Geometry(Request) +
                              " need " + std::to_string(Request.TracksBytes()));
 
-    const std::string DumpPath = Files.PathOf(Request.File);
-    TDumpOutput Dump(DumpPath, Request.File);
+    TDumpOutput Dump(Files, Request.File);
     std::vector<uint8_t> Buffer(static_cast<size_t>(Request.TrackBytes()));
     for (const TPiece& Piece : PiecesOf(Request)) {
         ReadPiece(*Medium, Piece, Buffer.data(), "read");
@@ -213,11 +218,8 @@ void TRun::ReadDisk()
 
 void TRun::WriteDisk()
 {
-    const std::string DumpPath = Files.PathOf(Request.File);
-    const int Dump = ::open(DumpPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (Dump < 0)
-        throw ETransferError("the image file " + Request.File + " cannot be opened: " +
-                             std::strerror(errno));
+    const int Dump = Files.OpenRegular(Request.File, O_RDONLY, "the image file " + Request.File,
+                                       "opened");
     std::vector<uint8_t> Image(static_cast<size_t>(Request.TracksBytes()));
     int64_t Have = 0;
     int Error = 0;

@@ -77,7 +77,13 @@ std::string DriveTableEntry(char Letter)
     ssize_t Length = ::readlink(EntryPath(Letter).c_str(), Target, sizeof Target - 1);
     if (Length <= 0)
         return "";
-    return std::string(Target, static_cast<size_t>(Length));
+    std::string Entry(Target, static_cast<size_t>(Length));
+    if (Entry[0] == '/')
+        return Entry;
+    // The kernel follows a relative link from the link's folder, whatever the current folder.
+    Entry = DriveTableDir() + Entry;
+    char Resolved[PATH_MAX];
+    return ::realpath(Entry.c_str(), Resolved) ? std::string(Resolved) : Entry;
 }
 
 void SetDriveTableEntry(char Letter, const std::string& Target)
@@ -170,6 +176,25 @@ std::vector<std::string> DriveList()
             List.push_back(std::string(1, Letter) + ": [" + Target + "]");
     }
     return List;
+}
+
+std::string LoopDeviceBackedBy(uint64_t Device, uint64_t Inode, const std::string& SysRoot)
+{
+    // The path a loop device shows may name the file by another way (a link, another mount):
+    // compare the files themselves.
+    for (const std::string& Name : SortedEntries(SysRoot + "/block")) {
+        if (Name.compare(0, 4, "loop") != 0)
+            continue;
+        std::ifstream In(SysRoot + "/block/" + Name + "/loop/backing_file");
+        std::string Backing;
+        if (!std::getline(In, Backing) || Backing.empty())
+            continue;
+        struct stat Info {};
+        if (::stat(Backing.c_str(), &Info) == 0 && static_cast<uint64_t>(Info.st_dev) == Device &&
+            static_cast<uint64_t>(Info.st_ino) == Inode)
+            return "/dev/" + Name;
+    }
+    return "";
 }
 
 int64_t VolumeSizeOfTarget(const std::string& Target)

@@ -10,7 +10,9 @@
 // ConfigDir() + "dosdevices/".
 std::string DriveTableDir();
 
-// The drive table's entry for Letter (either case): the link's target, or "" without one.
+// The drive table's entry for Letter (either case): the file or device its link leads to, a
+// relative link taken from the link's own folder as the file system takes it; "" without one.
+// Every reader of the drive table goes through here.
 std::string DriveTableEntry(char Letter);
 
 // Points Letter at Target (made absolute), replacing an entry. Throws EAPIException with a
@@ -34,6 +36,11 @@ std::string DriveTarget(char Letter);
 // The drive list as the system's drive list control presents it: one entry per drive letter
 // with a target, in letter order, each "x:" (lower case) followed by " [target]".
 std::vector<std::string> DriveList();
+
+// The loop device ("/dev/loop0") whose backing file is the file with this device and inode
+// number, "" when no loop device uses it. SysRoot is "/sys" but for tests.
+std::string LoopDeviceBackedBy(uint64_t Device, uint64_t Inode,
+                               const std::string& SysRoot = "/sys");
 
 // The total size of the FAT volume on Target, as Windows reports it for a drive: data clusters
 // times cluster size, from the boot sector's parameter block. -1 when the target is missing,

@@ -214,6 +214,46 @@ TEST_F(PlatformTest, DriveTableSetsClearsAndLists)
     EXPECT_THROW(SetDriveTableEntry('B', ""), EAPIException);
 }
 
+// A hand-made relative link leads where the file system takes it, whatever the current folder.
+TEST_F(PlatformTest, RelativeDriveTableLinksStartAtTheLinksFolder)
+{
+    std::string Image = Root + "/config/marrowtide/disks/x.144";
+    fs::create_directories(Root + "/config/marrowtide/disks");
+    WriteBytes(Image, MakeBlankDiskette(1, 9));
+    fs::create_directories(Root + "/config/marrowtide/dosdevices");
+    fs::create_symlink("../disks/x.144", Root + "/config/marrowtide/dosdevices/a:");
+
+    std::string Cwd = fs::current_path();
+    fs::current_path(Root);
+    std::string Expected = fs::canonical(Image);
+    EXPECT_EQ(DriveTableEntry('a'), Expected);
+    EXPECT_EQ(DriveTarget('A'), Expected);
+    EXPECT_EQ(VolumeSize('A'), 1457664);
+    ASSERT_FALSE(DriveList().empty());
+    EXPECT_EQ(DriveList().front(), "a: [" + Expected + "]");
+    fs::current_path(Cwd);
+}
+
+// Loop devices are matched to a file by the file itself, not by the path they name.
+TEST_F(PlatformTest, FindsTheLoopDeviceAFileBacks)
+{
+    std::string Sys = Root + "/sys";
+    std::string Image = Root + "/disks/x.144";
+    WriteText(Image, "disk");
+    WriteText(Root + "/disks/other.144", "other");
+    fs::create_directories(Sys + "/block/loop0");  // unbound: no loop/backing_file
+    WriteText(Sys + "/block/loop1/loop/backing_file", Root + "/disks/other.144\n");
+    WriteText(Sys + "/block/loop2/loop/backing_file", Root + "/disks/../disks/x.144\n");
+    WriteText(Sys + "/block/sda/loop/backing_file", Image + "\n");
+    struct stat Info {};
+    ASSERT_EQ(::stat(Image.c_str(), &Info), 0);
+    EXPECT_EQ(LoopDeviceBackedBy(Info.st_dev, Info.st_ino, Sys), "/dev/loop2");
+
+    fs::remove(Sys + "/block/loop2/loop/backing_file");
+    EXPECT_EQ(LoopDeviceBackedBy(Info.st_dev, Info.st_ino, Sys), "");
+    EXPECT_EQ(LoopDeviceBackedBy(Info.st_dev, Info.st_ino, Root + "/missing"), "");
+}
+
 // USB floppy drives are found by their interface: mass storage, UFI command set.
 TEST_F(PlatformTest, DetectsUsbFloppyDrivesByInterfaceClass)
 {
