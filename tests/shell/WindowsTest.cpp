@@ -149,7 +149,7 @@ TEST_F(WindowsTest, CreationSetsUpTheWindowAndCopiesTheHelper)
     TFrmMain Main(State);
     Main.FormCreate();
     EXPECT_EQ(Main.windowTitle(), "Marrowtide 1.6b");
-    EXPECT_EQ(State.WorkDir, Root + "/tmp/marrowtide-" + std::to_string(::getuid()) + "/");
+    EXPECT_EQ(State.WorkDir.rfind(Root + "/tmp/marrowtide-" + std::to_string(::getuid()) + "/run-", 0), 0u);
     EXPECT_TRUE(fs::exists(State.WorkDir + "Rastrel2.exe"));
     EXPECT_FALSE(Main.Controls().Compressor->isVisibleTo(&Main));
     EXPECT_EQ(Main.Controls().btnExit->toolTip(), "Exit the program.");
@@ -157,6 +157,7 @@ TEST_F(WindowsTest, CreationSetsUpTheWindowAndCopiesTheHelper)
     EXPECT_FALSE(Main.TimerEnabled(TTimer::Command));
 }
 
+// The working folder and the helper copy come before any step that can fail.
 TEST_F(WindowsTest, CreationErrorSkipsTheRemainingSteps)
 {
     fs::remove(State.ProgramDir + "MakeDisk.avi");
@@ -169,7 +170,72 @@ TEST_F(WindowsTest, CreationErrorSkipsTheRemainingSteps)
     EXPECT_EQ(Box.Text, "Cannot open AVI.");
     EXPECT_EQ(Main.windowTitle(), "Marrowtide 1.6b");  // the steps before it ran
     EXPECT_FALSE(fs::exists(TRegistry::HivePath(TRootKey::CurrentUser)));
-    EXPECT_EQ(State.WorkDir, "");
+    EXPECT_TRUE(State.WorkDirReady());
+    EXPECT_TRUE(fs::exists(State.WorkDir + "Rastrel2.exe"));
+}
+
+// A damaged settings file: the transfers can still work, and Exit ends the program after
+// saying why the settings were not saved, leaving the file as it was.
+TEST_F(WindowsTest, DamagedSettingsNeitherStopTheWorkNorTheExit)
+{
+    const std::string Hive = TRegistry::HivePath(TRootKey::CurrentUser);
+    fs::create_directories(fs::path(Hive).parent_path());
+    std::ofstream(Hive) << "REGEDIT4\n\n";
+    TFrmMain Main(State);
+    int Quits = 0;
+    QObject::connect(&Main, &TFrmMain::Quit, [&Quits] { ++Quits; });
+    TDialogAnswer Created, Exited;
+    AnswerNextModal(Created);
+    Main.FormCreate();
+    ASSERT_TRUE(Created.Seen);
+    EXPECT_TRUE(fs::exists(State.WorkDir + "Rastrel2.exe"));
+    Main.show();
+    AnswerNextModal(Exited);
+    Main.close();
+    ASSERT_TRUE(Exited.Seen);
+    EXPECT_EQ(Exited.Text, Created.Text);
+    EXPECT_EQ(Quits, 1);
+    std::ifstream In(Hive);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(In), {}), "REGEDIT4\n\n");
+}
+
+// Two programs at once: each has its own folder, and the one that ends takes only its own.
+TEST_F(WindowsTest, TwoProgramsNeverShareTheirWorkingFolders)
+{
+    TProgramState OtherState;
+    OtherState.ProgramDir = State.ProgramDir;
+    TFrmMain First(State);
+    First.FormCreate();
+    for (const char* Name : {"temp.del", "Status.dat"})
+        std::ofstream(State.WorkDir + Name) << "x";
+    {
+        TFrmMain Second(OtherState);
+        Second.FormCreate();
+        EXPECT_NE(OtherState.WorkDir, State.WorkDir);
+        EXPECT_TRUE(fs::exists(OtherState.WorkDir + "Rastrel2.exe"));
+        Second.Controls().btnExit->click();
+    }
+    EXPECT_FALSE(fs::exists(OtherState.WorkDir));
+    for (const char* Name : {"Rastrel2.exe", "temp.del", "Status.dat"})
+        EXPECT_TRUE(fs::exists(State.WorkDir + Name)) << Name;
+}
+
+// Another user made the usual folder first: the program works in a fresh one and says which
+// folder it passed over.
+TEST_F(WindowsTest, AnUnsafeUserFolderIsNamedAndPassedOver)
+{
+    const std::string UserDir = Root + "/tmp/marrowtide-" + std::to_string(::getuid());
+    fs::create_directory(UserDir);
+    fs::permissions(UserDir, fs::perms::all);
+    TFrmMain Main(State);
+    TDialogAnswer Box;
+    AnswerNextModal(Box);
+    Main.FormCreate();
+    ASSERT_TRUE(Box.Seen);
+    EXPECT_TRUE(Box.Text.contains(QString::fromStdString(UserDir + " "))) << Box.Text.toStdString();
+    EXPECT_EQ(State.WorkDir.rfind(UserDir + "-", 0), 0u);
+    EXPECT_TRUE(fs::exists(State.WorkDir + "Rastrel2.exe"));
+    EXPECT_TRUE(fs::is_empty(UserDir));
 }
 
 TEST_F(WindowsTest, MissingHelperIsReportedAndCreationGoesOn)
@@ -276,6 +342,21 @@ TEST_F(WindowsTest, CloseGuardAndExitCleanWorkDir)
     ASSERT_TRUE(Registry.OpenKey(SettingsKey, false));
     EXPECT_EQ(Registry.ReadInteger("ForcedClose"), 0);
     EXPECT_EQ(Registry.ReadInteger("IgnoreMedia"), 1);
+}
+
+TEST_F(WindowsTest, HelpWithoutABrowserNamesTheHelpFile)
+{
+    fs::create_directories(State.ProgramDir + "help");
+    std::ofstream(State.ProgramDir + "help/help.htm") << "<html></html>";
+    const std::string Path = std::getenv("PATH");
+    ::setenv("PATH", (Root + "/nothing").c_str(), 1);
+    TFrmMain Main(State);
+    TDialogAnswer Box;
+    AnswerNextModal(Box);
+    Main.Controls().Help2->trigger();
+    ::setenv("PATH", Path.c_str(), 1);
+    ASSERT_TRUE(Box.Seen);
+    EXPECT_TRUE(Box.Text.contains(QString::fromStdString(State.ProgramDir + "help/help.htm")));
 }
 
 TEST_F(WindowsTest, AboutIsOneWindowShownAndHidden)
@@ -398,6 +479,35 @@ std::string PackedImage(const std::string& Folder, const std::vector<uint8_t>& D
     Packer.OutputFile = Packed;
     Packer.Compress();
     return Packed;
+}
+
+// No working folder could be made: the window opens all the same, and each transfer, the one
+// asked for on the command line too, says why it cannot run.
+TEST_F(WindowsTest, WithoutAWorkingFolderTheTransfersAreRefused)
+{
+    ::setenv("TMPDIR", (Root + "/nowhere/deeper").c_str(), 1);
+    State.Parameters = {Root + "/x.144"};
+    State.StartedWithFile = 1;
+    TFrmMain Main(State);
+    TImaging Imaging(State, Main);
+    Main.SetCommands(&Imaging);
+    TDialogAnswer Created, CommandLine, Clicked;
+    AnswerNextModal(Created);
+    Main.FormCreate();
+    EXPECT_EQ(Created.Text, "GetTempPath failed.");
+    AnswerNextModal(CommandLine);
+    Main.show();
+    for (int i = 0; i < 200 && !CommandLine.Seen; ++i) {
+        QApplication::processEvents();
+        ::usleep(5000);
+    }
+    AnswerNextModal(Clicked);
+    Main.Controls().btnMakeImage->click();
+    const QString Refusal = "The program has no working folder, so it cannot read or write "
+                            "diskettes. Please restart the program.";
+    EXPECT_EQ(CommandLine.Text, Refusal);
+    EXPECT_EQ(Clicked.Text, Refusal);
+    EXPECT_TRUE(Main.Controls().btnMakeDisk->isEnabled());
 }
 
 // The whole program's road for an image given on the command line: the window's timers, the
