@@ -46,6 +46,9 @@ public:
 
     // Helper runs (Runs.cpp).
     bool LaunchHelper(const std::string& Parameters);
+    // The working folder is set up; when not, says so and gives false: the transfer commands
+    // then do nothing rather than use another folder.
+    bool WorkDirReady();
     void DisableCommands();
     void EnableCommands();
     void Timer1Timer() override;

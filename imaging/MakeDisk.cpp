@@ -51,6 +51,8 @@ int64_t GetFileSizeOrZero(const std::string& Path)
 
 void TImaging::btnMakeDiskClick()
 {
+    if (!WorkDirReady())
+        return;
     State.ReadingDisk = false;
     StartMakeDisk();
 }
@@ -78,7 +80,7 @@ void TImaging::StartMakeDisk()
 void TImaging::StartFromCommandLine()
 {
     State.CurrentOperation = 2;
-    if (State.Parameters.empty())
+    if (State.Parameters.empty() || !WorkDirReady())
         return;
     std::string Path = State.Parameters.front();
     // The desktop may pass the file quoted.

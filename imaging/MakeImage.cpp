@@ -72,6 +72,8 @@ std::string ShortenPath(const std::string& Path)
 
 void TImaging::btnMakeImageClick()
 {
+    if (!WorkDirReady())
+        return;
     State.ReadingDisk = true;
     MakeImage();
 }

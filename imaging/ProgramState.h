@@ -8,7 +8,7 @@
 
 struct TProgramState {
     std::string ProgramDir;          // the executable's folder, with its separator
-    std::string WorkDir;             // the private temporary folder, with its separator
+    std::string WorkDir;             // this program's private working folder, with its separator
     std::vector<std::string> Parameters;
     int StartedWithFile = 0;         // 1 with at least one parameter
     bool Windows5OrLater = true;
@@ -27,4 +27,8 @@ struct TProgramState {
     // The program is ending (its window was closed while the engine worked): a workflow that
     // gets control back from the engine goes no further.
     bool Terminating = false;
+
+    // The working folder was set up. Without it nothing may be written or run: an empty
+    // WorkDir would put the exchange files at the root and the helper in the current folder.
+    bool WorkDirReady() const { return !WorkDir.empty() && WorkDir.front() == '/'; }
 };

@@ -35,10 +35,24 @@ int StrToInt(const std::string& Text)
 
 bool TImaging::LaunchHelper(const std::string& Parameters)
 {
-    TLaunch Launch = ShellExecute("open", "rastrel2.exe", Parameters, State.WorkDir, SW_HIDE);
+    // Only the copy in our own folder, by its full name: a file of a similar name anywhere
+    // else (the current folder above all) is never run.
+    TLaunch Launch;
+    if (State.WorkDirReady())
+        Launch = StartProgram(State.WorkDir + "/Rastrel2.exe", Parameters, State.WorkDir);
     bool Started = Launch.Result > 32;
     State.HelperPid = Started ? Launch.Pid : -1;
     return Started;
+}
+
+bool TImaging::WorkDirReady()
+{
+    if (State.WorkDirReady())
+        return true;
+    Port.MessageDlg("The program has no working folder, so it cannot read or write diskettes. "
+                    "Please restart the program.",
+                    TMsgDlgType::Error, TMsgButtons::OK);
+    return false;
 }
 
 void TImaging::DisableCommands()
@@ -66,6 +80,10 @@ bool TImaging::StartRun(const std::string& Parameters, TTimer PollTimer, TAnimat
                         const std::string& MessagesText)
 {
     DisableCommands();
+    if (!WorkDirReady()) {
+        EnableCommands();
+        return false;
+    }
     try {
         RewriteTextFile(State.WorkDir + "/working.dat");
     } catch (...) {

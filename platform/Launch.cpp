@@ -6,6 +6,7 @@
 #include <climits>
 #include <csignal>
 #include <cstdlib>
+#include <ctime>
 #include <fcntl.h>
 #include <linux/close_range.h>
 #include <fstream>
@@ -35,9 +36,30 @@ bool IsDirectory(const std::string& Path)
 
 // What the launched side reports through the pipe: its pid, or why it could not start.
 struct TReport {
-    int Kind;  // 0: started, Value is the pid; 1: failed, Value is the errno
+    int Kind;  // 0: started, Value is the pid; 1: failed, Value is the errno;
+               // 2: ended while watched, Value is its exit status
     int Value;
 };
+
+// How long a document opener is watched: it hands the document on and ends within moments, or
+// ends at once with a non-zero status when it finds no application.
+constexpr int OpenerWatchMs = 1500;
+
+// The exit status of Pid if it ends within Ms milliseconds (-1 for a signal); -2 otherwise.
+int StatusWithin(pid_t Pid, int Ms)
+{
+    for (int Waited = 0; Waited <= Ms; Waited += 10) {
+        int Status = 0;
+        pid_t Ended = ::waitpid(Pid, &Status, WNOHANG);
+        if (Ended == Pid)
+            return WIFEXITED(Status) ? WEXITSTATUS(Status) : -1;
+        if (Ended < 0 && errno != EINTR)
+            break;
+        struct timespec Pause {0, 10 * 1000 * 1000};
+        ::nanosleep(&Pause, nullptr);
+    }
+    return -2;
+}
 
 void SendReport(int Fd, int Kind, int Value)
 {
@@ -46,9 +68,10 @@ void SendReport(int Fd, int Kind, int Value)
 }
 
 // Starts Program detached: a grandchild that init adopts, so it never lingers as our zombie.
-// The pipe closes on a successful exec; a failed one sends its error number first.
+// The pipe closes on a successful exec; a failed one sends its error number first. With WatchMs
+// the program counts as failed when it ends within that time with a non-zero status.
 TLaunch SpawnDetached(const std::string& Program, const std::vector<std::string>& Arguments,
-                      const std::string& Directory)
+                      const std::string& Directory, int WatchMs = 0)
 {
     std::vector<std::string> Copies;
     Copies.push_back(Program);
@@ -74,6 +97,8 @@ TLaunch SpawnDetached(const std::string& Program, const std::vector<std::string>
         if (Grandchild != 0) {
             if (Grandchild < 0)
                 SendReport(Pipe[1], 1, ENOMEM);
+            else if (int Status = WatchMs > 0 ? StatusWithin(Grandchild, WatchMs) : -2; Status != -2)
+                SendReport(Pipe[1], 2, Status);
             ::_exit(0);
         }
         int Null = ::open("/dev/null", O_RDWR);
@@ -108,6 +133,9 @@ TLaunch SpawnDetached(const std::string& Program, const std::vector<std::string>
             break;
         if (Report.Kind == 0) {
             Result = {ShellExecuteSuccess, static_cast<pid_t>(Report.Value)};
+        } else if (Report.Kind == 2) {
+            if (Report.Value != 0)
+                Result = {SE_ERR_NOASSOC, -1};
         } else {
             Result = {ResultOfErrno(Report.Value), -1};
             break;
@@ -182,13 +210,28 @@ TLaunch ShellExecute(const std::string& Verb, const std::string& File,
     }
 
     if (Info.st_mode & 0111)
-        return SpawnDetached(Path, SplitParameters(Parameters), Dir);
+        return StartProgram(Path, Parameters, Dir);
 
     // A document: the desktop's default application for it.
     std::string Opener = FindOnPath("xdg-open");
     if (Opener.empty())
         return {SE_ERR_NOASSOC, -1};
-    return SpawnDetached(Opener, {Path}, Dir);
+    return SpawnDetached(Opener, {Path}, Dir, OpenerWatchMs);
+}
+
+TLaunch StartProgram(const std::string& Program, const std::string& Parameters,
+                     const std::string& Directory)
+{
+    if (Program.empty() || Program[0] != '/')
+        return {SE_ERR_FNF, -1};
+    if (Directory.empty() || !IsDirectory(Directory))
+        return {SE_ERR_PNF, -1};
+    struct stat Info {};
+    if (::stat(Program.c_str(), &Info) != 0)
+        return {ResultOfErrno(errno), -1};
+    if (!S_ISREG(Info.st_mode))
+        return {SE_ERR_ACCESSDENIED, -1};
+    return SpawnDetached(Program, SplitParameters(Parameters), Directory);
 }
 
 bool ProcessRunning(pid_t Pid)

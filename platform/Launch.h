@@ -25,9 +25,15 @@ struct TLaunch {
 // Opens File, found in Directory (its name matched without regard to case) unless it carries a
 // path. A program is started detached, with Directory as its working directory, the Parameters
 // split at blanks (double quotes group), and its standard streams on /dev/null (hidden: it has
-// no terminal). Any other file is opened with the desktop's default application.
+// no terminal). Any other file is opened with the desktop's default application; an opener
+// that soon ends with a failure (no application for the file) makes the open fail.
 TLaunch ShellExecute(const std::string& Verb, const std::string& File,
                      const std::string& Parameters, const std::string& Directory, int ShowCmd);
+
+// Starts the program at the absolute path Program, exactly that file (no search, no case
+// matching), detached and hidden as ShellExecute starts programs, in Directory.
+TLaunch StartProgram(const std::string& Program, const std::string& Parameters,
+                     const std::string& Directory);
 
 // The process has not ended (an ended one that is not yet reaped counts as ended).
 bool ProcessRunning(pid_t Pid);

@@ -133,7 +133,13 @@ TFrmMain::TFrmMain(TProgramState& ProgramState, QWidget* Parent)
     });
 }
 
-TFrmMain::~TFrmMain() = default;
+TFrmMain::~TFrmMain()
+{
+    // The program's folder goes with it; a helper still at work keeps it, and the next start
+    // removes it.
+    if (WorkFolder && !ProcessRunning(State.HelperPid))
+        WorkFolder->Remove();
+}
 
 void TFrmMain::Guarded(const std::function<void()>& Handler)
 {
@@ -146,6 +152,9 @@ void TFrmMain::Guarded(const std::function<void()>& Handler)
 
 void TFrmMain::FormCreate()
 {
+    // The working folder comes first: a later step that fails must not leave the transfer
+    // commands without one.
+    Guarded([this] { SetUpWorkDir(); });
     try {
         State.Windows5OrLater = OSMajorVersion() > 4;
         setWindowTitle("Marrowtide 1.6b");
@@ -162,19 +171,26 @@ void TFrmMain::FormCreate()
             HideHints();
 
         DiscoverDrives();
-
-        State.WorkDir = GetTempPath();
-        if (!CopyFile(State.ProgramDir + "/Rastrel2.exe", State.WorkDir + "/Rastrel2.exe", false))
-            ShowMessage("Cannot copy Rastrel2.exe");
-
-        Form->Compressor->hide();
-        Form->Compressor->lower();
-
-        if (State.StartedWithFile == 1)
-            tmrCommand.start();
     } catch (const std::exception& E) {
         ShowErrorBox(E.what());
     }
+    // These cannot fail; a restore asked for on the command line still starts (or says why not).
+    Form->Compressor->hide();
+    Form->Compressor->lower();
+    if (State.StartedWithFile == 1)
+        tmrCommand.start();
+}
+
+void TFrmMain::SetUpWorkDir()
+{
+    WorkFolder = std::make_unique<TWorkFolder>();
+    State.WorkDir = WorkFolder->Path();
+    if (!WorkFolder->Refused().empty())
+        ShowMessage("The folder " + WorkFolder->Refused() +
+                    " is not private to you (it is a link, belongs to another user or others may "
+                    "enter it), so it was not used. Working in " + State.WorkDir + " instead.");
+    if (!CopyFile(State.ProgramDir + "/Rastrel2.exe", State.WorkDir + "/Rastrel2.exe", false))
+        ShowMessage("Cannot copy Rastrel2.exe");
 }
 
 TOptionMarks TFrmMain::Marks() const
@@ -196,15 +212,24 @@ void TFrmMain::btnMakeDiskClick()
 
 void TFrmMain::btnExitClick()
 {
-    SaveOptions(Marks());
+    // Settings that cannot be saved (a damaged or read-only file) must not keep the user from
+    // quitting: say so, then end all the same.
+    try {
+        SaveOptions(Marks());
+    } catch (const std::exception& E) {
+        ShowErrorBox(E.what());
+    }
     CleanUpAndQuit();
 }
 
 void TFrmMain::CleanUpAndQuit()
 {
-    DeleteFile(State.WorkDir + "/Rastrel2.exe");
-    DeleteFile(State.WorkDir + "/Temp.del");
-    DeleteFile(State.WorkDir + "/Status.dat");
+    // Only ever in our own folder: without one there is nothing of ours to delete.
+    if (State.WorkDirReady()) {
+        DeleteFile(State.WorkDir + "/Rastrel2.exe");
+        DeleteFile(State.WorkDir + "/Temp.del");
+        DeleteFile(State.WorkDir + "/Status.dat");
+    }
     Terminate();
 }
 
@@ -315,7 +340,10 @@ void TFrmMain::DiscoverDrives()
 
 void TFrmMain::Help2Click()
 {
-    ShellExecute("open", "help.htm", "", State.ProgramDir + "help/", SW_SHOWNORMAL);
+    const std::string Folder = State.ProgramDir + "help/";
+    if (ShellExecute("open", "help.htm", "", Folder, SW_SHOWNORMAL).Result <= 32)
+        ShowMessage("Cannot open the help in a web browser. It is the file\r\n" + Folder +
+                    "help.htm");
 }
 
 void TFrmMain::About1Click()

@@ -16,6 +16,7 @@ class FrmMain;
 }
 class TAbout;
 class TfrmConvert;
+class TWorkFolder;
 
 class TFrmMain : public QMainWindow, public TImagingPort {
     Q_OBJECT
@@ -28,7 +29,8 @@ public:
     void SetAboutWindow(TAbout* Window) { AboutWindow = Window; }
     void SetConvertDialog(TfrmConvert* Dialog) { ConvertDialog = Dialog; }
 
-    // The creation steps; an error skips the rest and is shown in the error box.
+    // The creation steps: the working folder and the helper copy first, then the others, where
+    // an error skips the rest and is shown in the error box.
     void FormCreate();
 
     // Handlers, by control and event.
@@ -96,8 +98,11 @@ protected:
 
 private:
     bool FileDialog(TFileDialog& Dialog, bool Save);
+    // This program's own working folder, the helper copied into it.
+    void SetUpWorkDir();
 
     TProgramState& State;
+    std::unique_ptr<TWorkFolder> WorkFolder;
     std::unique_ptr<Ui::FrmMain> Form;
     QTimer Timer1, Timer3, tmrCommand;
     TImagingCommands* ImagingCommands = nullptr;

@@ -94,6 +94,7 @@ template <class TPort = TFakePort>
 class TImagingTest : public ::testing::Test {
 protected:
     fs::path Root;
+    std::unique_ptr<TWorkFolder> WorkFolder;
     TProgramState State;
     TPort Port;
     std::unique_ptr<TImaging> Imaging;
@@ -112,7 +113,8 @@ protected:
         ::setenv("XDG_CONFIG_HOME", (Root / "config").c_str(), 1);
         ::setenv("TMPDIR", (Root / "tmp").c_str(), 1);
         ::setenv("HOME", (Root / "home").c_str(), 1);
-        State.WorkDir = GetTempPath();
+        WorkFolder = std::make_unique<TWorkFolder>();
+        State.WorkDir = WorkFolder->Path();
         Imaging = std::make_unique<TImaging>(State, Port);
     }
     void TearDown() override

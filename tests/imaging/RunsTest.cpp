@@ -148,6 +148,35 @@ TEST_F(RunsTest, AFailedLaunchReportsAndReturnsToIdle)
     EXPECT_FALSE(Port.Timers[TTimer::Timer1]);
 }
 
+// Without a working folder every transfer is refused: nothing is written at the root, and a
+// program of the helper's name in the current folder is never run.
+TEST_F(RunsTest, WithoutAWorkingFolderTheTransfersAreRefused)
+{
+    const fs::path Planted = Root / "current";
+    fs::create_directories(Planted);
+    WriteText(Planted / "RASTREL2.EXE", "#!/bin/sh\ntouch '" + (Root / "ran").string() + "'\n");
+    ::chmod((Planted / "RASTREL2.EXE").c_str(), 0755);
+    const fs::path Before = fs::current_path();
+    fs::current_path(Planted);
+    State.WorkDir.clear();
+    State.Parameters = {(Root / "images" / "x.144").string()};
+
+    Imaging->btnMakeImageClick();
+    Imaging->btnMakeDiskClick();
+    Imaging->StartFromCommandLine();
+    EXPECT_FALSE(Start());
+    EXPECT_FALSE(Imaging->LaunchHelper("i temp.del 80 A 18 w"));
+    fs::current_path(Before);
+
+    ASSERT_EQ(Port.Shown.size(), 4u);
+    EXPECT_EQ(Port.Shown[3].Text, "The program has no working folder, so it cannot read or write "
+                                  "diskettes. Please restart the program.");
+    EXPECT_TRUE(Port.AllCommandsEnabled(true));
+    EXPECT_FALSE(Port.Timers[TTimer::Timer1]);
+    EXPECT_FALSE(fs::exists("/working.dat"));
+    EXPECT_FALSE(WaitFor([&] { return fs::exists(Root / "ran"); }, std::chrono::milliseconds(300)));
+}
+
 TEST_F(RunsTest, ProgressIsReadOncePerReportAndKeptWithinTheGauge)
 {
     // No helper process: the poller sees the files alone.

@@ -279,38 +279,45 @@ TEST_F(PlatformTest, DetectsUsbFloppyDrivesByInterfaceClass)
     EXPECT_TRUE(DetectFloppyDrives(Root + "/nodev", Root + "/nosys").empty());
 }
 
-TEST_F(PlatformTest, TempPathIsPrivateAndRefusedWhenUnsafe)
+// Each running program has a private folder of its own; those of programs that have ended (or
+// died making theirs) go at the next start.
+TEST_F(PlatformTest, EachProgramHasItsOwnWorkFolder)
 {
-    std::string Expected = Root + "/tmp/marrowtide-" + std::to_string(::getuid()) + "/";
-    EXPECT_EQ(GetTempPath(), Expected);
-    EXPECT_EQ(fs::status(Expected).permissions() & fs::perms::all, fs::perms::owner_all);
-    EXPECT_EQ(GetTempPath(), Expected);  // an existing safe folder is fine
-
-    auto Refused = [] {
-        try {
-            GetTempPath();
-        } catch (const EAPIException& E) {
-            return std::string(E.what()) == "GetTempPath failed.";
-        }
-        return false;
-    };
-    ::chmod(Expected.c_str(), 0755);
-    EXPECT_TRUE(Refused());
-    ::chmod(Expected.c_str(), 0700);
-    if (::geteuid() == 0) {
-        ASSERT_EQ(::chown(Expected.c_str(), 65534, 65534), 0);
-        EXPECT_TRUE(Refused());
+    const std::string UserDir = Root + "/tmp/marrowtide-" + std::to_string(::getuid());
+    TWorkFolder First, Second;
+    EXPECT_NE(First.Path(), Second.Path());
+    EXPECT_EQ(First.Path().rfind(UserDir + "/run-" + std::to_string(::getpid()) + "-", 0), 0u);
+    EXPECT_EQ(fs::status(First.Path()).permissions(), fs::perms::owner_all);
+    pid_t Child = ::fork();
+    if (Child == 0) {
+        TWorkFolder Ended;
+        std::ofstream(Root + "/ended") << Ended.Path();
+        ::_exit(0);
     }
-    fs::remove_all(Expected);
+    ::waitpid(Child, nullptr, 0);
+    fs::create_directory(UserDir + "/run-1-unlocked", First.Path());
+    TWorkFolder Third;
+    EXPECT_FALSE(fs::exists(ReadText(Root + "/ended")));
+    EXPECT_FALSE(fs::exists(UserDir + "/run-1-unlocked"));
+    EXPECT_TRUE(fs::exists(First.Path()) && fs::exists(Second.Path()));
+}
+
+// A per-user folder others could reach is passed over for a fresh one nobody can guess.
+TEST_F(PlatformTest, AnUnsafeUserFolderGivesWayToAFreshPrivateOne)
+{
+    const std::string UserDir = Root + "/tmp/marrowtide-" + std::to_string(::getuid());
     fs::create_directories(Root + "/elsewhere");
-    fs::permissions(Root + "/elsewhere", fs::perms::owner_all);
-    fs::create_directory_symlink(Root + "/elsewhere", Expected.substr(0, Expected.size() - 1));
-    EXPECT_TRUE(Refused());
-    fs::remove(Expected.substr(0, Expected.size() - 1));
-    WriteText(Expected.substr(0, Expected.size() - 1), "a file");
-    EXPECT_TRUE(Refused());
-    ::setenv("TMPDIR", (Root + "/nowhere/deeper").c_str(), 1);
-    EXPECT_TRUE(Refused());
+    fs::create_directory_symlink(Root + "/elsewhere", UserDir);
+    for (int Attempt = 0; Attempt < 2; ++Attempt) {
+        TWorkFolder Folder;
+        EXPECT_EQ(Folder.Refused(), UserDir);
+        EXPECT_EQ(Folder.Path().rfind(UserDir + "-", 0), 0u);
+        EXPECT_EQ(fs::status(Folder.Path()).permissions(), fs::perms::owner_all);
+        fs::remove(UserDir);
+        fs::create_directory(UserDir);  // ours, but open to everyone
+        fs::permissions(UserDir, fs::perms::all);
+    }
+    EXPECT_TRUE(fs::is_empty(Root + "/elsewhere"));
 }
 
 TEST_F(PlatformTest, FileNamesMatchWithoutRegardToCase)
@@ -431,6 +438,12 @@ TEST_F(PlatformTest, LaunchFailuresGiveTheShellsNumbers)
     WriteText(Work + "/help.htm", "<html></html>");
     ::setenv("PATH", (Root + "/empty").c_str(), 1);
     EXPECT_EQ(ShellExecute("open", "help.htm", "", Work, SW_SHOWNORMAL).Result, SE_ERR_NOASSOC);
+    // An opener that finds no application for it, and one that hands it on.
+    WriteText(Root + "/empty/xdg-open", "#!/bin/sh\nexit 3\n");
+    ::chmod((Root + "/empty/xdg-open").c_str(), 0755);
+    EXPECT_EQ(ShellExecute("open", "help.htm", "", Work, SW_SHOWNORMAL).Result, SE_ERR_NOASSOC);
+    WriteText(Root + "/empty/xdg-open", "#!/bin/sh\nexit 0\n");
+    EXPECT_GT(ShellExecute("open", "help.htm", "", Work, SW_SHOWNORMAL).Result, 32);
     EXPECT_FALSE(ProcessRunning(-1));
 }
 

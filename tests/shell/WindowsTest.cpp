@@ -33,11 +33,12 @@ namespace {
 struct TDialogAnswer {
     QString Caption, Text, Detail;
     bool Seen = false;
+    QObject Polls;  // the pending polls end with the answer, not in a later test
 };
 
 void AnswerNextModal(TDialogAnswer& Answer, const QString& Button = {}, int Tries = 100)
 {
-    QTimer::singleShot(20, [&Answer, Button, Tries] {
+    QTimer::singleShot(20, &Answer.Polls, [&Answer, Button, Tries] {
         QWidget* Modal = QApplication::activeModalWidget();
         if (!Modal) {
             if (Tries > 0)
@@ -150,7 +151,7 @@ TEST_F(WindowsTest, CreationSetsUpTheWindowAndCopiesTheHelper)
     TFrmMain Main(State);
     Main.FormCreate();
     EXPECT_EQ(Main.windowTitle(), "Marrowtide 1.6b");
-    EXPECT_EQ(State.WorkDir, Root + "/tmp/marrowtide-" + std::to_string(::getuid()) + "/");
+    EXPECT_EQ(State.WorkDir.rfind(Root + "/tmp/marrowtide-" + std::to_string(::getuid()) + "/run-", 0), 0u);
     EXPECT_TRUE(fs::exists(State.WorkDir + "Rastrel2.exe"));
     EXPECT_FALSE(Main.Controls().Compressor->isVisibleTo(&Main));
     EXPECT_EQ(Main.Controls().btnExit->toolTip(), "Exit the program.");
@@ -158,6 +159,7 @@ TEST_F(WindowsTest, CreationSetsUpTheWindowAndCopiesTheHelper)
     EXPECT_FALSE(Main.TimerEnabled(TTimer::Command));
 }
 
+// The working folder and the helper copy come before any step that can fail.
 TEST_F(WindowsTest, CreationErrorSkipsTheRemainingSteps)
 {
     fs::remove(State.ProgramDir + "MakeDisk.avi");
@@ -170,7 +172,69 @@ TEST_F(WindowsTest, CreationErrorSkipsTheRemainingSteps)
     EXPECT_EQ(Box.Text, "Cannot open AVI.");
     EXPECT_EQ(Main.windowTitle(), "Marrowtide 1.6b");  // the steps before it ran
     EXPECT_FALSE(fs::exists(TRegistry::HivePath(TRootKey::CurrentUser)));
-    EXPECT_EQ(State.WorkDir, "");
+    EXPECT_TRUE(State.WorkDirReady());
+    EXPECT_TRUE(fs::exists(State.WorkDir + "Rastrel2.exe"));
+}
+
+// A damaged settings file: the transfers can still work, and Exit ends the program after
+// saying why the settings were not saved, leaving the file as it was.
+TEST_F(WindowsTest, DamagedSettingsNeitherStopTheWorkNorTheExit)
+{
+    const std::string Hive = TRegistry::HivePath(TRootKey::CurrentUser);
+    fs::create_directories(fs::path(Hive).parent_path());
+    std::ofstream(Hive) << "REGEDIT4\n\n";
+    TFrmMain Main(State);
+    int Quits = 0;
+    QObject::connect(&Main, &TFrmMain::Quit, [&Quits] { ++Quits; });
+    TDialogAnswer Created, Exited;
+    AnswerNextModal(Created);
+    Main.FormCreate();
+    EXPECT_TRUE(fs::exists(State.WorkDir + "Rastrel2.exe"));
+    AnswerNextModal(Exited);
+    Main.close();
+    EXPECT_EQ(Exited.Text, Created.Text);
+    EXPECT_EQ(Quits, 1);
+    std::ifstream In(Hive);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(In), {}), "REGEDIT4\n\n");
+}
+
+// Two programs at once: each has its own folder, and the one that ends takes only its own.
+TEST_F(WindowsTest, TwoProgramsNeverShareTheirWorkingFolders)
+{
+    TProgramState OtherState;
+    OtherState.ProgramDir = State.ProgramDir;
+    TFrmMain First(State);
+    First.FormCreate();
+    for (const char* Name : {"temp.del", "Status.dat"})
+        std::ofstream(State.WorkDir + Name) << "x";
+    {
+        TFrmMain Second(OtherState);
+        Second.FormCreate();
+        EXPECT_NE(OtherState.WorkDir, State.WorkDir);
+        EXPECT_TRUE(fs::exists(OtherState.WorkDir + "Rastrel2.exe"));
+        Second.Controls().btnExit->click();
+    }
+    EXPECT_FALSE(fs::exists(OtherState.WorkDir));
+    for (const char* Name : {"Rastrel2.exe", "temp.del", "Status.dat"})
+        EXPECT_TRUE(fs::exists(State.WorkDir + Name)) << Name;
+}
+
+// Another user made the usual folder first: the program works in a fresh one and says which
+// folder it passed over.
+TEST_F(WindowsTest, AnUnsafeUserFolderIsNamedAndPassedOver)
+{
+    const std::string UserDir = Root + "/tmp/marrowtide-" + std::to_string(::getuid());
+    fs::create_directory(UserDir);
+    fs::permissions(UserDir, fs::perms::all);
+    TFrmMain Main(State);
+    TDialogAnswer Box;
+    AnswerNextModal(Box);
+    Main.FormCreate();
+    ASSERT_TRUE(Box.Seen);
+    EXPECT_TRUE(Box.Text.contains(QString::fromStdString(UserDir + " "))) << Box.Text.toStdString();
+    EXPECT_EQ(State.WorkDir.rfind(UserDir + "-", 0), 0u);
+    EXPECT_TRUE(fs::exists(State.WorkDir + "Rastrel2.exe"));
+    EXPECT_TRUE(fs::is_empty(UserDir));
 }
 
 TEST_F(WindowsTest, MissingHelperIsReportedAndCreationGoesOn)
@@ -277,6 +341,21 @@ TEST_F(WindowsTest, CloseGuardAndExitCleanWorkDir)
     ASSERT_TRUE(Registry.OpenKey(SettingsKey, false));
     EXPECT_EQ(Registry.ReadInteger("ForcedClose"), 0);
     EXPECT_EQ(Registry.ReadInteger("IgnoreMedia"), 1);
+}
+
+TEST_F(WindowsTest, HelpWithoutABrowserNamesTheHelpFile)
+{
+    fs::create_directories(State.ProgramDir + "help");
+    std::ofstream(State.ProgramDir + "help/help.htm") << "<html></html>";
+    const std::string Path = std::getenv("PATH");
+    ::setenv("PATH", (Root + "/nothing").c_str(), 1);
+    TFrmMain Main(State);
+    TDialogAnswer Box;
+    AnswerNextModal(Box);
+    Main.Controls().Help2->trigger();
+    ::setenv("PATH", Path.c_str(), 1);
+    ASSERT_TRUE(Box.Seen);
+    EXPECT_TRUE(Box.Text.contains(QString::fromStdString(State.ProgramDir + "help/help.htm")));
 }
 
 TEST_F(WindowsTest, AboutIsOneWindowShownAndHidden)
