@@ -661,6 +661,11 @@ ERegistryException SetFailed(const std::string& Name)
 
 } // namespace
 
+std::string RewrittenHiveText(const std::string& Text, TRootKey Root, const std::string& File)
+{
+    return Serialize(ParseHive(Text, File, Root), RootName(Root));
+}
+
 TRegistry::TRegistry(TRootKey Root) : RootKey(Root), OpenRoot(Root) {}
 
 std::string TRegistry::HivePath(TRootKey Root) { return ConfigDir() + RootName(Root) + ".reg"; }
