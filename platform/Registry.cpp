@@ -208,7 +208,9 @@ private:
         const size_t End = Text.find('\n', Pos);
         const size_t Stop = End == std::string_view::npos ? Text.size() : End;
         Line = Text.substr(Pos, Stop - Pos);
-        if (!Line.empty() && Line.back() == '\r')
+        // A line end converted twice by a text-mode copy ("\r\r\n") is still one line end; a
+        // carriage return kept in a line would be lost at the next write, changing the hive.
+        while (!Line.empty() && Line.back() == '\r')
             Line.remove_suffix(1);
         Pos = Stop == Text.size() ? Stop : Stop + 1;
         ++LineNo;

@@ -266,6 +266,22 @@ TEST_F(RegistryTest, HandEditedLinesAreKept)
               "\n");
 }
 
+TEST_F(RegistryTest, ADoubledCarriageReturnIsOneLineEnd)
+{
+    WriteText(Hive(), "Windows Registry Editor Version 5.00\r\r\n\r\n[HKEY_CURRENT_USER\\a]\r\r\n"
+                      "; note\r\r\n\"x\"=dword:1\r\r\n");
+    TRegistry Reg;
+    ASSERT_TRUE(Reg.OpenKey("\\a", false));
+    EXPECT_EQ(Reg.ReadInteger("x"), 1);
+    Reg.WriteInteger("x", 2);
+    const std::string Once = ReadText(Hive());
+    EXPECT_EQ(Once, "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\a]\n; note\n"
+                    "\"x\"=dword:00000002\n\n");
+    Reg.WriteInteger("x", 1);
+    Reg.WriteInteger("x", 2);
+    EXPECT_EQ(ReadText(Hive()), Once) << "a hive must not change by being written again";
+}
+
 TEST_F(RegistryTest, DamagedHivesNameFileAndLine)
 {
     const std::string Head = "Windows Registry Editor Version 5.00\n\n";
