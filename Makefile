@@ -41,12 +41,9 @@ fuzz: deps $(FUZZ_BUILD)/build.ninja
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
 	@scripts/run-fuzzers $(FUZZ_BUILD)/bin $(FUZZ_SECONDS)
 
-# The whole suite built with gcc under ASan and UBSan. The tests' discovery runs the programs at
-# build time, so the build needs the sanitizers' settings as well as ctest. Only leaks inside
-# third-party libraries are suppressed (scripts/lsan-suppressions).
-SANITIZER_ENV = ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 \
-  LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/lsan-suppressions:print_suppressions=0 \
-  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+# The whole suite built with gcc under ASan and UBSan, leak checks included. The tests' discovery
+# runs the programs at build time, so the build needs the sanitizers' settings as well as ctest.
+SANITIZER_ENV = ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
 $(SANITIZE_BUILD)/build.ninja: | deps
 	CC=gcc CXX=g++ cmake -S . -B $(SANITIZE_BUILD) -G Ninja \
