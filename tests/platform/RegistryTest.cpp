@@ -286,6 +286,9 @@ TEST_F(RegistryTest, DamagedHivesNameFileAndLine)
 {
     const std::string Head = "Windows Registry Editor Version 5.00\n\n";
     const std::string Key = "[HKEY_CURRENT_USER\\mwtest]\n";
+    std::string Deep = "[HKEY_CURRENT_USER";  // 40 KB whose parents would fill the memory
+    for (int Level = 0; Level < 20000; ++Level)
+        Deep += "\\a";
     const struct {
         std::string Text;
         int Line;
@@ -308,6 +311,7 @@ TEST_F(RegistryTest, DamagedHivesNameFileAndLine)
         {Head + Key + "\"b\"=qword:1\n", 4, "unknown type"},
         {Head + Key + "garbage\n", 4, "not understood"},
         {Head + Key + std::string("\"a\"=\"\0\"\n", 8), 4, "NUL"},
+        {Head + Deep + "]\n", 3, "too deep"},
     };
     for (const auto& Case : Cases) {
         SCOPED_TRACE(Case.Says);
