@@ -1,11 +1,12 @@
 # Front door: every target installs what is missing, configures and builds first.
 BUILD      ?= build
 FUZZ_BUILD ?= build-fuzz
+SANITIZE_BUILD ?= build-sanitize
 # Seconds each fuzz target runs for one `make fuzz`.
 FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc)
 
-.PHONY: all deps configure build run test bench fuzz screenshots clean
+.PHONY: all deps configure build run test bench fuzz sanitize screenshots clean
 
 all: build
 
@@ -40,5 +41,17 @@ fuzz: deps $(FUZZ_BUILD)/build.ninja
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
 	@scripts/run-fuzzers $(FUZZ_BUILD)/bin $(FUZZ_SECONDS)
 
+# The whole suite built with gcc under ASan and UBSan, leak checks included. The tests' discovery
+# runs the programs at build time, so the build needs the sanitizers' settings as well as ctest.
+SANITIZER_ENV = ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+
+$(SANITIZE_BUILD)/build.ninja: | deps
+	CC=gcc CXX=g++ cmake -S . -B $(SANITIZE_BUILD) -G Ninja \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMARROWTIDE_SANITIZE=ON
+
+sanitize: deps $(SANITIZE_BUILD)/build.ninja
+	$(SANITIZER_ENV) cmake --build $(SANITIZE_BUILD) -j $(JOBS)
+	cd $(SANITIZE_BUILD) && $(SANITIZER_ENV) ctest --output-on-failure -j $(JOBS)
+
 clean:
-	rm -rf $(BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(FUZZ_BUILD) $(SANITIZE_BUILD)

@@ -24,6 +24,10 @@ namespace {
 const std::string_view ExportHeader = "Windows Registry Editor Version 5.00";
 constexpr size_t MaxHiveSize = 16u << 20;  // far beyond any real hive; refuses runaway files
 constexpr size_t MaxKeyNameLength = 255;
+// Every key holds its whole path, and its parents are keys too: the names in all keys' paths
+// together are bounded, or a small file of very deep keys would take all memory and time. Far
+// beyond any real hive.
+constexpr size_t MaxPathNames = 1u << 16;
 
 std::string RootName(TRootKey Root)
 {
@@ -209,7 +213,9 @@ private:
         const size_t End = Text.find('\n', Pos);
         const size_t Stop = End == std::string_view::npos ? Text.size() : End;
         Line = Text.substr(Pos, Stop - Pos);
-        if (!Line.empty() && Line.back() == '\r')
+        // A line end converted twice by a text-mode copy ("\r\r\n") is still one line end; a
+        // carriage return kept in a line would be lost at the next write, changing the hive.
+        while (!Line.empty() && Line.back() == '\r')
             Line.remove_suffix(1);
         Pos = Stop == Text.size() ? Stop : Stop + 1;
         ++LineNo;
@@ -246,6 +252,7 @@ private:
                 break;
             At = Slash + 1;
         }
+        CountPathNames(Path.size(), LineNo);
         const auto [Known, Fresh] = KeyLines.emplace(FoldedPath(Path), LineNo);
         if (!Fresh)
             Fail(LineNo, "the key appears a second time (first at line " +
@@ -366,6 +373,13 @@ private:
         Hive.Sections.back().Entries.push_back(std::move(Entry));
     }
 
+    void CountPathNames(size_t Names, size_t Line)
+    {
+        PathNames += Names;
+        if (PathNames > MaxPathNames)
+            Fail(Line, "the keys are too many or lie too deep");
+    }
+
     // A hand-written hive may name a key without its parents; give them sections of their own.
     void AddImpliedParents()
     {
@@ -376,8 +390,10 @@ private:
         for (auto& Section : Hive.Sections) {
             for (size_t Depth = 1; Depth < Section.Path.size(); ++Depth) {
                 std::vector<std::string> Parent(Section.Path.begin(), Section.Path.begin() + long(Depth));
-                if (Seen.insert(FoldedPath(Parent)).second)
+                if (Seen.insert(FoldedPath(Parent)).second) {
+                    CountPathNames(Depth, KeyLines[FoldedPath(Section.Path)]);
                     All.push_back({std::move(Parent), {}});
+                }
             }
             All.push_back(std::move(Section));
         }
@@ -389,6 +405,7 @@ private:
     const std::string& Root;
     size_t Pos = 0;
     size_t LineNo = 0;
+    size_t PathNames = 0;  // of all keys, parents included
     THive Hive;
     std::map<std::string, size_t> KeyLines;  // folded path -> line
     std::unordered_set<std::string> ValueNames;  // folded, of the current key
@@ -631,6 +648,11 @@ ERegistryException SetFailed(const std::string& Name)
 }
 
 } // namespace
+
+std::string RewrittenHiveText(const std::string& Text, TRootKey Root, const std::string& File)
+{
+    return Serialize(ParseHive(Text, File, Root), RootName(Root));
+}
 
 TRegistry::TRegistry(TRootKey Root) : RootKey(Root), OpenRoot(Root) {}
 

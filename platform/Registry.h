@@ -26,6 +26,10 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// Reads Text as the hive file of Root and gives the text the next change would write back (File
+// names it in errors). Throws ERegistryException for a damaged hive, as every registry call does.
+std::string RewrittenHiveText(const std::string& Text, TRootKey Root, const std::string& File);
+
 class TRegistry {
 public:
     explicit TRegistry(TRootKey Root = TRootKey::CurrentUser);

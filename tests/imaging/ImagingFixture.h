@@ -140,11 +140,14 @@ protected:
 
     // The real helper, as the start-up copies it beside the exchange files.
     void RealHelper() { ASSERT_TRUE(CopyFile(HELPER_PATH, Work("Rastrel2.exe"), false)); }
-    // A helper that runs Body as a shell script in WorkDir.
+    // A helper that runs Body as a shell script in WorkDir. Renamed into place: the file of a
+    // helper still running cannot be opened for writing ("Text file busy").
     void FakeHelper(const std::string& Body)
     {
-        WriteText(Work("Rastrel2.exe"), "#!/bin/sh\n" + Body + "\n");
-        ::chmod(Work("Rastrel2.exe").c_str(), 0755);
+        const std::string Script = Work(".Rastrel2.exe.new");
+        WriteText(Script, "#!/bin/sh\n" + Body + "\n");
+        ASSERT_EQ(::chmod(Script.c_str(), 0755), 0);
+        ASSERT_EQ(::rename(Script.c_str(), Work("Rastrel2.exe").c_str()), 0);
     }
 
     // A blank diskette of a standard format made by the console tool, in drive Letter.
@@ -195,15 +198,20 @@ protected:
         return Registry.OpenKey("\\mwtest", false) ? Registry.ReadString("path") : "<no key>";
     }
 
-    // Ticks the poller of Timer until it has ended the run; false when the helper takes too long.
+    // Ticks the poller of Timer until it has ended the run, then waits for the helper process
+    // to be gone: it removes working.dat before it exits, and its exit can take a while (under a
+    // sanitizer, seconds) while a test goes on to replace its program file. False when the
+    // helper takes too long.
     bool FinishRun(TTimer Timer = TTimer::Timer1)
     {
+        const pid_t Helper = State.HelperPid;
         return WaitFor(
-            [&] {
-                Timer == TTimer::Timer1 ? Imaging->Timer1Timer() : Imaging->Timer3Timer();
-                return !Port.TimerEnabled(Timer);
-            },
-            std::chrono::seconds(30));
+                   [&] {
+                       Timer == TTimer::Timer1 ? Imaging->Timer1Timer() : Imaging->Timer3Timer();
+                       return !Port.TimerEnabled(Timer);
+                   },
+                   std::chrono::seconds(30)) &&
+               WaitFor([&] { return !ProcessRunning(Helper); }, std::chrono::seconds(30));
     }
 
     // The window after a run ended and the commands came back.

@@ -266,10 +266,29 @@ TEST_F(RegistryTest, HandEditedLinesAreKept)
               "\n");
 }
 
+TEST_F(RegistryTest, ADoubledCarriageReturnIsOneLineEnd)
+{
+    WriteText(Hive(), "Windows Registry Editor Version 5.00\r\r\n\r\n[HKEY_CURRENT_USER\\a]\r\r\n"
+                      "; note\r\r\n\"x\"=dword:1\r\r\n");
+    TRegistry Reg;
+    ASSERT_TRUE(Reg.OpenKey("\\a", false));
+    EXPECT_EQ(Reg.ReadInteger("x"), 1);
+    Reg.WriteInteger("x", 2);
+    const std::string Once = ReadText(Hive());
+    EXPECT_EQ(Once, "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\a]\n; note\n"
+                    "\"x\"=dword:00000002\n\n");
+    Reg.WriteInteger("x", 1);
+    Reg.WriteInteger("x", 2);
+    EXPECT_EQ(ReadText(Hive()), Once) << "a hive must not change by being written again";
+}
+
 TEST_F(RegistryTest, DamagedHivesNameFileAndLine)
 {
     const std::string Head = "Windows Registry Editor Version 5.00\n\n";
     const std::string Key = "[HKEY_CURRENT_USER\\mwtest]\n";
+    std::string Deep = "[HKEY_CURRENT_USER";  // 40 KB whose parents would fill the memory
+    for (int Level = 0; Level < 20000; ++Level)
+        Deep += "\\a";
     const struct {
         std::string Text;
         int Line;
@@ -292,6 +311,7 @@ TEST_F(RegistryTest, DamagedHivesNameFileAndLine)
         {Head + Key + "\"b\"=qword:1\n", 4, "unknown type"},
         {Head + Key + "garbage\n", 4, "not understood"},
         {Head + Key + std::string("\"a\"=\"\0\"\n", 8), 4, "NUL"},
+        {Head + Deep + "]\n", 3, "too deep"},
     };
     for (const auto& Case : Cases) {
         SCOPED_TRACE(Case.Says);
