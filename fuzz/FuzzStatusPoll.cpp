@@ -73,7 +73,7 @@ public:
         ++Dialogs;
         return TModalResult::OK;
     }
-    TModalResult MessageDlg(const std::string&, TMsgDlgType, TMsgButtons) override
+    TModalResult MessageDlg(const std::string&, TMsgDlgType, TMsgButtons, const std::string&) override
     {
         ++Dialogs;
         return TModalResult::OK;
