@@ -11,7 +11,7 @@
 #include "cli/ImageInfo.h"
 #include "cli/Jobs.h"
 #include "cli/Progress.h"
-#include "imaging/FormatTable.h"
+#include "platform/FormatTable.h"
 
 namespace fs = std::filesystem;
 

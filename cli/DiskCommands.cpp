@@ -9,10 +9,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "imaging/FormatTable.h"
+#include "platform/FormatTable.h"
 #include "platform/Drives.h"
 #include "platform/Errors.h"
 #include "platform/FatBoot.h"
+#include "platform/Files.h"
 
 namespace {
 
@@ -110,16 +111,7 @@ int RunFormat(const TOptions& Options, std::ostream& Out)
         throw std::runtime_error(errno == EEXIST
                                      ? "Will not replace the existing file " + File
                                      : "Cannot create " + File + ": " + std::strerror(errno));
-    size_t Done = 0;
-    bool Ok = true;
-    while (Ok && Done < Disk.size()) {
-        ssize_t Put = ::write(Fd, Disk.data() + Done, Disk.size() - Done);
-        if (Put < 0 && errno == EINTR)
-            continue;
-        Ok = Put > 0;
-        if (Ok)
-            Done += static_cast<size_t>(Put);
-    }
+    bool Ok = WriteAll(Fd, Disk.data(), Disk.size());
     int Error = Ok ? 0 : errno;
     Ok = Ok && ::fsync(Fd) == 0;
     if (!Ok && Error == 0)

@@ -8,7 +8,7 @@
 #include <stdexcept>
 
 #include "compress/LZRW1.h"
-#include "imaging/FormatTable.h"
+#include "platform/FormatTable.h"
 
 namespace {
 

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "SafeOutput.h"
+#include "platform/ByteOrder.h"
 
 namespace {
 
@@ -108,17 +109,6 @@ bool ReadOnlyOnce(const std::string& Path)
 std::string Percent(int64_t Part, int64_t Whole)
 {
     return std::to_string(Whole == 0 ? 0 : Part * 100 / Whole);
-}
-
-void PutLittle32(uint8_t* P, uint32_t V)
-{
-    for (int I = 0; I < 4; ++I)
-        P[I] = static_cast<uint8_t>(V >> (8 * I));
-}
-
-uint32_t GetLittle32(const uint8_t* P)
-{
-    return uint32_t(P[0]) | uint32_t(P[1]) << 8 | uint32_t(P[2]) << 16 | uint32_t(P[3]) << 24;
 }
 
 } // namespace
@@ -334,12 +324,12 @@ void Tlzrw1::TOperation::DecompressBlocks()
     uint8_t Header[4];
     ReadExactly(Header, 4);
     C.In += 4;
-    C.Original = static_cast<int32_t>(GetLittle32(Header));
+    C.Original = static_cast<int32_t>(GetLE32(Header));
     int32_t Count = IoBlockSize;
     while (Count == IoBlockSize) {
         uint8_t Word[2];
         ReadExactly(Word, 2);
-        const int32_t Length = Word[0] | Word[1] << 8;
+        const int32_t Length = GetLE16(Word);
         if (Length > IoBlockSize + 1)
             Fail("Lzrw1 (decompression LZRW1/KH) : corrupt block !");
         ReadExactly(InBuffer.get(), Length);
@@ -360,7 +350,7 @@ void Tlzrw1::TOperation::DecompressStream()
     uint8_t Header[4];
     ReadExactly(Header, 4);
     C.In += 4;
-    C.Original = static_cast<int32_t>(GetLittle32(Header));
+    C.Original = static_cast<int32_t>(GetLE32(Header));
     TSource Source(*this);
     TSink Sink(*this);
     C.Lzh.FailAllocation = C.FailLzhTables;
@@ -473,11 +463,11 @@ int64_t Tlzrw1::Compress()
     Op.OpenOutput();
 
     uint8_t Header[4];
-    PutLittle32(Header, Fast ? Lzrw1KhTag : LzhTag);
+    PutLE32(Header, Fast ? Lzrw1KhTag : LzhTag);
     Op.WriteExactly(Header, 4);
     Out = 4;
     In = 0;
-    PutLittle32(Header, static_cast<uint32_t>(Original));
+    PutLE32(Header, static_cast<uint32_t>(Original));
     Op.WriteExactly(Header, 4);
     Out += 4;
 
@@ -504,7 +494,7 @@ int64_t Tlzrw1::Decompress()
 
     uint8_t Header[4];
     Op.ReadExactly(Header, 4);
-    const uint32_t Tag = GetLittle32(Header);
+    const uint32_t Tag = GetLE32(Header);
     if (Tag != LzhTag && Tag != Lzrw1KhTag)
         TOperation::Fail(UseStream ? "Lzrw1 decompression : input stream contains no valid header !"
                                    : InputFile + " : Lzrw1 decompression : this file has no valid header !");

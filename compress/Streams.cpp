@@ -1,5 +1,7 @@
 #include "Streams.h"
 
+#include "platform/Files.h"
+
 #include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -54,14 +56,9 @@ int32_t TFileStream::Read(void* buffer, int32_t count)
 
 int32_t TFileStream::Write(const void* buffer, int32_t count)
 {
-    int32_t Done = 0;
-    while (Done < count) {
-        const ssize_t N = ::write(Fd, static_cast<const char*>(buffer) + Done, static_cast<size_t>(count - Done));
-        if (N <= 0)
-            return Done > 0 ? Done : -1;
-        Done += static_cast<int32_t>(N);
-    }
-    return Done;
+    if (count < 0)
+        return -1;
+    return WriteAll(Fd, buffer, static_cast<size_t>(count)) ? count : -1;
 }
 
 int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin)

@@ -2,7 +2,7 @@
 
 #include "helper/DiskMedium.h"
 #include "helper/ExchangeFiles.h"
-#include "imaging/FormatTable.h"
+#include "platform/FormatTable.h"
 #include "platform/Drives.h"
 
 #include <algorithm>

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <charconv>
 
-#include "imaging/FormatTable.h"
+#include "platform/FormatTable.h"
 #include "imaging/Imaging.h"
 #include "platform/Files.h"
 

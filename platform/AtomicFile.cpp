@@ -1,4 +1,5 @@
 #include "platform/AtomicFile.h"
+#include "platform/Files.h"
 
 #include <atomic>
 #include <cerrno>
@@ -68,23 +69,6 @@ std::string RandomName(const std::string& Folder)
     for (unsigned char B : Bytes)
         Name += Letters[B % (sizeof Letters - 1)];
     return Name;
-}
-
-bool WriteAll(int Fd, const std::string& Text)
-{
-    size_t Done = 0;
-    while (Done < Text.size()) {
-        const ssize_t N = ::write(Fd, Text.data() + Done, Text.size() - Done);
-        if (N < 0 && errno == EINTR)
-            continue;
-        if (N <= 0) {
-            if (N == 0)
-                errno = EIO;
-            return false;
-        }
-        Done += static_cast<size_t>(N);
-    }
-    return true;
 }
 
 }  // namespace
@@ -208,7 +192,7 @@ int ReplaceFileWithText(const std::string& Target, const std::string& Text, mode
     TAtomicFile File;
     if (!File.Open(Target, Mode))
         return errno ? errno : EIO;
-    if (!WriteAll(File.Handle(), Text) || !File.Commit(Durable)) {
+    if (!WriteAll(File.Handle(), Text.data(), Text.size()) || !File.Commit(Durable)) {
         const int Error = errno ? errno : EIO;
         File.Discard();
         return Error;

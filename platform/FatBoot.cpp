@@ -14,9 +14,6 @@ constexpr std::array<TBootParameters, 5> StandardFormats{{
     {512, 2, 1, 2, 112, 720, 0xFD, 2, 9, 2},
 }};
 
-uint32_t Get16(const uint8_t* At) { return At[0] | (At[1] << 8); }
-uint32_t Get32(const uint8_t* At) { return Get16(At) | (Get16(At + 2) << 16); }
-
 void PutText(uint8_t* At, const char* Text, size_t Width)
 {
     size_t Length = std::strlen(Text);
@@ -41,19 +38,19 @@ void WriteBootSector(uint8_t* Boot, const TBootParameters& P, uint32_t Serial, c
     static const uint8_t Jump[] = {0xEB, 0x3C, 0x90};
     std::memcpy(Boot, Jump, sizeof Jump);
     PutText(Boot + 3, "MRWTIDE1", 8);
-    Put16(Boot + 11, P.BytesPerSector);
+    PutLE16(Boot + 11, P.BytesPerSector);
     Boot[13] = P.SectorsPerCluster;
-    Put16(Boot + 14, P.ReservedSectors);
+    PutLE16(Boot + 14, P.ReservedSectors);
     Boot[16] = P.FatCount;
-    Put16(Boot + 17, P.RootEntries);
-    Put16(Boot + 19, P.TotalSectors <= 0xFFFF ? P.TotalSectors : 0);
+    PutLE16(Boot + 17, P.RootEntries);
+    PutLE16(Boot + 19, P.TotalSectors <= 0xFFFF ? P.TotalSectors : 0);
     Boot[21] = P.Media;
-    Put16(Boot + 22, P.SectorsPerFat);
-    Put16(Boot + 24, P.SectorsPerTrack);
-    Put16(Boot + 26, P.Heads);
-    Put32(Boot + 32, P.TotalSectors > 0xFFFF ? P.TotalSectors : 0);
+    PutLE16(Boot + 22, P.SectorsPerFat);
+    PutLE16(Boot + 24, P.SectorsPerTrack);
+    PutLE16(Boot + 26, P.Heads);
+    PutLE32(Boot + 32, P.TotalSectors > 0xFFFF ? P.TotalSectors : 0);
     Boot[38] = 0x29;  // extended parameter block follows
-    Put32(Boot + 39, Serial);
+    PutLE32(Boot + 39, Serial);
     PutText(Boot + 43, Label, 11);
     PutText(Boot + 54, "FAT12", 8);
 
@@ -97,20 +94,20 @@ bool ParseBootSector(const uint8_t* Sector, size_t Length, TBootParameters& P)
     if (!Jump && !Signature)
         return false;
 
-    P.BytesPerSector = static_cast<uint16_t>(Get16(Sector + 11));
+    P.BytesPerSector = static_cast<uint16_t>(GetLE16(Sector + 11));
     P.SectorsPerCluster = Sector[13];
-    P.ReservedSectors = static_cast<uint16_t>(Get16(Sector + 14));
+    P.ReservedSectors = static_cast<uint16_t>(GetLE16(Sector + 14));
     P.FatCount = Sector[16];
-    P.RootEntries = static_cast<uint16_t>(Get16(Sector + 17));
-    P.TotalSectors = Get16(Sector + 19);
+    P.RootEntries = static_cast<uint16_t>(GetLE16(Sector + 17));
+    P.TotalSectors = GetLE16(Sector + 19);
     if (P.TotalSectors == 0)
-        P.TotalSectors = Get32(Sector + 32);
+        P.TotalSectors = GetLE32(Sector + 32);
     P.Media = Sector[21];
-    P.SectorsPerFat = Get16(Sector + 22);
+    P.SectorsPerFat = GetLE16(Sector + 22);
     if (P.SectorsPerFat == 0)
-        P.SectorsPerFat = Get32(Sector + 36);  // FAT32 keeps it in its extended block
-    P.SectorsPerTrack = static_cast<uint16_t>(Get16(Sector + 24));
-    P.Heads = static_cast<uint16_t>(Get16(Sector + 26));
+        P.SectorsPerFat = GetLE32(Sector + 36);  // FAT32 keeps it in its extended block
+    P.SectorsPerTrack = static_cast<uint16_t>(GetLE16(Sector + 24));
+    P.Heads = static_cast<uint16_t>(GetLE16(Sector + 26));
 
     if (P.BytesPerSector < 512 || P.BytesPerSector > 4096 || !PowerOfTwo(P.BytesPerSector))
         return false;

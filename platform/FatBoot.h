@@ -6,18 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-// FAT structures store their fields little-endian.
-inline void Put16(uint8_t* At, uint32_t Value)
-{
-    At[0] = static_cast<uint8_t>(Value);
-    At[1] = static_cast<uint8_t>(Value >> 8);
-}
-
-inline void Put32(uint8_t* At, uint32_t Value)
-{
-    Put16(At, Value & 0xFFFF);
-    Put16(At + 2, Value >> 16);
-}
+#include "platform/ByteOrder.h"
 
 struct TBootParameters {
     uint16_t BytesPerSector = 512;

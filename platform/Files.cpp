@@ -21,21 +21,26 @@ struct TFd {
     }
 };
 
-bool WriteAll(int Fd, const char* Data, size_t Length)
+
+}  // namespace
+
+bool WriteAll(int Fd, const void* Data, size_t Length)
 {
+    const char* Next = static_cast<const char*>(Data);
     while (Length > 0) {
-        ssize_t Put = ::write(Fd, Data, Length);
+        const ssize_t Put = ::write(Fd, Next, Length);
         if (Put < 0 && errno == EINTR)
             continue;
-        if (Put <= 0)
+        if (Put <= 0) {
+            if (Put == 0)
+                errno = EIO;
             return false;
-        Data += Put;
+        }
+        Next += Put;
         Length -= static_cast<size_t>(Put);
     }
     return true;
 }
-
-}  // namespace
 
 std::string ResolveNoCase(const std::string& Path)
 {

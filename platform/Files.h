@@ -2,6 +2,7 @@
 // that replace, and text-file reads whose failures carry the I/O error numbers.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -17,6 +18,10 @@ bool FileExists(const std::string& Path);
 // A file exists under exactly this name: for the user's own files, whose names differ by case
 // on this system.
 bool FileExistsExactly(const std::string& Path);
+
+// Writes all Length bytes to Fd, going on after interrupted and partial writes. False on
+// failure, with errno saying why.
+bool WriteAll(int Fd, const void* Data, size_t Length);
 
 // Deletes the file; false when there was none or it could not be deleted.
 bool DeleteFile(const std::string& Path);

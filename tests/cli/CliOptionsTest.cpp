@@ -14,7 +14,7 @@
 #include "cli/Jobs.h"
 #include "cli/Options.h"
 #include "cli/Progress.h"
-#include "imaging/FormatTable.h"
+#include "platform/FormatTable.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <filesystem>
 
 #include "CliTestSupport.h"
-#include "imaging/FormatTable.h"
+#include "platform/FormatTable.h"
 
 using namespace clitest;
 namespace fs = std::filesystem;

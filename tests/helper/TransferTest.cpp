@@ -3,7 +3,7 @@
 #include "HelperTestSupport.h"
 
 #include "helper/Transfer.h"
-#include "imaging/FormatTable.h"
+#include "platform/FormatTable.h"
 #include "tests/support/SampleDisk.h"
 
 #include <csignal>

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "imaging/FormatTable.h"
+#include "platform/FormatTable.h"
 #include "imaging/Imaging.h"
 #include "platform/Drives.h"
 #include "platform/FatBoot.h"

@@ -6,7 +6,7 @@
 
 #include <filesystem>
 
-#include "imaging/FormatTable.h"
+#include "platform/FormatTable.h"
 #include "imaging/Imaging.h"
 #include "platform/Drives.h"
 #include "platform/Files.h"

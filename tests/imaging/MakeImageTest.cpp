@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "imaging/FormatTable.h"
+#include "platform/FormatTable.h"
 #include "imaging/Imaging.h"
 #include "platform/Drives.h"
 #include "platform/Files.h"

@@ -306,26 +306,26 @@ void MakeProgram(uint8_t* At, size_t Size, bool Executable, TSampleRandom& Rando
         std::memset(At, 0, 512);
         At[0] = 'M';
         At[1] = 'Z';
-        Put16(At + 2, static_cast<uint32_t>(Size % 512));
-        Put16(At + 4, static_cast<uint32_t>((Size + 511) / 512));
+        PutLE16(At + 2, static_cast<uint32_t>(Size % 512));
+        PutLE16(At + 4, static_cast<uint32_t>((Size + 511) / 512));
         uint32_t Relocations = Random.Between(4, 100);
-        Put16(At + 6, Relocations);
-        Put16(At + 8, 32);  // header paragraphs
-        Put16(At + 10, Random.Between(0x20, 0x400));
-        Put16(At + 12, 0xFFFF);
-        Put16(At + 14, static_cast<uint32_t>(Size / 16));
-        Put16(At + 16, 0x800);
-        Put16(At + 24, 0x1E);
+        PutLE16(At + 6, Relocations);
+        PutLE16(At + 8, 32);  // header paragraphs
+        PutLE16(At + 10, Random.Between(0x20, 0x400));
+        PutLE16(At + 12, 0xFFFF);
+        PutLE16(At + 14, static_cast<uint32_t>(Size / 16));
+        PutLE16(At + 16, 0x800);
+        PutLE16(At + 24, 0x1E);
         uint32_t Offset = 0;
         for (uint32_t r = 0; r < Relocations && 0x1E + 4 * r + 4 <= 512; ++r) {
             Offset += Random.Between(4, 200);
-            Put16(At + 0x1E + 4 * r, Offset & 0xFFFF);
-            Put16(At + 0x20 + 4 * r, Offset >> 16 << 12);
+            PutLE16(At + 0x1E + 4 * r, Offset & 0xFFFF);
+            PutLE16(At + 0x20 + 4 * r, Offset >> 16 << 12);
         }
         Pos = 512;
     } else if (Size >= 3) {
         At[0] = 0xE9;  // jump over the data to the entry point
-        Put16(At + 1, static_cast<uint32_t>(Size / 3));
+        PutLE16(At + 1, static_cast<uint32_t>(Size / 3));
         Pos = 3;
     }
     size_t CodeBytes = (Size - Pos) * Random.Between(55, 70) / 100;
@@ -436,10 +436,10 @@ void WriteDirEntry(uint8_t* Entry, const std::string& Name, uint8_t Attributes,
 {
     std::memcpy(Entry, Name.data(), 11);
     Entry[11] = Attributes;
-    Put16(Entry + 22, DosTime(Random));
-    Put16(Entry + 24, DosDate(Random));
-    Put16(Entry + 26, FirstCluster);
-    Put32(Entry + 28, Bytes);
+    PutLE16(Entry + 22, DosTime(Random));
+    PutLE16(Entry + 24, DosDate(Random));
+    PutLE16(Entry + 26, FirstCluster);
+    PutLE32(Entry + 28, Bytes);
 }
 
 void MakeFilledDisk(std::vector<uint8_t>& Disk, uint32_t Seed)

@@ -1,4 +1,5 @@
-// The five diskette formats the program knows, and the row for a format it does not know.
+// The five diskette formats the program knows, and the row for a format it does not know: plain
+// data shared by the workflows, the helper and the console tool.
 // TGeometry and FillGeometry are built on this table; the make-disk workflow and the console
 // tool recognise a raw dump's format by its exact size (TotalBytes).
 #pragma once
