@@ -21,21 +21,7 @@ bool Contains(const std::string& Text, const std::string& Part)
 
 class CliDisk : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        if (const char* Old = std::getenv("XDG_CONFIG_HOME"))
-            Saved = Old;
-        ::setenv("XDG_CONFIG_HOME", (Dir / "config").c_str(), 1);
-    }
-    void TearDown() override
-    {
-        if (Saved.empty())
-            ::unsetenv("XDG_CONFIG_HOME");
-        else
-            ::setenv("XDG_CONFIG_HOME", Saved.c_str(), 1);
-    }
-    TTempDir Dir;
-    std::string Saved;
+    TPrivateProfile Dir{"mwt-cli"};
 };
 
 TEST(CliDiskArgs, FormatNamesAndUsage)

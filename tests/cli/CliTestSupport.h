@@ -1,4 +1,4 @@
-// Temporary folders, deterministic diskette dumps and a runner for the marrowtide-img program.
+// Deterministic diskette dumps and a runner for the marrowtide-img program.
 #pragma once
 
 #include <sys/wait.h>
@@ -12,28 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/PrivateProfile.h"
+
 namespace clitest {
 
-class TTempDir {
-public:
-    TTempDir()
-    {
-        std::string Pattern = (std::filesystem::temp_directory_path() / "mwt-cli-XXXXXX").string();
-        if (!mkdtemp(Pattern.data()))
-            throw std::runtime_error("mkdtemp failed");
-        Path = Pattern;
-    }
-    ~TTempDir()
-    {
-        std::error_code Ignored;
-        std::filesystem::remove_all(Path, Ignored);
-    }
-    TTempDir(const TTempDir&) = delete;
-    TTempDir& operator=(const TTempDir&) = delete;
-
-    std::string operator/(const std::string& Name) const { return (Path / Name).string(); }
-    std::filesystem::path Path;
-};
+using TTempDir = TTestFolder;
 
 inline std::vector<uint8_t> ReadBytes(const std::string& Path)
 {

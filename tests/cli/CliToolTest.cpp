@@ -194,7 +194,7 @@ TEST(CliTool, OutputMayNotOverwriteAnInput)
     WriteBytes(Dir / "disk.img", MakeDump(737280, 4));
     const auto Before = ReadBytes(Dir / "disk.img");
     // disk.img would be unpacked onto itself.
-    EXPECT_EQ(RunTool(Dir, {"unpack", "-o", Dir.Path.string(), Dir / "disk.img"}).Code, 2);
+    EXPECT_EQ(RunTool(Dir, {"unpack", "-o", Dir.Path(), Dir / "disk.img"}).Code, 2);
     EXPECT_EQ(RunTool(Dir, {"pack", Dir / "disk.img", Dir / "./disk.img"}).Code, 2);
     EXPECT_EQ(ReadBytes(Dir / "disk.img"), Before);
 }

@@ -67,7 +67,7 @@ TEST(CliTrust, DirectoriesAndDevicesAreRefused)
     TTempDir Dir;
     WriteBytes(Dir / "d.img", MakeDump(368640, 3));
     ASSERT_EQ(RunTool(Dir, {"pack", Dir / "d.img", Dir / "d.360"}).Code, 0);
-    const std::string Folder = Dir.Path.string();
+    const std::string Folder = Dir.Path();
     const auto Start = std::chrono::steady_clock::now();
     for (const std::vector<std::string>& Args :
          {std::vector<std::string>{"advise", Folder}, {"info", Folder}, {"pack", Folder, Dir / "x"},

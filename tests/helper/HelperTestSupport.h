@@ -14,6 +14,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "tests/support/PrivateProfile.h"
+
 namespace HelperTest {
 
 inline bool Exists(const std::string& Path)
@@ -41,39 +43,18 @@ inline void WriteBytes(const std::string& Path, const std::vector<uint8_t>& Byte
     ASSERT_TRUE(Out.good()) << Path;
 }
 
-// A private root under /tmp holding WorkDir and the user's config folder; XDG_CONFIG_HOME and
-// TMPDIR point into it for the test's lifetime.
+// A private profile holding WorkDir ("work") beside the user's config folder.
 class THelperFixture : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char Pattern[] = "/tmp/helper-test-XXXXXX";
-        ASSERT_NE(::mkdtemp(Pattern), nullptr);
-        Root = Pattern;
-        WorkDir = Root + "/work";
-        ConfigHome = Root + "/config";
-        ASSERT_EQ(::mkdir(WorkDir.c_str(), 0700), 0);
-        ::setenv("XDG_CONFIG_HOME", ConfigHome.c_str(), 1);
-        ::setenv("TMPDIR", Root.c_str(), 1);
-    }
-    void TearDown() override
-    {
-        if (!Root.empty())
-            std::system(("rm -rf '" + Root + "'").c_str());
-    }
+    void SetUp() override { ASSERT_EQ(::mkdir(WorkDir.c_str(), 0700), 0); }
     std::string Work(const std::string& Name) const { return WorkDir + "/" + Name; }
-    // Makes the drive table entry Letter: -> Target.
-    void LinkDrive(char Letter, const std::string& Target) const
-    {
-        const std::string Table = ConfigHome + "/marrowtide/dosdevices";
-        std::system(("mkdir -p '" + Table + "'").c_str());
-        const std::string Entry = Table + "/" + static_cast<char>(Letter | 0x20) + ":";
-        ::unlink(Entry.c_str());
-        ASSERT_EQ(::symlink(Target.c_str(), Entry.c_str()), 0);
-    }
+    void LinkDrive(char Letter, const std::string& Target) const { Profile.LinkDrive(Letter, Target); }
     void StartRun() const { WriteBytes(Work("working.dat"), {}); }
 
-    std::string Root, WorkDir, ConfigHome;
+    TPrivateProfile Profile{"helper-test"};
+    const std::string Root = Profile.Path();
+    const std::string WorkDir = Profile.Path("work");
+    const std::string ConfigHome = Profile.ConfigHome();
 };
 
 // The order of file events in a folder: "+name" created or renamed in, "-name" removed.

@@ -12,6 +12,7 @@
 #include <iterator>
 
 #include "platform/AtomicFile.h"
+#include "tests/support/PrivateProfile.h"
 
 namespace fs = std::filesystem;
 
@@ -34,16 +35,10 @@ std::vector<std::string> Names(const std::string& Folder)
 
 class AtomicFileTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char Template[] = "/tmp/marrowtide-atomic-XXXXXX";
-        ASSERT_NE(::mkdtemp(Template), nullptr);
-        Folder = Template;
-        Target = Folder + "/Status.dat";
-        std::ofstream(Target) << "old";
-    }
-    void TearDown() override { fs::remove_all(Folder); }
-    std::string Folder, Target;
+    void SetUp() override { std::ofstream(Target) << "old"; }
+    TTestFolder Temp{"marrowtide-atomic"};
+    const std::string Folder = Temp.Path();
+    const std::string Target = Temp / "Status.dat";
 };
 
 TEST_F(AtomicFileTest, AKilledWriterLeavesTheOldFileAndNothingElse)

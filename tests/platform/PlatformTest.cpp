@@ -10,6 +10,7 @@
 #include "platform/Launch.h"
 #include "platform/System.h"
 #include "platform/TempDir.h"
+#include "tests/support/PrivateProfile.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -86,30 +87,8 @@ bool WaitFor(const std::function<bool()>& Condition)
 
 class PlatformTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        for (const char* Name : {"XDG_CONFIG_HOME", "TMPDIR", "PATH"})
-            if (const char* Old = std::getenv(Name))
-                Saved.emplace_back(Name, Old);
-        char Template[] = "/tmp/marrowtide-platform-XXXXXX";
-        ASSERT_NE(::mkdtemp(Template), nullptr);
-        Root = Template;
-        // Reachable by the unprivileged child of AsUnprivileged.
-        ::chmod(Root.c_str(), 0755);
-        ::setenv("XDG_CONFIG_HOME", (Root + "/config").c_str(), 1);
-        ::setenv("TMPDIR", (Root + "/tmp").c_str(), 1);
-        fs::create_directories(Root + "/tmp");
-    }
-    void TearDown() override
-    {
-        ::unsetenv("XDG_CONFIG_HOME");
-        ::unsetenv("TMPDIR");
-        for (const auto& [Name, Value] : Saved)
-            ::setenv(Name.c_str(), Value.c_str(), 1);
-        fs::remove_all(Root);
-    }
-    std::string Root;
-    std::vector<std::pair<std::string, std::string>> Saved;
+    TPrivateProfile Profile{"marrowtide-platform"};
+    const std::string Root = Profile.Path();
 };
 
 TEST(InOutErrorTexts, NumbersAndFallback)
@@ -436,7 +415,7 @@ TEST_F(PlatformTest, LaunchFailuresGiveTheShellsNumbers)
     EXPECT_EQ(Broken.Pid, -1);
     // A document with no desktop opener.
     WriteText(Work + "/help.htm", "<html></html>");
-    ::setenv("PATH", (Root + "/empty").c_str(), 1);
+    Profile.Set("PATH", Root + "/empty");
     EXPECT_EQ(ShellExecute("open", "help.htm", "", Work, SW_SHOWNORMAL).Result, SE_ERR_NOASSOC);
     // An opener that finds no application for it, and one that hands it on.
     WriteText(Root + "/empty/xdg-open", "#!/bin/sh\nexit 3\n");

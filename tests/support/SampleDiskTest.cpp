@@ -1,3 +1,4 @@
+#include "tests/support/PrivateProfile.h"
 #include "tests/support/SampleDisk.h"
 
 #include <gtest/gtest.h>
@@ -259,11 +260,10 @@ TEST(SampleDisk, DumpsPassTheFileSystemChecker)
     std::string Fsck = FSCK_FAT;
     if (Fsck.empty())
         GTEST_SKIP() << "fsck.fat is not installed";
-    char Dir[] = "/tmp/sampledisk-XXXXXX";
-    ASSERT_NE(mkdtemp(Dir), nullptr);
+    const TTestFolder Dir("sampledisk");
     for (size_t Size : {size_t(2949120), size_t(1474560), size_t(1231872), size_t(737280),
                         size_t(377856), size_t(100000)}) {
-        std::string Path = std::string(Dir) + "/disk.img";
+        std::string Path = Dir / "disk.img";
         auto D = MakeSampleDisk(Size, TSampleKind::Filled, 11);
         std::ofstream(Path, std::ios::binary).write(reinterpret_cast<const char*>(D.data()),
                                                     std::streamsize(D.size()));
@@ -271,14 +271,12 @@ TEST(SampleDisk, DumpsPassTheFileSystemChecker)
         EXPECT_EQ(std::system(Command.c_str()), 0) << Size;
         std::remove(Path.c_str());
     }
-    rmdir(Dir);
 }
 
 TEST(SampleDiskTool, WritesTheSameDumpAndRefusesBadArguments)
 {
-    char Dir[] = "/tmp/sampledisk-XXXXXX";
-    ASSERT_NE(mkdtemp(Dir), nullptr);
-    std::string Path = std::string(Dir) + "/out.360";
+    const TTestFolder Dir("sampledisk");
+    std::string Path = Dir / "out.360";
     std::string Tool = SAMPLE_DISK_TOOL;
     auto Run = [&](const std::string& Arguments) {
         return std::system((Tool + " " + Arguments + " 2>/dev/null").c_str());
@@ -298,9 +296,7 @@ TEST(SampleDiskTool, WritesTheSameDumpAndRefusesBadArguments)
     for (const char* Bad : {"", "12x OUT", "-5 OUT", "100 OUT sparse", "100 OUT zero 1e3",
                             "100 OUT zero 4294967296"})
         EXPECT_NE(Run(std::string(Bad)), 0) << Bad;
-    EXPECT_NE(Run("100 " + std::string(Dir) + "/missing/dir/out"), 0);
-    std::remove(Path.c_str());
-    rmdir(Dir);
+    EXPECT_NE(Run("100 " + Dir / "missing/dir/out"), 0);
 }
 
 }  // namespace
