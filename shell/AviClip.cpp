@@ -59,7 +59,7 @@ void ForEachChunk(TBytes Body, TVisit&& Visit)
     }
 }
 
-// The body of a LIST chunk of the given type; empty for any other chunk.
+// The body of a LIST chunk of the given type; none for any other chunk.
 std::optional<TBytes> ListBody(const TChunk& Chunk, uint32_t Type)
 {
     if (Chunk.Id != FourCC("LIST") || Chunk.Data.size() < 4 || U32(Chunk.Data, 0) != Type)
