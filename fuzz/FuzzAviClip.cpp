@@ -1,11 +1,12 @@
 // The window's AVI clip reader on arbitrary file contents. Refusals are EInvalidAvi; a clip it
-// accepts must hold frames of the size it announces, within the player's limits.
+// accepts must hold frames of the size it announces, within the reader's limits, at a frame
+// period the player's timer can use.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
 
-#include "shell/AnimationPlayer.h"
+#include "shell/AviClip.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
 {
@@ -18,9 +19,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
         return 0;
     }
     if (Clip.Width < 1 || Clip.Width > MaxAviFrameSide || Clip.Height < 1
-        || Clip.Height > MaxAviFrameSide || Clip.Frames.empty()) {
-        std::fprintf(stderr, "accepted a clip of %d x %d, %zu frames\n", Clip.Width, Clip.Height,
-                     Clip.Frames.size());
+        || Clip.Height > MaxAviFrameSide || Clip.Frames.empty() || Clip.FramePeriodMs < 10
+        || Clip.FramePeriodMs > 5000) {
+        std::fprintf(stderr, "accepted a clip of %d x %d, %zu frames, %d ms apart\n", Clip.Width,
+                     Clip.Height, Clip.Frames.size(), Clip.FramePeriodMs);
         std::abort();
     }
     const size_t Pixels = size_t(Clip.Width) * size_t(Clip.Height);

@@ -1,5 +1,6 @@
-# The animation player, and the two clips it plays, generated at build time beside the program.
-add_library(marrowtide_animation STATIC AnimationPlayer.cpp)
+# The animation player with its clip reader, and the two clips it plays, generated at build time
+# beside the program.
+add_library(marrowtide_animation STATIC AnimationPlayer.cpp AviClip.cpp)
 target_include_directories(marrowtide_animation PUBLIC ${PROJECT_SOURCE_DIR})
 target_link_libraries(marrowtide_animation PUBLIC Qt6::Widgets)
 

@@ -1,5 +1,7 @@
 #include "shell/CompressorPanel.h"
 
+#include "shell/QtText.h"
+
 #include <QCoreApplication>
 
 TCompressorPanel::TCompressorPanel(QWidget* Parent) : QLabel(Parent)
@@ -13,7 +15,7 @@ bool TCompressorPanel::Visible() const { return isVisible(); }
 
 void TCompressorPanel::SetCaption(const std::string& Caption)
 {
-    setText(QString::fromLocal8Bit(Caption.c_str()));
+    setText(ToQString(Caption));
 }
 
 // At once, not at the next event: the engine holds the thread between its steps.

@@ -1,5 +1,7 @@
 #include "shell/ErrorBox.h"
 
+#include "shell/QtText.h"
+
 #include <QMessageBox>
 
 std::string ErrorBoxText(const std::string& Message)
@@ -12,7 +14,7 @@ std::string ErrorBoxText(const std::string& Message)
 void ShowErrorBox(QWidget* Parent, const std::string& Message)
 {
     QMessageBox Box(QMessageBox::Critical, ApplicationTitle,
-                    QString::fromLocal8Bit(ErrorBoxText(Message).c_str()), QMessageBox::Ok, Parent);
+                    ToQString(ErrorBoxText(Message)), QMessageBox::Ok, Parent);
     Box.setObjectName("ErrorBox");
     Box.exec();
 }

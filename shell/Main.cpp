@@ -15,17 +15,16 @@
 #include "shell/AnimationPlayer.h"
 #include "shell/ErrorBox.h"
 #include "shell/Pictures.h"
+#include "shell/QtText.h"
 #include "shell/UConvert.h"
 #include "ui_Main.h"
 
 namespace {
 
-QString Q(const std::string& Text) { return QString::fromStdString(Text); }
-
 // The program's texts break lines with "\r\n" or a lone "\r"; Qt wants "\n".
 QString DisplayText(const std::string& Text)
 {
-    QString Shown = Q(Text);
+    QString Shown = ToQString(Text);
     Shown.replace("\r\n", "\n");
     Shown.replace('\r', '\n');
     return Shown;
@@ -34,7 +33,7 @@ QString DisplayText(const std::string& Text)
 // "Name|*.a|Other|*.b;*.c" as Qt's "Name (*.a);;Other (*.b *.c)", one entry per pair.
 QStringList FilterList(const std::string& Filter)
 {
-    QStringList Parts = Q(Filter).split('|');
+    QStringList Parts = ToQString(Filter).split('|');
     QStringList Filters;
     for (int i = 0; i + 1 < Parts.size(); i += 2) {
         QString Patterns = Parts[i + 1];
@@ -273,7 +272,7 @@ void TFrmMain::ShowHints()
     Form->btnMakeImage->setToolTip("Write an image of a floppy disk to the hard drive or network.");
     Form->btnMakeDisk->setToolTip("Make a floppy disk from an image on the hard drive or network.");
     Form->btnExit->setToolTip("Exit the program.");
-    Form->Path->setToolTip(Q(PathHint));
+    Form->Path->setToolTip(ToQString(PathHint));
     HintsShown = true;
 }
 
@@ -314,7 +313,7 @@ void TFrmMain::DiscoverDrives()
 {
     Form->DriveComboBox1->clear();
     for (const std::string& Entry : DriveList())
-        Form->DriveComboBox1->addItem(Q(Entry));
+        Form->DriveComboBox1->addItem(ToQString(Entry));
     // Only the letter and colon at the start count: a label holding "A" is no drive A:.
     auto Listed = [this](QChar Letter) {
         for (int i = 0; i < Form->DriveComboBox1->count(); ++i) {
@@ -375,7 +374,7 @@ void TFrmMain::SetText(TLabel Label, const std::string& Text)
     QLabel* Target = Label == TLabel::Messages ? Form->Messages
                      : Label == TLabel::Status ? Form->Status
                                                : Form->Path;
-    Target->setText(Q(Text));
+    Target->setText(ToQString(Text));
     Target->repaint();
 }
 
@@ -384,14 +383,14 @@ std::string TFrmMain::Text(TLabel Label) const
     const QLabel* Source = Label == TLabel::Messages ? Form->Messages
                            : Label == TLabel::Status ? Form->Status
                                                      : Form->Path;
-    return Source->text().toStdString();
+    return ToStdString(Source->text());
 }
 
 void TFrmMain::SetPathHint(const std::string& Hint)
 {
     PathHint = Hint;
     if (HintsShown)
-        Form->Path->setToolTip(Q(Hint));
+        Form->Path->setToolTip(ToQString(Hint));
 }
 
 void TFrmMain::SetGaugeMax(int Max) { Form->Gauge1->setMaximum(Max); }
@@ -491,17 +490,17 @@ bool TFrmMain::FileDialog(TFileDialog& Dialog, bool Save)
     Box.setNameFilters(Filters);
     if (Dialog.FilterIndex >= 1 && Dialog.FilterIndex <= Filters.size())
         Box.selectNameFilter(Filters[Dialog.FilterIndex - 1]);
-    QString Ext = Q(Dialog.DefaultExt);
+    QString Ext = ToQString(Dialog.DefaultExt);
     if (Ext.startsWith('.'))
         Ext.remove(0, 1);
     Box.setDefaultSuffix(Ext);
     if (!Dialog.InitialDir.empty())
-        Box.setDirectory(Q(Dialog.InitialDir));
+        Box.setDirectory(ToQString(Dialog.InitialDir));
     if (!Dialog.FileName.empty())
-        Box.selectFile(Q(Dialog.FileName.substr(Dialog.FileName.find_last_of('/') + 1)));
+        Box.selectFile(ToQString(Dialog.FileName.substr(Dialog.FileName.find_last_of('/') + 1)));
     if (Box.exec() != QDialog::Accepted || Box.selectedFiles().isEmpty())
         return false;
-    Dialog.FileName = Box.selectedFiles().first().toStdString();
+    Dialog.FileName = ToStdString(Box.selectedFiles().first());
     Dialog.FilterIndex = static_cast<int>(Filters.indexOf(Box.selectedNameFilter())) + 1;
     return true;
 }
@@ -518,7 +517,8 @@ TModalResult TFrmMain::ShowConvertDialog(const std::string& Heading,
 TModalResult TFrmMain::MessageBox(const std::string& Text, const std::string& Caption,
                                   TMsgButtons Buttons)
 {
-    QMessageBox Box(QMessageBox::NoIcon, Q(Caption), DisplayText(Text), ButtonsOf(Buttons), this);
+    QMessageBox Box(QMessageBox::NoIcon, ToQString(Caption), DisplayText(Text), ButtonsOf(Buttons),
+                    this);
     return RunBox(Box);
 }
 

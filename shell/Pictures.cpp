@@ -1,5 +1,7 @@
 #include "shell/Pictures.h"
 
+#include "shell/QtText.h"
+
 #include <QFile>
 #include <QFileInfo>
 
@@ -243,19 +245,19 @@ std::vector<uint8_t> EncodeJpeg(const QImage& Image, int Quality)
 
 QImage LoadPicture(const QString& PathOrResource)
 {
-    const std::string Name = PathOrResource.toStdString();
-    const std::string Extension = QFileInfo(PathOrResource).suffix().toStdString();
+    const std::string Name = ToStdString(PathOrResource);
+    const std::string Extension = ToStdString(QFileInfo(PathOrResource).suffix());
     const TPictureFormat* Format = FindPictureFormat(Extension);
     if (!Format)
         throw EInvalidGraphic("Unknown picture file extension (." + Extension + ")");
 
     QFile File(PathOrResource);
     if (!File.open(QIODevice::ReadOnly))
-        throw EPictureFileError("Cannot open picture file " + Name + ": " + File.errorString().toStdString());
+        throw EPictureFileError("Cannot open picture file " + Name + ": " + ToStdString(File.errorString()));
     if (File.size() > MaxPictureFileSize)
         throw EPictureFileError("Picture file too large: " + Name);
     const QByteArray Bytes = File.readAll();
     if (File.error() != QFileDevice::NoError)
-        throw EPictureFileError("Cannot read picture file " + Name + ": " + File.errorString().toStdString());
+        throw EPictureFileError("Cannot read picture file " + Name + ": " + ToStdString(File.errorString()));
     return Format->Decoder(reinterpret_cast<const uint8_t*>(Bytes.constData()), size_t(Bytes.size()));
 }

@@ -12,6 +12,7 @@
 #include "shell/About.h"
 #include "shell/Fonts.h"
 #include "shell/Main.h"
+#include "shell/QtText.h"
 #include "shell/Splash.h"
 #include "shell/UConvert.h"
 #include "ui_Main.h"
@@ -64,7 +65,7 @@ int main(int argc, char** argv)
         return 2;
     }
     SubstituteFonts();
-    QString Dir = argv[1];
+    QString Dir = ToQString(argv[1]);
     QDir().mkpath(Dir);
     bool Ok = true;
 

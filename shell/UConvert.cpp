@@ -1,5 +1,7 @@
 #include "shell/UConvert.h"
 
+#include "shell/QtText.h"
+
 #include "ui_UConvert.h"
 
 TfrmConvert::TfrmConvert(QWidget* Parent) : QDialog(Parent), Form(std::make_unique<Ui::frmConvert>())
@@ -20,10 +22,10 @@ TfrmConvert::~TfrmConvert() = default;
 
 TModalResult TfrmConvert::Ask(const std::string& Heading, const std::vector<std::string>& Lines)
 {
-    Form->lbHeading->setText(QString::fromStdString(Heading));
+    Form->lbHeading->setText(ToQString(Heading));
     Form->lbMessage->clear();
     for (const std::string& Line : Lines)
-        Form->lbMessage->addItem(QString::fromStdString(Line));
+        Form->lbMessage->addItem(ToQString(Line));
     int Result = exec();
     // Esc and the close box reject the dialog: the Cancel result.
     if (Result == QDialog::Rejected)
