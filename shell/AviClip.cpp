@@ -6,6 +6,8 @@
 #include <optional>
 #include <utility>
 
+#include "platform/ByteOrder.h"
+
 EInvalidAvi::EInvalidAvi(std::string Detail)
     : std::runtime_error("Cannot open AVI"), FDetail(std::move(Detail))
 {
@@ -25,8 +27,7 @@ uint32_t U32(TBytes Bytes, size_t At)
 {
     if (At > Bytes.size() || Bytes.size() - At < 4)
         throw EInvalidAvi("a field lies past the end of its chunk");
-    return static_cast<uint32_t>(Bytes[At]) | static_cast<uint32_t>(Bytes[At + 1]) << 8
-        | static_cast<uint32_t>(Bytes[At + 2]) << 16 | static_cast<uint32_t>(Bytes[At + 3]) << 24;
+    return GetLE32(Bytes.data() + At);
 }
 
 constexpr uint32_t FourCC(const char (&Text)[5])
