@@ -28,18 +28,13 @@ public:
     void ProcessMessages() override {}
 };
 
-// The window as the poller sees it: labels, gauge and timers kept, every dialog answered OK.
+// The window as the poller sees it: gauge and timers kept, every dialog answered OK.
 class TMinimalPort : public TImagingPort {
 public:
     int Gauge = 0;
     int Dialogs = 0;
 
-    void SetText(TLabel Label, const std::string& Text) override { Labels[Label] = Text; }
-    std::string Text(TLabel Label) const override
-    {
-        const auto Found = Labels.find(Label);
-        return Found == Labels.end() ? "" : Found->second;
-    }
+    void SetText(TLabel, const std::string&) override {}
     void SetPathHint(const std::string&) override {}
     void SetGaugeMax(int) override {}
     int GaugeMax() const override { return 80; }
@@ -84,7 +79,6 @@ public:
 
 private:
     TQuietHost Host;
-    std::map<TLabel, std::string> Labels;
     std::map<TTimer, bool> Timers;
 };
 
@@ -115,7 +109,7 @@ struct TSetting {
         WorkDir = Template;
         State.WorkDir = WorkDir + "/";
         State.ReadingDisk = true;
-        State.CurrentOperation = 1;
+        State.CurrentOperation = TCurrentOperation::MakingImage;
     }
     ~TSetting()
     {

@@ -11,13 +11,13 @@
 void TImaging::OfferConversion()
 {
     if (!Port.IgnoreMediaChecked()) {
-        const std::string& Disk = DiskGeometry.FormatName;
-        const std::string& Image = ImageGeometry.FormatName;
+        const std::string& Disk = State.DiskGeometry.FormatName;
+        const std::string& Image = State.ImageGeometry.FormatName;
         std::vector<std::string> Lines{
             "The Diskette you inserted is formated as " + Disk + ".",
             "The Image is a " + Image + " format.",
         };
-        if (State.ConversionCase == 5) {
+        if (State.ConversionCase == TConversionCase::DisketteLarger) {
             Lines.push_back("");
             Lines.push_back("If you would like you can convert the Diskette format to " + Image +
                             ".");
@@ -38,8 +38,8 @@ void TImaging::OfferConversion()
             return;
     }
     // The write run after the conversion uses the image's own geometry.
-    State.ImageTracksText = ImageGeometry.TracksText;
-    State.ImageSectorsText = ImageGeometry.SectorsText;
+    State.ImageTracksText = State.ImageGeometry.TracksText;
+    State.ImageSectorsText = State.ImageGeometry.SectorsText;
     StartConversionRun();
 }
 

@@ -18,9 +18,15 @@ constexpr TCapacityWindow CapacityWindows[KnownFormatCount] = {
     {2800000, 3000000}, {1400000, 1500000}, {1200000, 1300000}, {700000, 800000}, {300000, 400000},
 };
 
+// The user's answer to a question of detection: measure again, or give up.
+TMediaRetryState RetryStateOf(TModalResult Answer)
+{
+    return Answer == TModalResult::Yes ? TMediaRetryState::TryAgain : TMediaRetryState::GaveUp;
+}
+
 }  // namespace
 
-uint8_t TImaging::FormatIndexOfCapacity(int64_t Capacity)
+uint8_t FormatIndexOfCapacity(int64_t Capacity)
 {
     for (uint8_t Index = 0; Index < KnownFormatCount; ++Index)
         if (Capacity > CapacityWindows[Index].Above && Capacity < CapacityWindows[Index].Below)
@@ -58,7 +64,7 @@ void TImaging::DetectMedia()
         // No readable volume: DiskGeometry keeps the previous detection.
         TModalResult Answer = Port.MessageBox("Can't find disk.  Try again?", "Attention!",
                                               TMsgButtons::YesNo);
-        State.MediaRetryState = Answer == TModalResult::Yes ? 1 : 2;
+        State.MediaRetryState = RetryStateOf(Answer);
         return;
     }
 
@@ -66,17 +72,17 @@ void TImaging::DetectMedia()
     if (Found == UnknownFormatIndex) {
         // Too small, or between the windows: the user decides, so the callers' loop always ends
         // with a recognised format or an answer.
-        DiskGeometry.FormatIndex = UnknownFormatIndex;
+        State.DiskGeometry.FormatIndex = UnknownFormatIndex;
         TModalResult Answer = Port.MessageBox(
             "The disk is the wrong capacity you must use 1.44MB, 1.2MB or 720k media.  Try again?",
             "Attention", TMsgButtons::YesNo);
-        State.MediaRetryState = Answer == TModalResult::Yes ? 1 : 2;
+        State.MediaRetryState = RetryStateOf(Answer);
     } else {
         const TFormatRow& Row = FormatOfIndex(Found);
-        DiskGeometry.FormatIndex = Found;
-        State.MediaRetryState = 0;
+        State.DiskGeometry.FormatIndex = Found;
+        State.MediaRetryState = TMediaRetryState::Recognised;
         State.DiskSectorsText = std::string(Row.SectorsText);
         Port.SetGaugeMax(Row.Tracks);
     }
-    FillGeometry(DiskGeometry);
+    FillGeometry(State.DiskGeometry);
 }

@@ -42,11 +42,24 @@ int TrackCount(const std::string& Text)
     return Value;
 }
 
-}  // namespace
-
+// The file's size in bytes, or 0 when it cannot be measured.
 int64_t GetFileSizeOrZero(const std::string& Path)
 {
     return std::max<int64_t>(FileSize(Path), 0);
+}
+
+}  // namespace
+
+TConversionCase ClassifyFormats(int64_t DumpSize, uint8_t DiskFormatIndex)
+{
+    const uint8_t ImageFormat = FormatIndexOfDumpSize(DumpSize);
+    if (ImageFormat >= KnownFormatCount || DiskFormatIndex >= KnownFormatCount)
+        return TConversionCase::DisketteSmaller;
+    if (DiskFormatIndex == ImageFormat)
+        return TConversionCase(ImageFormat);
+    // A lower index is a larger diskette.
+    return DiskFormatIndex < ImageFormat ? TConversionCase::DisketteLarger
+                                         : TConversionCase::DisketteSmaller;
 }
 
 void TImaging::btnMakeDiskClick()
@@ -59,7 +72,7 @@ void TImaging::btnMakeDiskClick()
 
 void TImaging::StartMakeDisk()
 {
-    State.CurrentOperation = 2;
+    State.CurrentOperation = TCurrentOperation::MakingDisk;
     LoadLastFolder();
     TFileDialog Dialog;
     Dialog.Filter = OpenFilter;
@@ -79,7 +92,7 @@ void TImaging::StartMakeDisk()
 
 void TImaging::StartFromCommandLine()
 {
-    State.CurrentOperation = 2;
+    State.CurrentOperation = TCurrentOperation::MakingDisk;
     if (State.Parameters.empty() || !WorkDirReady())
         return;
     std::string Path = State.Parameters.front();
@@ -100,40 +113,32 @@ void TImaging::MakeDiskFromImage()
         Port.ShowMessage("The image file is corrupt!");
         return;
     }
-    ImageGeometry.FormatIndex = ImageFormat;
-    FillGeometry(ImageGeometry);
+    State.ImageGeometry.FormatIndex = ImageFormat;
+    FillGeometry(State.ImageGeometry);
     // Only the caption: the hint keeps what Make Image last put there.
     Port.SetText(TLabel::Path, ShortenPath(State.ImagePath));
     if (Port.MessageBox(InsertPrompts[ImageFormat], "Insert Disk", TMsgButtons::OKCancel) !=
         TModalResult::OK)
         return;
 
-    State.MediaRetryState = 1;
+    State.MediaRetryState = TMediaRetryState::TryAgain;
     do {
         DetectMedia();
-        if (State.MediaRetryState == 2)
+        if (State.MediaRetryState == TMediaRetryState::GaveUp)
             return;
-        State.ConversionCase = ClassifyFormats(GetFileSizeOrZero(Dump), DiskGeometry.FormatIndex);
-    } while (State.MediaRetryState == 1);
+        State.ConversionCase =
+            ClassifyFormats(GetFileSizeOrZero(Dump), State.DiskGeometry.FormatIndex);
+    } while (State.MediaRetryState == TMediaRetryState::TryAgain);
     CompareFormats();
-}
-
-uint8_t TImaging::ClassifyFormats(int64_t DumpSize, uint8_t DiskFormatIndex)
-{
-    const uint8_t ImageFormat = FormatIndexOfDumpSize(DumpSize);
-    if (ImageFormat >= KnownFormatCount || DiskFormatIndex >= KnownFormatCount)
-        return 6;
-    if (DiskFormatIndex == ImageFormat)
-        return ImageFormat;
-    // A lower index is a larger diskette.
-    return DiskFormatIndex < ImageFormat ? 5 : 6;
 }
 
 void TImaging::CompareFormats()
 {
-    if (State.ConversionCase >= 0 && State.ConversionCase < KnownFormatCount) {
-        State.ImageTracksText = WriteArguments[State.ConversionCase].Tracks;
-        State.ImageSectorsText = WriteArguments[State.ConversionCase].Sectors;
+    // The cases of agreeing formats are the format's index.
+    const auto SameFormat = static_cast<uint8_t>(State.ConversionCase);
+    if (SameFormat < KnownFormatCount) {
+        State.ImageTracksText = WriteArguments[SameFormat].Tracks;
+        State.ImageSectorsText = WriteArguments[SameFormat].Sectors;
         StartWriteRun();
     } else {
         OfferConversion();

@@ -80,17 +80,19 @@ void TImaging::btnMakeImageClick()
 
 void TImaging::MakeImage()
 {
-    State.CurrentOperation = 1;
+    State.CurrentOperation = TCurrentOperation::MakingImage;
     LoadLastFolder();
     if (Port.MessageBox("Insert Diskette.", "Insert Diskette.", TMsgButtons::OKCancel) !=
         TModalResult::OK)
         return;
 
-    State.MediaRetryState = 1;
-    while (State.MediaRetryState == 1)
+    State.MediaRetryState = TMediaRetryState::TryAgain;
+    while (State.MediaRetryState == TMediaRetryState::TryAgain)
         DetectMedia();
     // Detection ends recognised or after the user gave up; an unknown format has no image type.
-    if (State.MediaRetryState != 0 || DiskGeometry.FormatIndex >= KnownFormatCount)
+    const TGeometry& DiskGeometry = State.DiskGeometry;
+    if (State.MediaRetryState != TMediaRetryState::Recognised ||
+        DiskGeometry.FormatIndex >= KnownFormatCount)
         return;
 
     TFileDialog Dialog;
@@ -129,7 +131,7 @@ void TImaging::MakeImage()
              TTimer::Timer1, TAnimation::MakeImage, "Creating Image from Diskette.");
 }
 
-void TImaging::CompressImage()
+bool TImaging::CompressImage()
 {
     DisableCommands();
     Port.SetText(TLabel::Messages, "Compressing Image...");
@@ -143,12 +145,13 @@ void TImaging::CompressImage()
     } catch (const std::exception& Error) {
         // The engine leaves an existing image as it was; the poller still removes the dump.
         EngineFailed(Error.what());
-        return;
+        return false;
     }
     Port.SetCompressorShown(false);
     EnableCommands();
     Port.SetText(TLabel::Status, " Status: OK.");
     Port.SetText(TLabel::Messages, "Image Complete.");
+    return true;
 }
 
 void TImaging::EngineFailed(const std::string& Message)

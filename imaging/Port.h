@@ -32,8 +32,8 @@ class TImagingPort {
 public:
     virtual ~TImagingPort() = default;
 
+    // The labels are for the user: the workflows never read them back.
     virtual void SetText(TLabel Label, const std::string& Text) = 0;
-    virtual std::string Text(TLabel Label) const = 0;
     virtual void SetPathHint(const std::string& Hint) = 0;
 
     virtual void SetGaugeMax(int Max) = 0;

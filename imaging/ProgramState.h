@@ -6,6 +6,32 @@
 #include <sys/types.h>
 #include <vector>
 
+// What a successful helper run goes on with.
+enum class TCurrentOperation { None = 0, MakingImage = 1, MakingDisk = 2 };
+
+// The outcome of media detection.
+enum class TMediaRetryState : uint8_t { Recognised = 0, TryAgain = 1, GaveUp = 2 };
+
+// How the inserted diskette's format relates to the image's.
+enum class TConversionCase : uint8_t {
+    Both288 = 0, Both144 = 1, Both120 = 2, Both720 = 3, Both360 = 4,  // the format index
+    DisketteLarger = 5,   // a conversion is offered
+    DisketteSmaller = 6,  // or unknown: a warning, and the conversion still offered
+};
+
+// One diskette format, filled from the format table and the drive choice.
+struct TGeometry {
+    int32_t Heads = 0;
+    int32_t Tracks = 0;
+    int32_t SectorsPerTrack = 0;
+    int32_t TotalBytes = 0;
+    std::string TracksText;
+    std::string SectorsText;
+    std::string DriveLetter;
+    uint8_t FormatIndex = 5;
+    std::string FormatName;
+};
+
 struct TProgramState {
     std::string ProgramDir;          // the executable's folder, with its separator
     std::string WorkDir;             // this program's private working folder, with its separator
@@ -13,15 +39,19 @@ struct TProgramState {
     int StartedWithFile = 0;         // 1 with at least one parameter
     bool Windows5OrLater = true;
     std::string SelectedDrive = "A";
-    int CurrentOperation = 0;        // 1 making an image, 2 making a disk
+    TCurrentOperation CurrentOperation = TCurrentOperation::None;
     bool ReadingDisk = false;
     std::string ImagePath;
     std::string LastFolder;
-    uint8_t MediaRetryState = 0;
+    // Detection keeps its last results between commands; a detection that finds no volume
+    // leaves DiskGeometry as it was.
+    TMediaRetryState MediaRetryState = TMediaRetryState::Recognised;
+    TGeometry DiskGeometry;
+    TGeometry ImageGeometry;
     std::string ImageTracksText = "80 ";
     std::string ImageSectorsText = "18 ";
     std::string DiskSectorsText = "18 ";
-    int ConversionCase = 0;
+    TConversionCase ConversionCase = TConversionCase::Both288;
     int DefaultFileMode = 2;         // read and write, until the first progress poll
     pid_t HelperPid = -1;            // the last helper started, while it may run
     // The program is ending (its window was closed while the engine worked): a workflow that

@@ -222,10 +222,8 @@ void TImaging::Timer1Timer()
             Port.SetGaugeShown(false);
             ShowIdlePicture();
             Port.SetText(TLabel::Messages, " ");
-            if (State.CurrentOperation == 1) {
-                CompressImage();
-                // A failed compression reports itself and leaves another status.
-                Succeeded = Port.Text(TLabel::Status) == " Status: OK.";
+            if (State.CurrentOperation == TCurrentOperation::MakingImage) {
+                Succeeded = CompressImage();
             } else {
                 Port.SetText(TLabel::Status, " Status: OK.");
                 Port.SetText(TLabel::Messages, "Disk Complete.");

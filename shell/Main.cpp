@@ -378,14 +378,6 @@ void TFrmMain::SetText(TLabel Label, const std::string& Text)
     Target->repaint();
 }
 
-std::string TFrmMain::Text(TLabel Label) const
-{
-    const QLabel* Source = Label == TLabel::Messages ? Form->Messages
-                           : Label == TLabel::Status ? Form->Status
-                                                     : Form->Path;
-    return ToStdString(Source->text());
-}
-
 void TFrmMain::SetPathHint(const std::string& Hint)
 {
     PathHint = Hint;

@@ -58,7 +58,6 @@ public:
 
     // TImagingPort
     void SetText(TLabel Label, const std::string& Text) override;
-    std::string Text(TLabel Label) const override;
     void SetPathHint(const std::string& Hint) override;
     void SetGaugeMax(int Max) override;
     int GaugeMax() const override;

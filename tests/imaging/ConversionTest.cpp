@@ -89,7 +89,7 @@ TEST_F(ConversionTest, A720KImageOnA144DisketteIsConvertedThenWritten)
         Port.Shown.back().Lines,
         (Lines{"The Diskette you inserted is formated as 1.44MB.", "The Image is a 720KB format.",
                "", "If you would like you can convert the Diskette format to 720KB."}));
-    EXPECT_EQ(State.ConversionCase, 5);
+    EXPECT_EQ(State.ConversionCase, TConversionCase::DisketteLarger);
     EXPECT_TRUE(Port.TimerEnabled(TTimer::Timer3));
     EXPECT_FALSE(Port.TimerEnabled(TTimer::Timer1));
     EXPECT_EQ(Port.GaugeMax(), 4);
@@ -167,7 +167,7 @@ TEST_F(ConversionTest, ATooSmallDisketteIsWarnedAboutAndTheWriteFailsWithoutGrow
     Prepare(1, 3);
     Port.Answers = {TModalResult::OK, TModalResult::Cancel};
     Imaging->btnMakeDiskClick();
-    EXPECT_EQ(State.ConversionCase, 6);
+    EXPECT_EQ(State.ConversionCase, TConversionCase::DisketteSmaller);
     EXPECT_EQ(Port.Shown.back().Text, "720KB -> 1.44MB ?");
     EXPECT_EQ(Port.Shown.back().Lines,
               (Lines{"The Diskette you inserted is formated as 720KB.",
@@ -192,13 +192,32 @@ TEST_F(ConversionTest, ATooSmallDisketteIsWarnedAboutAndTheWriteFailsWithoutGrow
     EXPECT_TRUE(Port.AllCommandsEnabled(true));
 }
 
+// A 2.88MB image is larger than any other diskette: each one is warned about as too small.
+TEST_F(ConversionTest, A288ImageWarnsThatEveryOtherDisketteIsTooSmall)
+{
+    for (unsigned DiskFormat = 1; DiskFormat < 5; ++DiskFormat) {
+        SCOPED_TRACE(FormatNames[DiskFormat]);
+        Prepare(0, DiskFormat);
+        Port.Shown.clear();
+        Port.Answers = {TModalResult::OK, TModalResult::Cancel};
+        Imaging->btnMakeDiskClick();
+        EXPECT_EQ(State.ConversionCase, TConversionCase::DisketteSmaller);
+        ASSERT_EQ(Port.Shown.back().Kind, "ConvertDialog");
+        EXPECT_EQ(Port.Shown.back().Text, std::string(FormatNames[DiskFormat]) + " -> 2.88MB ?");
+        ASSERT_EQ(Port.Shown.back().Lines.size(), 7u);
+        EXPECT_EQ(Port.Shown.back().Lines[2], "The Diskette appears to be too small!");
+        EXPECT_EQ(ReadAll(Diskette), Before);
+    }
+}
+
 TEST_F(ConversionTest, ThePollerCountsFromOneAndReportsAFailedConversion)
 {
     // The helper's side played by hand: a run in progress with fresh progress values.
     Port.SetGaugeMax(4);
     Port.Timers[TTimer::Timer3] = true;
     Port.FloppyVisible = false;
-    Imaging->DisableCommands();
+    for (auto& [Command, Enabled] : Port.Enabled)
+        Enabled = false;
     RewriteTextFile(State.WorkDir + "/working.dat");
     for (const auto& [Line, Gauge] : {std::pair{'0', 1}, {'2', 3}, {'9', 4}}) {
         WriteAll(State.WorkDir + "/Status.dat", {uint8_t(Line), '\r', '\n'});

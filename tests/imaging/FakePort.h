@@ -79,7 +79,8 @@ public:
     bool Terminated = false;
 
     void SetText(TLabel Label, const std::string& Text) override { Labels[Label] = Text; }
-    std::string Text(TLabel Label) const override
+    // What a label shows now.
+    std::string Text(TLabel Label) const
     {
         auto Found = Labels.find(Label);
         return Found == Labels.end() ? "" : Found->second;

@@ -39,6 +39,24 @@ protected:
         ASSERT_EQ(VolumeSize(Letter), int64_t(DataSectors) * 512);
     }
 
+    // Detection as Make Image runs it: "Insert Diskette." answered OK, then Answers to
+    // detection's own questions; the save dialog of a recognised diskette is cancelled. Only
+    // detection's questions are kept in Port.Shown.
+    void Detect(std::initializer_list<TModalResult> Answers = {})
+    {
+        Port.Answers = {TModalResult::OK};
+        Port.Answers.insert(Port.Answers.end(), Answers);
+        Port.FileAnswers = {""};
+        const size_t First = Port.Shown.size();
+        Imaging->btnMakeImageClick();
+        ASSERT_GT(Port.Shown.size(), First);
+        ASSERT_EQ(Port.Shown[First].Text, "Insert Diskette.");
+        Port.Shown.erase(Port.Shown.begin() + First);
+        if (!Port.Shown.empty() && Port.Shown.back().Kind == "SaveDialog")
+            Port.Shown.pop_back();
+        EXPECT_TRUE(Port.Answers.empty()) << "detection asked less than expected";
+    }
+
     // A medium without any FAT boot sector: the system finds no volume on it.
     void InsertUnformatted(char Letter)
     {
@@ -48,50 +66,44 @@ protected:
     }
 };
 
-// The rows themselves are checked through detection below; here the index outside the table
-// and the drive letter.
-TEST_F(GeometryTest, FillGeometryMapsIndexesPastTheTableToTheUnknownFormat)
+// Indexes past the table give the unknown format's row.
+TEST_F(GeometryTest, IndexesPastTheTableGiveTheUnknownFormat)
 {
-    for (uint8_t Index : {uint8_t(6), uint8_t(255)}) {
-        TGeometry G;
-        G.FormatIndex = 4;
-        Imaging->FillGeometry(G);
-        EXPECT_EQ(G.SectorsText, "09");
-        EXPECT_EQ(G.TotalBytes, 377856);
-        G.FormatIndex = Index;
-        Imaging->FillGeometry(G);
-        EXPECT_EQ(G.FormatIndex, 5);
-        EXPECT_EQ(G.Heads, 0);
-        EXPECT_EQ(G.Tracks, 0);
-        EXPECT_EQ(G.SectorsPerTrack, 0);
-        EXPECT_EQ(G.TotalBytes, 0);
-        EXPECT_EQ(G.TracksText, "0");
-        EXPECT_EQ(G.SectorsText, "0");
-        EXPECT_EQ(G.FormatName, "Unknown Format");
+    EXPECT_EQ(FormatOfIndex(4).SectorsText, "09");
+    EXPECT_EQ(FormatOfIndex(4).TotalBytes, 377856);
+    for (unsigned Index : {5u, 6u, 255u}) {
+        const TFormatRow& Row = FormatOfIndex(Index);
+        EXPECT_EQ(Row.FormatIndex, 5);
+        EXPECT_EQ(Row.Heads, 0);
+        EXPECT_EQ(Row.Tracks, 0);
+        EXPECT_EQ(Row.SectorsPerTrack, 0);
+        EXPECT_EQ(Row.TotalBytes, 0);
+        EXPECT_EQ(Row.TracksText, "0");
+        EXPECT_EQ(Row.SectorsText, "0");
+        EXPECT_EQ(Row.FormatName, "Unknown Format");
     }
 }
 
 TEST_F(GeometryTest, TheDriveLetterComesFromTheRadioButtonsAlone)
 {
-    TGeometry G;
-    G.FormatIndex = 1;
-    G.DriveLetter = "Q";
+    InsertFormatted('A', 1);
+    State.DiskGeometry.DriveLetter = "Q";
     Port.MenuA = true;
-    Imaging->FillGeometry(G);
-    EXPECT_EQ(G.DriveLetter, "Q") << "neither radio button: the letter stays";
+    Detect();
+    EXPECT_EQ(State.DiskGeometry.DriveLetter, "Q") << "neither radio button: the letter stays";
 
     Port.RadioA = true;
-    Imaging->FillGeometry(G);
-    EXPECT_EQ(G.DriveLetter, "A");
+    Detect();
+    EXPECT_EQ(State.DiskGeometry.DriveLetter, "A");
 
     Port.RadioA = false;
     Port.RadioB = true;
-    Imaging->FillGeometry(G);
-    EXPECT_EQ(G.DriveLetter, "B") << "whatever the menu items show";
+    Detect();
+    EXPECT_EQ(State.DiskGeometry.DriveLetter, "B") << "whatever the menu items show";
 
     Port.RadioA = true;
-    Imaging->FillGeometry(G);
-    EXPECT_EQ(G.DriveLetter, "B") << "B: is looked at last";
+    Detect();
+    EXPECT_EQ(State.DiskGeometry.DriveLetter, "B") << "B: is looked at last";
 }
 
 TEST_F(GeometryTest, CapacityWindowsExcludeTheirBounds)
@@ -102,7 +114,7 @@ TEST_F(GeometryTest, CapacityWindowsExcludeTheirBounds)
         {700000, 5},  {700001, 3},  {799999, 3},  {800000, 5},  {300000, 5},  {300001, 4},
         {399999, 4},  {400000, 5},  {0, 5},       {-1, 5},      {INT64_MAX, 5}};
     for (auto [Capacity, Index] : Cases)
-        EXPECT_EQ(TImaging::FormatIndexOfCapacity(Capacity), Index) << Capacity;
+        EXPECT_EQ(FormatIndexOfCapacity(Capacity), Index) << Capacity;
 }
 
 TEST_F(GeometryTest, EveryStandardDisketteIsRecognisedWithItsSettings)
@@ -113,12 +125,11 @@ TEST_F(GeometryTest, EveryStandardDisketteIsRecognisedWithItsSettings)
     for (unsigned Index = 0; Index < 5; ++Index) {
         InsertFormatted('A', Index);
         Port.GaugeMaximum = 1;
-        State.MediaRetryState = 1;
-        Imaging->DetectMedia();
-        EXPECT_EQ(State.MediaRetryState, 0) << FormatNames[Index];
-        EXPECT_EQ(Imaging->DiskGeometry.FormatIndex, Index);
-        EXPECT_EQ(Imaging->DiskGeometry.FormatName, FormatNames[Index]);
-        EXPECT_EQ(Imaging->DiskGeometry.DriveLetter, "A");
+        Detect();
+        EXPECT_EQ(State.MediaRetryState, TMediaRetryState::Recognised) << FormatNames[Index];
+        EXPECT_EQ(State.DiskGeometry.FormatIndex, Index);
+        EXPECT_EQ(State.DiskGeometry.FormatName, FormatNames[Index]);
+        EXPECT_EQ(State.DiskGeometry.DriveLetter, "A");
         EXPECT_EQ(State.DiskSectorsText, Sectors[Index]);
         EXPECT_EQ(Port.GaugeMaximum, Gauges[Index]);
     }
@@ -130,47 +141,43 @@ TEST_F(GeometryTest, TheMenuItemOfDriveBDecidesWhenBothAreChecked)
     InsertFormatted('A', 1);
     InsertFormatted('B', 4);
     Port.MenuA = Port.MenuB = true;
-    Imaging->DetectMedia();
-    EXPECT_EQ(Imaging->DiskGeometry.FormatIndex, 4);
+    Detect();
+    EXPECT_EQ(State.DiskGeometry.FormatIndex, 4);
 
     Port.MenuB = false;
-    Imaging->DetectMedia();
-    EXPECT_EQ(Imaging->DiskGeometry.FormatIndex, 1);
+    Detect();
+    EXPECT_EQ(State.DiskGeometry.FormatIndex, 1);
 }
 
 TEST_F(GeometryTest, NoVolumeAsksToTryAgainAndKeepsThePreviousDetection)
 {
     InsertFormatted('A', 3);
     Port.RadioA = true;
-    Imaging->DetectMedia();
-    ASSERT_EQ(Imaging->DiskGeometry.FormatIndex, 3);
+    Detect();
+    ASSERT_EQ(State.DiskGeometry.FormatIndex, 3);
     Port.GaugeMaximum = 40;
 
+    // Yes measures again, No gives up.
     InsertUnformatted('A');
     Port.RadioA = false;
     Port.RadioB = true;  // a refill would change the letter
-    Port.Answers = {TModalResult::Yes, TModalResult::No, TModalResult::Yes};
-    State.MediaRetryState = 0;
-    Imaging->DetectMedia();
-    EXPECT_EQ(State.MediaRetryState, 1);
-    Imaging->DetectMedia();
-    EXPECT_EQ(State.MediaRetryState, 2);
+    Detect({TModalResult::Yes, TModalResult::No});
+    EXPECT_EQ(State.MediaRetryState, TMediaRetryState::GaveUp);
 
     // No drive selected at all is "no volume" too.
     Port.MenuA = false;
-    Imaging->DetectMedia();
-    EXPECT_EQ(State.MediaRetryState, 1);
+    Detect({TModalResult::Yes, TModalResult::No});
 
-    ASSERT_EQ(Port.Shown.size(), 3u);
+    ASSERT_EQ(Port.Shown.size(), 4u);
     for (const auto& Entry : Port.Shown) {
         EXPECT_EQ(Entry.Kind, "MessageBox");
         EXPECT_EQ(Entry.Text, "Can't find disk.  Try again?");
         EXPECT_EQ(Entry.Caption, "Attention!");
         EXPECT_EQ(Entry.Buttons, TMsgButtons::YesNo);
     }
-    EXPECT_EQ(Imaging->DiskGeometry.FormatIndex, 3);
-    EXPECT_EQ(Imaging->DiskGeometry.FormatName, "720KB");
-    EXPECT_EQ(Imaging->DiskGeometry.DriveLetter, "A");
+    EXPECT_EQ(State.DiskGeometry.FormatIndex, 3);
+    EXPECT_EQ(State.DiskGeometry.FormatName, "720KB");
+    EXPECT_EQ(State.DiskGeometry.DriveLetter, "A");
     EXPECT_EQ(State.DiskSectorsText, "18");
     EXPECT_EQ(Port.GaugeMaximum, 40);
 }
@@ -181,9 +188,9 @@ TEST_F(GeometryTest, CapacitiesJustInsideTheWindowsAreRecognised)
     const std::pair<uint32_t, int> Cases[] = {{5469, 0}, {586, 4}, {781, 4}};
     for (auto [Sectors, Index] : Cases) {
         InsertCrafted('A', Sectors);
-        Imaging->DetectMedia();
-        EXPECT_EQ(State.MediaRetryState, 0) << Sectors;
-        EXPECT_EQ(Imaging->DiskGeometry.FormatIndex, Index) << Sectors;
+        Detect();
+        EXPECT_EQ(State.MediaRetryState, TMediaRetryState::Recognised) << Sectors;
+        EXPECT_EQ(State.DiskGeometry.FormatIndex, Index) << Sectors;
     }
     EXPECT_TRUE(Port.Shown.empty());
 }
@@ -195,22 +202,20 @@ TEST_F(GeometryTest, EveryUnrecognisedCapacityAsksTheWrongCapacityQuestion)
     // 299,520 / 400,384 / 512,000 / 2,799,616 / 3,000,320 bytes.
     const uint32_t Sizes[] = {585, 782, 1000, 5468, 5860};
     InsertFormatted('A', 1);
-    Imaging->DetectMedia();
+    Detect();
     Port.GaugeMaximum = 80;
     for (uint32_t Sectors : Sizes) {
         InsertCrafted('A', Sectors);
-        Port.Answers = {TModalResult::Yes, TModalResult::No};
-        State.MediaRetryState = 1;
-        int Rounds = 0;
-        while (State.MediaRetryState == 1 && Rounds < 5) {
-            Imaging->DetectMedia();
-            ++Rounds;
-        }
-        EXPECT_EQ(Rounds, 2) << Sectors;
-        EXPECT_EQ(State.MediaRetryState, 2) << Sectors;
-        EXPECT_EQ(Imaging->DiskGeometry.FormatIndex, 5) << Sectors;
-        EXPECT_EQ(Imaging->DiskGeometry.FormatName, "Unknown Format");
-        EXPECT_EQ(Imaging->DiskGeometry.TracksText, "0");
+        const size_t Before = Port.Shown.size();
+        Detect({TModalResult::Yes, TModalResult::No});
+        EXPECT_EQ(Port.Shown.size() - Before, 2u) << Sectors;
+        EXPECT_EQ(State.MediaRetryState, TMediaRetryState::GaveUp) << Sectors;
+        const TGeometry& G = State.DiskGeometry;
+        EXPECT_EQ(G.FormatIndex, 5) << Sectors;
+        EXPECT_EQ(G.FormatName, "Unknown Format");
+        EXPECT_EQ(G.TracksText, "0");
+        EXPECT_EQ(G.SectorsText, "0");
+        EXPECT_EQ(G.Heads + G.Tracks + G.SectorsPerTrack + G.TotalBytes, 0);
     }
     ASSERT_EQ(Port.Shown.size(), 2 * std::size(Sizes));
     for (const auto& Entry : Port.Shown) {

@@ -192,6 +192,14 @@ protected:
         return ReadAll(Root / "unpacked");
     }
 
+    // The last image path, as a command stores it.
+    void StorePath(const std::string& Path)
+    {
+        TRegistry Registry;
+        ASSERT_TRUE(Registry.OpenKey("\\mwtest", true));
+        Registry.WriteString("path", Path);
+    }
+
     std::string StoredPath()
     {
         TRegistry Registry;

@@ -58,7 +58,7 @@ TEST_P(MakeDiskOfEachFormat, WritesTheImageOntoABlankDisketteOfItsFormat)
     EXPECT_EQ(Port.Shown[0].Dialog.DefaultExt, "144");
     EXPECT_EQ(Port.Shown[1].Text, Prompts[Format]);
     EXPECT_EQ(Port.Shown[1].Caption, "Insert Disk");
-    EXPECT_EQ(State.ConversionCase, int(Format));
+    EXPECT_EQ(State.ConversionCase, TConversionCase(Format));
     EXPECT_EQ(StoredPath(), Image.string());
     EXPECT_EQ(Port.Text(TLabel::Messages), "Creating Diskette from Image.");
     EXPECT_EQ(Port.GaugeMax(), Format == 4 ? 40 : 80);
@@ -82,11 +82,32 @@ INSTANTIATE_TEST_SUITE_P(Formats, MakeDiskOfEachFormat, ::testing::Range(0u, 5u)
                              return std::string("Format") + char('0' + Info.param);
                          });
 
+// Every image (by its dump size; the last is a size of no format) against every diskette format
+// (the last unknown): the same format gives its index, a diskette of larger capacity 5, one of
+// smaller capacity or of no known format 6.
+TEST(ClassifyFormats, EveryPairOfImageAndDisketteFormats)
+{
+    const int64_t DumpSizes[6] = {2949120, 1474560, 1231872, 737280, 377856, 1474561};
+    const uint8_t Expected[6][6] = {
+        // diskette 2.88MB, 1.44MB, 1.2MB, 720KB, 360KB, unknown
+        {0, 6, 6, 6, 6, 6},  // image 2.88MB
+        {5, 1, 6, 6, 6, 6},  // 1.44MB
+        {5, 5, 2, 6, 6, 6},  // 1.2MB
+        {5, 5, 5, 3, 6, 6},  // 720KB
+        {5, 5, 5, 5, 4, 6},  // 360KB
+        {6, 6, 6, 6, 6, 6},  // no format
+    };
+    for (uint8_t Image = 0; Image < 6; ++Image)
+        for (uint8_t Disk = 0; Disk < 6; ++Disk)
+            EXPECT_EQ(int(ClassifyFormats(DumpSizes[Image], Disk)), Expected[Image][Disk])
+                << "image " << int(Image) << ", diskette " << int(Disk);
+}
+
 TEST_F(MakeDiskTest, CancelEndsTheCommandAndKeepsWhatWasDone)
 {
     Port.FileAnswers = {""};
     Imaging->btnMakeDiskClick();
-    EXPECT_EQ(State.CurrentOperation, 2);
+    EXPECT_EQ(State.CurrentOperation, TCurrentOperation::MakingDisk);
     EXPECT_EQ(State.LastFolder, (Root / "home").string());
     EXPECT_EQ(StoredPath(), "<no key>");
     EXPECT_FALSE(fs::exists(Dump()));
@@ -100,7 +121,7 @@ TEST_F(MakeDiskTest, CancelEndsTheCommandAndKeepsWhatWasDone)
     Port.FileAnswers = {Image.string()};
     Imaging->btnMakeDiskClick();
     EXPECT_EQ(Port.Shown.back().Text, "Insert a 360k floppy into drive a: and click OK.");
-    EXPECT_EQ(Imaging->ImageGeometry.DriveLetter, "B");
+    EXPECT_EQ(State.ImageGeometry.DriveLetter, "B");
     EXPECT_EQ(fs::file_size(Dump()), 377856u);
     EXPECT_EQ(Port.Text(TLabel::Status), " Status: OK.");
     EXPECT_EQ(Port.Text(TLabel::Messages), "Decompression Complete.");
@@ -265,7 +286,7 @@ TEST_F(MakeDiskTest, DriveBIsTheOneWrittenAndReadWhenChosen)
     Port.Answers = {TModalResult::OK};
     Port.FileAnswers = {Image.string()};
     Imaging->btnMakeImageClick();
-    EXPECT_EQ(Imaging->DiskGeometry.DriveLetter, "B");
+    EXPECT_EQ(State.DiskGeometry.DriveLetter, "B");
     ASSERT_TRUE(FinishRun());
     EXPECT_EQ(Port.Text(TLabel::Messages), "Image Complete.");
     EXPECT_TRUE(Unpack(Image) == Content);

@@ -62,18 +62,20 @@ TEST_F(MakeImageTest, ImageOfA144DisketteHoldsItsExactBytes)
     EXPECT_EQ(Port.Shown.size(), 2u);
     EXPECT_EQ(Unpack(Image), Disk);
 
-    Imaging->LoadLastFolder();
+    // The next command opens in the image's folder.
+    Port.Answers = {TModalResult::Cancel};
+    Imaging->btnMakeImageClick();
     EXPECT_EQ(State.LastFolder, (Root / "images").string());
 }
 
 TEST_F(MakeImageTest, EachQuestionEndsTheCommandAndKeepsOnlyWhatWasDecided)
 {
     Insert('A', MakeSampleDisk(1474560));
-    Imaging->SaveLastPath("/srv/floppies/first.144");
+    StorePath("/srv/floppies/first.144");
 
     Port.Answers = {TModalResult::Cancel};
     Imaging->btnMakeImageClick();
-    EXPECT_EQ(State.CurrentOperation, 1);
+    EXPECT_EQ(State.CurrentOperation, TCurrentOperation::MakingImage);
     EXPECT_TRUE(State.ReadingDisk);
     EXPECT_EQ(State.LastFolder, "/srv/floppies");
     EXPECT_EQ(Port.Shown.size(), 1u);
@@ -172,8 +174,9 @@ TEST_F(MakeImageTest, PathsFollowTheirOwnSeparators)
         {"boot.144", Home},
     };
     for (const auto& [Stored, Folder] : Folders) {
-        Imaging->SaveLastPath(Stored);
-        Imaging->LoadLastFolder();
+        StorePath(Stored);
+        Port.Answers = {TModalResult::Cancel};
+        Imaging->btnMakeImageClick();
         EXPECT_EQ(State.LastFolder, Folder) << Stored;
     }
 }
@@ -232,7 +235,7 @@ TEST_P(MakeImageOfEachFormat, TheImageDecodesToTheDisketteAndItsPadding)
     ASSERT_EQ(Port.Shown.size(), 2u);
     EXPECT_EQ(Port.Shown[1].Dialog.FilterIndex, int(Format) + 1);
     EXPECT_EQ(Port.Shown[1].Dialog.DefaultExt, DefaultExts[Format]);
-    EXPECT_EQ(Imaging->DiskGeometry.FormatName, FormatNames[Format]);
+    EXPECT_EQ(State.DiskGeometry.FormatName, FormatNames[Format]);
     EXPECT_EQ(Port.GaugeMax(), Row.Tracks);
     ASSERT_TRUE(FinishRun());
     EXPECT_EQ(Port.Text(TLabel::Messages), "Image Complete.");
@@ -312,7 +315,7 @@ TEST_F(MakeImageTest, TheMediaQuestionsEndTheCommandOrLookAgain)
     Imaging->btnMakeImageClick();
     ASSERT_EQ(Port.Shown.size(), 2u);
     EXPECT_EQ(Port.Shown[1].Caption, "Attention");
-    EXPECT_EQ(State.MediaRetryState, 2);
+    EXPECT_EQ(State.MediaRetryState, TMediaRetryState::GaveUp);
     EXPECT_EQ(StoredPath(), "<no key>");
 
     // Yes, after putting a 720KB diskette in while the question was open.
@@ -327,7 +330,7 @@ TEST_F(MakeImageTest, TheMediaQuestionsEndTheCommandOrLookAgain)
     ASSERT_EQ(Port.Shown.size(), 3u);
     EXPECT_EQ(Port.Shown[2].Kind, "SaveDialog");
     EXPECT_EQ(Port.Shown[2].Dialog.FilterIndex, 4);
-    EXPECT_EQ(Imaging->DiskGeometry.TracksText, "40");
+    EXPECT_EQ(State.DiskGeometry.TracksText, "40");
     EXPECT_EQ(StoredPath(), "<no key>");
 }
 

@@ -48,11 +48,42 @@ public:
 
 class RunsTest : public TImagingTest<TModalPort> {
 protected:
-    bool Start(const std::string& Parameters = "d temp.del 80 A 18 w",
-               TAnimation Animation = TAnimation::MakeDisk,
-               const std::string& Text = "Creating Diskette from Image.")
+    void SetUp() override
     {
-        return Imaging->StartRun(Parameters, TTimer::Timer1, Animation, Text);
+        TImagingTest<TModalPort>::SetUp();
+        InsertFormatted('A', 1);
+        Port.RadioA = true;
+    }
+
+    // A read run as Make Image starts it for the 1.44MB diskette in A: ("i temp.del 80 A 18 w"),
+    // into the image file Image. True when the run started.
+    bool StartRead(const fs::path& Image = {})
+    {
+        const size_t Before = Port.Shown.size();
+        Port.Answers = {TModalResult::OK};
+        Port.FileAnswers = {(Image.empty() ? Root / "images" / "read.144" : Image).string()};
+        Imaging->btnMakeImageClick();
+        return RunStarted(Before);
+    }
+
+    // A write run as Make Disk starts it: an image of Content onto the 1.44MB diskette in A:
+    // ("d temp.del 80 A 18 w"). True when the run started.
+    bool StartWrite(const std::vector<uint8_t>& Content = MakeSampleDisk(1474560))
+    {
+        const size_t Before = Port.Shown.size();
+        Port.Answers = {TModalResult::OK};
+        Port.FileAnswers = {MakeImageFile("disk.144", Content).string()};
+        Imaging->btnMakeDiskClick();
+        return RunStarted(Before);
+    }
+
+    // The command's own prompt and file dialog leave Port.Shown: what remains is the run's.
+    bool RunStarted(size_t Before)
+    {
+        EXPECT_GE(Port.Shown.size(), Before + 2);
+        Port.Shown.erase(Port.Shown.begin() + Before,
+                         Port.Shown.begin() + std::min(Port.Shown.size(), Before + 2));
+        return Port.Timers[TTimer::Timer1];
     }
 
     // Ticks until the poller has ended the run (or ten seconds passed).
@@ -77,13 +108,12 @@ TEST_F(RunsTest, AStartedRunShowsItselfAndTheHelperGetsTheParameterString)
 {
     FakeHelper("printf '%s|' \"$@\" > args.txt\n"
                "while [ ! -e release ]; do sleep 0.01; done\n"
+               "printf 'dump' > temp.del\n"
                "rm -f working.dat");
     WriteText(Work("working.dat"), "left from before");
     Port.Gauge = 9;
-    State.CurrentOperation = 2;
 
-    ASSERT_TRUE(Start("i temp.del 80 A 18 w", TAnimation::MakeImage,
-                      "Creating Image from Diskette."));
+    ASSERT_TRUE(StartRead());
 
     const std::vector<std::pair<TCommand, bool>> Disabled = {
         {TCommand::MakeImageButton, false}, {TCommand::ExitButton, false},
@@ -116,7 +146,7 @@ TEST_F(RunsTest, AStartedRunShowsItselfAndTheHelperGetsTheParameterString)
     ASSERT_TRUE(WaitFor([&] { return !FileExists(Work("working.dat")); }));
     Imaging->Timer1Timer();
     EXPECT_EQ(Port.Text(TLabel::Status), " Status: OK.");
-    EXPECT_EQ(Port.Text(TLabel::Messages), "Disk Complete.");
+    EXPECT_EQ(Port.Text(TLabel::Messages), "Image Complete.");
     EXPECT_EQ(State.HelperPid, -1);
     ExpectIdle();
 }
@@ -129,7 +159,7 @@ TEST_F(RunsTest, AFailedLaunchReportsAndReturnsToIdle)
     Port.AnimationVisible[TAnimation::MakeDisk] = Port.AnimationActive[TAnimation::MakeDisk] = true;
     Port.FloppyVisible = false;
 
-    EXPECT_FALSE(Start());
+    EXPECT_FALSE(StartRead());
 
     ASSERT_EQ(Port.Shown.size(), 1u);
     EXPECT_EQ(Port.Shown[0].Kind, "MessageDlg");
@@ -143,7 +173,7 @@ TEST_F(RunsTest, AFailedLaunchReportsAndReturnsToIdle)
     // A marker that cannot be made: the error goes on, the commands come back.
     fs::remove(Work("working.dat"));
     fs::create_directory(Work("working.dat"));
-    EXPECT_THROW(Start(), EInOutError);
+    EXPECT_THROW(StartRead(), EInOutError);
     EXPECT_TRUE(Port.AllCommandsEnabled(true));
     EXPECT_FALSE(Port.Timers[TTimer::Timer1]);
 }
@@ -164,8 +194,7 @@ TEST_F(RunsTest, WithoutAWorkingFolderTheTransfersAreRefused)
     Imaging->btnMakeImageClick();
     Imaging->btnMakeDiskClick();
     Imaging->StartFromCommandLine();
-    EXPECT_FALSE(Start());
-    EXPECT_FALSE(Imaging->LaunchHelper("i temp.del 80 A 18 w"));
+    Imaging->Timer3Timer();  // a conversion has ended: its write run is refused too
     fs::current_path(Before);
 
     ASSERT_EQ(Port.Shown.size(), 4u);
@@ -184,7 +213,6 @@ TEST_F(RunsTest, ProgressIsReadOncePerReportAndKeptWithinTheGauge)
     Port.Timers[TTimer::Timer1] = true;
     Port.Intervals[TTimer::Timer1] = 50;
     Port.GaugeMaximum = 40;
-    EXPECT_EQ(Imaging->Compressor().DefaultFileMode, &State.DefaultFileMode);
     ASSERT_EQ(State.DefaultFileMode, 2);
 
     Imaging->Timer1Timer();  // nothing reported yet
@@ -207,6 +235,31 @@ TEST_F(RunsTest, ProgressIsReadOncePerReportAndKeptWithinTheGauge)
     EXPECT_EQ(Port.Gauge, 39);
     EXPECT_TRUE(Port.Timers[TTimer::Timer1]);
     EXPECT_TRUE(Port.Shown.empty());
+}
+
+// The engine probes the dump's size in the program-wide open mode: read and write before the
+// first progress read (a folder cannot be opened so), read-only after it (a folder opens, and
+// reading it fails).
+TEST_F(RunsTest, TheCompressStepFollowsTheOpenModeThePollerSets)
+{
+    for (bool ProgressRead : {false, true}) {
+        SCOPED_TRACE(ProgressRead ? "after a progress read" : "before any progress read");
+        FakeHelper(std::string(ProgressRead ? "printf '1\\r\\n' > Status.dat\n: > check.dat\n"
+                                              "while [ -e check.dat ]; do sleep 0.01; done\n"
+                                            : "") +
+                   "mkdir temp.del\nrm -f working.dat");
+        Port.Shown.clear();
+        ASSERT_TRUE(StartRead());
+        TickToEnd();
+        EXPECT_EQ(State.DefaultFileMode, ProgressRead ? 64 : 2);
+        ASSERT_EQ(Port.Shown.size(), 1u);
+        EXPECT_EQ(Port.Shown[0].Kind, "ErrorBox");
+        EXPECT_EQ(Port.Shown[0].Text.find("Failed to obtain the size of : " + Work("temp.del")) !=
+                      std::string::npos,
+                  !ProgressRead)
+            << Port.Shown[0].Text;
+        fs::remove(Work("temp.del"));
+    }
 }
 
 TEST_F(RunsTest, AReportThatIsNoNumberRaisesAndIsReadAgainNextTick)
@@ -243,7 +296,7 @@ TEST_F(RunsTest, AnUnreadableStatusFileGivesTheShareErrorOnEveryTick)
     FakeHelper(": > check.dat\n"
                "while [ ! -e release ]; do sleep 0.01; done\n"
                "rm -f working.dat");
-    ASSERT_TRUE(Start());
+    ASSERT_TRUE(StartWrite());
     ASSERT_TRUE(WaitFor([&] { return FileExists(Work("check.dat")); }));
     Imaging->Timer1Timer();
     Imaging->Timer1Timer();
@@ -302,11 +355,8 @@ TEST_F(RunsTest, AReportedFailureShowsTheTextsOfTheRunAndReturnsToIdle)
         SCOPED_TRACE(Reading ? "read" : "write");
         Port.Shown.clear();
         FakeHelper("echo 'no diskette' > error.dat\nrm -f working.dat");
-        WriteText(Work("temp.del"), "dump");
-        State.ReadingDisk = Reading;
-        State.CurrentOperation = Reading ? 1 : 2;
         State.StartedWithFile = 1;
-        ASSERT_TRUE(Start());
+        ASSERT_TRUE(Reading ? StartRead() : StartWrite());
         ASSERT_TRUE(WaitFor([&] { return !FileExists(Work("working.dat")); }));
         Imaging->Timer1Timer();
 
@@ -329,10 +379,8 @@ TEST_F(RunsTest, AReportedFailureShowsTheTextsOfTheRunAndReturnsToIdle)
 TEST_F(RunsTest, AHelperThatEndsBeforeTheFirstTickIsASuccessWithoutProgress)
 {
     FakeHelper("printf '30\\r\\n' > Status.dat\n: > check.dat\nrm -f working.dat");
-    WriteText(Work("temp.del"), "dump");
-    State.CurrentOperation = 2;
     State.StartedWithFile = 1;
-    ASSERT_TRUE(Start());
+    ASSERT_TRUE(StartWrite());
     ASSERT_TRUE(WaitFor([&] { return !FileExists(Work("working.dat")); }));
     Imaging->Timer1Timer();
     EXPECT_EQ(Port.Gauge, 0);
@@ -349,11 +397,8 @@ TEST_F(RunsTest, AHelperThatEndsBeforeTheFirstTickIsASuccessWithoutProgress)
 TEST_F(RunsTest, AHelperThatDiesEndsTheRunAsAFailure)
 {
     FakeHelper("while [ ! -e die ]; do sleep 0.01; done\nkill -9 $$");
-    WriteText(Work("temp.del"), "dump");
-    State.ReadingDisk = false;
-    State.CurrentOperation = 2;
     State.StartedWithFile = 1;
-    ASSERT_TRUE(Start());
+    ASSERT_TRUE(StartWrite());
     pid_t Pid = State.HelperPid;
     Imaging->Timer1Timer();
     EXPECT_TRUE(Port.Timers[TTimer::Timer1]) << "a live helper keeps the run going";
@@ -382,12 +427,12 @@ TEST_F(RunsTest, AReadRunEndsWithTheCompressStep)
         SCOPED_TRACE(Writable ? "image written" : "image not writable");
         Port.Shown.clear();
         FakeHelper("printf 'diskette bytes' > temp.del\nrm -f working.dat");
-        State.CurrentOperation = 1;
-        State.ReadingDisk = true;
         State.StartedWithFile = 1;
-        State.ImagePath = (Root / (Writable ? "" : "no such folder") / "disk.144").string();
-        ASSERT_TRUE(Start("i temp.del 80 A 18 w", TAnimation::MakeImage,
-                          "Creating Image from Diskette."));
+        const fs::path Folder = Root / (Writable ? "images" : "vanishing folder");
+        fs::create_directories(Folder);
+        ASSERT_TRUE(StartRead(Folder / "disk.144"));
+        if (!Writable)
+            fs::remove_all(Folder);  // gone while the diskette is read
         ASSERT_TRUE(WaitFor([&] { return !FileExists(Work("working.dat")); }));
         Imaging->Timer1Timer();
 
@@ -416,10 +461,8 @@ TEST_F(RunsTest, TheRealHelperReadsADisketteWithProgressOnTheGauge)
     RealHelper();
     std::vector<uint8_t> Disk = InsertSample(1474560);
     WriteText(Work("error.dat"), "left by an earlier failed run\r\n");
-    State.CurrentOperation = 2;  // no compression: the dump is looked at here
     Port.GaugeMaximum = 80;
-    ASSERT_TRUE(Start("i temp.del 80 A 18 w", TAnimation::MakeImage,
-                      "Creating Image from Diskette."));
+    ASSERT_TRUE(StartRead());
     pid_t Pid = State.HelperPid;
     ::kill(Pid, SIGSTOP);
 
@@ -459,21 +502,20 @@ TEST_F(RunsTest, TheRealHelperWritesADisketteAndFailsWithoutAMedium)
     RealHelper();
     InsertSample(1474560);
     std::vector<uint8_t> Image = MakeSampleDisk(1474560, TSampleKind::Random);
-    WriteText(Work("temp.del"), std::string(Image.begin(), Image.end()));
-    State.CurrentOperation = 2;
-    State.ReadingDisk = false;
     Port.GaugeMaximum = 80;
-    ASSERT_TRUE(Start());
+    ASSERT_TRUE(StartWrite(Image));
     TickToEnd();
     EXPECT_TRUE(Port.Shown.empty());
     EXPECT_EQ(Port.Text(TLabel::Messages), "Disk Complete.");
     EXPECT_EQ(ReadText((Root / "disk.img").string()), std::string(Image.begin(), Image.end()));
 
-    // Drive B: stands for a diskette that is gone: the helper reports it through error.dat.
-    SetDriveTableEntry('B', (Root / "gone.img").string());
-    State.ReadingDisk = true;
-    ASSERT_TRUE(Start("i temp.del 80 B 18 w", TAnimation::MakeImage,
-                      "Creating Image from Diskette."));
+    // The diskette is taken out after detection: the helper reports it through error.dat.
+    InsertSample(1474560);
+    Port.WhileShown = [&](const TShown& Entry) {
+        if (Entry.Kind == "SaveDialog")
+            SetDriveTableEntry('A', (Root / "gone.img").string());
+    };
+    ASSERT_TRUE(StartRead());
     TickToEnd();
     ASSERT_EQ(Port.Shown.size(), 1u);
     EXPECT_EQ(Port.Shown[0].Text, ReadFailure);

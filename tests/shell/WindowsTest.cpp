@@ -520,11 +520,11 @@ TEST_F(WindowsTest, CommandLineRestoreWritesTheDisketteAndEnds)
         QApplication::processEvents();
         ::usleep(10000);
     }
-    ASSERT_TRUE(Ended) << Main.Text(TLabel::Messages);
+    ASSERT_TRUE(Ended) << Main.Controls().Messages->text().toStdString();
     EXPECT_EQ(Insert.Caption, "Insert Disk");
     EXPECT_EQ(Insert.Text, "Insert a 1.44MB floppy into drive a: and click OK.");
-    EXPECT_EQ(Main.Text(TLabel::Messages), "Disk Complete.");
-    EXPECT_EQ(Main.Text(TLabel::Path), "/.../boot.144");
+    EXPECT_EQ(Main.Controls().Messages->text().toStdString(), "Disk Complete.");
+    EXPECT_EQ(Main.Controls().Path->text().toStdString(), "/.../boot.144");
     std::ifstream Written(Diskette, std::ios::binary);
     std::vector<uint8_t> Bytes((std::istreambuf_iterator<char>(Written)), std::istreambuf_iterator<char>());
     EXPECT_TRUE(Bytes == Dump);
@@ -580,7 +580,7 @@ TEST_F(WindowsTest, CloseWhileTheEngineWorksLetsItFinish)
     ASSERT_TRUE(Asked);
     EXPECT_EQ(Quits, 1);
     EXPECT_FALSE(Prompt.Seen) << Prompt.Text.toStdString();
-    EXPECT_EQ(Main.Text(TLabel::Messages), "Decompression Complete.");
+    EXPECT_EQ(Main.Controls().Messages->text().toStdString(), "Decompression Complete.");
     TRegistry Registry;
     ASSERT_TRUE(Registry.OpenKey(SettingsKey, false));
     EXPECT_EQ(Registry.ReadInteger("ForcedClose"), 0);
@@ -682,16 +682,16 @@ TEST_F(WindowsTest, MakeImageThenMakeDiskWithConversionThroughTheWindow)
     TUser User;
     User.ImagePath = Root + "/made.144";
     auto WaitFor = [&](const char* Text) {
-        for (int i = 0; i < 1500 && Main.Text(TLabel::Messages) != Text; ++i) {
+        for (int i = 0; i < 1500 && Main.Controls().Messages->text().toStdString() != Text; ++i) {
             QApplication::processEvents();
             ::usleep(5000);
         }
-        return Main.Text(TLabel::Messages);
+        return Main.Controls().Messages->text().toStdString();
     };
 
     Main.Controls().btnMakeImage->click();
     ASSERT_EQ(WaitFor("Image Complete."), "Image Complete.") << User.Seen.join(" | ").toStdString();
-    EXPECT_EQ(Main.Text(TLabel::Status), " Status: OK.");
+    EXPECT_EQ(Main.Controls().Status->text().toStdString(), " Status: OK.");
     {
         Tlzrw1 Unpacker;
         Unpacker.InputFile = User.ImagePath;
