@@ -285,6 +285,11 @@ bool ValidKeyName(std::string_view Name)
                         [](char C) { return static_cast<unsigned char>(C) < 0x20 || C == '\\'; });
 }
 
+bool FitsOnALine(std::string_view S)
+{
+    return S.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
+}
+
 THive ParseHiveText(std::string_view Text, const std::string& Root, const std::string& File)
 {
     return THiveParser(Text, Root, File).Parse();

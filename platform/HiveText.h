@@ -52,6 +52,10 @@ bool SameName(std::string_view A, std::string_view B);
 // A key name holds no backslash (the separator) and nothing that would break its line.
 bool ValidKeyName(std::string_view Name);
 
+// Texts and value names are written on one quoted line: one holding a line break or NUL cannot
+// be stored.
+bool FitsOnALine(std::string_view S);
+
 // Root is the root key's name ("HKEY_CURRENT_USER"), File the path shown in errors. An empty
 // text is an empty hive.
 THive ParseHiveText(std::string_view Text, const std::string& Root, const std::string& File);

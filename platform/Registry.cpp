@@ -25,12 +25,6 @@ std::string RootName(TRootKey Root)
     return Root == TRootKey::ClassesRoot ? "HKEY_CLASSES_ROOT" : "HKEY_CURRENT_USER";
 }
 
-// Texts and value names are written on one quoted line.
-bool FitsOnALine(std::string_view S)
-{
-    return S.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
-}
-
 bool Under(const std::vector<std::string>& Path, const std::vector<std::string>& Top)
 {
     if (Path.size() < Top.size())
