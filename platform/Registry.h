@@ -1,6 +1,6 @@
 // The registry: keys under HKEY_CURRENT_USER and HKEY_CLASSES_ROOT holding 32-bit integers
-// (REG_DWORD) and texts (REG_SZ). Each root is a text hive in the registry editor's export
-// format, ConfigDir() + "HKEY_CURRENT_USER.reg" and so on, mode 0600.
+// (REG_DWORD) and texts (REG_SZ). Each root is a text hive (platform/HiveText.h),
+// ConfigDir() + "HKEY_CURRENT_USER.reg" and so on, mode 0600.
 //
 // Nothing is cached: every call reads the hive again, and every change rewrites it through a
 // temporary file renamed into place under an exclusive flock() on "<hive>.lock", so a second
@@ -25,10 +25,6 @@ class ERegistryException : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
-
-// Reads Text as the hive file of Root and gives the text the next change would write back (File
-// names it in errors). Throws ERegistryException for a damaged hive, as every registry call does.
-std::string RewrittenHiveText(const std::string& Text, TRootKey Root, const std::string& File);
 
 class TRegistry {
 public:

@@ -15,11 +15,9 @@ int main(int argc, char** argv)
 {
     TProgramState State;
     State.ProgramDir = ExecutableDir();
-    State.Parameters = CommandLineParameters();
 
     QApplication Application(argc, argv);
     // Qt takes its own options (-platform ...) out of argv; the rest are ours.
-    State.Parameters.clear();
     for (int i = 1; i < argc; ++i)
         State.Parameters.emplace_back(argv[i]);
     State.StartedWithFile = State.Parameters.empty() ? 0 : 1;

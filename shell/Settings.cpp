@@ -4,13 +4,14 @@
 
 void PrepareSettings(TOptionMarks& Marks)
 {
-    bool Initialised;
+    bool FirstRun;
     {
+        // A key that cannot be opened tells nothing of earlier runs: no first run then, which
+        // would remove registrations without recording it; LoadOptions reports the failure.
         TRegistry Registry;
-        Registry.OpenKey(SettingsKey, true);
-        Initialised = Registry.ValueExists("Forced");
+        FirstRun = Registry.OpenKey(SettingsKey, true) && !Registry.ValueExists("Forced");
     }
-    if (!Initialised) {
+    if (FirstRun) {
         RemoveRegistryEntries();
         ResetForcedCount();
         SaveOptions(Marks);
@@ -68,7 +69,7 @@ void RemoveRegistryEntries()
     for (const char* Extension : {"144", "120", "720"}) {
         const std::string Type = std::string(Extension) + "file";
         for (const std::string& Key :
-             {"." + std::string(Extension), Type + "\\DefaultIcon", Type + "\\Shell\\OPEN\\Command",
+             {std::string(".") + Extension, Type + "\\DefaultIcon", Type + "\\Shell\\OPEN\\Command",
               Type + "\\Shell\\OPEN", Type + "\\Shell", Type})
             DeleteQuietly(Classes, Key);
     }

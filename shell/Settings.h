@@ -14,7 +14,9 @@ inline const std::string SettingsKey = "\\Software\\Wendlow Software\\Marrowtide
 
 // First-run initialisation when the settings key holds no Forced value, then LoadOptions.
 // Marks holds the check marks as the window was created and receives the loaded ones.
-// Registry errors (ERegistryException) reach the caller.
+// Registry errors (ERegistryException) reach the caller. Each function opens the settings key,
+// creating it; when it cannot be opened, no key is open and the first read or write fails with
+// the value's name ("Failed to get data for 'IgnoreMedia'").
 void PrepareSettings(TOptionMarks& Marks);
 
 // Reads the options into Marks and records that a run has started (ForcedClose := 1, counting

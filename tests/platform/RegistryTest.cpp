@@ -266,6 +266,25 @@ TEST_F(RegistryTest, HandEditedLinesAreKept)
               "\n");
 }
 
+TEST_F(RegistryTest, LinesItDoesNotReadAreKeptVerbatim)
+{
+    // Values of types the registry does not store and lines of no known shape, as another tool
+    // or a hand edit may leave them: they load, read as another type, and are written back.
+    const std::string Head = "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\mwtest]\n";
+    const std::string Kept = "\"b\"=hex:1,zz\n\"q\"=qword:1\ngarbage\n";
+    WriteText(Hive(), Head + Kept + "\"m\"=hex(7):41,00,\\\n  [HKEY_CURRENT_USER\\x],00\n");
+    TRegistry Reg;
+    ASSERT_TRUE(Reg.OpenKey("mwtest", false));
+    EXPECT_EQ(ErrorOf([&] { Reg.ReadInteger("Q"); }), "Invalid data type for 'Q'");
+    EXPECT_EQ(ErrorOf([&] { Reg.ReadString("m"); }), "Invalid data type for 'm'");
+    EXPECT_FALSE(Reg.KeyExists("\\x")) << "a continued line is no key";
+    Reg.WriteString("path", "x");
+    EXPECT_EQ(ReadText(Hive()), Head + Kept + "\"m\"=hex(7):41,00,\\\n  [HKEY_CURRENT_USER\\x],00\n"
+                                "\"path\"=\"x\"\n\n");
+    Reg.WriteInteger("M", 3);  // replaces the value with all its lines
+    EXPECT_EQ(ReadText(Hive()), Head + Kept + "\"m\"=dword:00000003\n\"path\"=\"x\"\n\n");
+}
+
 TEST_F(RegistryTest, ADoubledCarriageReturnIsOneLineEnd)
 {
     WriteText(Hive(), "Windows Registry Editor Version 5.00\r\r\n\r\n[HKEY_CURRENT_USER\\a]\r\r\n"
@@ -307,9 +326,6 @@ TEST_F(RegistryTest, DamagedHivesNameFileAndLine)
         {Head + Key + "\n" + "[HKEY_CURRENT_USER\\MWTEST]\n", 5, "first at line 3"},
         {Head + Key + "\"a\"=dword:1\n\"A\"=dword:2\n", 5, "second time"},
         {Head + Key + "\"b\"=hex:01,\\\n", 4, "past the end"},
-        {Head + Key + "\"b\"=hex:1,zz\n", 4, "bad hex"},
-        {Head + Key + "\"b\"=qword:1\n", 4, "unknown type"},
-        {Head + Key + "garbage\n", 4, "not understood"},
         {Head + Key + std::string("\"a\"=\"\0\"\n", 8), 4, "NUL"},
         {Head + Deep + "]\n", 3, "too deep"},
     };

@@ -164,4 +164,20 @@ TEST_F(SettingsTest, AMissingValueFailsWithItsName)
     }
 }
 
+TEST_F(SettingsTest, ASettingsKeyThatCannotBeOpenedIsNoFirstStart)
+{
+    TRegistry Classes(TRootKey::ClassesRoot);
+    ASSERT_TRUE(Classes.OpenKey("\\.144", true));
+    // The settings hive cannot be locked for writing, so its missing key cannot be created.
+    std::filesystem::create_directory(TRegistry::HivePath(TRootKey::CurrentUser) + ".lock");
+    TOptionMarks Marks;
+    try {
+        PrepareSettings(Marks);
+        FAIL() << "no error";
+    } catch (const ERegistryException& E) {
+        EXPECT_STREQ(E.what(), "Failed to get data for 'IgnoreMedia'");
+    }
+    EXPECT_TRUE(Classes.KeyExists("\\.144")) << "registrations are removed only on a first start";
+}
+
 }  // namespace
