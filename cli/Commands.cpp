@@ -270,6 +270,9 @@ int RunCommand(const TOptions& Options, std::ostream& Out, std::ostream& Err)
         return RunDrive(Options, Out);
     case TCommandKind::Format:
         return RunFormat(Options, Out);
+    case TCommandKind::Version:
+        Out << VersionText;
+        return 0;
     default:
         Out << UsageText;
         return 0;

@@ -1,7 +1,12 @@
+// The command line is read by CLI11; the texts and the checks of which files go together are
+// the tool's own.
 #include "cli/Options.h"
 
+#include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <cstring>
 
 #include "cli/DiskCommands.h"
 
@@ -36,32 +41,16 @@ const char* const UsageText =
     "  -f, --force            let pack and unpack replace an existing output file (even a\n"
     "                         read-only one); without it such an output is refused\n"
     "  -h, --help             show this text\n"
+    "  --version              show the program's version\n"
     "\n"
     "\n"
     "Files are regular files or pipes (RAW may be /dev/stdin, IMAGE or RAW /dev/stdout);\n"
     "directories and devices are refused.\n"
     "Exit status: 0 done, 1 failed, 2 bad usage.\n";
 
-namespace {
+const char* const VersionText = "marrowtide-img " MARROWTIDE_VERSION "\n";
 
-TCommandKind CommandOf(const std::string& Word)
-{
-    if (Word == "pack")
-        return TCommandKind::Pack;
-    if (Word == "unpack")
-        return TCommandKind::Unpack;
-    if (Word == "advise")
-        return TCommandKind::Advise;
-    if (Word == "info")
-        return TCommandKind::Info;
-    if (Word == "drive")
-        return TCommandKind::Drive;
-    if (Word == "format")
-        return TCommandKind::Format;
-    if (Word == "help" || Word == "-h" || Word == "--help")
-        return TCommandKind::Help;
-    throw EUsage("unknown command '" + Word + "'");
-}
+namespace {
 
 TCompressMode ModeOf(const std::string& Text)
 {
@@ -84,34 +73,6 @@ int32_t ThresholdOf(const std::string& Text)
     return Value;
 }
 
-// Which options a command accepts, by their long names.
-bool Accepts(TCommandKind Command, const std::string& Option)
-{
-    switch (Command) {
-    case TCommandKind::Pack:
-        return true;
-    case TCommandKind::Unpack:
-        return Option == "--quiet" || Option == "--output" || Option == "--force";
-    case TCommandKind::Advise:
-        return Option == "--threshold";
-    default:
-        return false;
-    }
-}
-
-const char* NameOf(TCommandKind Command)
-{
-    switch (Command) {
-    case TCommandKind::Pack: return "pack";
-    case TCommandKind::Unpack: return "unpack";
-    case TCommandKind::Advise: return "advise";
-    case TCommandKind::Info: return "info";
-    case TCommandKind::Drive: return "drive";
-    case TCommandKind::Format: return "format";
-    default: return "help";
-    }
-}
-
 char LetterOf(const std::string& Text)
 {
     std::string Letter = Text;
@@ -122,118 +83,70 @@ char LetterOf(const std::string& Text)
     return static_cast<char>(std::toupper(static_cast<unsigned char>(Letter[0])));
 }
 
-// drive and format take positional words only.
-TOptions ParseDiskCommand(TOptions Options, const std::vector<std::string>& Args)
+// An option left without its value, or a flag given one.
+[[noreturn]] void RefuseValue(const CLI::App& Command, std::string Name)
 {
-    for (size_t i = 1; i < Args.size(); ++i)
-        if (Args[i] == "-h" || Args[i] == "--help") {
-            Options.Command = TCommandKind::Help;
-            return Options;
-        }
-    if (Options.Command == TCommandKind::Drive) {
-        if (Args.size() == 2 && Args[1] == "list") {
-            Options.DriveListing = true;
-            return Options;
-        }
-        if (Args.size() != 3)
-            throw EUsage("drive takes 'list', 'LETTER PATH' or 'LETTER --clear'");
-        Options.DriveLetter = LetterOf(Args[1]);
-        if (Args[2] == "--clear")
-            Options.DriveClear = true;
-        else if (Args[2].empty() || Args[2][0] == '-')
-            throw EUsage("drive " + std::string(1, Options.DriveLetter) +
-                         " takes a PATH or --clear, not '" + Args[2] + "'");
-        else
-            Options.Output = Args[2];
-        return Options;
-    }
-    if (Args.size() != 3)
-        throw EUsage("format takes a FORMAT and a FILE");
-    Options.FormatIndex = FormatIndexOfName(Args[1]);
-    if (Options.FormatIndex < 0)
-        throw EUsage("format takes 2.88MB, 1.44MB, 1.2MB, 720KB or 360KB, not '" + Args[1] + "'");
-    Options.Output = Args[2];
-    return Options;
+    if (!Name.starts_with('-'))
+        Name = "--" + Name;
+    const CLI::Option* Option = Command.get_option_no_throw(Name);
+    if (!Option)
+        throw EUsage("unknown option '" + Name + "'");
+    throw EUsage(Option->get_name() +
+                 (Option->get_expected_max() == 0 ? " takes no value" : " needs a value"));
 }
 
-}  // namespace
-
-TOptions ParseArgs(const std::vector<std::string>& Args)
+// CLI11 leaves the options a command does not know; pack knows every option of the others.
+void RefuseLeftovers(const CLI::App& Command, const CLI::App& Pack)
 {
-    if (Args.empty())
-        throw EUsage("");
-    TOptions Options;
-    Options.Command = CommandOf(Args[0]);
-    if (Options.Command == TCommandKind::Help)
-        return Options;
-    if (Options.Command == TCommandKind::Drive || Options.Command == TCommandKind::Format)
-        return ParseDiskCommand(Options, Args);
-
-    bool OptionsEnded = false;
-    for (size_t i = 1; i < Args.size(); ++i) {
-        const std::string& Arg = Args[i];
-        if (OptionsEnded || Arg.size() < 2 || Arg[0] != '-') {
-            Options.Inputs.push_back(Arg);
-            continue;
-        }
-        if (Arg == "--") {
-            OptionsEnded = true;
-            continue;
-        }
-        if (Arg == "-h" || Arg == "--help") {
-            Options.Command = TCommandKind::Help;
-            return Options;
-        }
-
-        // Long options take their value as --name=value or as the next argument.
-        std::string Name = Arg;
-        std::string Value;
-        bool HasValue = false;
-        if (size_t Eq = Arg.find('='); Arg.rfind("--", 0) == 0 && Eq != std::string::npos) {
-            Name = Arg.substr(0, Eq);
-            Value = Arg.substr(Eq + 1);
-            HasValue = true;
-        }
-        if (Name == "-q")
-            Name = "--quiet";
-        else if (Name == "-f")
-            Name = "--force";
-        else if (Name == "-o")
-            Name = "--output";
-
-        const bool TakesValue = Name == "--mode" || Name == "--threshold" || Name == "--output";
-        if (!TakesValue && Name != "--quiet" && Name != "--force")
+    for (const std::string& Arg : Command.remaining()) {
+        const CLI::Option* Known = Pack.get_option_no_throw(Arg.substr(0, Arg.find('=')));
+        if (!Known)
             throw EUsage("unknown option '" + Arg + "'");
-        if (!Accepts(Options.Command, Name))
-            throw EUsage(std::string(NameOf(Options.Command)) + " takes no option " + Name);
-        if (TakesValue && !HasValue) {
-            if (i + 1 >= Args.size())
-                throw EUsage(Name + " needs a value");
-            Value = Args[++i];
-        } else if (!TakesValue && HasValue) {
-            throw EUsage(Name + " takes no value");
-        }
-
-        if (Name == "--mode") {
-            Options.Mode = ModeOf(Value);
-        } else if (Name == "--threshold") {
-            Options.Threshold = ThresholdOf(Value);
-        } else if (Name == "--quiet") {
-            Options.Quiet = true;
-        } else if (Name == "--force") {
-            Options.Force = true;
-        } else {
-            if (Options.HasOutputDir)
-                throw EUsage("-o is given twice");
-            if (Value.empty())
-                throw EUsage("-o needs a folder");
-            Options.OutputDir = Value;
-            Options.HasOutputDir = true;
-        }
+        throw EUsage(Command.get_name() + " takes no option " + Known->get_name());
     }
+}
 
+void ReadDriveWords(TOptions& Options, const std::vector<std::string>& Words)
+{
+    if (Words.size() == 1 && Words[0] == "list" && !Options.DriveClear) {
+        Options.DriveListing = true;
+        return;
+    }
+    if (Words.size() != (Options.DriveClear ? 1u : 2u))
+        throw EUsage("drive takes 'list', 'LETTER PATH' or 'LETTER --clear'");
+    Options.DriveLetter = LetterOf(Words[0]);
+    if (Options.DriveClear)
+        return;
+    if (Words[1].empty() || Words[1][0] == '-')
+        throw EUsage("drive " + std::string(1, Options.DriveLetter) +
+                     " takes a PATH or --clear, not '" + Words[1] + "'");
+    Options.Output = Words[1];
+}
+
+void ReadFormatWords(TOptions& Options, const std::vector<std::string>& Words)
+{
+    if (Words.size() != 2)
+        throw EUsage("format takes a FORMAT and a FILE");
+    Options.FormatIndex = FormatIndexOfName(Words[0]);
+    if (Options.FormatIndex < 0)
+        throw EUsage("format takes 2.88MB, 1.44MB, 1.2MB, 720KB or 360KB, not '" + Words[0] + "'");
+    Options.Output = Words[1];
+}
+
+// pack and unpack take an input and an output, or inputs and -o DIR; advise and info one file.
+void ReadFiles(TOptions& Options, const std::string& Command, std::vector<std::string> Files,
+               const std::vector<std::string>& OutputDirs)
+{
+    if (OutputDirs.size() > 1)
+        throw EUsage("-o is given twice");
+    if (OutputDirs.size() == 1) {
+        if (OutputDirs[0].empty())
+            throw EUsage("-o needs a folder");
+        Options.OutputDir = OutputDirs[0];
+        Options.HasOutputDir = true;
+    }
+    Options.Inputs = std::move(Files);
     const size_t Count = Options.Inputs.size();
-    const std::string Command = NameOf(Options.Command);
     if (Options.Command == TCommandKind::Advise || Options.Command == TCommandKind::Info) {
         if (Count != 1)
             throw EUsage(Command + " takes one file");
@@ -246,5 +159,93 @@ TOptions ParseArgs(const std::vector<std::string>& Args)
         Options.Output = Options.Inputs[1];
         Options.Inputs.pop_back();
     }
+}
+
+}  // namespace
+
+TOptions ParseArgs(const std::vector<std::string>& Args)
+{
+    if (Args.empty())
+        throw EUsage("");
+    TOptions Options;
+    if (Args[0] == "help")
+        return Options;
+
+    CLI::App App("", "marrowtide-img");
+    App.set_version_flag("--version", VersionText);
+    App.option_defaults()->disable_flag_override();
+    App.require_subcommand(0, 1);  // the name of another command after the first is a file
+
+    // Every command takes its words (files, a format, a drive letter ...) in one list.
+    std::vector<std::string> Words;
+    CLI::App* Command = &App;
+    const auto AddCommand = [&](const char* Name, TCommandKind Kind) {
+        CLI::App* Sub = App.add_subcommand(Name)->allow_extras();
+        Sub->add_option("WORDS", Words);
+        if (Args[0] == Name) {
+            Command = Sub;
+            Options.Command = Kind;
+        }
+        return Sub;
+    };
+    CLI::App* Pack = AddCommand("pack", TCommandKind::Pack);
+    CLI::App* Unpack = AddCommand("unpack", TCommandKind::Unpack);
+    CLI::App* Advise = AddCommand("advise", TCommandKind::Advise);
+    AddCommand("info", TCommandKind::Info);
+    CLI::App* Drive = AddCommand("drive", TCommandKind::Drive);
+    AddCommand("format", TCommandKind::Format);
+    if (Command == &App && !App.get_option_no_throw(Args[0]))
+        throw EUsage("unknown command '" + Args[0] + "'");
+
+    std::vector<std::string> OutputDirs;
+    for (CLI::App* Sub : {Pack, Unpack}) {
+        Sub->add_flag("-q,--quiet", Options.Quiet);
+        Sub->add_flag("-f,--force", Options.Force);
+        Sub->add_option("-o,--output", OutputDirs)->allow_extra_args(false);
+    }
+    const auto SetMode = [&Options](const std::string& Text) { Options.Mode = ModeOf(Text); };
+    const auto SetThreshold = [&Options](const std::string& Text) {
+        Options.Threshold = ThresholdOf(Text);
+    };
+    // Given twice, the last --mode or --threshold counts.
+    Pack->add_option_function<std::string>("--mode", SetMode)->take_last();
+    for (CLI::App* Sub : {Pack, Advise})
+        Sub->add_option_function<std::string>("--threshold", SetThreshold)->take_last();
+    Drive->add_flag("--clear", Options.DriveClear);
+
+    // Words after "--" are files whatever they look like; CLI11 gets the ones before.
+    const auto OptionsEnd = std::find(Args.begin(), Args.end(), "--");
+    // CLI11 would take the next argument as the value of "--name=".
+    for (auto Arg = Args.begin(); Arg != OptionsEnd; ++Arg)
+        if (Arg->starts_with("--") && Arg->ends_with('=')) {
+            const std::string Name = Arg->substr(0, Arg->size() - 1);
+            if (Command->get_option_no_throw(Name))
+                RefuseValue(*Command, Name);
+        }
+
+    try {
+        App.parse(std::vector<std::string>(std::make_reverse_iterator(OptionsEnd), Args.rend()));
+    } catch (const CLI::CallForHelp&) {
+        return TOptions();
+    } catch (const CLI::CallForVersion&) {
+        TOptions Version;
+        Version.Command = TCommandKind::Version;
+        return Version;
+    } catch (const CLI::ArgumentMismatch& E) {
+        // CLI11 begins this text with the name of the option.
+        RefuseValue(*Command, std::string(E.what(), std::strcspn(E.what(), ": ")));
+    } catch (const CLI::ParseError& E) {
+        throw EUsage(E.what());
+    }
+    RefuseLeftovers(*Command, *Pack);
+    if (OptionsEnd != Args.end())
+        Words.insert(Words.end(), OptionsEnd + 1, Args.end());
+
+    if (Options.Command == TCommandKind::Drive)
+        ReadDriveWords(Options, Words);
+    else if (Options.Command == TCommandKind::Format)
+        ReadFormatWords(Options, Words);
+    else
+        ReadFiles(Options, Command->get_name(), std::move(Words), OutputDirs);
     return Options;
 }

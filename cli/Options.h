@@ -8,7 +8,7 @@
 
 #include "compress/LZRW1.h"
 
-enum class TCommandKind { Help, Pack, Unpack, Advise, Info, Drive, Format };
+enum class TCommandKind { Help, Pack, Unpack, Advise, Info, Drive, Format, Version };
 
 struct TOptions {
     TCommandKind Command = TCommandKind::Help;
@@ -41,3 +41,4 @@ public:
 TOptions ParseArgs(const std::vector<std::string>& Args);
 
 extern const char* const UsageText;
+extern const char* const VersionText;

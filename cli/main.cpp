@@ -34,11 +34,6 @@ int main(int argc, char** argv)
             std::cerr << UsageText;
         return 2;
     }
-    if (Options.Command == TCommandKind::Help) {
-        std::cout << UsageText;
-        return 0;
-    }
-
     try {
         return RunCommand(Options, std::cout, std::cerr);
     } catch (const EUsage& E) {

@@ -93,6 +93,33 @@ TEST(CliArgs, BadUsageIsRefused)
     }
 }
 
+TEST(CliArgs, VersionRepeatsAndTheToolsOwnTexts)
+{
+    EXPECT_EQ(ParseArgs({"--version"}).Command, TCommandKind::Version);
+    const std::vector<std::string> Twice = {"pack", "--mode", "fast", "--mode", "good", "a", "b"};
+    EXPECT_EQ(ParseArgs(Twice).Mode, TCompressMode::Good);
+    EXPECT_EQ(ParseArgs({"pack", "info", "unpack"}).Output, "unpack");
+    EXPECT_EQ(ParseArgs({"format", "720KB", "--", "-x"}).Output, "-x");
+
+    const std::pair<std::vector<std::string>, std::string> Refused[] = {
+        {{"frob"}, "unknown command 'frob'"},
+        {{"pack", "--frob", "a", "b"}, "unknown option '--frob'"},
+        {{"advise", "-q", "a"}, "advise takes no option --quiet"},
+        {{"pack", "a", "b", "--mode"}, "--mode needs a value"},
+        {{"pack", "--output=", "a"}, "--output needs a value"},
+        {{"pack", "--quiet=yes", "a", "b"}, "--quiet takes no value"},
+        {{"pack", "-o", "d", "-o", "e", "a"}, "-o is given twice"},
+    };
+    for (const auto& [Args, Text] : Refused) {
+        try {
+            ParseArgs(Args);
+            ADD_FAILURE() << Text;
+        } catch (const EUsage& E) {
+            EXPECT_EQ(E.what(), Text);
+        }
+    }
+}
+
 TEST(CliNames, PackedNameFollowsTheDumpSize)
 {
     EXPECT_EQ(PackedName("disk.img", 2949120), "disk.288");
