@@ -31,6 +31,7 @@
 #include "platform/Registry.h"
 #include "platform/TempDir.h"
 #include "tests/imaging/FakePort.h"
+#include "tests/support/PrivateProfile.h"
 
 namespace imagingtest {
 
@@ -77,23 +78,11 @@ inline bool WaitFor(const std::function<bool()>& Condition,
     return Condition();
 }
 
-// Where the tests' own folders go: the process's temporary folder (each test points TMPDIR into
-// its own folder for the program, and puts it back afterwards).
-inline const fs::path& BaseTemp()
-{
-    static const fs::path Base = [] {
-        const char* Temp = std::getenv("TMPDIR");
-        fs::path Path(Temp && *Temp ? Temp : "/tmp");
-        std::error_code Error;
-        return fs::is_directory(Path, Error) ? Path : fs::path("/tmp");
-    }();
-    return Base;
-}
-
 template <class TPort = TFakePort>
 class TImagingTest : public ::testing::Test {
 protected:
-    fs::path Root;
+    TPrivateProfile Profile{"imaging"};
+    const fs::path Root = Profile.Path();
     std::unique_ptr<TWorkFolder> WorkFolder;
     TProgramState State;
     TPort Port;
@@ -101,18 +90,7 @@ protected:
 
     void SetUp() override
     {
-        for (const char* Name : {"XDG_CONFIG_HOME", "TMPDIR", "HOME"}) {
-            const char* Value = std::getenv(Name);
-            Saved.emplace_back(Name, Value ? std::optional<std::string>(Value) : std::nullopt);
-        }
-        std::string Template = (BaseTemp() / "imaging-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(Template.data()), nullptr);
-        Root = Template;
-        for (const char* Folder : {"config", "tmp", "home", "images"})
-            fs::create_directories(Root / Folder);
-        ::setenv("XDG_CONFIG_HOME", (Root / "config").c_str(), 1);
-        ::setenv("TMPDIR", (Root / "tmp").c_str(), 1);
-        ::setenv("HOME", (Root / "home").c_str(), 1);
+        fs::create_directories(Root / "images");
         WorkFolder = std::make_unique<TWorkFolder>();
         State.WorkDir = WorkFolder->Path();
         Imaging = std::make_unique<TImaging>(State, Port);
@@ -125,14 +103,6 @@ protected:
             ::kill(State.HelperPid, SIGKILL);
         }
         Imaging.reset();
-        std::error_code Ignored;
-        fs::remove_all(Root, Ignored);
-        for (const auto& [Name, Value] : Saved) {
-            if (Value)
-                ::setenv(Name.c_str(), Value->c_str(), 1);
-            else
-                ::unsetenv(Name.c_str());
-        }
     }
 
     std::string Work(const std::string& Name) const { return State.WorkDir + "/" + Name; }
@@ -235,9 +205,6 @@ protected:
         EXPECT_FALSE(Port.AnimationVisible[TAnimation::MakeDisk]);
         EXPECT_TRUE(Port.FloppyVisible);
     }
-
-private:
-    std::vector<std::pair<std::string, std::optional<std::string>>> Saved;
 };
 
 // The workflows end to end: the real helper in place and drive A: chosen.

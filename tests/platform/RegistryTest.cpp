@@ -5,6 +5,7 @@
 
 #include "platform/Registry.h"
 #include "platform/UserDirs.h"
+#include "tests/support/PrivateProfile.h"
 
 #include <algorithm>
 #include <climits>
@@ -48,27 +49,10 @@ std::string ErrorOf(const std::function<void()>& Call)
 
 class RegistryTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        if (const char* Old = std::getenv("XDG_CONFIG_HOME"))
-            Saved = Old;
-        char Template[] = "/tmp/marrowtide-registry-XXXXXX";
-        ASSERT_NE(::mkdtemp(Template), nullptr);
-        Home = Template;
-        ::setenv("XDG_CONFIG_HOME", Home.c_str(), 1);
-    }
-    void TearDown() override
-    {
-        if (Saved)
-            ::setenv("XDG_CONFIG_HOME", Saved->c_str(), 1);
-        else
-            ::unsetenv("XDG_CONFIG_HOME");
-        std::filesystem::remove_all(Home);
-    }
     std::string Hive() const { return TRegistry::HivePath(TRootKey::CurrentUser); }
 
-    std::string Home;
-    std::optional<std::string> Saved;
+    TPrivateProfile Profile{"marrowtide-registry"};
+    const std::string Home = Profile.ConfigHome();
 };
 
 TEST_F(RegistryTest, ValuesRoundTripThroughTheFile)

@@ -8,28 +8,12 @@
 
 #include "platform/Registry.h"
 #include "shell/Settings.h"
+#include "tests/support/PrivateProfile.h"
 
 namespace {
 
 class SettingsTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char Template[] = "/tmp/marrowtide-settings-XXXXXX";
-        ASSERT_NE(::mkdtemp(Template), nullptr);
-        Home = Template;
-        if (const char* Old = std::getenv("XDG_CONFIG_HOME"))
-            Saved = Old;
-        ::setenv("XDG_CONFIG_HOME", Home.c_str(), 1);
-    }
-    void TearDown() override
-    {
-        if (Saved.empty())
-            ::unsetenv("XDG_CONFIG_HOME");
-        else
-            ::setenv("XDG_CONFIG_HOME", Saved.c_str(), 1);
-        std::filesystem::remove_all(Home);
-    }
     static int32_t Integer(const std::string& Name)
     {
         TRegistry Registry;
@@ -43,7 +27,7 @@ protected:
         PrepareSettings(Marks);
         return Marks;
     }
-    std::string Home, Saved;
+    TPrivateProfile Profile{"marrowtide-settings"};
 };
 
 TEST_F(SettingsTest, FirstStartWritesTheFirstRunValues)

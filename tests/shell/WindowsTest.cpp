@@ -20,6 +20,7 @@
 #include "shell/ErrorBox.h"
 #include "shell/Main.h"
 #include "shell/UConvert.h"
+#include "tests/support/PrivateProfile.h"
 #include "ui_About.h"
 #include "ui_Main.h"
 #include "ui_UConvert.h"
@@ -64,15 +65,6 @@ class WindowsTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char Template[] = "/tmp/marrowtide-windows-XXXXXX";
-        ASSERT_NE(::mkdtemp(Template), nullptr);
-        Root = Template;
-        for (const char* Name : {"XDG_CONFIG_HOME", "TMPDIR"})
-            if (const char* Old = std::getenv(Name))
-                Saved.emplace_back(Name, Old);
-        ::setenv("XDG_CONFIG_HOME", (Root + "/config").c_str(), 1);
-        ::setenv("TMPDIR", (Root + "/tmp").c_str(), 1);
-        fs::create_directories(Root + "/tmp");
         // A program folder like build/bin: the helper and the two animations.
         State.ProgramDir = Root + "/bin/";
         fs::create_directories(State.ProgramDir);
@@ -80,14 +72,6 @@ protected:
             fs::copy_file(std::string(BIN_DIR) + "/" + File, State.ProgramDir + File);
         std::ofstream(State.ProgramDir + "Rastrel2.exe") << "#!/bin/sh\n";
         fs::permissions(State.ProgramDir + "Rastrel2.exe", fs::perms::owner_all);
-    }
-    void TearDown() override
-    {
-        ::unsetenv("XDG_CONFIG_HOME");
-        ::unsetenv("TMPDIR");
-        for (const auto& [Name, Value] : Saved)
-            ::setenv(Name.c_str(), Value.c_str(), 1);
-        fs::remove_all(Root);
     }
     std::string Image(const std::string& Name)
     {
@@ -97,8 +81,8 @@ protected:
             .write(reinterpret_cast<const char*>(Disk.data()), std::streamsize(Disk.size()));
         return Path;
     }
-    std::string Root;
-    std::vector<std::pair<std::string, std::string>> Saved;
+    TPrivateProfile Profile{"marrowtide-windows"};
+    const std::string Root = Profile.Path();
     TProgramState State;
 };
 
