@@ -11,6 +11,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
+#include <optional>
 #include <string_view>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -253,6 +254,19 @@ ERegistryException SetFailed(const std::string& Name)
     return ERegistryException("Failed to set data for '" + Name + "'");
 }
 
+// The value Name of the key at Path when it is of Kind; none when it is missing.
+std::optional<THiveLine> ReadValue(TRootKey Root, const std::vector<std::string>& Path,
+                                   const std::string& Name, THiveLineKind Kind)
+{
+    THive Hive = ReadHive(Root);
+    const THiveLine* Value = FindValue(Hive, Path, Name);
+    if (!Value)
+        return std::nullopt;
+    if (Value->Kind != Kind)
+        throw InvalidType(Name);
+    return *Value;
+}
+
 } // namespace
 
 TRegistry::TRegistry(TRootKey Root) : RootKey(Root), OpenRoot(Root) {}
@@ -337,12 +351,9 @@ int32_t TRegistry::ReadInteger(const std::string& Name)
     ForgetKeyOfOtherRoot();
     if (!KeyOpen)
         throw GetFailed(Name);
-    THive Hive = ReadHive(RootKey);
-    const THiveLine* Value = FindValue(Hive, OpenPath, Name);
+    const auto Value = ReadValue(RootKey, OpenPath, Name, THiveLineKind::Dword);
     if (!Value)
         throw GetFailed(Name);
-    if (Value->Kind != THiveLineKind::Dword)
-        throw InvalidType(Name);
     return std::bit_cast<int32_t>(Value->Dword);
 }
 
@@ -367,13 +378,8 @@ std::string TRegistry::ReadString(const std::string& Name)
     ForgetKeyOfOtherRoot();
     if (!KeyOpen)
         throw GetFailed(Name);
-    THive Hive = ReadHive(RootKey);
-    const THiveLine* Value = FindValue(Hive, OpenPath, Name);
-    if (!Value)
-        return "";
-    if (Value->Kind != THiveLineKind::String)
-        throw InvalidType(Name);
-    return Value->Text;
+    const auto Value = ReadValue(RootKey, OpenPath, Name, THiveLineKind::String);
+    return Value ? Value->Text : "";
 }
 
 void TRegistry::WriteString(const std::string& Name, const std::string& Value)
