@@ -11,6 +11,7 @@
 #include "cli/ImageInfo.h"
 #include "cli/Jobs.h"
 #include "cli/Progress.h"
+#include "platform/FileModes.h"
 #include "platform/FormatTable.h"
 
 namespace fs = std::filesystem;

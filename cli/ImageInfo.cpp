@@ -1,7 +1,6 @@
 #include "cli/ImageInfo.h"
 
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -10,43 +9,28 @@
 #include "compress/LZRW1.h"
 #include "platform/FormatTable.h"
 
-namespace {
-
-uint32_t LittleEndian32(const unsigned char* Bytes)
-{
-    return uint32_t(Bytes[0]) | uint32_t(Bytes[1]) << 8 | uint32_t(Bytes[2]) << 16 |
-           uint32_t(Bytes[3]) << 24;
-}
-
-}  // namespace
-
 TImageInfo ReadImageInfo(const std::string& Path)
 {
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> File(std::fopen(Path.c_str(), "rb"),
                                                         &std::fclose);
     if (!File)
         throw std::runtime_error("cannot open " + Path + ": " + std::strerror(errno));
-    unsigned char Header[8];
+    uint8_t Header[ImageHeaderSize];
     const size_t Got = std::fread(Header, 1, sizeof Header, File.get());
     if (Got < sizeof Header && std::ferror(File.get()))
         throw std::runtime_error("cannot read " + Path + ": " + std::strerror(errno));
-    const uint32_t Tag = Got >= 4 ? LittleEndian32(Header) : 0;
+    const TImageHeader Image = ReadImageHeader(Header, Got, Path);
 
     TImageInfo Info;
-    if (Tag == LzhTag)
-        Info.Codec = "LZH";
-    else if (Tag == Lzrw1KhTag)
-        Info.Codec = "LZRW1/KH";
-    else
-        throw std::runtime_error(Path + " : Lzrw1 decompression : this file has no valid header !");
-    if (Got < sizeof Header)
+    Info.Codec = Image.Codec == TImageCodec::Lzh ? "LZH" : "LZRW1/KH";
+    if (!Image.OriginalSize)
         throw std::runtime_error(Path + " : the image header is cut short: no original size");
-    // The size field is signed: no image holds more than 2 GB.
-    const uint32_t Size = LittleEndian32(Header + 4);
-    if (Size > uint32_t(INT32_MAX))
+    // No image holds more than 2 GB: a negative size is a damaged field.
+    Info.OriginalSize = *Image.OriginalSize;
+    if (Info.OriginalSize < 0)
         throw std::runtime_error(Path + ": damaged header: an original size of " +
-                                 std::to_string(Size) + " bytes is more than an image can hold");
-    Info.OriginalSize = static_cast<int32_t>(Size);
+                                 std::to_string(uint32_t(Info.OriginalSize)) +
+                                 " bytes is more than an image can hold");
 
     if (std::fseek(File.get(), 0, SEEK_END) == 0) {
         Info.CompressedSize = ftello(File.get());

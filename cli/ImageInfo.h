@@ -10,8 +10,8 @@ struct TImageInfo {
     int64_t CompressedSize = 0;  // the whole file, header included
 };
 
-// Reads the 8-byte header. A file with neither tag is refused (std::runtime_error) with the text
-// the engine gives such a file.
+// Reads the 8-byte header through the engine's reader, which refuses a file with neither tag
+// with its own text; every refusal is a std::runtime_error.
 TImageInfo ReadImageInfo(const std::string& Path);
 
 // The lines `info` prints.

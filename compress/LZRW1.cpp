@@ -13,6 +13,7 @@
 
 #include "SafeOutput.h"
 #include "platform/ByteOrder.h"
+#include "platform/FileModes.h"
 
 namespace {
 
@@ -116,7 +117,7 @@ std::string Percent(int64_t Part, int64_t Whole)
 // The buffers, handles and texts of one Compress, Decompress or Advise; released on every exit.
 class Tlzrw1::TOperation {
 public:
-    explicit TOperation(Tlzrw1& Owner) : C(Owner), Stream(Owner.UseStream) {}
+    explicit TOperation(Tlzrw1& Owner) : Engine(Owner), Stream(Owner.UseStream) {}
     ~TOperation()
     {
         if (InputFd >= 0)
@@ -127,7 +128,7 @@ public:
 
     bool TakeBuffers()
     {
-        if (C.FailBuffers)
+        if (Engine.FailBuffers)
             return false;
         InBuffer.reset(new (std::nothrow) uint8_t[IoBufferSize]);
         OutBuffer.reset(new (std::nothrow) uint8_t[IoBufferSize]);
@@ -141,57 +142,57 @@ public:
     int64_t InputSize()
     {
         if (Stream)
-            return C.InputStream ? C.InputStream->Size() : -1;
-        if (C.WholeInput)
-            return C.WholeInput->Size();
-        return ProbeSize(C.InputFile, C.DefaultFileMode ? *C.DefaultFileMode : FileModeReadWrite);
+            return Engine.InputStream ? Engine.InputStream->Size() : -1;
+        if (Engine.WholeInput)
+            return Engine.WholeInput->Size();
+        return ProbeSize(Engine.InputFile, Engine.DefaultFileMode ? *Engine.DefaultFileMode : FileModeReadWrite);
     }
 
     void OpenInput()
     {
-        if (C.WholeInput) {
-            C.WholeInput->Seek(0, TSeekOrigin::Beginning);
+        if (Engine.WholeInput) {
+            Engine.WholeInput->Seek(0, TSeekOrigin::Beginning);
             return;
         }
         if (Stream) {
-            if (!C.InputStream || C.InputStream->Seek(0, TSeekOrigin::Current) < 0)
+            if (!Engine.InputStream || Engine.InputStream->Seek(0, TSeekOrigin::Current) < 0)
                 Fail("Lzrw1 (de)compression : Failed to initialize input stream !");
             return;
         }
-        InputFd = ::open(C.InputFile.c_str(), O_RDONLY | O_CLOEXEC);
+        InputFd = ::open(Engine.InputFile.c_str(), O_RDONLY | O_CLOEXEC);
         if (InputFd < 0)
-            Fail("Lzrw1 (de)compression : Failed to open input file : " + C.InputFile);
+            Fail("Lzrw1 (de)compression : Failed to open input file : " + Engine.InputFile);
     }
 
     void OpenOutput()
     {
         if (Stream) {
-            if (!C.OutputStream || C.OutputStream->Seek(0, TSeekOrigin::Current) < 0)
+            if (!Engine.OutputStream || Engine.OutputStream->Seek(0, TSeekOrigin::Current) < 0)
                 Fail("Lzrw1 (de)compression : Failed to initialize output stream !");
             return;
         }
-        if (!Output.Open(C.OutputFile))
-            Fail("Lzrw1 (de)compression : Failed to open output file : " + C.OutputFile);
+        if (!Output.Open(Engine.OutputFile))
+            Fail("Lzrw1 (de)compression : Failed to open output file : " + Engine.OutputFile);
     }
 
     // Up to Count bytes; negative on a read error.
     int32_t Read(uint8_t* Buffer, int32_t Count)
     {
-        if (C.WholeInput)
-            return C.WholeInput->Read(Buffer, Count);
-        return Stream ? C.InputStream->Read(Buffer, Count) : TFileStream(InputFd).Read(Buffer, Count);
+        if (Engine.WholeInput)
+            return Engine.WholeInput->Read(Buffer, Count);
+        return Stream ? Engine.InputStream->Read(Buffer, Count) : TFileStream(InputFd).Read(Buffer, Count);
     }
 
     int32_t Write(const uint8_t* Buffer, int32_t Count)
     {
-        return Stream ? C.OutputStream->Write(Buffer, Count) : TFileStream(Output.Handle()).Write(Buffer, Count);
+        return Stream ? Engine.OutputStream->Write(Buffer, Count) : TFileStream(Output.Handle()).Write(Buffer, Count);
     }
 
     void ReadExactly(uint8_t* Buffer, int32_t Count)
     {
         if (Read(Buffer, Count) != Count)
             Fail(ReadErrorText());
-        C.ProcessMessages();
+        Engine.ProcessMessages();
     }
 
     // Returns the count written; anything short of Count fails.
@@ -200,15 +201,15 @@ public:
         const int32_t Written = Write(Buffer, Count);
         if (Written != Count)
             Fail(Stream ? "Lzrw1 : Error writing to output stream !"
-                        : "Lzrw1 : Error writing to output file : " + C.OutputFile);
-        C.ProcessMessages();
+                        : "Lzrw1 : Error writing to output file : " + Engine.OutputFile);
+        Engine.ProcessMessages();
         return Written;
     }
 
     std::string ReadErrorText() const
     {
         return Stream ? "Lzrw1 : Error reading from input stream !"
-                      : "Lzrw1 : Error reading from input file : " + C.InputFile;
+                      : "Lzrw1 : Error reading from input file : " + Engine.InputFile;
     }
 
     void Commit()
@@ -217,7 +218,7 @@ public:
             ::close(InputFd);
         InputFd = -1;
         if (!Stream && !Output.Commit())
-            Fail("Lzrw1 : Error writing to output file : " + C.OutputFile);
+            Fail("Lzrw1 : Error writing to output file : " + Engine.OutputFile);
     }
 
     [[noreturn]] static void Fail(const std::string& Text) { throw ELzrw1Exception(Text); }
@@ -227,7 +228,7 @@ public:
     void DecompressBlocks();
     void DecompressStream();
 
-    Tlzrw1& C;
+    Tlzrw1& Engine;
     const bool Stream;
     std::unique_ptr<uint8_t[]> InBuffer;
     std::unique_ptr<uint8_t[]> OutBuffer;
@@ -250,9 +251,9 @@ protected:
         const int32_t Count = Op.Read(Op.InBuffer.get(), IoBlockSize);
         if (Count < 0)
             Fail(Op.ReadErrorText() + " (LZH)");
-        Op.C.In += Count;
-        Op.C.ProcessMessages();
-        Op.C.ShowProgress("(LZH)");
+        Op.Engine.In += Count;
+        Op.Engine.ProcessMessages();
+        Op.Engine.ShowProgress("(LZH)");
         if (Count == 0)
             return false;
         Next = Op.InBuffer.get();
@@ -278,9 +279,9 @@ protected:
     void Drain() override
     {
         uint8_t* const Start = Op.OutBuffer.get();
-        Op.C.Out += Op.WriteExactly(Start, static_cast<int32_t>(Next - Start));
+        Op.Engine.Out += Op.WriteExactly(Start, static_cast<int32_t>(Next - Start));
         Next = Start;
-        Op.C.ShowProgress("(LZH)");
+        Op.Engine.ShowProgress("(LZH)");
     }
 
 private:
@@ -290,22 +291,22 @@ private:
 void Tlzrw1::TOperation::CompressBlocks()
 {
     int32_t Count = IoBlockSize;
-    C.In = 0;
+    Engine.In = 0;
     while (Count == IoBlockSize) {
         Count = Read(InBuffer.get(), IoBlockSize);
         if (Count < 0)
             Fail(ReadErrorText() + " (LZRW1/KH)");
-        C.ProcessMessages();
-        C.In += Count;
+        Engine.ProcessMessages();
+        Engine.In += Count;
         // Stale bytes after a short block must not feed the coder's look-ahead.
         std::memset(InBuffer.get() + Count, 0, 2);
-        const uint16_t Length = C.Lzr.CompressBlock(InBuffer.get(), OutBuffer.get(), static_cast<uint16_t>(Count));
+        const uint16_t Length = Engine.Lzr.CompressBlock(InBuffer.get(), OutBuffer.get(), static_cast<uint16_t>(Count));
         const uint8_t Word[2] = {static_cast<uint8_t>(Length), static_cast<uint8_t>(Length >> 8)};
         WriteExactly(Word, 2);
-        C.Out += 2;
+        Engine.Out += 2;
         WriteExactly(OutBuffer.get(), Length);
-        C.Out += Length;
-        C.ShowProgress("(LZRW1/KH)");
+        Engine.Out += Length;
+        Engine.ShowProgress("(LZRW1/KH)");
     }
 }
 
@@ -314,17 +315,12 @@ void Tlzrw1::TOperation::CompressStream()
     TSource Source(*this);
     TSink Sink(*this);
     int32_t Consumed = 0;
-    C.Lzh.FailAllocation = C.FailLzhTables;
-    C.Lzh.Encode(Consumed, Source, Sink);
+    Engine.Lzh.Encode(Consumed, Source, Sink);
     Sink.Finish();
 }
 
 void Tlzrw1::TOperation::DecompressBlocks()
 {
-    uint8_t Header[4];
-    ReadExactly(Header, 4);
-    C.In += 4;
-    C.Original = static_cast<int32_t>(GetLE32(Header));
     int32_t Count = IoBlockSize;
     while (Count == IoBlockSize) {
         uint8_t Word[2];
@@ -333,30 +329,25 @@ void Tlzrw1::TOperation::DecompressBlocks()
         if (Length > IoBlockSize + 1)
             Fail("Lzrw1 (decompression LZRW1/KH) : corrupt block !");
         ReadExactly(InBuffer.get(), Length);
-        C.In += Length + 2;
-        Count = C.Lzr.DecompressBlock(InBuffer.get(), OutBuffer.get(), static_cast<uint16_t>(Length));
+        Engine.In += Length + 2;
+        Count = Engine.Lzr.DecompressBlock(InBuffer.get(), OutBuffer.get(), static_cast<uint16_t>(Length));
         // A damaged header must not make the output grow past what it announced.
-        if (C.Out + Count > C.Original)
+        if (Engine.Out + Count > Engine.Original)
             Fail("Lzrw1 (decompression LZRW1/KH) : Original and compressed sizes do not match !");
-        C.Out += WriteExactly(OutBuffer.get(), Count);
-        C.ShowProgress("(LZRW1/KH)");
+        Engine.Out += WriteExactly(OutBuffer.get(), Count);
+        Engine.ShowProgress("(LZRW1/KH)");
     }
-    if (C.Out != C.Original)
+    if (Engine.Out != Engine.Original)
         Fail("Lzrw1 (decompression LZRW1/KH) : Original and compressed sizes do not match !");
 }
 
 void Tlzrw1::TOperation::DecompressStream()
 {
-    uint8_t Header[4];
-    ReadExactly(Header, 4);
-    C.In += 4;
-    C.Original = static_cast<int32_t>(GetLE32(Header));
     TSource Source(*this);
     TSink Sink(*this);
-    C.Lzh.FailAllocation = C.FailLzhTables;
-    C.Lzh.Decode(C.Original, Source, Sink);
+    Engine.Lzh.Decode(Engine.Original, Source, Sink);
     Sink.Finish();
-    if (C.Out != C.Original)
+    if (Engine.Out != Engine.Original)
         Fail("Lzrw1 (LZH decompression) : Original and compressed sizes do not match !");
 }
 
@@ -365,39 +356,55 @@ void Tlzrw1::TOperation::DecompressStream()
 // before any byte is coded.
 class Tlzrw1::TWholeInput {
 public:
-    explicit TWholeInput(Tlzrw1& Engine) : C(Engine)
+    explicit TWholeInput(Tlzrw1& Owner) : Engine(Owner)
     {
-        if (C.UseStream || C.WholeInput || !ReadOnlyOnce(C.InputFile))
+        if (Engine.UseStream || Engine.WholeInput || !ReadOnlyOnce(Engine.InputFile))
             return;
-        const int Fd = ::open(C.InputFile.c_str(), O_RDONLY | O_CLOEXEC);
+        const int Fd = ::open(Engine.InputFile.c_str(), O_RDONLY | O_CLOEXEC);
         if (Fd < 0)
-            TOperation::Fail("Lzrw1 (de)compression : Failed to open input file : " + C.InputFile);
+            TOperation::Fail("Lzrw1 (de)compression : Failed to open input file : " + Engine.InputFile);
         auto Whole = std::make_unique<TPiecesStream>();
-        const bool Ok = Whole->Fill(Fd, LargestInput, C.Host);
+        const bool Ok = Whole->Fill(Fd, LargestInput, Engine.Host);
         ::close(Fd);
         if (!Ok)
-            TOperation::Fail("Lzrw1 : Error reading from input file : " + C.InputFile);
+            TOperation::Fail("Lzrw1 : Error reading from input file : " + Engine.InputFile);
         if (Whole->Size() > LargestInput)
-            TOperation::Fail(C.TooLargeText());
-        C.WholeInput = std::move(Whole);
+            TOperation::Fail(Engine.TooLargeText());
+        Engine.WholeInput = std::move(Whole);
         Owns = true;
     }
     ~TWholeInput()
     {
         if (Owns)
-            C.WholeInput.reset();
+            Engine.WholeInput.reset();
     }
     TWholeInput(const TWholeInput&) = delete;
     TWholeInput& operator=(const TWholeInput&) = delete;
 
 private:
-    Tlzrw1& C;
+    Tlzrw1& Engine;
     bool Owns = false;
 };
 
-Tlzrw1::Tlzrw1(TLzrw1Host* Host, bool FailHashTable) : Host(Host), Lzr(FailHashTable) {}
+Tlzrw1::Tlzrw1(TLzrw1Host* Host, TAllocationFaults Faults)
+    : Host(Host), FailBuffers(Faults.Buffers), Lzh(Faults.LzhTables), Lzr(Faults.HashTable)
+{
+}
 
 Tlzrw1::~Tlzrw1() = default;
+
+TImageHeader ReadImageHeader(const uint8_t* Bytes, size_t Count, const std::string& InputFile)
+{
+    const uint32_t Tag = Count >= 4 ? GetLE32(Bytes) : 0;
+    if (Tag != LzhTag && Tag != Lzrw1KhTag)
+        throw ELzrw1Exception(InputFile.empty() ? "Lzrw1 decompression : input stream contains no valid header !"
+                                                : InputFile + " : Lzrw1 decompression : this file has no valid header !");
+    TImageHeader Header;
+    Header.Codec = Tag == LzhTag ? TImageCodec::Lzh : TImageCodec::Lzrw1Kh;
+    if (Count >= ImageHeaderSize)
+        Header.OriginalSize = static_cast<int32_t>(GetLE32(Bytes + 4));
+    return Header;
+}
 
 void Tlzrw1::Loaded(bool DesignTime)
 {
@@ -492,15 +499,18 @@ int64_t Tlzrw1::Decompress()
     Op.OpenInput();
     Op.OpenOutput();
 
-    uint8_t Header[4];
-    Op.ReadExactly(Header, 4);
-    const uint32_t Tag = GetLE32(Header);
-    if (Tag != LzhTag && Tag != Lzrw1KhTag)
-        TOperation::Fail(UseStream ? "Lzrw1 decompression : input stream contains no valid header !"
-                                   : InputFile + " : Lzrw1 decompression : this file has no valid header !");
-    In = 4;
+    // A tag or a size cut short is a read error, but an unknown tag is refused as such first.
+    uint8_t Bytes[ImageHeaderSize];
+    Op.ReadExactly(Bytes, 4);
+    const int32_t SizeBytes = std::max(Op.Read(Bytes + 4, 4), 0);
+    const TImageHeader Header = ReadImageHeader(Bytes, size_t(4 + SizeBytes), UseStream ? "" : InputFile);
+    if (!Header.OriginalSize)
+        TOperation::Fail(Op.ReadErrorText());
+    ProcessMessages();
+    In = ImageHeaderSize;
     Out = 0;
-    if (Tag == Lzrw1KhTag)
+    Original = *Header.OriginalSize;
+    if (Header.Codec == TImageCodec::Lzrw1Kh)
         Op.DecompressBlocks();
     else
         Op.DecompressStream();

@@ -4,14 +4,15 @@
 #pragma once
 
 #include <cstdint>
+#include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "EngineErrors.h"
 #include "LZRW1KH.h"
 #include "Streams.h"
 #include "lzh.h"
-#include "platform/FileModes.h"
 
 enum class TCompressMode { Good = 0, Fast = 1, Auto = 2 };
 
@@ -31,10 +32,33 @@ constexpr uint32_t Lzrw1KhTag = 0x4C5A5257; // bytes "WRZL"
 constexpr int32_t IoBlockSize = 32768;
 constexpr int32_t IoBufferSize = IoBlockSize + 16;
 
+// An image's header: the codec's tag, then the original size, 4 bytes each.
+constexpr size_t ImageHeaderSize = 8;
+
+enum class TImageCodec { Lzh, Lzrw1Kh };
+
+struct TImageHeader {
+    TImageCodec Codec = TImageCodec::Lzh;
+    // Signed as stored, so a damaged header can make it negative; none when the image ends
+    // inside the field.
+    std::optional<int32_t> OriginalSize;
+};
+
+// Reads the header from an image's first Count bytes (fewer than 8 for an image that short).
+// One without a valid tag is refused (ELzrw1Exception) with the engine's text, which names
+// InputFile, or the input stream when InputFile is empty.
+TImageHeader ReadImageHeader(const uint8_t* Bytes, size_t Count, const std::string& InputFile);
+
+// Allocations that fail as if memory ran out, for the tests of the engine's out-of-memory errors.
+struct TAllocationFaults {
+    bool HashTable = false;  // the LZRW1/KH codec's table, taken at construction
+    bool Buffers = false;    // the I/O buffers of each operation
+    bool LzhTables = false;  // the LZH codec's tables, taken by each LZH operation
+};
 
 class Tlzrw1 {
 public:
-    explicit Tlzrw1(TLzrw1Host* Host = nullptr, bool FailHashTable = false);
+    explicit Tlzrw1(TLzrw1Host* Host = nullptr, TAllocationFaults Faults = {});
     ~Tlzrw1();
     Tlzrw1(const Tlzrw1&) = delete;
     Tlzrw1& operator=(const Tlzrw1&) = delete;
@@ -69,10 +93,6 @@ public:
     int64_t BytesOut() const { return Out; }
     int32_t OriginalSize() const { return Original; }
 
-    // Test hooks: taking the I/O buffers, or the LZH codec's tables, fails as if memory ran out.
-    bool FailBuffers = false;
-    bool FailLzhTables = false;
-
 private:
     class TOperation;
     friend class TOperation;
@@ -86,6 +106,7 @@ private:
     std::string TooLargeText() const;
 
     TLzrw1Host* Host;
+    const bool FailBuffers;
     TLZH Lzh;
     TLZR Lzr;
     std::string CaptionText;

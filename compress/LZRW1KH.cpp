@@ -5,6 +5,8 @@
 #include <cstring>
 #include <new>
 
+#include "platform/ByteOrder.h"
+
 namespace {
 
 constexpr int HashEntries = 4096;
@@ -13,24 +15,6 @@ constexpr uint16_t MinRun = 16;
 constexpr uint16_t MaxCopy = 18;
 constexpr uint16_t MinCopy = 3;
 constexpr uint16_t MaxOffset = 4095;
-
-inline uint64_t Load64(const uint8_t* P)
-{
-    uint64_t V;
-    std::memcpy(&V, P, sizeof V);
-    return V;
-}
-
-inline void Store64(uint8_t* P, uint64_t V) { std::memcpy(P, &V, sizeof V); }
-
-// First byte lowest, on any host.
-inline uint64_t Load64LE(const uint8_t* P)
-{
-    const uint64_t V = Load64(P);
-    if constexpr (std::endian::native == std::endian::big)
-        return __builtin_bswap64(V);
-    return V;
-}
 
 // Index of the table slot for the three bytes at a position (first byte lowest in Bytes).
 inline uint32_t HashIndex(uint32_t Bytes)
@@ -53,7 +37,7 @@ inline uint32_t ProbeAndUpdate(int16_t* Table, uint32_t Index, uint32_t X)
 }
 
 // Slot indexes of 64 positions from S; the fixed count lets the compiler vectorise it.
-inline void IndexBatchOf64(const uint8_t* __restrict S, uint16_t* __restrict Indexes)
+inline void IndexBatchOf64(const uint8_t* S, uint16_t* Indexes)
 {
     for (size_t K = 0; K < 64; ++K) {
         const uint16_t Key = static_cast<uint16_t>(S[K] << 8 ^ S[K + 1] << 4 ^ S[K + 2]);
@@ -91,9 +75,9 @@ inline uint32_t RunLength(const uint8_t* Source, uint32_t X, uint32_t Size, uint
     const uint32_t Limit = X + MaxRun < Size ? X + MaxRun : Size;
     uint32_t End = X + MinRun;
     for (; End + 8 <= Limit; End += 8) {
-        const uint64_t Diff = Load64LE(Source + End) ^ Word;
+        const uint64_t Diff = GetLE64(Source + End) ^ Word;
         if (Diff)
-            return End + (__builtin_ctzll(Diff) >> 3) - X;
+            return End + (std::countr_zero(Diff) >> 3) - X;
     }
     while (End < Limit && Source[End] == static_cast<uint8_t>(Word))
         ++End;
@@ -105,19 +89,19 @@ inline uint32_t RunLength(const uint8_t* Source, uint32_t X, uint32_t Size, uint
 inline uint32_t MatchLength(const uint8_t* X, const uint8_t* P, uint64_t Diff)
 {
     if (Diff)
-        return __builtin_ctzll(Diff) >> 3;
-    Diff = Load64LE(X + 8) ^ Load64LE(P + 8);
+        return std::countr_zero(Diff) >> 3;
+    Diff = GetLE64(X + 8) ^ GetLE64(P + 8);
     if (Diff)
-        return 8 + (__builtin_ctzll(Diff) >> 3);
-    Diff = Load64LE(X + 16) ^ Load64LE(P + 16);
-    const uint32_t Length = Diff ? 16 + (__builtin_ctzll(Diff) >> 3) : 24;
+        return 8 + (std::countr_zero(Diff) >> 3);
+    Diff = GetLE64(X + 16) ^ GetLE64(P + 16);
+    const uint32_t Length = Diff ? 16 + (std::countr_zero(Diff) >> 3) : 24;
     return Length < MaxCopy ? Length : MaxCopy;
 }
 
 // Where the position-by-position coder takes over: the next position and output byte, the
 // open control word's place, its item count and bits.
 struct TCoderState {
-    uint32_t X, Y, Z, B, C;
+    uint32_t In, Out, Control, Items, Bits;
 };
 
 // The block from its start in whole groups while far from both ends: every look-ahead stays
@@ -149,10 +133,10 @@ struct TCoderState {
             Bits = 1;
         }
         do {
-            const uint64_t Word = Load64LE(Source + In);
+            const uint64_t Word = GetLE64(Source + In);
             const uint32_t Byte = static_cast<uint32_t>(Word & 0xFF);
             // The first 8 bytes equal each other, then the next 8 equal them.
-            if (((Word ^ Word >> 8) << 8) == 0 && Load64LE(Source + In + 8) == Word) {
+            if (((Word ^ Word >> 8) << 8) == 0 && GetLE64(Source + In + 8) == Word) {
                 const uint32_t Run = RunLength(Source, static_cast<uint32_t>(In), Size, Word);
                 const uint32_t Coded = Run - MinRun;
                 Dest[Out] = 0;
@@ -173,7 +157,7 @@ struct TCoderState {
             // bits then refuse it.
             const uint32_t Distance = Gap & MaxOffset;
             const size_t From = In - Distance;
-            const uint64_t Diff = (Word ^ Load64LE(Source + From)) | Gap >> 12;
+            const uint64_t Diff = (Word ^ GetLE64(Source + From)) | Gap >> 12;
             if (Diff & 0xFFFFFF) {
                 Dest[Out] = static_cast<uint8_t>(Byte);
                 Out += 1;
@@ -190,7 +174,7 @@ struct TCoderState {
             }
         } while (Bits <= 0xFFFF);
     }
-    const uint32_t Items = 31 - __builtin_clz(Bits);
+    const uint32_t Items = std::bit_width(Bits) - 1;
     return {static_cast<uint32_t>(In), static_cast<uint32_t>(Out), static_cast<uint32_t>(Control), Items,
             Bits & 0xFFFF};
 }
@@ -209,10 +193,10 @@ inline void CopyMatch(uint8_t* To, uint32_t Offset, uint32_t Count)
     if (Offset >= 8) {
         // Eight at a time: each word's source is complete before it is read. Word moves also
         // avoid reading back a wide store that was only just made.
-        Store64(To, Load64(From));
-        Store64(To + 8, Load64(From + 8));
+        std::memcpy(To, From, 8);
+        std::memcpy(To + 8, From + 8, 8);
         if (Count > 16)
-            Store64(To + 16, Load64(From + 16));
+            std::memcpy(To + 16, From + 16, 8);
     } else {
         for (uint32_t K = 0; K < Count; ++K)
             To[K] = From[K];
@@ -244,7 +228,7 @@ TLZR::~TLZR() { delete[] HashTable; }
     // Away from the end one load brings the three key bytes (first byte lowest).
     uint32_t Bytes;
     if (X + 8u <= Size)
-        Bytes = static_cast<uint32_t>(Load64LE(Source + X));
+        Bytes = static_cast<uint32_t>(GetLE64(Source + X));
     else
         Bytes = uint32_t(Source[X]) | uint32_t(Source[X + 1]) << 8 | uint32_t(Source[X + 2]) << 16;
     const uint32_t Distance = ProbeAndUpdate(HashTable, HashIndex(Bytes), X);
@@ -270,11 +254,11 @@ uint16_t TLZR::CompressBlock(const uint8_t* Source, uint8_t* Dest, uint16_t Size
     if (FastLookAhead + GroupSpan <= Size) {
         uint16_t* const Indexes = reinterpret_cast<uint16_t*>(Table + HashEntries);
         const TCoderState State = EncodeFarFromEnds(Source, Dest, Table, Indexes, Size);
-        X = State.X;
-        Y = State.Y;
-        Z = State.Z;
-        B = State.B;
-        C = State.C;
+        X = State.In;
+        Y = State.Out;
+        Z = State.Control;
+        B = State.Items;
+        C = State.Bits;
     }
     // The block's last bytes, and any block whose output nears Size, position by position.
     while (X < Size && Y <= Size) {
@@ -361,7 +345,8 @@ uint16_t TLZR::DecompressBlock(const uint8_t* Source, uint8_t* Dest, uint16_t Le
             uint8_t* Out = Dest + Y;
             for (;;) {
                 // The next stretch of literals, none included: one move without a branch.
-                const uint32_t Literals = __builtin_clz(Bits);
+                // (The sentinel keeps Bits from 0; the low bit tells the compiler so.)
+                const uint32_t Literals = std::countl_zero(Bits | 1);
                 std::memcpy(Out, In, 16);
                 In += Literals;
                 Out += Literals;
@@ -393,14 +378,14 @@ uint16_t TLZR::DecompressBlock(const uint8_t* Source, uint8_t* Dest, uint16_t Le
             X = static_cast<uint32_t>(In - Source);
             Y = static_cast<uint32_t>(Out - Dest);
             // What is left of the group (after a run): the bits above the sentinel.
-            B = 31 - __builtin_ctz(Bits);
+            B = 31 - std::countr_zero(Bits);
             C = (Bits & (Bits - 1)) >> 16;
             continue;
         }
         if (!(C & 0x8000)) {
             // A stretch of literals, a single one included, moves at once when the block and the
             // output have room.
-            const uint32_t Literals = C ? __builtin_clz(C << 16) : 16;
+            const uint32_t Literals = std::countl_zero(static_cast<uint16_t>(C));
             const uint32_t Count = Literals < B ? Literals : B;
             if (X + 16 <= Length && Y + 16 <= BlockSize) {
                 std::memcpy(Dest + Y, Source + X, 16);

@@ -12,7 +12,7 @@ public:
     static constexpr uint8_t FlagCompressed = 0x40;
     static constexpr uint8_t FlagStored = 0x80;
 
-    // Test hook: FailAllocation makes the construction fail as if memory ran out.
+    // FailAllocation: taking the table fails as if memory ran out, for the tests of that error.
     explicit TLZR(bool FailAllocation = false);
     ~TLZR();
     TLZR(const TLZR&) = delete;

@@ -6,45 +6,45 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-int32_t TMemoryStream::Read(void* buffer, int32_t count)
+int32_t TMemoryStream::Read(void* Buffer, int32_t Count)
 {
-    if (count < 0)
+    if (Count < 0)
         return -1;
     const int64_t Left = Size() - Pos;
-    const int32_t N = Left <= 0 ? 0 : static_cast<int32_t>(Left < count ? Left : count);
+    const int32_t N = Left <= 0 ? 0 : static_cast<int32_t>(Left < Count ? Left : Count);
     if (N > 0)
-        std::memcpy(buffer, Bytes.data() + Pos, static_cast<size_t>(N));
+        std::memcpy(Buffer, Bytes.data() + Pos, static_cast<size_t>(N));
     Pos += N;
     return N;
 }
 
-int32_t TMemoryStream::Write(const void* buffer, int32_t count)
+int32_t TMemoryStream::Write(const void* Buffer, int32_t Count)
 {
-    if (count < 0)
+    if (Count < 0)
         return -1;
-    const size_t End = static_cast<size_t>(Pos) + static_cast<size_t>(count);
+    const size_t End = static_cast<size_t>(Pos) + static_cast<size_t>(Count);
     if (End > Bytes.size())
         Bytes.resize(End);
-    if (count > 0)
-        std::memcpy(Bytes.data() + Pos, buffer, static_cast<size_t>(count));
+    if (Count > 0)
+        std::memcpy(Bytes.data() + Pos, Buffer, static_cast<size_t>(Count));
     Pos = static_cast<int64_t>(End);
-    return count;
+    return Count;
 }
 
-int64_t TMemoryStream::Seek(int64_t offset, TSeekOrigin origin)
+int64_t TMemoryStream::Seek(int64_t Offset, TSeekOrigin Origin)
 {
-    const int64_t Base = origin == TSeekOrigin::Beginning ? 0 : origin == TSeekOrigin::Current ? Pos : Size();
-    if (Base + offset < 0)
+    const int64_t Base = Origin == TSeekOrigin::Beginning ? 0 : Origin == TSeekOrigin::Current ? Pos : Size();
+    if (Base + Offset < 0)
         return -1;
-    Pos = Base + offset;
+    Pos = Base + Offset;
     return Pos;
 }
 
-int32_t TFileStream::Read(void* buffer, int32_t count)
+int32_t TFileStream::Read(void* Buffer, int32_t Count)
 {
     int32_t Done = 0;
-    while (Done < count) {
-        const ssize_t N = ::read(Fd, static_cast<char*>(buffer) + Done, static_cast<size_t>(count - Done));
+    while (Done < Count) {
+        const ssize_t N = ::read(Fd, static_cast<char*>(Buffer) + Done, static_cast<size_t>(Count - Done));
         if (N < 0)
             return -1;
         if (N == 0)
@@ -54,17 +54,17 @@ int32_t TFileStream::Read(void* buffer, int32_t count)
     return Done;
 }
 
-int32_t TFileStream::Write(const void* buffer, int32_t count)
+int32_t TFileStream::Write(const void* Buffer, int32_t Count)
 {
-    if (count < 0)
+    if (Count < 0)
         return -1;
-    return WriteAll(Fd, buffer, static_cast<size_t>(count)) ? count : -1;
+    return WriteAll(Fd, Buffer, static_cast<size_t>(Count)) ? Count : -1;
 }
 
-int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin)
+int64_t TFileStream::Seek(int64_t Offset, TSeekOrigin Origin)
 {
-    const int Whence = origin == TSeekOrigin::Beginning ? SEEK_SET : origin == TSeekOrigin::Current ? SEEK_CUR : SEEK_END;
-    return ::lseek(Fd, offset, Whence);
+    const int Whence = Origin == TSeekOrigin::Beginning ? SEEK_SET : Origin == TSeekOrigin::Current ? SEEK_CUR : SEEK_END;
+    return ::lseek(Fd, Offset, Whence);
 }
 
 int64_t TFileStream::Size()

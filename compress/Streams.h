@@ -12,10 +12,10 @@ class TStream {
 public:
     virtual ~TStream() = default;
     // Bytes transferred, or a negative count on failure.
-    virtual int32_t Read(void* buffer, int32_t count) = 0;
-    virtual int32_t Write(const void* buffer, int32_t count) = 0;
+    virtual int32_t Read(void* Buffer, int32_t Count) = 0;
+    virtual int32_t Write(const void* Buffer, int32_t Count) = 0;
     // The new position, or a negative value on failure.
-    virtual int64_t Seek(int64_t offset, TSeekOrigin origin) = 0;
+    virtual int64_t Seek(int64_t Offset, TSeekOrigin Origin) = 0;
     // The size in bytes, or a negative value when it cannot be found.
     virtual int64_t Size() = 0;
     int64_t Position() { return Seek(0, TSeekOrigin::Current); }
@@ -25,11 +25,11 @@ public:
 class TMemoryStream : public TStream {
 public:
     TMemoryStream() = default;
-    explicit TMemoryStream(std::vector<uint8_t> bytes) : Bytes(std::move(bytes)) {}
+    explicit TMemoryStream(std::vector<uint8_t> Initial) : Bytes(std::move(Initial)) {}
 
-    int32_t Read(void* buffer, int32_t count) override;
-    int32_t Write(const void* buffer, int32_t count) override;
-    int64_t Seek(int64_t offset, TSeekOrigin origin) override;
+    int32_t Read(void* Buffer, int32_t Count) override;
+    int32_t Write(const void* Buffer, int32_t Count) override;
+    int64_t Seek(int64_t Offset, TSeekOrigin Origin) override;
     int64_t Size() override { return static_cast<int64_t>(Bytes.size()); }
 
     std::vector<uint8_t> Bytes;
@@ -39,11 +39,11 @@ public:
 // A stream over an open file descriptor. Does not own the descriptor.
 class TFileStream : public TStream {
 public:
-    explicit TFileStream(int fd) : Fd(fd) {}
+    explicit TFileStream(int Handle) : Fd(Handle) {}
 
-    int32_t Read(void* buffer, int32_t count) override;
-    int32_t Write(const void* buffer, int32_t count) override;
-    int64_t Seek(int64_t offset, TSeekOrigin origin) override;
+    int32_t Read(void* Buffer, int32_t Count) override;
+    int32_t Write(const void* Buffer, int32_t Count) override;
+    int64_t Seek(int64_t Offset, TSeekOrigin Origin) override;
     int64_t Size() override;
 
 private:

@@ -1,6 +1,7 @@
 #include "lzh.h"
 
 #include <algorithm>
+#include <bit>
 #include <climits>
 #include <condition_variable>
 #include <cstring>
@@ -9,6 +10,8 @@
 #include <new>
 #include <system_error>
 #include <thread>
+
+#include "platform/ByteOrder.h"
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -66,13 +69,6 @@ constexpr TPositionCode MakePositionCode()
 
 constexpr TPositionCode PositionCode = MakePositionCode();
 
-inline uint64_t Load64(const uint8_t* P)
-{
-    uint64_t V;
-    std::memcpy(&V, P, sizeof V);
-    return V;
-}
-
 } // namespace
 
 // The adaptive code.
@@ -122,8 +118,9 @@ inline unsigned CountBelow(const uint16_t* F, unsigned K)
     const __m128i Next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(F));
     const __m128i Below = _mm_cmpeq_epi16(_mm_subs_epu16(Next, _mm_set1_epi16(static_cast<short>(K - 1))),
                                           _mm_setzero_si128());
-    // The ones below K come first: their mask bits are the low ones.
-    return static_cast<unsigned>(__builtin_ctz(~_mm_movemask_epi8(Below))) >> 1;
+    // The ones below K come first: their mask bits (two each) are the low ones.
+    const unsigned Mask = static_cast<unsigned>(_mm_movemask_epi8(Below)) & 0xFFFF;
+    return static_cast<unsigned>(std::countr_one(Mask)) >> 1;
 #else
     unsigned D = 0;
     while (D < 8 && F[D] < K)
@@ -411,7 +408,7 @@ int TCoder::DecodeSymbol(TLZHByteSource& Source)
         // The next 64 bits of the stream without taking them: the walk reads its bits from a
         // register and notes its path; the bits are taken afterwards, with the same source
         // requests as reading them one by one.
-        uint64_t Peek = uint64_t(InBits) << 32 | __builtin_bswap64(Load64(Source.Window())) >> InCount;
+        uint64_t Peek = uint64_t(InBits) << 32 | GetBE64(Source.Window()) >> InCount;
         int16_t* Slot = Path + PathMax;  // filled downwards: the leaf ends up first
         int Used = 0;
         // Two levels a step: the grandchild is loaded together with the child, so the walk
@@ -452,7 +449,7 @@ int TCoder::DecodePosition(TLZHByteSource& Source)
     if (Source.Ahead() >= sizeof(uint64_t)) {
         // All 6 + 8 bits at once from a look at the stream, then taken as the plain way would.
         const uint64_t Peek =
-            uint64_t(InBits) << 32 | __builtin_bswap64(Load64(Source.Window())) >> InCount;
+            uint64_t(InBits) << 32 | GetBE64(Source.Window()) >> InCount;
         const unsigned B = static_cast<unsigned>(Peek >> 56);
         const int Len = PositionCode.DecodedLength[B];
         const unsigned Low = static_cast<unsigned>(Peek >> (58 - Len)) & 63;
@@ -488,7 +485,7 @@ void TMatchTrees::InsertNode(int R)
         return;
     }
     // The key's first word after the equal first byte, hoisted: most steps decide on it.
-    const uint64_t KeyWord = __builtin_bswap64(Load64(Key + 1));
+    const uint64_t KeyWord = GetBE64(Key + 1);
     // The best match so far as one number: longer wins, then nearer (a smaller position value).
     unsigned Best = 0;
     for (;;) {
@@ -503,14 +500,14 @@ void TMatchTrees::InsertNode(int R)
         const uint8_t* Other = &Ring[P];
         int I = 1;
         uint64_t A = KeyWord;
-        uint64_t B = __builtin_bswap64(Load64(Other + 1));
+        uint64_t B = GetBE64(Other + 1);
         while (A == B && I + 8 < Lookahead) {
             I += 8;
-            A = __builtin_bswap64(Load64(Key + I));
-            B = __builtin_bswap64(Load64(Other + I));
+            A = GetBE64(Key + I);
+            B = GetBE64(Other + I);
         }
         // Equal words to the end leave A == B: the bytes past the key are not looked at.
-        I = A == B ? Lookahead : I + (__builtin_clzll(A ^ B) >> 3);
+        I = A == B ? Lookahead : I + (std::countl_zero(A ^ B) >> 3);
         if (I >= Lookahead) {
             // A full-length match: R takes P's place in the tree.
             Best = unsigned(Lookahead) << 12 | (WindowMask - (((R - int(P)) & WindowMask) - 1));
@@ -712,7 +709,7 @@ void TMatchFinder::Run()
 
 } // namespace
 
-TLZH::TLZH() = default;
+TLZH::TLZH(bool FailAllocation) : FailAllocation(FailAllocation) {}
 TLZH::~TLZH() = default;
 
 namespace {
@@ -855,8 +852,6 @@ void TLZH::Decode(int32_t Count, TLZHByteSource& Source, TLZHByteSink& Sink)
         if (Coder.ReadPastEnd())
             break;
         if (C < 256) {
-            if (OnSymbol)
-                OnSymbol(C, -1);
             Sink.Put(static_cast<uint8_t>(C));
             Ring[R] = static_cast<uint8_t>(C);
             R = (R + 1) & WindowMask;
@@ -865,8 +860,6 @@ void TLZH::Decode(int32_t Count, TLZHByteSource& Source, TLZHByteSink& Sink)
             const int Position = Coder.DecodePosition(Source);
             if (Coder.ReadPastEnd())
                 break;
-            if (OnSymbol)
-                OnSymbol(C, Position);
             const int Length = C - (255 - Threshold);
             int From = (R - Position - 1) & WindowMask;
             for (int K = 0; K < Length; ++K) {
@@ -895,7 +888,7 @@ size_t TLZHByteSource::Read(uint8_t* To, size_t Count)
     return Done;
 }
 
-TMemoryByteSource::TMemoryByteSource(const uint8_t* data, size_t size) : Data(data), Size(size) {}
+TMemoryByteSource::TMemoryByteSource(const uint8_t* Bytes, size_t Count) : Data(Bytes), Size(Count) {}
 
 bool TMemoryByteSource::Refill()
 {
@@ -925,21 +918,21 @@ std::vector<uint8_t> TVectorByteSink::Bytes()
     return Done;
 }
 
-std::vector<uint8_t> LZHEncode(const std::vector<uint8_t>& input)
+std::vector<uint8_t> LZHEncode(const std::vector<uint8_t>& Input)
 {
     TLZH Codec;
-    TMemoryByteSource Source(input.data(), input.size());
+    TMemoryByteSource Source(Input.data(), Input.size());
     TVectorByteSink Sink;
     int32_t Count = 0;
     Codec.Encode(Count, Source, Sink);
     return Sink.Bytes();
 }
 
-std::vector<uint8_t> LZHDecode(const std::vector<uint8_t>& stream, int32_t count)
+std::vector<uint8_t> LZHDecode(const std::vector<uint8_t>& Stream, int32_t Count)
 {
     TLZH Codec;
-    TMemoryByteSource Source(stream.data(), stream.size());
+    TMemoryByteSource Source(Stream.data(), Stream.size());
     TVectorByteSink Sink;
-    Codec.Decode(count, Source, Sink);
+    Codec.Decode(Count, Source, Sink);
     return Sink.Bytes();
 }

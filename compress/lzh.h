@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <vector>
 
 #include "EngineErrors.h"
@@ -39,11 +38,11 @@ protected:
 class TLZHByteSink {
 public:
     virtual ~TLZHByteSink() = default;
-    void Put(uint8_t byte)
+    void Put(uint8_t Byte)
     {
         if (Next == Limit)
             Drain();
-        *Next++ = byte;
+        *Next++ = Byte;
     }
 
 protected:
@@ -55,7 +54,7 @@ protected:
 // A source over bytes in memory.
 class TMemoryByteSource : public TLZHByteSource {
 public:
-    TMemoryByteSource(const uint8_t* data, size_t size);
+    TMemoryByteSource(const uint8_t* Bytes, size_t Count);
 
 protected:
     bool Refill() override;
@@ -83,7 +82,8 @@ private:
 
 class TLZH {
 public:
-    TLZH();
+    // FailAllocation: taking the tables fails as if memory ran out, for the tests of that error.
+    explicit TLZH(bool FailAllocation = false);
     ~TLZH();
     TLZH(const TLZH&) = delete;
     TLZH& operator=(const TLZH&) = delete;
@@ -96,15 +96,13 @@ public:
     // code that would need bits past the end of the input.
     void Decode(int32_t Count, TLZHByteSource& Source, TLZHByteSink& Sink);
 
-    // Test hook: when set, taking the tables fails as if memory ran out.
-    bool FailAllocation = false;
     // When clear, the encoder searches for matches on the caller's thread only.
     bool SearchThread = true;
-    // Diagnostic hook: when set, Decode reports each symbol it receives, with the match
-    // position value (distance - 1) for a length symbol and -1 for a literal.
-    std::function<void(int Symbol, int Position)> OnSymbol;
+
+private:
+    const bool FailAllocation;
 };
 
 // Convenience for tests and tools: whole buffers in memory.
-std::vector<uint8_t> LZHEncode(const std::vector<uint8_t>& input);
-std::vector<uint8_t> LZHDecode(const std::vector<uint8_t>& stream, int32_t count);
+std::vector<uint8_t> LZHEncode(const std::vector<uint8_t>& Input);
+std::vector<uint8_t> LZHDecode(const std::vector<uint8_t>& Stream, int32_t Count);

@@ -7,20 +7,12 @@
 #include <vector>
 
 #include "compress/LZRW1.h"
-
-namespace {
-
-uint32_t Get32(const uint8_t* At)
-{
-    return uint32_t(At[0]) | uint32_t(At[1]) << 8 | uint32_t(At[2]) << 16 | uint32_t(At[3]) << 24;
-}
-
-} // namespace
+#include "platform/ByteOrder.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
 {
     const bool HasSize = Size >= 8;
-    const int64_t Announced = HasSize ? int32_t(Get32(Data + 4)) : 0;
+    const int64_t Announced = HasSize ? int32_t(GetLE32(Data + 4)) : 0;
     TMemoryStream In(std::vector<uint8_t>(Data, Data + Size));
     TMemoryStream Out;
     Tlzrw1 Component;

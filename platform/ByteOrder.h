@@ -1,4 +1,6 @@
-// Little-endian fields, as image headers, FAT boot sectors and clip files store them.
+// Fields in a fixed byte order: the little-endian ones of image headers, FAT boot sectors and
+// clip files, and the 64-bit words the codecs compare. Written byte by byte, so they hold on any
+// host; GCC and Clang make each a single load (with a byte swap for the big-endian word).
 #pragma once
 
 #include <cstdint>
@@ -23,4 +25,17 @@ inline void PutLE32(uint8_t* At, uint32_t Value)
 {
     for (int I = 0; I < 4; ++I)
         At[I] = static_cast<uint8_t>(Value >> (8 * I));
+}
+
+inline uint64_t GetLE64(const uint8_t* At)
+{
+    return uint64_t(At[0]) | uint64_t(At[1]) << 8 | uint64_t(At[2]) << 16 | uint64_t(At[3]) << 24 |
+           uint64_t(At[4]) << 32 | uint64_t(At[5]) << 40 | uint64_t(At[6]) << 48 | uint64_t(At[7]) << 56;
+}
+
+// First byte highest: comparing two such words orders them as their bytes compare.
+inline uint64_t GetBE64(const uint8_t* At)
+{
+    return uint64_t(At[0]) << 56 | uint64_t(At[1]) << 48 | uint64_t(At[2]) << 40 | uint64_t(At[3]) << 32 |
+           uint64_t(At[4]) << 24 | uint64_t(At[5]) << 16 | uint64_t(At[6]) << 8 | uint64_t(At[7]);
 }

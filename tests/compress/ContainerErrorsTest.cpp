@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "TestHosts.h"
+#include "platform/FileModes.h"
 
 namespace {
 
@@ -58,19 +59,19 @@ struct TStreamCase {
     TOp Op;
     TCompressMode Mode;
     Bytes Input;
-    std::function<void(Tlzrw1&, TFailingStream& in, TFailingStream& out)> Setup;
+    std::function<void(TAllocationFaults&, TFailingStream& in, TFailingStream& out)> Setup;
     std::string Text;
 };
 
 std::vector<TStreamCase> StreamCases()
 {
     using S = TFailingStream;
-    auto none = [](Tlzrw1&, S&, S&) {};
-    auto noBuffers = [](Tlzrw1& c, S&, S&) { c.FailBuffers = true; };
-    auto readFailsAt = [](int64_t at) { return [at](Tlzrw1&, S& in, S&) { in.ReadLimit = at; }; };
-    auto writeFailsAt = [](int64_t at) { return [at](Tlzrw1&, S&, S& out) { out.WriteLimit = at; }; };
+    auto none = [](TAllocationFaults&, S&, S&) {};
+    auto noBuffers = [](TAllocationFaults& f, S&, S&) { f.Buffers = true; };
+    auto readFailsAt = [](int64_t at) { return [at](TAllocationFaults&, S& in, S&) { in.ReadLimit = at; }; };
+    auto writeFailsAt = [](int64_t at) { return [at](TAllocationFaults&, S&, S& out) { out.WriteLimit = at; }; };
     auto writeShortAt = [](int64_t at) {
-        return [at](Tlzrw1&, S&, S& out) {
+        return [at](TAllocationFaults&, S&, S& out) {
             out.WriteLimit = at;
             out.ShortInsteadOfFail = true;
         };
@@ -86,21 +87,21 @@ std::vector<TStreamCase> StreamCases()
         {"advise without buffers", A, Good, big, noBuffers, "Lzrw1 advise : Error getting I/O buffers"},
         {"auto compress advises first", C, Auto, big, noBuffers, "Lzrw1 advise : Error getting I/O buffers"},
 
-        {"compress, size unknown", C, Good, data, [](Tlzrw1&, S& in, S&) { in.FailSize = true; },
+        {"compress, size unknown", C, Good, data, [](TAllocationFaults&, S& in, S&) { in.FailSize = true; },
          "Lzrw1 compression : Failed to obtain the size of the input stream !"},
-        {"advise, size unknown", A, Good, big, [](Tlzrw1&, S& in, S&) { in.FailSize = true; },
+        {"advise, size unknown", A, Good, big, [](TAllocationFaults&, S& in, S&) { in.FailSize = true; },
          "Lzrw1 advise : can not get size of inputstream !"},
 
-        {"compress, input seek fails", C, Good, data, [](Tlzrw1&, S& in, S&) { in.FailAllSeeks = true; },
+        {"compress, input seek fails", C, Good, data, [](TAllocationFaults&, S& in, S&) { in.FailAllSeeks = true; },
          "Lzrw1 (de)compression : Failed to initialize input stream !"},
-        {"compress, output seek fails", C, Fast, data, [](Tlzrw1&, S&, S& out) { out.FailAllSeeks = true; },
+        {"compress, output seek fails", C, Fast, data, [](TAllocationFaults&, S&, S& out) { out.FailAllSeeks = true; },
          "Lzrw1 (de)compression : Failed to initialize output stream !"},
-        {"decompress, input seek fails", D, Good, KhImage(), [](Tlzrw1&, S& in, S&) { in.FailAllSeeks = true; },
+        {"decompress, input seek fails", D, Good, KhImage(), [](TAllocationFaults&, S& in, S&) { in.FailAllSeeks = true; },
          "Lzrw1 (de)compression : Failed to initialize input stream !"},
         {"decompress, output seek fails", D, Good, LzhImage(),
-         [](Tlzrw1&, S&, S& out) { out.FailAllSeeks = true; },
+         [](TAllocationFaults&, S&, S& out) { out.FailAllSeeks = true; },
          "Lzrw1 (de)compression : Failed to initialize output stream !"},
-        {"advise, rewind fails", A, Good, big, [](Tlzrw1&, S& in, S&) { in.FailRewind = true; },
+        {"advise, rewind fails", A, Good, big, [](TAllocationFaults&, S& in, S&) { in.FailRewind = true; },
          "Lzrw1 edvise : can not initialize the input stream!"},
 
         {"tag write fails", C, Fast, data, writeFailsAt(0), WriteStream},
@@ -154,13 +155,14 @@ class TStreamErrors : public ::testing::TestWithParam<TStreamCase> {};
 TEST_P(TStreamErrors, RaiseTheirText)
 {
     const auto& t = GetParam();
-    Tlzrw1 c;
+    TFailingStream in(t.Input), out;
+    TAllocationFaults faults;
+    t.Setup(faults, in, out);
+    Tlzrw1 c(nullptr, faults);
     c.UseStream = true;
     c.CompressMode = t.Mode;
-    TFailingStream in(t.Input), out;
     c.InputStream = &in;
     c.OutputStream = &out;
-    t.Setup(c, in, out);
     EXPECT_EQ(Thrown<ELzrw1Exception>([&] { RunOp(c, t.Op); }), t.Text);
 }
 
@@ -191,10 +193,9 @@ TEST(FileErrors, BuffersThatCannotBeTaken)
                             std::pair{TOp::Advise, std::string("Lzrw1 advise : Error getting I/O buffers")}}) {
         TFiles f;
         WriteFile(f.In, op == TOp::Decompress ? LzhImage() : Data());
-        Tlzrw1 c;
+        Tlzrw1 c(nullptr, {.Buffers = true});
         c.InputFile = f.In;
         c.OutputFile = f.Out;
-        c.FailBuffers = true;
         EXPECT_EQ(FileError(c, op), text);
         EXPECT_EQ(f.Dir.Entries(), (std::vector<std::string>{"input.bin"}));
     }
@@ -206,10 +207,9 @@ TEST(FileErrors, LzhTablesThatCannotBeTakenPassThroughAndKeepTheOldOutput)
         TFiles f;
         WriteFile(f.In, op == TOp::Decompress ? LzhImage() : Data());
         WriteFile(f.Out, Bytes{1, 2, 3});
-        Tlzrw1 c;
+        Tlzrw1 c(nullptr, {.LzhTables = true});
         c.InputFile = f.In;
         c.OutputFile = f.Out;
-        c.FailLzhTables = true;
         EXPECT_EQ(Thrown<ElzhException>([&] { RunOp(c, op); }), "LZH : Cannot get memory for dictionary tables");
         EXPECT_EQ(ReadFile(f.Out), (Bytes{1, 2, 3}));
         EXPECT_EQ(f.Dir.Entries(), (std::vector<std::string>{"input.bin", "output.bin"}));
@@ -351,7 +351,7 @@ TEST(FileErrors, OutputCannotBeWritten)
 TEST(EngineErrors, HashTableThatCannotBeTaken)
 {
     try {
-        Tlzrw1 c(nullptr, true);
+        Tlzrw1 c(nullptr, {.HashTable = true});
         FAIL() << "the component was created without its hash table";
     } catch (const ELzrw1KHCompressor& e) {
         EXPECT_STREQ(e.what(), "LZRW1KH : no memory for HASH table");

@@ -44,4 +44,22 @@ TEST(HeaderSize, TheBlockDecoderStopsAtTheAnnouncedSize)
     EXPECT_LE(out.Bytes.size(), 100u);
 }
 
+TEST(HeaderSize, TheHeaderReaderNamesTheCodecAndTheSizeAsStored)
+{
+    const int32_t damaged = -2147483647;  // a field of 0x80000001
+    const Bytes kh = Header(Lzrw1KhTag, damaged), lzh = Header(LzhTag, 737280);
+    EXPECT_EQ(ReadImageHeader(kh.data(), 8, "x").Codec, TImageCodec::Lzrw1Kh);
+    EXPECT_EQ(ReadImageHeader(kh.data(), 8, "x").OriginalSize, damaged);
+    EXPECT_EQ(ReadImageHeader(lzh.data(), 8, "x").Codec, TImageCodec::Lzh);
+    EXPECT_EQ(ReadImageHeader(lzh.data(), 8, "x").OriginalSize, 737280);
+    EXPECT_EQ(ReadImageHeader(lzh.data(), 7, "x").OriginalSize, std::nullopt);
+    for (size_t cut : {size_t(0), size_t(3), size_t(8)}) {
+        const Bytes bad = cut == 8 ? Bytes{'M', 'Z', 0, 0, 0, 0, 0, 0} : lzh;
+        EXPECT_EQ(Thrown<ELzrw1Exception>([&] { ReadImageHeader(bad.data(), cut, "a.144"); }),
+                  "a.144 : Lzrw1 decompression : this file has no valid header !");
+        EXPECT_EQ(Thrown<ELzrw1Exception>([&] { ReadImageHeader(bad.data(), cut, ""); }),
+                  "Lzrw1 decompression : input stream contains no valid header !");
+    }
+}
+
 }  // namespace

@@ -6,6 +6,7 @@
 #include <sys/sysmacros.h>
 
 #include "TestHosts.h"
+#include "platform/FileModes.h"
 
 namespace {
 
@@ -79,11 +80,10 @@ TEST(SafeOutput, FailedCompressKeepsTheOldOutput)
     WriteFile(in, TextBytes(50000));
     WriteFile(out, Precious);
     for (auto mode : {TCompressMode::Good, TCompressMode::Fast, TCompressMode::Auto}) {
-        Tlzrw1 c;
+        Tlzrw1 c(nullptr, {.Buffers = true});
         c.InputFile = in;
         c.OutputFile = out;
         c.CompressMode = mode;
-        c.FailBuffers = true;
         EXPECT_THROW(c.Compress(), ELzrw1Exception);
         EXPECT_EQ(ReadFile(out), Precious);
     }
