@@ -20,6 +20,8 @@
 #include "compress/LZRW1.h"
 #include "compress/Streams.h"
 
+#include "tests/support/PrivateProfile.h"
+
 using Bytes = std::vector<uint8_t>;
 
 // Records every call the component makes on its panel.
@@ -139,39 +141,7 @@ public:
     int64_t WriteDone = 0;
 };
 
-// A private folder under the temporary directory, removed with everything in it.
-class TTempDir {
-public:
-    TTempDir()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "mwt-compress-XXXXXX").string();
-        std::vector<char> name(pattern.begin(), pattern.end());
-        name.push_back('\0');
-        if (mkdtemp(name.data()) == nullptr)
-            std::abort();
-        Dir = name.data();
-    }
-    ~TTempDir()
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(Dir, ignored);
-    }
-    TTempDir(const TTempDir&) = delete;
-    TTempDir& operator=(const TTempDir&) = delete;
-
-    std::string Path(const std::string& name) const { return Dir + "/" + name; }
-    // Names of the entries in the folder, sorted.
-    std::vector<std::string> Entries() const
-    {
-        std::vector<std::string> names;
-        for (const auto& entry : std::filesystem::directory_iterator(Dir))
-            names.push_back(entry.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-
-    std::string Dir;
-};
+using TTempDir = TTestFolder;
 
 inline void WriteFile(const std::string& path, const Bytes& data)
 {

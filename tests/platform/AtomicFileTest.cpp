@@ -24,15 +24,6 @@ std::string Slurp(const std::string& Path)
     return {std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>()};
 }
 
-std::vector<std::string> Names(const std::string& Folder)
-{
-    std::vector<std::string> All;
-    for (const auto& Entry : fs::directory_iterator(Folder))
-        All.push_back(Entry.path().filename().string());
-    std::sort(All.begin(), All.end());
-    return All;
-}
-
 class AtomicFileTest : public ::testing::Test {
 protected:
     void SetUp() override { std::ofstream(Target) << "old"; }
@@ -67,7 +58,7 @@ TEST_F(AtomicFileTest, AKilledWriterLeavesTheOldFileAndNothingElse)
     ::close(Ready[0]);
     ::close(Ready[1]);
 
-    EXPECT_EQ(Names(Folder), std::vector<std::string>{"Status.dat"});
+    EXPECT_EQ(Temp.Entries(), std::vector<std::string>{"Status.dat"});
     EXPECT_EQ(Slurp(Target), "old");
 }
 
@@ -75,7 +66,7 @@ TEST_F(AtomicFileTest, ReplacesOrCreatesWithTheModeAsked)
 {
     EXPECT_EQ(ReplaceFileWithText(Target, "new", 0640, true), 0);
     EXPECT_EQ(ReplaceFileWithText(Folder + "/fresh", "made", 0600, false), 0);
-    EXPECT_EQ(Names(Folder), (std::vector<std::string>{"Status.dat", "fresh"}));
+    EXPECT_EQ(Temp.Entries(), (std::vector<std::string>{"Status.dat", "fresh"}));
     EXPECT_EQ(Slurp(Target), "new");
     EXPECT_EQ(Slurp(Folder + "/fresh"), "made");
     EXPECT_EQ(fs::status(Target).permissions(), fs::perms(0640));

@@ -4,6 +4,7 @@
 // the end the environment is put back and the folder removed.
 #pragma once
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
@@ -53,6 +54,15 @@ public:
     const std::string& Path() const { return Root; }
     std::string Path(const std::string& Name) const { return Root + "/" + Name; }
     std::string operator/(const std::string& Name) const { return Path(Name); }
+    // Names of the entries in the folder, sorted.
+    std::vector<std::string> Entries() const
+    {
+        std::vector<std::string> Names;
+        for (const auto& Entry : std::filesystem::directory_iterator(Root))
+            Names.push_back(Entry.path().filename().string());
+        std::sort(Names.begin(), Names.end());
+        return Names;
+    }
 
 private:
     std::string Root;
