@@ -13,28 +13,11 @@
 #include <vector>
 
 #include "tests/support/PrivateProfile.h"
+#include "tests/support/TestFiles.h"
 
 namespace clitest {
 
 using TTempDir = TTestFolder;
-
-inline std::vector<uint8_t> ReadBytes(const std::string& Path)
-{
-    std::ifstream In(Path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>()};
-}
-
-inline std::string ReadText(const std::string& Path)
-{
-    std::ifstream In(Path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>()};
-}
-
-inline void WriteBytes(const std::string& Path, const std::vector<uint8_t>& Bytes)
-{
-    std::ofstream Out(Path, std::ios::binary);
-    Out.write(reinterpret_cast<const char*>(Bytes.data()), std::streamsize(Bytes.size()));
-}
 
 // A dump of Size bytes mixing text, zero runs and pseudo-random data, as a used diskette
 // holds; the same Seed gives the same bytes.

@@ -71,7 +71,7 @@ TEST(Advise, SmallInputsGetGoodWithoutLooking)
     for (size_t size : {0u, 1u, 32768u, 98303u}) {
         SCOPED_TRACE(size);
         TFiles f;
-        WriteFile(f.In, Bytes(size, 0));
+        WriteBytes(f.In, Bytes(size, 0));
         TRecordingHost host(false); // the caption is set even for a hidden panel
         Tlzrw1 c(&host);
         c.InputFile = f.In;
@@ -106,7 +106,7 @@ TEST(Advise, LargeInputsAreSampled)
         for (auto mode : {TCompressMode::Good, TCompressMode::Fast, TCompressMode::Auto}) {
             SCOPED_TRACE(t.Name);
             TFiles f;
-            WriteFile(f.In, t.Data);
+            WriteBytes(f.In, t.Data);
             TRecordingHost host(false);
             Tlzrw1 c(&host);
             c.InputFile = f.In;
@@ -153,7 +153,7 @@ TEST(Advise, SamplesComeFromAThirdAndTwoThirdsCutToBlocks)
     for (const auto& t : cases) {
         SCOPED_TRACE(t.Name);
         TFiles f;
-        WriteFile(f.In, t.Data);
+        WriteBytes(f.In, t.Data);
         Tlzrw1 c;
         c.InputFile = f.In;
         c.Threshold = t.Threshold;
@@ -180,7 +180,7 @@ TEST(Advise, ThresholdBoundary)
         Bytes data = InputWithSamples(first, second);
 
         TFiles f;
-        WriteFile(f.In, data);
+        WriteBytes(f.In, data);
         Tlzrw1 c;
         c.InputFile = f.In;
         ASSERT_EQ(c.Threshold, 40);

@@ -192,7 +192,7 @@ TEST(FileErrors, BuffersThatCannotBeTaken)
     for (auto [op, text] : {std::pair{TOp::Compress, Buffers}, std::pair{TOp::Decompress, Buffers},
                             std::pair{TOp::Advise, std::string("Lzrw1 advise : Error getting I/O buffers")}}) {
         TFiles f;
-        WriteFile(f.In, op == TOp::Decompress ? LzhImage() : Data());
+        WriteBytes(f.In, op == TOp::Decompress ? LzhImage() : Data());
         Tlzrw1 c(nullptr, {.Buffers = true});
         c.InputFile = f.In;
         c.OutputFile = f.Out;
@@ -205,13 +205,13 @@ TEST(FileErrors, LzhTablesThatCannotBeTakenPassThroughAndKeepTheOldOutput)
 {
     for (auto op : {TOp::Compress, TOp::Decompress}) {
         TFiles f;
-        WriteFile(f.In, op == TOp::Decompress ? LzhImage() : Data());
-        WriteFile(f.Out, Bytes{1, 2, 3});
+        WriteBytes(f.In, op == TOp::Decompress ? LzhImage() : Data());
+        WriteBytes(f.Out, Bytes{1, 2, 3});
         Tlzrw1 c(nullptr, {.LzhTables = true});
         c.InputFile = f.In;
         c.OutputFile = f.Out;
         EXPECT_EQ(Thrown<ElzhException>([&] { RunOp(c, op); }), "LZH : Cannot get memory for dictionary tables");
-        EXPECT_EQ(ReadFile(f.Out), (Bytes{1, 2, 3}));
+        EXPECT_EQ(ReadBytes(f.Out), (Bytes{1, 2, 3}));
         EXPECT_EQ(f.Dir.Entries(), (std::vector<std::string>{"input.bin", "output.bin"}));
     }
 }
@@ -270,7 +270,7 @@ TEST(FileErrors, OutputCannotBeCreated)
 {
     for (auto op : {TOp::Compress, TOp::Decompress}) {
         TFiles f;
-        WriteFile(f.In, op == TOp::Compress ? Data() : KhImage());
+        WriteBytes(f.In, op == TOp::Compress ? Data() : KhImage());
         const std::string out = f.Dir.Path("missing/output.bin");
         Tlzrw1 c;
         c.InputFile = f.In;
@@ -286,7 +286,7 @@ TEST(FileErrors, ImageCutShort)
     for (size_t keep : {size_t(0), size_t(3), size_t(6), size_t(9), size_t(300), KhImage().size() - 1}) {
         SCOPED_TRACE(keep);
         TFiles f;
-        WriteFile(f.In, Cut(KhImage(), keep));
+        WriteBytes(f.In, Cut(KhImage(), keep));
         Tlzrw1 c;
         c.InputFile = f.In;
         c.OutputFile = f.Out;
@@ -310,14 +310,14 @@ TEST(FileErrors, HeaderAndSizeChecks)
     for (const auto& t : cases) {
         SCOPED_TRACE(t.Name);
         TFiles f;
-        WriteFile(f.In, t.Image);
+        WriteBytes(f.In, t.Image);
         Tlzrw1 c;
         c.InputFile = f.In;
         c.OutputFile = f.Out;
         std::string text = t.Text[0] == '@' ? f.In + t.Text.substr(1) : t.Text;
         EXPECT_EQ(FileError(c, TOp::Decompress), text);
         EXPECT_EQ(f.Dir.Entries(), (std::vector<std::string>{"input.bin"}));
-        EXPECT_EQ(ReadFile(f.In), t.Image) << "the input was changed";
+        EXPECT_EQ(ReadBytes(f.In), t.Image) << "the input was changed";
     }
 }
 
@@ -328,9 +328,9 @@ TEST(FileErrors, OutputCannotBeWritten)
     const std::string full = f.Dir.Path("full");
     if (mknod(full.c_str(), S_IFCHR | 0666, makedev(1, 7)) != 0)
         GTEST_SKIP() << "cannot create a device node here";
-    WriteFile(f.In, Data());
+    WriteBytes(f.In, Data());
     const std::string image = f.Dir.Path("image.bin");
-    WriteFile(image, KhImage());
+    WriteBytes(image, KhImage());
     for (auto mode : {TCompressMode::Good, TCompressMode::Fast}) {
         Tlzrw1 c;
         c.InputFile = f.In;
@@ -394,7 +394,7 @@ TEST(EngineErrors, CorruptLzrw1KhImagesAreRefused)
         EXPECT_NE(lower.find("corrupt"), std::string::npos) << text;
 
         TFiles f;
-        WriteFile(f.In, t.Image);
+        WriteBytes(f.In, t.Image);
         Tlzrw1 c;
         c.InputFile = f.In;
         c.OutputFile = f.Out;

@@ -15,14 +15,14 @@ TEST(HeaderSize, APipeIsReadWholeAndItsRealSizeRecorded)
         TTempDir dir;
         const std::string fifo = dir.Path("pipe"), image = dir.Path("image.mwi");
         ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-        std::thread writer([&] { WriteFile(fifo, data); });
+        std::thread writer([&] { WriteBytes(fifo, data); });
         Tlzrw1 c;
         c.InputFile = fifo;
         c.OutputFile = image;
         c.CompressMode = mode;
         EXPECT_NO_THROW(c.Compress());
         writer.join();
-        const Bytes packed = ReadFile(image);
+        const Bytes packed = ReadBytes(image);
         ASSERT_GE(packed.size(), 8u);
         EXPECT_EQ(Le32(packed, 4), data.size());
         EXPECT_EQ(DecompressInMemory(packed), data);

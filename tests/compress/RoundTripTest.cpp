@@ -62,17 +62,17 @@ TEST_P(TRoundTrip, FileAndStreamModeAgree)
     // File mode writes the same image and reads it back the same.
     TTempDir dir;
     const std::string in = dir.Path("dump.bin"), packed = dir.Path("image.144"), out = dir.Path("back.bin");
-    WriteFile(in, data);
+    WriteBytes(in, data);
     Tlzrw1 c;
     c.InputFile = in;
     c.OutputFile = packed;
     c.CompressMode = mode;
     EXPECT_EQ(c.Compress(), written);
-    EXPECT_TRUE(ReadFile(packed) == image) << "file and stream images differ";
+    EXPECT_TRUE(ReadBytes(packed) == image) << "file and stream images differ";
     c.InputFile = packed;
     c.OutputFile = out;
     EXPECT_EQ(c.Decompress(), int32_t(size));
-    EXPECT_TRUE(ReadFile(out) == data) << "file round trip";
+    EXPECT_TRUE(ReadBytes(out) == data) << "file round trip";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -90,7 +90,7 @@ TEST(RoundTrip, ThroughFileStreams)
     TTempDir dir;
     const std::string in = dir.Path("dump.bin"), packed = dir.Path("image.144"), out = dir.Path("back.bin");
     Bytes data = MixedBytes(100000);
-    WriteFile(in, data);
+    WriteBytes(in, data);
     for (auto mode : {TCompressMode::Good, TCompressMode::Fast}) {
         int fin = open(in.c_str(), O_RDONLY);
         int fpacked = open(packed.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
@@ -103,8 +103,8 @@ TEST(RoundTrip, ThroughFileStreams)
         c.InputStream = &sin;
         c.OutputStream = &spacked;
         int32_t written = c.Compress();
-        EXPECT_TRUE(ReadFile(packed) == CompressInMemory(data, mode));
-        EXPECT_EQ(int64_t(ReadFile(packed).size()), written);
+        EXPECT_TRUE(ReadBytes(packed) == CompressInMemory(data, mode));
+        EXPECT_EQ(int64_t(ReadBytes(packed).size()), written);
 
         int fout = open(out.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
         ASSERT_GE(fout, 0);
@@ -116,7 +116,7 @@ TEST(RoundTrip, ThroughFileStreams)
         close(fin);
         close(fpacked);
         close(fout);
-        EXPECT_TRUE(ReadFile(out) == data);
+        EXPECT_TRUE(ReadBytes(out) == data);
     }
 }
 

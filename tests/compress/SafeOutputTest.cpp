@@ -47,13 +47,13 @@ TEST(SafeOutput, FailedDecompressKeepsTheOldOutput)
         SCOPED_TRACE(t.Name);
         TTempDir dir;
         const std::string in = dir.Path("image.144"), out = dir.Path("dump.bin");
-        WriteFile(in, t.Image);
-        WriteFile(out, Precious);
+        WriteBytes(in, t.Image);
+        WriteBytes(out, Precious);
         Tlzrw1 c;
         c.InputFile = in;
         c.OutputFile = out;
         EXPECT_THROW(c.Decompress(), ELzrw1Exception);
-        EXPECT_EQ(ReadFile(out), Precious);
+        EXPECT_EQ(ReadBytes(out), Precious);
         EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"dump.bin", "image.144"})) << "stray files";
     }
 }
@@ -64,7 +64,7 @@ TEST(SafeOutput, FailedDecompressLeavesNoNewFile)
         SCOPED_TRACE(t.Name);
         TTempDir dir;
         const std::string in = dir.Path("image.144");
-        WriteFile(in, t.Image);
+        WriteBytes(in, t.Image);
         Tlzrw1 c;
         c.InputFile = in;
         c.OutputFile = dir.Path("dump.bin");
@@ -77,15 +77,15 @@ TEST(SafeOutput, FailedCompressKeepsTheOldOutput)
 {
     TTempDir dir;
     const std::string in = dir.Path("dump.bin"), out = dir.Path("image.144");
-    WriteFile(in, TextBytes(50000));
-    WriteFile(out, Precious);
+    WriteBytes(in, TextBytes(50000));
+    WriteBytes(out, Precious);
     for (auto mode : {TCompressMode::Good, TCompressMode::Fast, TCompressMode::Auto}) {
         Tlzrw1 c(nullptr, {.Buffers = true});
         c.InputFile = in;
         c.OutputFile = out;
         c.CompressMode = mode;
         EXPECT_THROW(c.Compress(), ELzrw1Exception);
-        EXPECT_EQ(ReadFile(out), Precious);
+        EXPECT_EQ(ReadBytes(out), Precious);
     }
     // An input that cannot be read fails once coding has begun.
     const std::string folder = dir.Path("folder");
@@ -98,7 +98,7 @@ TEST(SafeOutput, FailedCompressKeepsTheOldOutput)
         c.CompressMode = mode;
         c.DefaultFileMode = &readOnly;
         EXPECT_THROW(c.Compress(), ELzrw1Exception);
-        EXPECT_EQ(ReadFile(out), Precious);
+        EXPECT_EQ(ReadBytes(out), Precious);
     }
     EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"dump.bin", "folder", "image.144"}));
 }
@@ -108,23 +108,23 @@ TEST(SafeOutput, SuccessReplacesTheOutputAndLeavesNothingElse)
     TTempDir dir;
     const std::string in = dir.Path("dump.bin"), out = dir.Path("image.144"), back = dir.Path("back.bin");
     Bytes data = MixedBytes(100000);
-    WriteFile(in, data);
+    WriteBytes(in, data);
     // Existing outputs longer than the new content: nothing of them may survive.
-    WriteFile(out, RandomBytes(300000));
-    WriteFile(back, RandomBytes(300000));
+    WriteBytes(out, RandomBytes(300000));
+    WriteBytes(back, RandomBytes(300000));
     for (auto mode : {TCompressMode::Good, TCompressMode::Fast}) {
         Tlzrw1 c;
         c.InputFile = in;
         c.OutputFile = out;
         c.CompressMode = mode;
         int32_t written = c.Compress();
-        EXPECT_EQ(ReadFile(out), CompressInMemory(data, mode));
-        EXPECT_EQ(int64_t(ReadFile(out).size()), written);
+        EXPECT_EQ(ReadBytes(out), CompressInMemory(data, mode));
+        EXPECT_EQ(int64_t(ReadBytes(out).size()), written);
         c.InputFile = out;
         c.OutputFile = back;
         c.Decompress();
-        EXPECT_TRUE(ReadFile(back) == data);
-        EXPECT_TRUE(ReadFile(in) == data) << "the input was changed";
+        EXPECT_TRUE(ReadBytes(back) == data);
+        EXPECT_TRUE(ReadBytes(in) == data) << "the input was changed";
         EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"back.bin", "dump.bin", "image.144"}));
     }
 }
@@ -134,7 +134,7 @@ TEST(SafeOutput, FifoIsWrittenInPlace)
     TTempDir dir;
     const std::string in = dir.Path("dump.bin"), fifo = dir.Path("pipe");
     Bytes data = TextBytes(3000);
-    WriteFile(in, data);
+    WriteBytes(in, data);
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     // Our end is open before the engine's, so its open does not wait; the image is small
     // enough for the pipe to hold it all.
@@ -152,7 +152,7 @@ TEST(SafeOutput, FifoIsWrittenInPlace)
 
     // A failure does not remove it either.
     const std::string bad = dir.Path("bad.img");
-    WriteFile(bad, {'b', 'a', 'd', '!', 0, 0, 0, 0});
+    WriteBytes(bad, {'b', 'a', 'd', '!', 0, 0, 0, 0});
     c.InputFile = bad;
     EXPECT_THROW(c.Decompress(), ELzrw1Exception);
     close(reader);
@@ -170,9 +170,9 @@ TEST(SafeOutput, DeviceIsWrittenInPlaceAndKept)
     if (mknod(null.c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0)
         GTEST_SKIP() << "cannot create a device node here";
     const std::string in = dir.Path("dump.bin");
-    WriteFile(in, TextBytes(40000));
+    WriteBytes(in, TextBytes(40000));
     const std::string bad = dir.Path("bad.img");
-    WriteFile(bad, {'b', 'a', 'd', '!', 0, 0, 0, 0});
+    WriteBytes(bad, {'b', 'a', 'd', '!', 0, 0, 0, 0});
     Tlzrw1 c;
     c.InputFile = in;
     c.OutputFile = null;

@@ -75,7 +75,7 @@ TEST(StatusText, Lzrw1KhCompressShowsEveryBlock)
 {
     TFiles f;
     Bytes data = TextBytes(65536, 11);
-    WriteFile(f.In, data);
+    WriteBytes(f.In, data);
     const int64_t l1 = BlockLength(data, 0, 32768), l2 = BlockLength(data, 32768, 32768);
     const int64_t total = 8 + 2 + l1 + 2 + l2 + 3;
 
@@ -96,7 +96,7 @@ TEST(StatusText, Lzrw1KhCompressShowsEveryBlock)
     EXPECT_EQ(c.Caption(), host.Captions().back());
     EXPECT_EQ(c.BytesIn(), 65536);
     EXPECT_EQ(c.BytesOut(), total);
-    EXPECT_EQ(int64_t(ReadFile(f.Out).size()), total);
+    EXPECT_EQ(int64_t(ReadBytes(f.Out).size()), total);
 
     // And back: BytesIn counts the header and every block with its length word.
     host.Clear();
@@ -112,13 +112,13 @@ TEST(StatusText, Lzrw1KhCompressShowsEveryBlock)
     EXPECT_TRUE(host.EveryCaptionRepainted());
     EXPECT_EQ(c.BytesIn(), total);
     EXPECT_EQ(c.BytesOut(), 65536);
-    EXPECT_TRUE(ReadFile(f.Dir.Path("back.bin")) == data);
+    EXPECT_TRUE(ReadBytes(f.Dir.Path("back.bin")) == data);
 }
 
 TEST(StatusText, LzhThreeBytes)
 {
     TFiles f;
-    WriteFile(f.In, {0x61, 0x62, 0x63});
+    WriteBytes(f.In, {0x61, 0x62, 0x63});
     TRecordingHost host;
     Tlzrw1 c(&host);
     c.InputFile = f.In;
@@ -149,7 +149,7 @@ TEST(StatusText, LzhShowsEveryRefillAndFlush)
     TFiles f;
     const int64_t size = 70000;
     Bytes data = RandomBytes(size_t(size), 12);
-    WriteFile(f.In, data);
+    WriteBytes(f.In, data);
     TRecordingHost host;
     Tlzrw1 c(&host);
     c.InputFile = f.In;
@@ -179,7 +179,7 @@ TEST(StatusText, LzhShowsEveryRefillAndFlush)
     EXPECT_EQ(captions[captions.size() - 2], Lzh(total, size));
     EXPECT_EQ(captions.back(), f.Out + " : Lzrw1 : successfully decompressed at " + Percent(size, total));
     EXPECT_TRUE(host.EveryCaptionRepainted());
-    EXPECT_TRUE(ReadFile(f.Dir.Path("back.bin")) == data);
+    EXPECT_TRUE(ReadBytes(f.Dir.Path("back.bin")) == data);
 }
 
 TEST(StatusText, StreamModeCompletionTexts)
@@ -204,7 +204,7 @@ TEST(StatusText, EmptyInputCompletes)
     // The percentage of nothing is ours to choose; the run must simply succeed.
     for (auto mode : {TCompressMode::Good, TCompressMode::Fast}) {
         TFiles f;
-        WriteFile(f.In, {});
+        WriteBytes(f.In, {});
         TRecordingHost host;
         Tlzrw1 c(&host);
         c.InputFile = f.In;
@@ -231,7 +231,7 @@ TEST(StatusText, HiddenPanelShowsNothing)
         }
         {
             TFiles f;
-            WriteFile(f.In, data);
+            WriteBytes(f.In, data);
             TRecordingHost host(false);
             Tlzrw1 c(&host);
             c.InputFile = f.In;

@@ -21,6 +21,7 @@
 #include "compress/Streams.h"
 
 #include "tests/support/PrivateProfile.h"
+#include "tests/support/TestFiles.h"
 
 using Bytes = std::vector<uint8_t>;
 
@@ -142,18 +143,6 @@ public:
 };
 
 using TTempDir = TTestFolder;
-
-inline void WriteFile(const std::string& path, const Bytes& data)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
-}
-
-inline Bytes ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 inline bool Exists(const std::string& path)
 {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "tests/support/PrivateProfile.h"
+#include "tests/support/TestFiles.h"
 
 namespace HelperTest {
 
@@ -22,25 +23,6 @@ inline bool Exists(const std::string& Path)
 {
     struct stat Info {};
     return ::lstat(Path.c_str(), &Info) == 0;
-}
-
-inline std::string ReadText(const std::string& Path)
-{
-    std::ifstream In(Path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>()};
-}
-
-inline std::vector<uint8_t> ReadBytes(const std::string& Path)
-{
-    const std::string Text = ReadText(Path);
-    return {Text.begin(), Text.end()};
-}
-
-inline void WriteBytes(const std::string& Path, const std::vector<uint8_t>& Bytes)
-{
-    std::ofstream Out(Path, std::ios::binary | std::ios::trunc);
-    Out.write(reinterpret_cast<const char*>(Bytes.data()), static_cast<std::streamsize>(Bytes.size()));
-    ASSERT_TRUE(Out.good()) << Path;
 }
 
 // A private profile holding WorkDir ("work") beside the user's config folder.

@@ -47,7 +47,7 @@ protected:
             MakeSampleDisk(size_t(FormatTable[ImageFormat].TotalBytes), TSampleKind::Filled, 21);
         Image = MakeImageFile("disk" + std::string(FormatTable[ImageFormat].Extension), Content);
         Diskette = InsertFormatted('A', DiskFormat);
-        Before = ReadAll(Diskette);
+        Before = ReadBytes(Diskette);
         Port.FileAnswers = {Image.string()};
     }
 
@@ -57,7 +57,7 @@ protected:
     // the same tick and may have put more of the image on the diskette by now, but nothing else.
     bool ConvertedTrackThere(size_t Count) const
     {
-        const Bytes Now = ReadAll(Diskette);
+        const Bytes Now = ReadBytes(Diskette);
         if (Now.size() != Before.size() || !std::equal(Now.begin(), Now.begin() + Count, Content.begin()))
             return false;
         for (size_t I = Count; I < Now.size(); ++I)
@@ -69,7 +69,7 @@ protected:
     // The diskette holds the image's first Count bytes and its own bytes after them.
     bool DisketteStartsWith(size_t Count) const
     {
-        const Bytes Now = ReadAll(Diskette);
+        const Bytes Now = ReadBytes(Diskette);
         return Now.size() == Before.size() &&
             std::equal(Now.begin(), Now.begin() + Count, Content.begin()) &&
             std::equal(Now.begin() + Count, Now.end(), Before.begin() + Count);
@@ -146,7 +146,7 @@ TEST_F(ConversionTest, CancelStopsAndRetryChoosesTheImageAgain)
     EXPECT_FALSE(Port.TimerEnabled(TTimer::Timer3));
     EXPECT_TRUE(fs::exists(State.WorkDir + "/temp.del"));
     EXPECT_EQ(Port.Text(TLabel::Messages), "Decompression Complete.");
-    EXPECT_EQ(ReadAll(Diskette), Before);
+    EXPECT_EQ(ReadBytes(Diskette), Before);
 
     // Retry: the file dialog again, the image decompressed anew, then its prompt again.
     fs::remove(State.WorkDir + "/temp.del");
@@ -159,7 +159,7 @@ TEST_F(ConversionTest, CancelStopsAndRetryChoosesTheImageAgain)
     EXPECT_EQ(Port.Shown[3].Kind, "OpenDialog");
     EXPECT_EQ(Port.Shown[4].Text, "Insert a 720k floppy into drive a: and click OK.");
     EXPECT_EQ(fs::file_size(State.WorkDir + "/temp.del"), Content.size());
-    EXPECT_EQ(ReadAll(Diskette), Before);
+    EXPECT_EQ(ReadBytes(Diskette), Before);
 }
 
 TEST_F(ConversionTest, ATooSmallDisketteIsWarnedAboutAndTheWriteFailsWithoutGrowingIt)
@@ -206,7 +206,7 @@ TEST_F(ConversionTest, A288ImageWarnsThatEveryOtherDisketteIsTooSmall)
         EXPECT_EQ(Port.Shown.back().Text, std::string(FormatNames[DiskFormat]) + " -> 2.88MB ?");
         ASSERT_EQ(Port.Shown.back().Lines.size(), 7u);
         EXPECT_EQ(Port.Shown.back().Lines[2], "The Diskette appears to be too small!");
-        EXPECT_EQ(ReadAll(Diskette), Before);
+        EXPECT_EQ(ReadBytes(Diskette), Before);
     }
 }
 
@@ -220,7 +220,7 @@ TEST_F(ConversionTest, ThePollerCountsFromOneAndReportsAFailedConversion)
         Enabled = false;
     RewriteTextFile(State.WorkDir + "/working.dat");
     for (const auto& [Line, Gauge] : {std::pair{'0', 1}, {'2', 3}, {'9', 4}}) {
-        WriteAll(State.WorkDir + "/Status.dat", {uint8_t(Line), '\r', '\n'});
+        WriteBytes(State.WorkDir + "/Status.dat", {uint8_t(Line), '\r', '\n'});
         RewriteTextFile(State.WorkDir + "/check.dat");
         Imaging->Timer3Timer();
         EXPECT_EQ(Port.GaugeProgress(), Gauge) << Line;
@@ -229,7 +229,7 @@ TEST_F(ConversionTest, ThePollerCountsFromOneAndReportsAFailedConversion)
     EXPECT_TRUE(Port.Shown.empty());
 
     DeleteFile(State.WorkDir + "/working.dat");
-    WriteAll(State.WorkDir + "/error.dat", {'x', '\n'});
+    WriteBytes(State.WorkDir + "/error.dat", {'x', '\n'});
     Imaging->Timer3Timer();
     EXPECT_FALSE(Port.TimerEnabled(TTimer::Timer3));
     EXPECT_FALSE(Port.TimerEnabled(TTimer::Timer1));  // no write run follows
@@ -263,7 +263,7 @@ TEST_F(ConversionTest, AConversionHelperThatDiesEndsTheCommandAsAFailedWrite)
     EXPECT_EQ(Port.Text(TLabel::Status), " Status: Error!");
     EXPECT_EQ(State.HelperPid, -1);
     ExpectIdle();
-    EXPECT_EQ(ReadAll(Diskette), Before);
+    EXPECT_EQ(ReadBytes(Diskette), Before);
 }
 
 // The conversion poller reads progress as the write poller does: an unreadable Status.dat gives

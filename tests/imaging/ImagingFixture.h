@@ -32,6 +32,7 @@
 #include "platform/TempDir.h"
 #include "tests/imaging/FakePort.h"
 #include "tests/support/PrivateProfile.h"
+#include "tests/support/TestFiles.h"
 
 namespace imagingtest {
 
@@ -40,31 +41,6 @@ using Bytes = std::vector<uint8_t>;
 
 // As the console tool's format command names them, by format index.
 inline const char* const FormatNames[] = {"2.88MB", "1.44MB", "1.2MB", "720KB", "360KB"};
-
-inline Bytes ReadAll(const fs::path& File)
-{
-    std::ifstream In(File, std::ios::binary);
-    return {std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>()};
-}
-
-inline void WriteAll(const fs::path& File, const Bytes& Data)
-{
-    std::ofstream(File, std::ios::binary)
-        .write(reinterpret_cast<const char*>(Data.data()), std::streamsize(Data.size()));
-}
-
-inline std::string ReadText(const fs::path& File)
-{
-    std::ifstream In(File, std::ios::binary);
-    std::ostringstream Text;
-    Text << In.rdbuf();
-    return Text.str();
-}
-
-inline void WriteText(const fs::path& File, const std::string& Text)
-{
-    std::ofstream(File, std::ios::binary) << Text;
-}
 
 // Polls Condition until it holds or Limit has passed.
 inline bool WaitFor(const std::function<bool()>& Condition,
@@ -137,7 +113,7 @@ protected:
     // A virtual diskette holding exactly Dump, in drive Letter.
     fs::path InsertBytes(char Letter, const Bytes& Content, const std::string& Name = "diskette")
     {
-        WriteAll(Root / Name, Content);
+        WriteBytes(Root / Name, Content);
         SetDriveTableEntry(Letter, (Root / Name).string());
         return Root / Name;
     }
@@ -145,7 +121,7 @@ protected:
     // An image of Content made by the engine, in the images folder.
     fs::path MakeImageFile(const std::string& Name, const Bytes& Content)
     {
-        WriteAll(Root / "dump", Content);
+        WriteBytes(Root / "dump", Content);
         Tlzrw1 Engine;
         Engine.InputFile = (Root / "dump").string();
         Engine.OutputFile = (Root / "images" / Name).string();
@@ -159,7 +135,7 @@ protected:
         Engine.InputFile = Image.string();
         Engine.OutputFile = (Root / "unpacked").string();
         Engine.Decompress();
-        return ReadAll(Root / "unpacked");
+        return ReadBytes(Root / "unpacked");
     }
 
     // The last image path, as a command stores it.

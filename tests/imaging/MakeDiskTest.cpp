@@ -44,9 +44,9 @@ TEST_P(MakeDiskOfEachFormat, WritesTheImageOntoABlankDisketteOfItsFormat)
     const Bytes Content = MakeSampleDisk(size_t(Row.TotalBytes), TSampleKind::Filled, 11 + Format);
     const fs::path Image = MakeImage("disk" + std::string(Row.Extension), Content);
     const fs::path Blank = InsertBlank(Format);
-    const Bytes Before = ReadAll(Blank);
+    const Bytes Before = ReadBytes(Blank);
     // Left by an earlier failed run: it must not fail this one.
-    WriteAll(State.WorkDir + "/error.dat", {'o', 'l', 'd', '\n'});
+    WriteBytes(State.WorkDir + "/error.dat", {'o', 'l', 'd', '\n'});
     Port.Answers = {TModalResult::OK};
     Port.FileAnswers = {Image.string()};
 
@@ -70,7 +70,7 @@ TEST_P(MakeDiskOfEachFormat, WritesTheImageOntoABlankDisketteOfItsFormat)
     EXPECT_FALSE(fs::exists(Dump()));
 
     // What the tracks hold is written; a padded dump's tail is not, nor is the diskette longer.
-    const Bytes After = ReadAll(Blank);
+    const Bytes After = ReadBytes(Blank);
     ASSERT_EQ(After.size(), Before.size());
     const size_t Held = std::min(size_t(Row.Tracks) * 2 * Row.SectorsPerTrack * 512, After.size());
     EXPECT_TRUE(std::equal(After.begin(), After.begin() + Held, Content.begin()));
@@ -133,13 +133,13 @@ TEST_F(MakeDiskTest, AnEngineErrorShowsItsMessageAndLeavesTheWindowIdle)
 {
     // No container header at all, and a real image cut short.
     const fs::path NoHeader = Root / "images" / "notes.144";
-    WriteAll(NoHeader, Bytes(4000, 'x'));
-    Bytes Half = ReadAll(MakeImage("whole.144", MakeSampleDisk(1474560)));
+    WriteBytes(NoHeader, Bytes(4000, 'x'));
+    Bytes Half = ReadBytes(MakeImage("whole.144", MakeSampleDisk(1474560)));
     Half.resize(Half.size() / 2);
     const fs::path Cut = Root / "images" / "cut.144";
-    WriteAll(Cut, Half);
+    WriteBytes(Cut, Half);
     const fs::path Empty = Root / "images" / "empty.144";
-    WriteAll(Empty, {});
+    WriteBytes(Empty, {});
 
     for (const fs::path& Bad : {NoHeader, Cut, Empty}) {
         Port.Shown.clear();
@@ -168,7 +168,7 @@ TEST_F(MakeDiskTest, ADumpOfNoKnownSizeIsACorruptImage)
     for (size_t Size : {size_t(1474559), size_t(1474561), size_t(0)}) {
         SCOPED_TRACE(Size);
         Port.Shown.clear();
-        WriteAll(Dump(), Bytes(1474560, 0));
+        WriteBytes(Dump(), Bytes(1474560, 0));
         Port.FileAnswers = {MakeImage("short.144", Bytes(Size, 0xF6)).string()};
 
         Imaging->btnMakeDiskClick();
@@ -188,7 +188,7 @@ TEST_F(MakeDiskTest, StartedWithAFileEndsAfterSuccessAndStaysAfterFailure)
     const Bytes Content = MakeSampleDisk(1474560, TSampleKind::Filled, 5);
     const fs::path Image = MakeImage("boot.144", Content);
     const fs::path Blank = InsertBlank(1);
-    const Bytes Before = ReadAll(Blank);
+    const Bytes Before = ReadBytes(Blank);
     State.Parameters = {"\"" + Image.string() + "\""};
     State.StartedWithFile = 1;
 
@@ -201,7 +201,7 @@ TEST_F(MakeDiskTest, StartedWithAFileEndsAfterSuccessAndStaysAfterFailure)
               "Error.  Could not write to the Diskette.\r\nWrite protected?  Wrong media?");
     EXPECT_EQ(Port.Text(TLabel::Messages), "Could not write to disk.");
     EXPECT_FALSE(Port.Terminated);
-    EXPECT_EQ(ReadAll(Blank), Before);
+    EXPECT_EQ(ReadBytes(Blank), Before);
 
     ::chmod(Blank.c_str(), 0644);
     Port.Shown.clear();
@@ -214,7 +214,7 @@ TEST_F(MakeDiskTest, StartedWithAFileEndsAfterSuccessAndStaysAfterFailure)
     ASSERT_TRUE(FinishRun());
     EXPECT_EQ(Port.Text(TLabel::Messages), "Disk Complete.");
     EXPECT_TRUE(Port.Terminated);
-    EXPECT_EQ(ReadAll(Blank), Content);
+    EXPECT_EQ(ReadBytes(Blank), Content);
     EXPECT_EQ(StoredPath(), "<no key>");
 }
 
@@ -235,7 +235,7 @@ TEST_F(MakeDiskTest, TheDumpLeftAfterCancelDoesNotReachTheNextImage)
     EXPECT_TRUE(Port.AllCommandsEnabled(true));
 
     const fs::path Small = InsertBlank(4);
-    Bytes Expected = ReadAll(Small);
+    Bytes Expected = ReadBytes(Small);
     Expected.resize(377856, 0);
     const fs::path Image = Root / "images" / "small.360";
     Port.Answers = {TModalResult::OK};
@@ -269,7 +269,7 @@ TEST_F(MakeDiskTest, DriveBIsTheOneWrittenAndReadWhenChosen)
 {
     const fs::path DriveA = InsertFormatted('A', 1);
     const fs::path DriveB = InsertFormatted('B', 1);
-    const Bytes LeftAlone = ReadAll(DriveA);
+    const Bytes LeftAlone = ReadBytes(DriveA);
     Port.MenuA = Port.RadioA = false;
     Port.MenuB = Port.RadioB = true;
     State.SelectedDrive = "B";
@@ -279,8 +279,8 @@ TEST_F(MakeDiskTest, DriveBIsTheOneWrittenAndReadWhenChosen)
     Imaging->btnMakeDiskClick();
     ASSERT_TRUE(FinishRun());
     EXPECT_EQ(Port.Text(TLabel::Messages), "Disk Complete.");
-    EXPECT_TRUE(ReadAll(DriveB) == Content);
-    EXPECT_TRUE(ReadAll(DriveA) == LeftAlone);
+    EXPECT_TRUE(ReadBytes(DriveB) == Content);
+    EXPECT_TRUE(ReadBytes(DriveA) == LeftAlone);
 
     const fs::path Image = Root / "images" / "fromb.144";
     Port.Answers = {TModalResult::OK};

@@ -89,7 +89,7 @@ TEST_F(MakeImageTest, EachQuestionEndsTheCommandAndKeepsOnlyWhatWasDecided)
 
     // No at the overwrite question keeps the file, but the new path is stored and shown.
     const fs::path Existing = Root / "images" / "keep.144";
-    WriteAll(Existing, {1, 2, 3});
+    WriteBytes(Existing, {1, 2, 3});
     Port.Answers = {TModalResult::OK, TModalResult::No};
     Port.FileAnswers = {Existing.string()};
     Imaging->btnMakeImageClick();
@@ -98,7 +98,7 @@ TEST_F(MakeImageTest, EachQuestionEndsTheCommandAndKeepsOnlyWhatWasDecided)
     EXPECT_EQ(Port.Shown.back().Buttons, TMsgButtons::YesNoCancel);
     EXPECT_EQ(StoredPath(), Existing.string());
     EXPECT_EQ(Port.Text(TLabel::Path), "/.../keep.144");
-    EXPECT_EQ(ReadAll(Existing), (Bytes{1, 2, 3}));
+    EXPECT_EQ(ReadBytes(Existing), (Bytes{1, 2, 3}));
     EXPECT_FALSE(Port.TimerEnabled(TTimer::Timer1));
     EXPECT_FALSE(FileExists(State.WorkDir + "/working.dat"));
     EXPECT_TRUE(Port.AllCommandsEnabled(true));
@@ -196,7 +196,7 @@ protected:
         std::string Text;
         for (int Line = 0; Line < 400; ++Line)
             Text += "Line " + std::to_string(Line) + " of diskette " + FormatNames[Format] + "\r\n";
-        WriteAll(Root / "PROGRAM.BIN", Binary);
+        WriteBytes(Root / "PROGRAM.BIN", Binary);
         WriteText(Root / "README.TXT", Text);
         if (::access("/usr/bin/mcopy", X_OK) == 0) {
             for (const char* Name : {"PROGRAM.BIN", "README.TXT"}) {
@@ -208,10 +208,10 @@ protected:
             return;
         }
         // Without mtools the bytes go straight into the data area, past the file system's tables.
-        Bytes Disk = ReadAll(Diskette);
+        Bytes Disk = ReadBytes(Diskette);
         ASSERT_GT(Disk.size(), 16384 + Binary.size());
         std::copy(Binary.begin(), Binary.end(), Disk.begin() + 16384);
-        WriteAll(Diskette, Disk);
+        WriteBytes(Diskette, Disk);
     }
 };
 
@@ -222,7 +222,7 @@ TEST_P(MakeImageOfEachFormat, TheImageDecodesToTheDisketteAndItsPadding)
     const TFormatRow& Row = FormatTable[Format];
     const fs::path Diskette = InsertFormatted('A', Format);
     FillWithFiles(Diskette, Format);
-    const Bytes Before = ReadAll(Diskette);
+    const Bytes Before = ReadBytes(Diskette);
     Bytes Expected = Before;
     ASSERT_LE(Expected.size(), size_t(Row.TotalBytes));
     Expected.resize(size_t(Row.TotalBytes), 0);
@@ -242,7 +242,7 @@ TEST_P(MakeImageOfEachFormat, TheImageDecodesToTheDisketteAndItsPadding)
     EXPECT_EQ(Port.Shown.size(), 2u);
     EXPECT_FALSE(fs::exists(Dump()));
     EXPECT_TRUE(Unpack(Image) == Expected) << "the image differs from the diskette";
-    EXPECT_TRUE(ReadAll(Diskette) == Before) << "reading changed the diskette";
+    EXPECT_TRUE(ReadBytes(Diskette) == Before) << "reading changed the diskette";
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, MakeImageOfEachFormat, ::testing::Range(0u, 5u),
@@ -255,13 +255,13 @@ TEST_F(MakeImageTest, YesAtTheOverwriteQuestionReplacesTheFileAndCancelKeepsIt)
     const Bytes Disk = MakeSampleDisk(737280, TSampleKind::Filled, 3);
     Insert('A', Disk);
     const fs::path Existing = MakeImageFile("old.720", MakeSampleDisk(737280, TSampleKind::Zero));
-    const Bytes Old = ReadAll(Existing);
+    const Bytes Old = ReadBytes(Existing);
 
     Port.Answers = {TModalResult::OK, TModalResult::Cancel};
     Port.FileAnswers = {Existing.string()};
     Imaging->btnMakeImageClick();
     EXPECT_EQ(Port.Shown.back().Text, "The file already exists, overwrite?");
-    EXPECT_EQ(ReadAll(Existing), Old);
+    EXPECT_EQ(ReadBytes(Existing), Old);
     EXPECT_EQ(StoredPath(), Existing.string());
     EXPECT_FALSE(Port.TimerEnabled(TTimer::Timer1));
     EXPECT_TRUE(Port.AllCommandsEnabled(true));
@@ -281,7 +281,7 @@ TEST_F(MakeImageTest, AFileDifferingOnlyInCaseIsNotOverwritten)
     const Bytes Disk = MakeSampleDisk(737280, TSampleKind::Filled, 4);
     Insert('A', Disk);
     const fs::path Existing = MakeImageFile("Boot.720", MakeSampleDisk(737280, TSampleKind::Zero));
-    const Bytes Old = ReadAll(Existing);
+    const Bytes Old = ReadBytes(Existing);
     const fs::path Lower = Existing.parent_path() / "boot.720";
 
     Port.Answers = {TModalResult::OK};
@@ -291,7 +291,7 @@ TEST_F(MakeImageTest, AFileDifferingOnlyInCaseIsNotOverwritten)
     for (const std::string& Text : Port.Texts())
         EXPECT_NE(Text, "The file already exists, overwrite?");
     EXPECT_EQ(Unpack(Lower), Disk);
-    EXPECT_EQ(ReadAll(Existing), Old);
+    EXPECT_EQ(ReadBytes(Existing), Old);
 }
 
 // No diskette, or one of no known capacity: No ends the command before anything is chosen or
@@ -378,7 +378,7 @@ TEST_F(MakeImageTest, AFailedOrDeadHelperLeavesTheExistingImageAsItWas)
 {
     Insert('A', MakeSampleDisk(1474560, TSampleKind::Filled, 9));
     const fs::path Existing = MakeImageFile("keep.144", MakeSampleDisk(1474560, TSampleKind::Zero));
-    const Bytes Old = ReadAll(Existing);
+    const Bytes Old = ReadBytes(Existing);
 
     for (bool Dies : {false, true}) {
         SCOPED_TRACE(Dies ? "helper dies" : "helper reports a failure");
@@ -403,7 +403,7 @@ TEST_F(MakeImageTest, AFailedOrDeadHelperLeavesTheExistingImageAsItWas)
         EXPECT_EQ(Port.Shown[3].Text, ReadFailure);
         EXPECT_EQ(Port.Text(TLabel::Messages), "Could not read from disk.");
         EXPECT_EQ(Port.Text(TLabel::Status), " Status: Error!");
-        EXPECT_EQ(ReadAll(Existing), Old);
+        EXPECT_EQ(ReadBytes(Existing), Old);
         EXPECT_FALSE(fs::exists(Dump()));
         EXPECT_EQ(FileExists(Work("error.dat")), !Dies);
         ExpectIdle();

@@ -13,16 +13,11 @@
 
 #include "platform/AtomicFile.h"
 #include "tests/support/PrivateProfile.h"
+#include "tests/support/TestFiles.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string Slurp(const std::string& Path)
-{
-    std::ifstream In(Path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>()};
-}
 
 class AtomicFileTest : public ::testing::Test {
 protected:
@@ -59,7 +54,7 @@ TEST_F(AtomicFileTest, AKilledWriterLeavesTheOldFileAndNothingElse)
     ::close(Ready[1]);
 
     EXPECT_EQ(Temp.Entries(), std::vector<std::string>{"Status.dat"});
-    EXPECT_EQ(Slurp(Target), "old");
+    EXPECT_EQ(ReadText(Target), "old");
 }
 
 TEST_F(AtomicFileTest, ReplacesOrCreatesWithTheModeAsked)
@@ -67,8 +62,8 @@ TEST_F(AtomicFileTest, ReplacesOrCreatesWithTheModeAsked)
     EXPECT_EQ(ReplaceFileWithText(Target, "new", 0640, true), 0);
     EXPECT_EQ(ReplaceFileWithText(Folder + "/fresh", "made", 0600, false), 0);
     EXPECT_EQ(Temp.Entries(), (std::vector<std::string>{"Status.dat", "fresh"}));
-    EXPECT_EQ(Slurp(Target), "new");
-    EXPECT_EQ(Slurp(Folder + "/fresh"), "made");
+    EXPECT_EQ(ReadText(Target), "new");
+    EXPECT_EQ(ReadText(Folder + "/fresh"), "made");
     EXPECT_EQ(fs::status(Target).permissions(), fs::perms(0640));
     EXPECT_EQ(fs::status(Folder + "/fresh").permissions(), fs::perms(0600));
     EXPECT_EQ(ReplaceFileWithText(Folder + "/missing/x", "y", 0600, false), ENOENT);

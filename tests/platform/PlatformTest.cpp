@@ -11,6 +11,7 @@
 #include "platform/System.h"
 #include "platform/TempDir.h"
 #include "tests/support/PrivateProfile.h"
+#include "tests/support/TestFiles.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -27,26 +28,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string ReadText(const std::string& Path)
-{
-    std::ifstream In(Path, std::ios::binary);
-    std::ostringstream Out;
-    Out << In.rdbuf();
-    return Out.str();
-}
-
-void WriteText(const std::string& Path, const std::string& Text)
-{
-    fs::create_directories(fs::path(Path).parent_path());
-    std::ofstream(Path, std::ios::binary) << Text;
-}
-
-void WriteBytes(const std::string& Path, const std::vector<uint8_t>& Bytes)
-{
-    std::ofstream(Path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(Bytes.data()), static_cast<std::streamsize>(Bytes.size()));
-}
 
 // The I/O error a call raises: its number and text.
 std::pair<int, std::string> IoErrorOf(const std::function<void()>& Call)

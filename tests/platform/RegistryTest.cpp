@@ -6,6 +6,7 @@
 #include "platform/Registry.h"
 #include "platform/UserDirs.h"
 #include "tests/support/PrivateProfile.h"
+#include "tests/support/TestFiles.h"
 
 #include <algorithm>
 #include <climits>
@@ -22,20 +23,6 @@
 namespace {
 
 const std::string Settings = "\\Software\\Wendlow Software\\Marrowtide";
-
-std::string ReadText(const std::string& Path)
-{
-    std::ifstream In(Path, std::ios::binary);
-    std::ostringstream Out;
-    Out << In.rdbuf();
-    return Out.str();
-}
-
-void WriteText(const std::string& Path, const std::string& Text)
-{
-    std::filesystem::create_directories(std::filesystem::path(Path).parent_path());
-    std::ofstream(Path, std::ios::binary) << Text;
-}
 
 std::string ErrorOf(const std::function<void()>& Call)
 {

@@ -21,6 +21,7 @@
 #include "shell/Main.h"
 #include "shell/UConvert.h"
 #include "tests/support/PrivateProfile.h"
+#include "tests/support/TestFiles.h"
 #include "ui_About.h"
 #include "ui_Main.h"
 #include "ui_UConvert.h"
@@ -633,12 +634,6 @@ private:
     }
 };
 
-std::vector<uint8_t> ReadAll(const std::string& Path)
-{
-    std::ifstream In(Path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>()};
-}
-
 // The road a newcomer takes with make run: an image of A:, then a disk from it onto the
 // 2.88MB diskette in B:, converted first. Through the real window, workflows, engine and helper.
 TEST_F(WindowsTest, MakeImageThenMakeDiskWithConversionThroughTheWindow)
@@ -681,7 +676,7 @@ TEST_F(WindowsTest, MakeImageThenMakeDiskWithConversionThroughTheWindow)
         Unpacker.InputFile = User.ImagePath;
         Unpacker.OutputFile = Root + "/made.raw";
         Unpacker.Decompress();
-        EXPECT_TRUE(ReadAll(Root + "/made.raw") == Work);
+        EXPECT_TRUE(ReadBytes(Root + "/made.raw") == Work);
     }
 
     Main.Controls().rbDriveB->click();
@@ -691,7 +686,7 @@ TEST_F(WindowsTest, MakeImageThenMakeDiskWithConversionThroughTheWindow)
     EXPECT_TRUE(Main.Controls().btnMakeDisk->isEnabled());
     // B: now holds the 1.44MB file system, and its first tracks are the image.
     EXPECT_EQ(VolumeSize('B'), 1457664);
-    std::vector<uint8_t> Written = ReadAll(DiskB);
+    std::vector<uint8_t> Written = ReadBytes(DiskB);
     ASSERT_EQ(Written.size(), Blank.size());
     EXPECT_TRUE(std::equal(Work.begin(), Work.end(), Written.begin()));
     EXPECT_EQ(User.Seen.filter("unexpected").size(), 0) << User.Seen.join(" | ").toStdString();
