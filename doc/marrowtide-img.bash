@@ -1,0 +1,107 @@
+# bash completion for marrowtide-img                       -*- shell-script -*-
+# The commands, options and format names follow marrowtide-img --help.
+
+_marrowtide_img()
+{
+    local cur prev words cword split
+    _init_completion -s -n : || return
+
+    # Image files carry the extension of their diskette format, or .mwi.
+    local images='@(288|144|120|720|360|mwi)'
+
+    case $prev in
+        --mode)
+            COMPREPLY=($(compgen -W 'good fast auto' -- "$cur"))
+            return
+            ;;
+        --threshold | -h | --help | --version)
+            return
+            ;;
+        -o | --output)
+            _filedir -d
+            return
+            ;;
+    esac
+    $split && return
+
+    if ((cword == 1)); then
+        if [[ $cur == -* ]]; then
+            COMPREPLY=($(compgen -W '-h --help --version' -- "$cur"))
+        else
+            COMPREPLY=($(compgen -W 'pack unpack advise info drive format' -- "$cur"))
+        fi
+        return
+    fi
+
+    # Count the words before the cursor that are not options, and whether -o was given.
+    local command=${words[1]} i args=0 output=false ended=false
+    for ((i = 2; i < cword; i++)); do
+        if $ended; then
+            ((args++))
+            continue
+        fi
+        case ${words[i]} in
+            --) ended=true ;;
+            --mode | --threshold) ((i++)) ;;
+            -o | --output) output=true && ((i++)) ;;
+            -o?* | --output=*) output=true ;;
+            -*) ;;
+            *) ((args++)) ;;
+        esac
+    done
+
+    if ! $ended && [[ $cur == -* ]]; then
+        local options='-h --help'
+        case $command in
+            pack) options+=' --mode --threshold -o --output -q --quiet -f --force' ;;
+            unpack) options+=' -o --output -q --quiet -f --force' ;;
+            advise) options+=' --threshold' ;;
+            drive) ((args == 1)) && [[ ${words[2]} != list ]] && options+=' --clear' ;;
+        esac
+        COMPREPLY=($(compgen -W "$options" -- "$cur"))
+        return
+    fi
+
+    case $command in
+        pack)
+            # pack RAW IMAGE, or RAW... -o DIR
+            if ! $output && ((args == 1)); then
+                _filedir "$images"
+            else
+                _filedir
+            fi
+            ;;
+        unpack)
+            # unpack IMAGE RAW, or IMAGE... -o DIR
+            if $output || ((args == 0)); then
+                _filedir "$images"
+            else
+                _filedir
+            fi
+            ;;
+        advise)
+            ((args == 0)) && _filedir
+            ;;
+        info)
+            ((args == 0)) && _filedir "$images"
+            ;;
+        drive)
+            # drive list, drive LETTER PATH, drive LETTER --clear
+            if ((args == 0)); then
+                COMPREPLY=($(compgen -W 'list A B' -- "$cur"))
+            elif ((args == 1)) && [[ ${words[2]} != list ]]; then
+                _filedir
+            fi
+            ;;
+        format)
+            if ((args == 0)); then
+                COMPREPLY=($(compgen -W '2.88MB 1.44MB 1.2MB 720KB 360KB' -- "$cur"))
+            elif ((args == 1)); then
+                _filedir
+            fi
+            ;;
+    esac
+} &&
+    complete -F _marrowtide_img marrowtide-img
+
+# ex: filetype=sh

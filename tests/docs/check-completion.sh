@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Checks a few completions of marrowtide-img, and that its commands and diskette formats are the
+# ones --help shows.
+# Usage: check-completion.sh TOOL COMPLETION-SCRIPT BASH-COMPLETION-SCRIPT
+set -uo pipefail
+tool=$1
+source "$3"
+source "$2"
+
+# The completions, sorted, of the last of the given words.
+complete_at() {
+  COMP_WORDS=(marrowtide-img "$@")
+  COMP_CWORD=$#
+  COMP_LINE="${COMP_WORDS[*]}"
+  COMP_POINT=${#COMP_LINE}
+  COMPREPLY=()
+  _marrowtide_img marrowtide-img "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
+  printf '%s\n' "${COMPREPLY[@]}" | sort | xargs
+}
+
+status=0
+expect() {
+  local want=$1 got
+  shift
+  got=$(complete_at "$@")
+  [ "$got" = "$want" ] || { echo "after '$*': got '$got', want '$want'"; status=1; }
+}
+
+help=$("$tool" --help)
+commands=$(sed -n '/^Commands:/,/^Options:/s/^  \([a-z][a-z]*\) .*/\1/p' <<<"$help" | sort -u | xargs)
+formats=$(grep -oE '[0-9.]+[MK]B' <<<"$help" | sort -u | xargs)
+
+expect "$commands" ''
+expect "$formats" format ''
+expect '1.2MB 1.44MB' format 1.
+expect '--force --help --mode --output --quiet --threshold' pack --
+expect '--threshold' advise --t
+expect 'auto fast good' pack --mode ''
+expect 'A B list' drive ''
+expect '--clear --help' drive A --
+
+dir=$(mktemp -d)
+trap 'rm -rf "$dir"' EXIT
+cd "$dir"
+touch a.144 b.720 c.mwi dump.img
+mkdir folder
+expect 'a.144 b.720 c.mwi folder' info ''
+expect 'a.144 b.720 c.mwi dump.img folder' unpack a.144 ''
+expect 'a.144 b.720 c.mwi folder' unpack a.144 -o folder ''
+expect 'a.144 b.720 c.mwi dump.img folder' pack ''
+exit $status
