@@ -52,14 +52,16 @@ expect "gio content type of the raw dump" "$(content_type "$files/dump")" applic
 expect "xdg-mime query default" "$(xdg-mime query default "$type")" marrowtide.desktop
 
 # Exec=marrowtide: a stand-in first on PATH writes down the arguments it was started with.
-log=$work/arguments
-printf '#!/bin/sh\nprintf "%%s\\n" "$#" "$@" > "%s.part" && mv "%s.part" "%s"\n' \
-  "$log" "$log" "$log" > "$work/stub/marrowtide"
+export ARGUMENTS_LOG=$work/arguments
+cat > "$work/stub/marrowtide" <<'STUB'
+#!/bin/sh
+printf '%s\n' "$#" "$@" > "$ARGUMENTS_LOG.part" && mv "$ARGUMENTS_LOG.part" "$ARGUMENTS_LOG"
+STUB
 chmod +x "$work/stub/marrowtide"
 PATH=$work/stub:$PATH gio launch "$share/applications/marrowtide.desktop" "$files/My disk.144"
-for _ in $(seq 100); do [ -f "$log" ] && break; sleep 0.1; done
-[ -f "$log" ] || fail "the desktop entry did not start marrowtide"
-expect "marrowtide's arguments" "$(cat "$log")" "$(printf '1\n%s' "$files/My disk.144")"
+for _ in $(seq 100); do [ -f "$ARGUMENTS_LOG" ] && break; sleep 0.1; done
+[ -f "$ARGUMENTS_LOG" ] || fail "the desktop entry did not start marrowtide"
+expect "marrowtide's arguments" "$(cat "$ARGUMENTS_LOG")" "$(printf '1\n%s' "$files/My disk.144")"
 
 rm -rf "$work"
 echo "file type, default application and launch: ok"
