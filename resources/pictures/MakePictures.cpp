@@ -1,7 +1,9 @@
 // Paints the program's pictures and writes them into the folder given (default: the current one):
-//   QT_QPA_PLATFORM=offscreen marrowtide-make-pictures resources/pictures
-// Splash.jpg and About.jpg go through our own JPEG encoder, the icons are PNGs with
-// transparency. Everything is drawn from fixed numbers, so a run gives the same files again.
+//   marrowtide-make-pictures resources/pictures
+// Splash.jpg and About.jpg go through our own JPEG encoder, Floppy.png keeps its transparency.
+// With --icons it writes the program's icon as an icon theme's folders instead (PNGs and SVG);
+// the build does that, and the window takes its icon from there. Everything is drawn from fixed
+// numbers, so a run gives the same files again.
 // No text is painted: the windows draw their labels over the pictures, so the places where the
 // labels sit are kept dark and calm.
 #include "shell/Pictures.h"
@@ -13,9 +15,11 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QRadialGradient>
+#include <QSvgGenerator>
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <numbers>
 
@@ -89,30 +93,38 @@ void PaintDiskette(QPainter& P, const QRectF& R, const TDisketteLook& Look)
     P.setBrush(Shade);
     P.drawPath(Outline);
 
+    // Everything inside stays within the outline by its own geometry rather than a clip: the
+    // scalable icon's writer cannot clip.
     P.save();
-    P.setClipPath(Outline);
     P.setPen(Qt::NoPen);
     if (Look.Detail) {
         // The groove the shutter slides in.
         P.setBrush(WithAlpha(Look.BodyDark.darker(140), 150));
         P.drawRect(QRectF(X + W * 0.14, Y, W * 0.72, H * 0.38));
     }
-    // The shutter: brushed metal, lit from the left.
-    const QRectF Shutter(X + W * 0.24, Y - 1, W * 0.52, H * 0.37 + 1);
+    // The shutter: brushed metal, lit from the left, open at the case's top edge.
+    const QRectF Shutter(X + W * 0.24, Y, W * 0.52, H * 0.37);
     QLinearGradient Metal(Shutter.topLeft(), Shutter.topRight());
     Metal.setColorAt(0, QColor(176, 186, 200));
     Metal.setColorAt(0.35, QColor(238, 242, 247));
     Metal.setColorAt(0.7, QColor(200, 208, 218));
     Metal.setColorAt(1, QColor(150, 160, 176));
     P.setBrush(Metal);
-    P.setPen(QPen(QColor(90, 100, 116), std::max(0.8, W / 110)));
     P.drawRect(Shutter);
+    QPainterPath ShutterEdge(Shutter.topLeft());
+    ShutterEdge.lineTo(Shutter.bottomLeft());
+    ShutterEdge.lineTo(Shutter.bottomRight());
+    ShutterEdge.lineTo(Shutter.topRight());
+    P.setPen(QPen(QColor(90, 100, 116), std::max(0.8, W / 110), Qt::SolidLine, Qt::FlatCap));
+    P.setBrush(Qt::NoBrush);
+    P.drawPath(ShutterEdge);
     P.setPen(Qt::NoPen);
     P.setBrush(QColor(22, 28, 40));
     P.drawRoundedRect(QRectF(X + W * 0.53, Y + H * 0.06, W * 0.13, H * 0.25), W * 0.015, W * 0.015);
 
     // The label: paper with a coloured band and a wave, the program's mark.
-    const QRectF Label(X + W * 0.1, Y + H * 0.46, W * 0.8, H * 0.56);
+    // Its rounded foot is covered below, so it ends square on the case's bottom edge.
+    const QRectF Label(X + W * 0.1, Y + H * 0.46, W * 0.8, H * 0.54);
     P.setBrush(QColor(250, 248, 240));
     P.drawRoundedRect(Label, W * 0.04, W * 0.04);
     P.setBrush(Look.Stripe);
@@ -126,7 +138,7 @@ void PaintDiskette(QPainter& P, const QRectF& R, const TDisketteLook& Look)
     P.drawPath(WaveBand(Label.left(), Label.width(), Y + H * 0.76, H * 0.03, Label.width() * 0.42,
                         2.2, Y + H * 0.87));
     P.setBrush(QColor(250, 248, 240));
-    P.drawRect(QRectF(Label.left(), Y + H * 0.87, Label.width(), H * 0.2));
+    P.drawRect(QRectF(Label.left(), Y + H * 0.87, Label.width(), H * 0.13));
 
     if (Look.Detail) {
         // Write-protect and density holes at the bottom corners.
@@ -304,14 +316,16 @@ QImage PaintFloppy()
     return Image;
 }
 
-// The window icon: the diskette riding a wave.
-QImage PaintWindowIcon()
+// The program's icon, the window's and the desktop's: the diskette riding a wave, drawn on a
+// 64 by 64 canvas. Below 32 pixels the holes and the groove would only blur.
+constexpr int IconCanvas = 64;
+
+void PaintIcon(QPainter& P, bool Detail)
 {
-    QImage Image(64, 64, QImage::Format_ARGB32);
-    Image.fill(Qt::transparent);
-    QPainter P(&Image);
     P.setRenderHint(QPainter::Antialiasing);
-    PaintDiskette(P, QRectF(5, 3, 54, 54), CaseLook);
+    TDisketteLook Look = CaseLook;
+    Look.Detail = Detail;
+    PaintDiskette(P, QRectF(5, 3, 54, 54), Look);
     const QPainterPath Wave = WaveBand(1, 62, 55, 2.5, 31, 0.0, 62);
     QLinearGradient Water(0, 52, 0, 62);
     Water.setColorAt(0, Aqua);
@@ -319,7 +333,44 @@ QImage PaintWindowIcon()
     P.setPen(QPen(QColor(6, 58, 68), 1.2));
     P.setBrush(Water);
     P.drawPath(Wave);
+}
+
+QImage PaintIconImage(int Size)
+{
+    QImage Image(Size, Size, QImage::Format_ARGB32);
+    Image.fill(Qt::transparent);
+    QPainter P(&Image);
+    P.scale(double(Size) / IconCanvas, double(Size) / IconCanvas);
+    PaintIcon(P, Size >= 32);
     return Image;
+}
+
+bool WriteSvgIcon(const QString& Path)
+{
+    QSvgGenerator Svg;
+    Svg.setFileName(Path);
+    Svg.setSize(QSize(IconCanvas, IconCanvas));
+    Svg.setViewBox(QRect(0, 0, IconCanvas, IconCanvas));
+    Svg.setTitle("Marrowtide");
+    QPainter P;
+    if (!P.begin(&Svg))
+        return false;
+    PaintIcon(P, true);
+    return P.end();
+}
+
+// The desktop's icon theme: Folder/<size>x<size>/apps/marrowtide.png and
+// Folder/scalable/apps/marrowtide.svg.
+bool WriteThemeIcons(const QDir& Folder)
+{
+    bool Ok = true;
+    for (const int Size : {16, 24, 32, 48, 64, 128, 256}) {
+        const QString Apps = QString("%1x%1/apps").arg(Size);
+        Ok = Folder.mkpath(Apps)
+             && PaintIconImage(Size).save(Folder.filePath(Apps + "/marrowtide.png"), "PNG") && Ok;
+    }
+    return Folder.mkpath("scalable/apps")
+           && WriteSvgIcon(Folder.filePath("scalable/apps/marrowtide.svg")) && Ok;
 }
 
 bool WriteJpeg(const QImage& Image, const QString& Path)
@@ -337,18 +388,26 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication App(argc, argv);
-    const QDir Folder(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QDir::currentPath());
+    const bool Icons = argc > 1 && std::strcmp(argv[1], "--icons") == 0;
+    const int FolderArg = Icons ? 2 : 1;
+    const QDir Folder(argc > FolderArg ? QString::fromLocal8Bit(argv[FolderArg])
+                                       : QDir::currentPath());
     if (!Folder.exists()) {
         std::fprintf(stderr, "No such folder: %s\n", qPrintable(Folder.path()));
         return 1;
     }
     try {
-        bool Ok = WriteJpeg(PaintSplash(), Folder.filePath("Splash.jpg"));
-        Ok = WriteJpeg(PaintAbout(), Folder.filePath("About.jpg")) && Ok;
-        Ok = PaintFloppy().save(Folder.filePath("Floppy.png"), "PNG") && Ok;
-        Ok = PaintWindowIcon().save(Folder.filePath("Marrowtide.png"), "PNG") && Ok;
+        bool Ok = true;
+        if (Icons) {
+            Ok = WriteThemeIcons(Folder);
+        } else {
+            Ok = WriteJpeg(PaintSplash(), Folder.filePath("Splash.jpg"));
+            Ok = WriteJpeg(PaintAbout(), Folder.filePath("About.jpg")) && Ok;
+            Ok = PaintFloppy().save(Folder.filePath("Floppy.png"), "PNG") && Ok;
+        }
         if (!Ok) {
-            std::fprintf(stderr, "Could not write the pictures into %s\n", qPrintable(Folder.path()));
+            std::fprintf(stderr, "Could not write the pictures into %s\n",
+                         qPrintable(Folder.path()));
             return 1;
         }
     } catch (const std::exception& Error) {
