@@ -43,7 +43,6 @@ const char* const UsageText =
     "  -h, --help             show this text\n"
     "  --version              show the program's version\n"
     "\n"
-    "\n"
     "Files are regular files or pipes (RAW may be /dev/stdin, IMAGE or RAW /dev/stdout);\n"
     "directories and devices are refused.\n"
     "Exit status: 0 done, 1 failed, 2 bad usage.\n";
