@@ -6,7 +6,8 @@
 set -euo pipefail
 cpack=$1 config=$2 work=$3
 fail() { echo "FAIL: $*" >&2; exit 1; }
-for tool in dpkg-deb dpkg-shlibdeps fakeroot; do
+trap 'echo "FAIL: command at line $LINENO" >&2' ERR
+for tool in dpkg-deb dpkg-shlibdeps file; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool is missing"; exit 77; }
 done
 
@@ -24,7 +25,8 @@ version=$(dpkg-deb -f "${debs[0]}" Version)
 "$root/usr/bin/marrowtide-img" --version | grep -qF "$version" || fail "--version does not say $version"
 
 cd "$work"
-{ cat "$root/usr/lib/marrowtide/help/help.htm"; head -c 1474560 /dev/zero; } | head -c 1474560 >dump.img
+cp "$root/usr/lib/marrowtide/help/help.htm" dump.img
+truncate -s 1474560 dump.img
 "$root/usr/bin/marrowtide-img" pack -q dump.img dump.144
 "$root/usr/bin/marrowtide-img" unpack -q dump.144 back.img
 cmp dump.img back.img || fail "the unpacked dump differs"
