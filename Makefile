@@ -5,8 +5,11 @@ SANITIZE_BUILD ?= build-sanitize
 # Seconds each fuzz target runs for one `make fuzz`.
 FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc)
+# Where `make install` puts the programs; DESTDIR stages the whole tree under another root.
+PREFIX     ?= /usr/local
+DESTDIR    ?=
 
-.PHONY: all deps configure build run test bench fuzz sanitize screenshots clean
+.PHONY: all deps configure build run test install package bench fuzz sanitize screenshots clean
 
 all: build
 
@@ -26,6 +29,15 @@ run: build
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+
+# The Debian package, built in $(BUILD)/package and copied here.
+package: build
+	rm -rf $(BUILD)/package
+	cd $(BUILD) && cpack -G DEB -B "$$PWD/package"
+	cp $(BUILD)/package/marrowtide_*.deb .
 
 screenshots: build
 	@scripts/screenshots $(BUILD)/bin $(BUILD)/screenshots
