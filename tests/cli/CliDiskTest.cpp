@@ -70,7 +70,7 @@ TEST_F(CliDisk, FormatMakesDisketteDebianToolsAccept)
         }
         if (*MDIR) {
             std::string Listing = Dir / "mdir.txt";
-            std::system((std::string(MDIR) + " -i " + Quote(Image) + " :: >" + Quote(Listing) + " 2>&1").c_str());
+            EXPECT_EQ(std::system((std::string(MDIR) + " -i " + Quote(Image) + " :: >" + Quote(Listing) + " 2>&1").c_str()), 0);
             EXPECT_TRUE(Contains(ReadText(Listing), Free[i])) << ReadText(Listing);
         }
     }

@@ -24,7 +24,8 @@ protected:
         if (Child == 0) {
             if (::chdir(WorkDir.c_str()) == 0) {
                 ::alarm(60);  // a helper that hangs fails the test instead of stopping it
-                ::freopen("/dev/null", "w", stderr);
+                if (!::freopen("/dev/null", "w", stderr))
+                    ::_exit(126);
                 ::execv(RASTREL2_EXE, Argv.data());
             }
             ::_exit(127);
@@ -80,7 +81,7 @@ struct TLoopDevice {
     ~TLoopDevice()
     {
         if (!Device.empty())
-            std::system(("losetup -d '" + Device + "'").c_str());
+            (void)!std::system(("losetup -d '" + Device + "'").c_str());  // nothing to do if it fails
     }
     std::string Device;
 };
@@ -113,7 +114,8 @@ TEST_F(EndToEndTest, AnImageFileBackingALoopDeviceIsNotWritten)
 TEST_F(EndToEndTest, ARelativeDriveTableLinkWritesTheFileItLeadsTo)
 {
     const std::string Disks = ConfigHome + "/marrowtide/disks";
-    std::system(("mkdir -p '" + Disks + "' '" + Root + "/disks'").c_str());
+    std::filesystem::create_directories(Disks);
+    std::filesystem::create_directories(Root + "/disks");
     const auto Blank = MakeSampleDisk(737280, TSampleKind::Zero);
     WriteBytes(Disks + "/x.720", Blank);
     WriteBytes(Root + "/disks/x.720", Blank);
