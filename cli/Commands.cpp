@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <set>
 
+#include "cli/Checksums.h"
 #include "cli/ImageInfo.h"
 #include "cli/Jobs.h"
 #include "cli/Progress.h"
@@ -199,10 +200,37 @@ int RunAdvise(const TOptions& Options, std::ostream& Out)
     return 0;
 }
 
+// Decodes the image in memory through the engine's stream mode, digesting the dump as it comes.
+TChecksums DumpChecksums(std::vector<uint8_t> Image, const std::string& Path)
+{
+    TMemoryStream Input(std::move(Image));
+    TChecksummer Sums;
+    TChecksumStream Output(Sums);
+    TTerminalHost Host(nullptr, 0);
+    Tlzrw1 Engine(&Host);
+    Engine.Loaded(false);
+    Engine.UseStream = true;
+    Engine.InputStream = &Input;
+    Engine.OutputStream = &Output;
+    try {
+        Engine.Decompress();
+    } catch (const std::runtime_error& E) {
+        // The engine's stream texts do not say which file.
+        throw std::runtime_error(Path + ": " + E.what());
+    }
+    return Sums.Finish();
+}
+
 int RunInfo(const TOptions& Options, std::ostream& Out)
 {
-    RefuseNonFile(Options.Inputs[0]);
-    Out << DescribeImage(ReadImageInfo(Options.Inputs[0]));
+    const std::string& Path = Options.Inputs[0];
+    RefuseNonFile(Path);
+    std::vector<uint8_t> Image;
+    std::string Text = DescribeImage(ReadImageInfo(Path, Options.Hash ? &Image : nullptr));
+    // Nothing is printed for an image that cannot be decoded.
+    if (Options.Hash)
+        Text += ChecksumLines(DumpChecksums(std::move(Image), Path));
+    Out << Text;
     return 0;
 }
 

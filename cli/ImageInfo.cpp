@@ -9,7 +9,7 @@
 #include "compress/LZRW1.h"
 #include "platform/FormatTable.h"
 
-TImageInfo ReadImageInfo(const std::string& Path)
+TImageInfo ReadImageInfo(const std::string& Path, std::vector<uint8_t>* Whole)
 {
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> File(std::fopen(Path.c_str(), "rb"),
                                                         &std::fclose);
@@ -32,15 +32,20 @@ TImageInfo ReadImageInfo(const std::string& Path)
                                  std::to_string(uint32_t(Info.OriginalSize)) +
                                  " bytes is more than an image can hold");
 
-    if (std::fseek(File.get(), 0, SEEK_END) == 0) {
+    if (!Whole && std::fseek(File.get(), 0, SEEK_END) == 0) {
         Info.CompressedSize = ftello(File.get());
         return Info;
     }
-    // A pipe is counted to its end.
+    // A pipe, or an image to keep, is read to its end.
+    if (Whole)
+        Whole->assign(Header, Header + Got);
     Info.CompressedSize = int64_t(Got);
-    char Rest[65536];
-    while (const size_t More = std::fread(Rest, 1, sizeof Rest, File.get()))
+    uint8_t Rest[65536];
+    while (const size_t More = std::fread(Rest, 1, sizeof Rest, File.get())) {
         Info.CompressedSize += int64_t(More);
+        if (Whole)
+            Whole->insert(Whole->end(), Rest, Rest + More);
+    }
     if (std::ferror(File.get()))
         throw std::runtime_error("cannot read " + Path + ": " + std::strerror(errno));
     return Info;

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct TImageInfo {
     std::string Codec;  // "LZH" or "LZRW1/KH"
@@ -11,8 +12,9 @@ struct TImageInfo {
 };
 
 // Reads the 8-byte header through the engine's reader, which refuses a file with neither tag
-// with its own text; every refusal is a std::runtime_error.
-TImageInfo ReadImageInfo(const std::string& Path);
+// with its own text; every refusal is a std::runtime_error. With Whole, the entire image is read
+// into it as well, so that even a pipe can then be decoded.
+TImageInfo ReadImageInfo(const std::string& Path, std::vector<uint8_t>* Whole = nullptr);
 
 // The lines `info` prints.
 std::string DescribeImage(const TImageInfo& Info);

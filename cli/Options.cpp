@@ -24,7 +24,7 @@ const char* const UsageText =
     "  unpack [-q] [-f] IMAGE... -o DIR\n"
     "                                  decompress several images at once into DIR as NAME.img\n"
     "  advise [--threshold N] RAW      tell which compression mode suits RAW\n"
-    "  info IMAGE                      show an image's codec, sizes, ratio and diskette format\n"
+    "  info [--hash] IMAGE             show an image's codec, sizes, ratio and diskette format\n"
     "  drive list                      show which file or device each drive letter stands for\n"
     "  drive LETTER PATH               let drive LETTER (A, B ...) stand for PATH: a floppy\n"
     "                                  device or a diskette image file (a virtual diskette)\n"
@@ -40,6 +40,8 @@ const char* const UsageText =
     "  -q, --quiet            print no summary after pack and unpack\n"
     "  -f, --force            let pack and unpack replace an existing output file (even a\n"
     "                         read-only one); without it such an output is refused\n"
+    "  --hash                 info also prints the CRC32, MD5, SHA-1 and SHA-256 of the\n"
+    "                         raw dump the image holds\n"
     "  -h, --help             show this text\n"
     "  --version              show the program's version\n"
     "\n"
@@ -94,11 +96,15 @@ char LetterOf(const std::string& Text)
                  (Option->get_expected_max() == 0 ? " takes no value" : " needs a value"));
 }
 
-// CLI11 leaves the options a command does not know; pack knows every option of the others.
-void RefuseLeftovers(const CLI::App& Command, const CLI::App& Pack)
+// CLI11 leaves the options a command does not know; pack knows every option of the others but
+// info's --hash.
+void RefuseLeftovers(const CLI::App& Command, const CLI::App& Pack, const CLI::App& Info)
 {
     for (const std::string& Arg : Command.remaining()) {
-        const CLI::Option* Known = Pack.get_option_no_throw(Arg.substr(0, Arg.find('=')));
+        const std::string Name = Arg.substr(0, Arg.find('='));
+        const CLI::Option* Known = Pack.get_option_no_throw(Name);
+        if (!Known)
+            Known = Info.get_option_no_throw(Name);
         if (!Known)
             throw EUsage("unknown option '" + Arg + "'");
         throw EUsage(Command.get_name() + " takes no option " + Known->get_name());
@@ -190,7 +196,7 @@ TOptions ParseArgs(const std::vector<std::string>& Args)
     CLI::App* Pack = AddCommand("pack", TCommandKind::Pack);
     CLI::App* Unpack = AddCommand("unpack", TCommandKind::Unpack);
     CLI::App* Advise = AddCommand("advise", TCommandKind::Advise);
-    AddCommand("info", TCommandKind::Info);
+    CLI::App* Info = AddCommand("info", TCommandKind::Info);
     CLI::App* Drive = AddCommand("drive", TCommandKind::Drive);
     AddCommand("format", TCommandKind::Format);
     if (Command == &App && !App.get_option_no_throw(Args[0]))
@@ -211,6 +217,7 @@ TOptions ParseArgs(const std::vector<std::string>& Args)
     for (CLI::App* Sub : {Pack, Advise})
         Sub->add_option_function<std::string>("--threshold", SetThreshold)->take_last();
     Drive->add_flag("--clear", Options.DriveClear);
+    Info->add_flag("--hash", Options.Hash);
 
     // Words after "--" are files whatever they look like; CLI11 gets the ones before.
     const auto OptionsEnd = std::find(Args.begin(), Args.end(), "--");
@@ -236,7 +243,7 @@ TOptions ParseArgs(const std::vector<std::string>& Args)
     } catch (const CLI::ParseError& E) {
         throw EUsage(E.what());
     }
-    RefuseLeftovers(*Command, *Pack);
+    RefuseLeftovers(*Command, *Pack, *Info);
     if (OptionsEnd != Args.end())
         Words.insert(Words.end(), OptionsEnd + 1, Args.end());
 

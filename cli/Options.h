@@ -17,6 +17,8 @@ struct TOptions {
     bool Quiet = false;
     // pack and unpack may replace an existing output.
     bool Force = false;
+    // info also prints the checksums of the dump the image holds.
+    bool Hash = false;
     // Set by -o: every input is written into this folder under a name made from its own.
     std::string OutputDir;
     bool HasOutputDir = false;
