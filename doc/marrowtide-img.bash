@@ -56,6 +56,7 @@ _marrowtide_img()
             pack) options+=' --mode --threshold -o --output -q --quiet -f --force' ;;
             unpack) options+=' -o --output -q --quiet -f --force' ;;
             advise) options+=' --threshold' ;;
+            info) options+=' --hash' ;;
             drive) ((args == 1)) && [[ ${words[2]} != list ]] && options+=' --clear' ;;
         esac
         COMPREPLY=($(compgen -W "$options" -- "$cur"))

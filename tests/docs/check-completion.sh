@@ -38,6 +38,7 @@ expect '--threshold' advise --t
 expect 'auto fast good' pack --mode ''
 expect 'A B list' drive ''
 expect '--clear --help' drive A --
+expect '--hash --help' info --
 
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
