@@ -38,6 +38,7 @@ expect '--threshold' advise --t
 expect 'auto fast good' pack --mode ''
 expect 'A B list' drive ''
 expect '--clear --help' drive A --
+expect '--force --help' export --
 
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
@@ -45,6 +46,7 @@ cd "$dir"
 touch a.144 b.720 c.mwi dump.img
 mkdir folder
 expect 'a.144 b.720 c.mwi folder' info ''
+expect 'a.144 b.720 c.mwi dump.img folder' export a.144 ''
 expect 'a.144 b.720 c.mwi dump.img folder' unpack a.144 ''
 expect 'a.144 b.720 c.mwi folder' unpack a.144 -o folder ''
 expect 'a.144 b.720 c.mwi dump.img folder' pack ''
