@@ -11,6 +11,7 @@
 #include "cli/Checksums.h"
 #include "cli/ImageInfo.h"
 #include "cli/Jobs.h"
+#include "cli/LhaExport.h"
 #include "cli/Progress.h"
 #include "platform/FileModes.h"
 #include "platform/FormatTable.h"
@@ -234,6 +235,20 @@ int RunInfo(const TOptions& Options, std::ostream& Out)
     return 0;
 }
 
+int RunExport(const TOptions& Options, std::ostream& Out, std::ostream& Err)
+{
+    const std::string& Image = Options.Inputs[0];
+    RefuseNonFile(Image);
+    if (SameFile(Image, Options.Output))
+        throw EUsage(Image + " would be overwritten by its own output");
+    CheckOutput(Options.Output, Options.Force);
+    const TExportResult Result = ExportImage(Image, Options.Output);
+    std::ostream& Summary = IsStandardOutput(Options.Output) ? Err : Out;
+    Summary << Image << " -> " << Options.Output << ": " << Result.MemberName << ", "
+        << Result.DumpSize << " -> " << Result.ArchiveSize << " bytes (-lh1-)\n";
+    return 0;
+}
+
 }  // namespace
 
 void RefuseNonFile(const std::string& Path)
@@ -299,6 +314,8 @@ int RunCommand(const TOptions& Options, std::ostream& Out, std::ostream& Err)
         return RunDrive(Options, Out);
     case TCommandKind::Format:
         return RunFormat(Options, Out);
+    case TCommandKind::Export:
+        return RunExport(Options, Out, Err);
     case TCommandKind::Version:
         Out << VersionText;
         return 0;

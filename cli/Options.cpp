@@ -25,6 +25,8 @@ const char* const UsageText =
     "                                  decompress several images at once into DIR as NAME.img\n"
     "  advise [--threshold N] RAW      tell which compression mode suits RAW\n"
     "  info [--hash] IMAGE             show an image's codec, sizes, ratio and diskette format\n"
+    "  export [-f] IMAGE ARCHIVE       write IMAGE's dump into the LHA archive ARCHIVE (.lzh),\n"
+    "                                  taking the image's LZH data as it is (method -lh1-)\n"
     "  drive list                      show which file or device each drive letter stands for\n"
     "  drive LETTER PATH               let drive LETTER (A, B ...) stand for PATH: a floppy\n"
     "                                  device or a diskette image file (a virtual diskette)\n"
@@ -38,8 +40,8 @@ const char* const UsageText =
     "  --threshold N          advise picks fast below N percent (0 to 100, default 40)\n"
     "  -o, --output DIR       write every output into DIR (made when missing)\n"
     "  -q, --quiet            print no summary after pack and unpack\n"
-    "  -f, --force            let pack and unpack replace an existing output file (even a\n"
-    "                         read-only one); without it such an output is refused\n"
+    "  -f, --force            let pack, unpack and export replace an existing output file\n"
+    "                         (even a read-only one); without it such an output is refused\n"
     "  --hash                 info also prints the CRC32, MD5, SHA-1 and SHA-256 of the\n"
     "                         raw dump the image holds\n"
     "  -h, --help             show this text\n"
@@ -138,7 +140,8 @@ void ReadFormatWords(TOptions& Options, const std::vector<std::string>& Words)
     Options.Output = Words[1];
 }
 
-// pack and unpack take an input and an output, or inputs and -o DIR; advise and info one file.
+// pack and unpack take an input and an output, or inputs and -o DIR; advise and info one file;
+// export an image and an archive.
 void ReadFiles(TOptions& Options, const std::string& Command, std::vector<std::string> Files,
                const std::vector<std::string>& OutputDirs)
 {
@@ -155,6 +158,11 @@ void ReadFiles(TOptions& Options, const std::string& Command, std::vector<std::s
     if (Options.Command == TCommandKind::Advise || Options.Command == TCommandKind::Info) {
         if (Count != 1)
             throw EUsage(Command + " takes one file");
+    } else if (Options.Command == TCommandKind::Export) {
+        if (Count != 2)
+            throw EUsage("export takes an image and an archive file");
+        Options.Output = Options.Inputs[1];
+        Options.Inputs.pop_back();
     } else if (Options.HasOutputDir) {
         if (Count == 0)
             throw EUsage(Command + " -o DIR needs at least one input");
@@ -199,6 +207,7 @@ TOptions ParseArgs(const std::vector<std::string>& Args)
     CLI::App* Info = AddCommand("info", TCommandKind::Info);
     CLI::App* Drive = AddCommand("drive", TCommandKind::Drive);
     AddCommand("format", TCommandKind::Format);
+    CLI::App* Export = AddCommand("export", TCommandKind::Export);
     if (Command == &App && !App.get_option_no_throw(Args[0]))
         throw EUsage("unknown command '" + Args[0] + "'");
 
@@ -208,6 +217,7 @@ TOptions ParseArgs(const std::vector<std::string>& Args)
         Sub->add_flag("-f,--force", Options.Force);
         Sub->add_option("-o,--output", OutputDirs)->allow_extra_args(false);
     }
+    Export->add_flag("-f,--force", Options.Force);
     const auto SetMode = [&Options](const std::string& Text) { Options.Mode = ModeOf(Text); };
     const auto SetThreshold = [&Options](const std::string& Text) {
         Options.Threshold = ThresholdOf(Text);

@@ -8,14 +8,14 @@
 
 #include "compress/LZRW1.h"
 
-enum class TCommandKind { Help, Pack, Unpack, Advise, Info, Drive, Format, Version };
+enum class TCommandKind { Help, Pack, Unpack, Advise, Info, Drive, Format, Export, Version };
 
 struct TOptions {
     TCommandKind Command = TCommandKind::Help;
     TCompressMode Mode = TCompressMode::Good;
     int32_t Threshold = 40;
     bool Quiet = false;
-    // pack and unpack may replace an existing output.
+    // pack, unpack and export may replace an existing output.
     bool Force = false;
     // info also prints the checksums of the dump the image holds.
     bool Hash = false;
@@ -23,7 +23,8 @@ struct TOptions {
     std::string OutputDir;
     bool HasOutputDir = false;
     std::vector<std::string> Inputs;
-    // The second file of the two-file forms (pack RAW IMAGE, unpack IMAGE RAW).
+    // The second file of the two-file forms (pack RAW IMAGE, unpack IMAGE RAW, export IMAGE
+    // ARCHIVE).
     std::string Output;
     // drive: list, or a letter with a new target (in Output) or --clear.
     bool DriveListing = false;

@@ -28,7 +28,7 @@ _marrowtide_img()
         if [[ $cur == -* ]]; then
             COMPREPLY=($(compgen -W '-h --help --version' -- "$cur"))
         else
-            COMPREPLY=($(compgen -W 'pack unpack advise info drive format' -- "$cur"))
+            COMPREPLY=($(compgen -W 'pack unpack advise info drive format export' -- "$cur"))
         fi
         return
     fi
@@ -57,6 +57,7 @@ _marrowtide_img()
             unpack) options+=' -o --output -q --quiet -f --force' ;;
             advise) options+=' --threshold' ;;
             info) options+=' --hash' ;;
+            export) options+=' -f --force' ;;
             drive) ((args == 1)) && [[ ${words[2]} != list ]] && options+=' --clear' ;;
         esac
         COMPREPLY=($(compgen -W "$options" -- "$cur"))
@@ -85,6 +86,14 @@ _marrowtide_img()
             ;;
         info)
             ((args == 0)) && _filedir "$images"
+            ;;
+        export)
+            # export IMAGE ARCHIVE
+            if ((args == 0)); then
+                _filedir "$images"
+            elif ((args == 1)); then
+                _filedir
+            fi
             ;;
         drive)
             # drive list, drive LETTER PATH, drive LETTER --clear

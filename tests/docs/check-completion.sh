@@ -39,6 +39,7 @@ expect 'auto fast good' pack --mode ''
 expect 'A B list' drive ''
 expect '--clear --help' drive A --
 expect '--hash --help' info --
+expect '--force --help' export --
 
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
@@ -46,6 +47,7 @@ cd "$dir"
 touch a.144 b.720 c.mwi dump.img
 mkdir folder
 expect 'a.144 b.720 c.mwi folder' info ''
+expect 'a.144 b.720 c.mwi dump.img folder' export a.144 ''
 expect 'a.144 b.720 c.mwi dump.img folder' unpack a.144 ''
 expect 'a.144 b.720 c.mwi folder' unpack a.144 -o folder ''
 expect 'a.144 b.720 c.mwi dump.img folder' pack ''

@@ -1,0 +1,163 @@
+#include "cli/LhaExport.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+#include "compress/LZRW1.h"
+#include "compress/SafeOutput.h"
+
+namespace {
+
+constexpr uint8_t CommonHeader = 0x00;
+constexpr uint8_t FileNameHeader = 0x01;
+
+void Put16(std::vector<uint8_t>& Out, uint32_t Value)
+{
+    Out.push_back(uint8_t(Value));
+    Out.push_back(uint8_t(Value >> 8));
+}
+
+void Put32(std::vector<uint8_t>& Out, uint32_t Value)
+{
+    Put16(Out, Value & 0xFFFF);
+    Put16(Out, Value >> 16);
+}
+
+void Set16(std::vector<uint8_t>& Out, size_t At, uint32_t Value)
+{
+    Out[At] = uint8_t(Value);
+    Out[At + 1] = uint8_t(Value >> 8);
+}
+
+std::vector<uint8_t> ReadWhole(const std::string& Path)
+{
+    std::ifstream File(Path, std::ios::binary);
+    if (!File)
+        throw std::runtime_error("cannot open " + Path + ": " + std::strerror(errno));
+    std::vector<uint8_t> Bytes((std::istreambuf_iterator<char>(File)),
+                               std::istreambuf_iterator<char>());
+    if (File.bad())
+        throw std::runtime_error("cannot read " + Path + ": " + std::strerror(errno));
+    return Bytes;
+}
+
+// Runs the engine in stream mode over bytes in memory.
+std::vector<uint8_t> RunEngine(std::vector<uint8_t> Input, bool Compress)
+{
+    TMemoryStream In(std::move(Input)), Out;
+    Tlzrw1 Engine;
+    Engine.Loaded(false);
+    Engine.UseStream = true;
+    Engine.InputStream = &In;
+    Engine.OutputStream = &Out;
+    Engine.CompressMode = TCompressMode::Good;
+    if (Compress)
+        Engine.Compress();
+    else
+        Engine.Decompress();
+    return std::move(Out.Bytes);
+}
+
+void WriteAll(int Handle, const uint8_t* Bytes, size_t Count, const std::string& Path)
+{
+    while (Count > 0) {
+        const ssize_t Done = ::write(Handle, Bytes, Count);
+        if (Done < 0 && errno == EINTR)
+            continue;
+        if (Done <= 0)
+            throw std::runtime_error("cannot write " + Path + ": " + std::strerror(errno));
+        Bytes += Done;
+        Count -= size_t(Done);
+    }
+}
+
+}  // namespace
+
+uint16_t LhaCrc16(const uint8_t* Bytes, size_t Count, uint16_t Crc)
+{
+    static const std::array<uint16_t, 256> Table = [] {
+        std::array<uint16_t, 256> T {};
+        for (uint32_t i = 0; i < 256; ++i) {
+            uint32_t R = i;
+            for (int Bit = 0; Bit < 8; ++Bit)
+                R = (R & 1) ? (R >> 1) ^ 0xA001 : R >> 1;
+            T[i] = uint16_t(R);
+        }
+        return T;
+    }();
+    for (size_t i = 0; i < Count; ++i)
+        Crc = uint16_t(Table[(Crc ^ Bytes[i]) & 0xFF] ^ (Crc >> 8));
+    return Crc;
+}
+
+std::vector<uint8_t> LhaHeader(const TLhaMember& Member)
+{
+    std::vector<uint8_t> H;
+    Put16(H, 0);  // the header's size, set below
+    for (const char C : std::string("-lh1-"))
+        H.push_back(uint8_t(C));
+    Put32(H, Member.CompressedSize);
+    Put32(H, Member.OriginalSize);
+    Put32(H, Member.Time);
+    H.push_back(0x20);  // reserved
+    H.push_back(2);     // header level
+    Put16(H, Member.Crc);
+    H.push_back('U');
+    // Extended headers, each led by its size: the common one (the header's CRC), the name.
+    Put16(H, 5);
+    H.push_back(CommonHeader);
+    const size_t HeaderCrcAt = H.size();
+    Put16(H, 0);
+    Put16(H, uint32_t(3 + Member.Name.size()));
+    H.push_back(FileNameHeader);
+    H.insert(H.end(), Member.Name.begin(), Member.Name.end());
+    Put16(H, 0);
+    // A size whose low byte is 0 would read as the archive's end: one byte of padding.
+    if ((H.size() & 0xFF) == 0)
+        H.push_back(0);
+    if (H.size() > 0xFFFF)
+        throw std::runtime_error("the file name is too long for an LHA header: " + Member.Name);
+    Set16(H, 0, uint32_t(H.size()));
+    Set16(H, HeaderCrcAt, LhaCrc16(H.data(), H.size()));
+    return H;
+}
+
+TExportResult ExportImage(const std::string& Image, const std::string& Archive)
+{
+    std::vector<uint8_t> Packed = ReadWhole(Image);
+    // The engine refuses what is not an image, with its own text naming the file.
+    const TImageHeader Header = ReadImageHeader(Packed.data(), Packed.size(), Image);
+    const std::vector<uint8_t> Dump = RunEngine(Packed, false);
+    if (Header.Codec != TImageCodec::Lzh)
+        Packed = RunEngine(Dump, true);
+
+    TLhaMember Member;
+    Member.Name = std::filesystem::path(Image).stem().string() + ".img";
+    Member.CompressedSize = uint32_t(Packed.size() - ImageHeaderSize);
+    Member.OriginalSize = uint32_t(Dump.size());
+    Member.Crc = LhaCrc16(Dump.data(), Dump.size());
+    struct stat Info {};
+    if (::stat(Image.c_str(), &Info) == 0)
+        Member.Time = uint32_t(Info.st_mtime);
+    const std::vector<uint8_t> Head = LhaHeader(Member);
+
+    TSafeOutput Output;
+    if (!Output.Open(Archive))
+        throw std::runtime_error("cannot create " + Archive + ": " + std::strerror(errno));
+    WriteAll(Output.Handle(), Head.data(), Head.size(), Archive);
+    WriteAll(Output.Handle(), Packed.data() + ImageHeaderSize, Member.CompressedSize, Archive);
+    const uint8_t End = 0;  // a level-2 archive ends with a zero byte
+    WriteAll(Output.Handle(), &End, 1, Archive);
+    if (!Output.Commit())
+        throw std::runtime_error("cannot write " + Archive + ": " + std::strerror(errno));
+    return {Member.Name, int64_t(Dump.size()),
+            int64_t(Head.size() + Member.CompressedSize + 1)};
+}
