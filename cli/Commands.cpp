@@ -204,17 +204,10 @@ int RunAdvise(const TOptions& Options, std::ostream& Out)
 // Decodes the image in memory through the engine's stream mode, digesting the dump as it comes.
 TChecksums DumpChecksums(std::vector<uint8_t> Image, const std::string& Path)
 {
-    TMemoryStream Input(std::move(Image));
     TChecksummer Sums;
     TChecksumStream Output(Sums);
-    TTerminalHost Host(nullptr, 0);
-    Tlzrw1 Engine(&Host);
-    Engine.Loaded(false);
-    Engine.UseStream = true;
-    Engine.InputStream = &Input;
-    Engine.OutputStream = &Output;
     try {
-        Engine.Decompress();
+        RunEngineInMemory(std::move(Image), false, Output);
     } catch (const std::runtime_error& E) {
         // The engine's stream texts do not say which file.
         throw std::runtime_error(Path + ": " + E.what());

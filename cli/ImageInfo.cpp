@@ -68,6 +68,21 @@ std::string DiskFormatText(int64_t DumpSize)
     return std::string(FormatTable[Index].FormatName);
 }
 
+void RunEngineInMemory(std::vector<uint8_t> Input, bool Compress, TStream& Output)
+{
+    TMemoryStream In(std::move(Input));
+    Tlzrw1 Engine;
+    Engine.Loaded(false);
+    Engine.UseStream = true;
+    Engine.InputStream = &In;
+    Engine.OutputStream = &Output;
+    Engine.CompressMode = TCompressMode::Good;
+    if (Compress)
+        Engine.Compress();
+    else
+        Engine.Decompress();
+}
+
 std::string DescribeImage(const TImageInfo& Info)
 {
     return "codec: " + Info.Codec + "\n" +

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "compress/Streams.h"
+
 struct TImageInfo {
     std::string Codec;  // "LZH" or "LZRW1/KH"
     int32_t OriginalSize = 0;
@@ -15,6 +17,10 @@ struct TImageInfo {
 // with its own text; every refusal is a std::runtime_error. With Whole, the entire image is read
 // into it as well, so that even a pipe can then be decoded.
 TImageInfo ReadImageInfo(const std::string& Path, std::vector<uint8_t>* Whole = nullptr);
+
+// Runs the engine in stream mode over Input in memory, decoding (or, with Compress, packing with
+// LZH) into Output. Engine errors are std::runtime_error with the engine's stream texts.
+void RunEngineInMemory(std::vector<uint8_t> Input, bool Compress, TStream& Output);
 
 // The lines `info` prints.
 std::string DescribeImage(const TImageInfo& Info);

@@ -7,12 +7,13 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
 
 #include "compress/LZRW1.h"
+#include "cli/ImageInfo.h"
 #include "compress/SafeOutput.h"
+#include "platform/ByteOrder.h"
+#include "platform/Files.h"
 
 namespace {
 
@@ -21,62 +22,28 @@ constexpr uint8_t FileNameHeader = 0x01;
 
 void Put16(std::vector<uint8_t>& Out, uint32_t Value)
 {
-    Out.push_back(uint8_t(Value));
-    Out.push_back(uint8_t(Value >> 8));
+    Out.resize(Out.size() + 2);
+    PutLE16(Out.data() + Out.size() - 2, Value);
 }
 
 void Put32(std::vector<uint8_t>& Out, uint32_t Value)
 {
-    Put16(Out, Value & 0xFFFF);
-    Put16(Out, Value >> 16);
+    Out.resize(Out.size() + 4);
+    PutLE32(Out.data() + Out.size() - 4, Value);
 }
 
-void Set16(std::vector<uint8_t>& Out, size_t At, uint32_t Value)
-{
-    Out[At] = uint8_t(Value);
-    Out[At + 1] = uint8_t(Value >> 8);
-}
-
-std::vector<uint8_t> ReadWhole(const std::string& Path)
-{
-    std::ifstream File(Path, std::ios::binary);
-    if (!File)
-        throw std::runtime_error("cannot open " + Path + ": " + std::strerror(errno));
-    std::vector<uint8_t> Bytes((std::istreambuf_iterator<char>(File)),
-                               std::istreambuf_iterator<char>());
-    if (File.bad())
-        throw std::runtime_error("cannot read " + Path + ": " + std::strerror(errno));
-    return Bytes;
-}
-
-// Runs the engine in stream mode over bytes in memory.
+// Runs the engine over bytes in memory.
 std::vector<uint8_t> RunEngine(std::vector<uint8_t> Input, bool Compress)
 {
-    TMemoryStream In(std::move(Input)), Out;
-    Tlzrw1 Engine;
-    Engine.Loaded(false);
-    Engine.UseStream = true;
-    Engine.InputStream = &In;
-    Engine.OutputStream = &Out;
-    Engine.CompressMode = TCompressMode::Good;
-    if (Compress)
-        Engine.Compress();
-    else
-        Engine.Decompress();
+    TMemoryStream Out;
+    RunEngineInMemory(std::move(Input), Compress, Out);
     return std::move(Out.Bytes);
 }
 
-void WriteAll(int Handle, const uint8_t* Bytes, size_t Count, const std::string& Path)
+void Write(int Handle, const uint8_t* Bytes, size_t Count, const std::string& Path)
 {
-    while (Count > 0) {
-        const ssize_t Done = ::write(Handle, Bytes, Count);
-        if (Done < 0 && errno == EINTR)
-            continue;
-        if (Done <= 0)
-            throw std::runtime_error("cannot write " + Path + ": " + std::strerror(errno));
-        Bytes += Done;
-        Count -= size_t(Done);
-    }
+    if (!WriteAll(Handle, Bytes, Count))
+        throw std::runtime_error("cannot write " + Path + ": " + std::strerror(errno));
 }
 
 }  // namespace
@@ -125,18 +92,18 @@ std::vector<uint8_t> LhaHeader(const TLhaMember& Member)
         H.push_back(0);
     if (H.size() > 0xFFFF)
         throw std::runtime_error("the file name is too long for an LHA header: " + Member.Name);
-    Set16(H, 0, uint32_t(H.size()));
-    Set16(H, HeaderCrcAt, LhaCrc16(H.data(), H.size()));
+    PutLE16(H.data(), uint32_t(H.size()));
+    PutLE16(H.data() + HeaderCrcAt, LhaCrc16(H.data(), H.size()));
     return H;
 }
 
 TExportResult ExportImage(const std::string& Image, const std::string& Archive)
 {
-    std::vector<uint8_t> Packed = ReadWhole(Image);
+    std::vector<uint8_t> Packed;
     // The engine refuses what is not an image, with its own text naming the file.
-    const TImageHeader Header = ReadImageHeader(Packed.data(), Packed.size(), Image);
+    const TImageInfo Header = ReadImageInfo(Image, &Packed);
     const std::vector<uint8_t> Dump = RunEngine(Packed, false);
-    if (Header.Codec != TImageCodec::Lzh)
+    if (Header.Codec != "LZH")
         Packed = RunEngine(Dump, true);
 
     TLhaMember Member;
@@ -152,10 +119,10 @@ TExportResult ExportImage(const std::string& Image, const std::string& Archive)
     TSafeOutput Output;
     if (!Output.Open(Archive))
         throw std::runtime_error("cannot create " + Archive + ": " + std::strerror(errno));
-    WriteAll(Output.Handle(), Head.data(), Head.size(), Archive);
-    WriteAll(Output.Handle(), Packed.data() + ImageHeaderSize, Member.CompressedSize, Archive);
+    Write(Output.Handle(), Head.data(), Head.size(), Archive);
+    Write(Output.Handle(), Packed.data() + ImageHeaderSize, Member.CompressedSize, Archive);
     const uint8_t End = 0;  // a level-2 archive ends with a zero byte
-    WriteAll(Output.Handle(), &End, 1, Archive);
+    Write(Output.Handle(), &End, 1, Archive);
     if (!Output.Commit())
         throw std::runtime_error("cannot write " + Archive + ": " + std::strerror(errno));
     return {Member.Name, int64_t(Dump.size()),
