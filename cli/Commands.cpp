@@ -1,6 +1,7 @@
 #include "cli/Commands.h"
 
 #include "cli/DiskCommands.h"
+#include "cli/DisketteCommands.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -309,6 +310,12 @@ int RunCommand(const TOptions& Options, std::ostream& Out, std::ostream& Err)
         return RunFormat(Options, Out);
     case TCommandKind::Export:
         return RunExport(Options, Out, Err);
+    case TCommandKind::Read:
+        return RunRead(Options, Out, Err);
+    case TCommandKind::Write:
+        return RunWrite(Options, Out, Err);
+    case TCommandKind::Verify:
+        return RunVerify(Options, Out, Err);
     case TCommandKind::Version:
         Out << VersionText;
         return 0;

@@ -34,14 +34,36 @@ const char* const UsageText =
     "                                  the machine's floppy drives, when it has them)\n"
     "  format FORMAT FILE              create FILE as a blank virtual diskette; FORMAT is\n"
     "                                  2.88MB, 1.44MB, 1.2MB, 720KB or 360KB\n"
+    "  read [OPTIONS] DRIVE [IMAGE]    make an image of the diskette in DRIVE (A or B); IMAGE\n"
+    "                                  defaults to disk.EXT, EXT being the extension of the\n"
+    "                                  diskette's format, which an IMAGE without one also gets\n"
+    "  read [OPTIONS] DRIVE --each PATTERN [--log FILE]\n"
+    "                                  image a whole box, one diskette after another\n"
+    "  write [-y] [--convert] IMAGE DRIVE\n"
+    "                                  write IMAGE onto the diskette in DRIVE\n"
+    "  verify [-y] IMAGE DRIVE         compare the diskette in DRIVE with IMAGE, sector by\n"
+    "                                  sector, and name the sectors that differ\n"
     "\n"
     "Options:\n"
     "  --mode good|fast|auto  good: LZH (the default); fast: LZRW1/KH; auto: as advise says\n"
     "  --threshold N          advise picks fast below N percent (0 to 100, default 40)\n"
     "  -o, --output DIR       write every output into DIR (made when missing)\n"
-    "  -q, --quiet            print no summary after pack and unpack\n"
-    "  -f, --force            let pack, unpack and export replace an existing output file\n"
-    "                         (even a read-only one); without it such an output is refused\n"
+    "  -q, --quiet            print no summary after pack and unpack, no messages but\n"
+    "                         problems from read, write and verify\n"
+    "  -f, --force            let pack, unpack, export and read replace an existing output\n"
+    "                         file (even a read-only one); without it such an output is\n"
+    "                         refused\n"
+    "  -y, --yes              the diskette is in the drive: read, write and verify do not\n"
+    "                         ask for it (without a terminal they stop unless given -y)\n"
+    "  --convert              write onto a diskette of another format: convert it to the\n"
+    "                         image's format first (else stop, the diskette untouched)\n"
+    "  --each PATTERN         read a box: after each diskette, wait for the next one (the\n"
+    "                         drive's diskette changed, or Enter; q or end of input stops)\n"
+    "                         and name its image PATTERN with {n} counting up from 1 ({n:03}\n"
+    "                         for 001) and {label} the diskette's volume label; existing\n"
+    "                         files are never replaced\n"
+    "  --log FILE             read --each: add one CSV line per diskette to FILE: file,\n"
+    "                         format, sizes, ratio, CRC32, MD5, SHA-1, seconds, result\n"
     "  --hash                 info also prints the CRC32, MD5, SHA-1 and SHA-256 of the\n"
     "                         raw dump the image holds\n"
     "  -h, --help             show this text\n"
@@ -49,7 +71,7 @@ const char* const UsageText =
     "\n"
     "Files are regular files or pipes (RAW may be /dev/stdin, IMAGE or RAW /dev/stdout);\n"
     "directories and devices are refused.\n"
-    "Exit status: 0 done, 1 failed, 2 bad usage.\n";
+    "Exit status: 0 done, 1 failed or given up, 2 bad usage, 130 interrupted (Ctrl-C).\n";
 
 const char* const VersionText = "marrowtide-img " MARROWTIDE_VERSION "\n";
 
@@ -76,13 +98,14 @@ int32_t ThresholdOf(const std::string& Text)
     return Value;
 }
 
-char LetterOf(const std::string& Text)
+char LetterOf(const std::string& Text, const std::string& Command = "drive")
 {
     std::string Letter = Text;
     if (Letter.size() == 2 && Letter[1] == ':')
         Letter.pop_back();
     if (Letter.size() != 1 || !std::isalpha(static_cast<unsigned char>(Letter[0])))
-        throw EUsage("drive takes a drive letter (A to Z), not '" + Text + "'");
+        throw EUsage(Command + " takes a drive letter (" +
+                     (Command == "drive" ? "A to Z" : "A or B") + "), not '" + Text + "'");
     return static_cast<char>(std::toupper(static_cast<unsigned char>(Letter[0])));
 }
 
@@ -98,15 +121,15 @@ char LetterOf(const std::string& Text)
                  (Option->get_expected_max() == 0 ? " takes no value" : " needs a value"));
 }
 
-// CLI11 leaves the options a command does not know; pack knows every option of the others but
-// info's --hash.
-void RefuseLeftovers(const CLI::App& Command, const CLI::App& Pack, const CLI::App& Info)
+// CLI11 leaves the options a command does not know; another command may know them.
+void RefuseLeftovers(const CLI::App& Command, const std::vector<CLI::App*>& Commands)
 {
     for (const std::string& Arg : Command.remaining()) {
         const std::string Name = Arg.substr(0, Arg.find('='));
-        const CLI::Option* Known = Pack.get_option_no_throw(Name);
-        if (!Known)
-            Known = Info.get_option_no_throw(Name);
+        const CLI::Option* Known = nullptr;
+        for (const CLI::App* Other : Commands)
+            if (!Known)
+                Known = Other->get_option_no_throw(Name);
         if (!Known)
             throw EUsage("unknown option '" + Arg + "'");
         throw EUsage(Command.get_name() + " takes no option " + Known->get_name());
@@ -138,6 +161,27 @@ void ReadFormatWords(TOptions& Options, const std::vector<std::string>& Words)
     if (Options.FormatIndex < 0)
         throw EUsage("format takes 2.88MB, 1.44MB, 1.2MB, 720KB or 360KB, not '" + Words[0] + "'");
     Options.Output = Words[1];
+}
+
+// read DRIVE [IMAGE]; write and verify IMAGE DRIVE.
+void ReadDisketteWords(TOptions& Options, const std::string& Command,
+                       const std::vector<std::string>& Words)
+{
+    if (Options.Command == TCommandKind::Read) {
+        if (Words.empty() || Words.size() > (Options.Each.empty() ? 2u : 1u))
+            throw EUsage(Options.Each.empty() ? "read takes a DRIVE and at most one IMAGE"
+                                              : "read --each takes a DRIVE and no IMAGE");
+        Options.DriveLetter = LetterOf(Words[0], Command);
+        if (Words.size() == 2)
+            Options.Output = Words[1];
+        if (!Options.LogFile.empty() && Options.Each.empty())
+            throw EUsage("--log goes with --each");
+        return;
+    }
+    if (Words.size() != 2)
+        throw EUsage(Command + " takes an IMAGE and a DRIVE");
+    Options.Inputs = {Words[0]};
+    Options.DriveLetter = LetterOf(Words[1], Command);
 }
 
 // pack and unpack take an input and an output, or inputs and -o DIR; advise and info one file;
@@ -208,6 +252,9 @@ TOptions ParseArgs(const std::vector<std::string>& Args)
     CLI::App* Drive = AddCommand("drive", TCommandKind::Drive);
     AddCommand("format", TCommandKind::Format);
     CLI::App* Export = AddCommand("export", TCommandKind::Export);
+    CLI::App* Read = AddCommand("read", TCommandKind::Read);
+    CLI::App* Write = AddCommand("write", TCommandKind::Write);
+    CLI::App* Verify = AddCommand("verify", TCommandKind::Verify);
     if (Command == &App && !App.get_option_no_throw(Args[0]))
         throw EUsage("unknown command '" + Args[0] + "'");
 
@@ -218,12 +265,21 @@ TOptions ParseArgs(const std::vector<std::string>& Args)
         Sub->add_option("-o,--output", OutputDirs)->allow_extra_args(false);
     }
     Export->add_flag("-f,--force", Options.Force);
+    for (CLI::App* Sub : {Read, Write, Verify}) {
+        Sub->add_flag("-q,--quiet", Options.Quiet);
+        Sub->add_flag("-y,--yes", Options.Yes);
+    }
+    Read->add_flag("-f,--force", Options.Force);
+    Read->add_option("--each", Options.Each)->take_last();
+    Read->add_option("--log", Options.LogFile)->take_last();
+    Write->add_flag("--convert", Options.Convert);
     const auto SetMode = [&Options](const std::string& Text) { Options.Mode = ModeOf(Text); };
     const auto SetThreshold = [&Options](const std::string& Text) {
         Options.Threshold = ThresholdOf(Text);
     };
     // Given twice, the last --mode or --threshold counts.
-    Pack->add_option_function<std::string>("--mode", SetMode)->take_last();
+    for (CLI::App* Sub : {Pack, Read})
+        Sub->add_option_function<std::string>("--mode", SetMode)->take_last();
     for (CLI::App* Sub : {Pack, Advise})
         Sub->add_option_function<std::string>("--threshold", SetThreshold)->take_last();
     Drive->add_flag("--clear", Options.DriveClear);
@@ -253,7 +309,7 @@ TOptions ParseArgs(const std::vector<std::string>& Args)
     } catch (const CLI::ParseError& E) {
         throw EUsage(E.what());
     }
-    RefuseLeftovers(*Command, *Pack, *Info);
+    RefuseLeftovers(*Command, {Pack, Info, Read, Write});
     if (OptionsEnd != Args.end())
         Words.insert(Words.end(), OptionsEnd + 1, Args.end());
 
@@ -261,6 +317,9 @@ TOptions ParseArgs(const std::vector<std::string>& Args)
         ReadDriveWords(Options, Words);
     else if (Options.Command == TCommandKind::Format)
         ReadFormatWords(Options, Words);
+    else if (Options.Command == TCommandKind::Read || Options.Command == TCommandKind::Write ||
+             Options.Command == TCommandKind::Verify)
+        ReadDisketteWords(Options, Command->get_name(), Words);
     else
         ReadFiles(Options, Command->get_name(), std::move(Words), OutputDirs);
     return Options;

@@ -8,14 +8,15 @@
 
 #include "compress/LZRW1.h"
 
-enum class TCommandKind { Help, Pack, Unpack, Advise, Info, Drive, Format, Export, Version };
+enum class TCommandKind { Help, Pack, Unpack, Advise, Info, Drive, Format, Export, Version, Read, Write,
+                          Verify };
 
 struct TOptions {
     TCommandKind Command = TCommandKind::Help;
     TCompressMode Mode = TCompressMode::Good;
     int32_t Threshold = 40;
     bool Quiet = false;
-    // pack, unpack and export may replace an existing output.
+    // pack, unpack, export and read may replace an existing output.
     bool Force = false;
     // info also prints the checksums of the dump the image holds.
     bool Hash = false;
@@ -32,6 +33,13 @@ struct TOptions {
     char DriveLetter = 0;
     // format: the diskette format (0..4); the file is in Output.
     int FormatIndex = -1;
+    // read, write and verify: the drive is DriveLetter; read's IMAGE is in Output, write's and
+    // verify's in Inputs.
+    bool Yes = false;      // the diskette is in: no insert prompts
+    bool Convert = false;  // write converts a diskette of another format
+    std::string Each;      // read: a whole box, one image per diskette named by this pattern
+    std::string LogFile;   // read --each: one CSV line per diskette
+
 };
 
 // Bad usage: main prints the text (the full usage when it is empty) and exits with 2.

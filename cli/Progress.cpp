@@ -36,6 +36,32 @@ std::string RenderProgressLine(int64_t Done, int64_t Total, const std::string& L
     return Line;
 }
 
+TProgressLine::TProgressLine(std::FILE* Out, bool Enabled)
+    : Out(Out), On(Enabled), Width(Enabled ? TerminalWidth(Out) : 80)
+{
+}
+
+void TProgressLine::Show(int64_t Done, int64_t Total, const std::string& Label)
+{
+    if (!On)
+        return;
+    const std::string Line = RenderProgressLine(Done, Total, Label, Width);
+    if (Line == Shown)
+        return;
+    Shown = Line;
+    std::fprintf(Out, "\r%s\033[K", Line.c_str());
+    std::fflush(Out);
+}
+
+void TProgressLine::Clear()
+{
+    if (!On || Shown.empty())
+        return;
+    std::fputs("\r\033[K", Out);
+    std::fflush(Out);
+    Shown.clear();
+}
+
 TProgressBoard::TProgressBoard(std::vector<int64_t> Totals, std::string Label, std::FILE* Out,
                                bool Enabled)
     : Totals(std::move(Totals)), Label(std::move(Label)), Out(Out), On(Enabled),

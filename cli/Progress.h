@@ -14,6 +14,23 @@
 std::string RenderProgressLine(int64_t Done, int64_t Total, const std::string& Label,
                                size_t Width);
 
+// One bar whose total may change between drawings (a run's tracks, then a dump's bytes).
+class TProgressLine {
+public:
+    TProgressLine(std::FILE* Out, bool Enabled);
+    bool Enabled() const { return On; }
+    // Redraws only when the line would change.
+    void Show(int64_t Done, int64_t Total, const std::string& Label);
+    // Clears the line, so what is printed next starts on a clean one.
+    void Clear();
+
+private:
+    std::FILE* Out;
+    bool On;
+    size_t Width;
+    std::string Shown;
+};
+
 class TProgressBoard {
 public:
     // Totals: the input size of each job. Label: shown after a single job's bar.

@@ -425,6 +425,7 @@ void Tlzrw1::ShowProgress(const char* Codec)
     if (!Visible())
         return;
     SetCaption(std::string(Codec) + " Bytes in : " + std::to_string(In) + " Bytes out : " + std::to_string(Out));
+    Host->ShowBytes(Unpacking ? Out : In, Original);
     Host->Repaint();
 }
 
@@ -466,6 +467,7 @@ int64_t Tlzrw1::Compress()
     if (Size > LargestInput)
         TOperation::Fail(TooLargeText());
     Original = static_cast<int32_t>(Size);
+    Unpacking = false;
     Op.OpenInput();
     Op.OpenOutput();
 
@@ -510,6 +512,7 @@ int64_t Tlzrw1::Decompress()
     In = ImageHeaderSize;
     Out = 0;
     Original = *Header.OriginalSize;
+    Unpacking = true;
     if (Header.Codec == TImageCodec::Lzrw1Kh)
         Op.DecompressBlocks();
     else

@@ -25,6 +25,8 @@ public:
     virtual void Repaint() = 0;
     // Lets the user interface handle its pending events during long work.
     virtual void ProcessMessages() = 0;
+    // With each repaint: the bytes of the dump done so far and in all, for a progress bar.
+    virtual void ShowBytes(int64_t /*Done*/, int64_t /*Total*/) {}
 };
 
 constexpr uint32_t LzhTag = 0x4C5A4821;     // bytes "!HZL"
@@ -113,6 +115,8 @@ private:
     int64_t In = 0;
     int64_t Out = 0;
     int32_t Original = 0;
+    // Decompress counts its progress in bytes written, Compress in bytes read.
+    bool Unpacking = false;
     // A file-mode input that has no size to probe (a pipe), read whole for one Compress or Advise.
     std::unique_ptr<TStream> WholeInput;
 };

@@ -7,6 +7,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "compress/LZRW1.h"
 #include "imaging/Port.h"
@@ -27,6 +28,8 @@ public:
     void btnMakeImageClick() override;
     void btnMakeDiskClick() override;
     void StartFromCommandLine() override;
+    // Reads the diskette and compares it, sector by sector, with the dump of State.ImagePath.
+    void VerifyDiskette();
     // The pollers of the read or write run and of the conversion run.
     void Timer1Timer() override;
     void Timer3Timer() override;
@@ -80,6 +83,11 @@ private:
 
     // Make Image (MakeImage.cpp).
     void MakeImage();
+    // The insert prompt, then detection until a format is recognised; false when the user
+    // stopped or the diskette has no known format.
+    bool InsertAndDetect();
+    // The read run of the detected diskette into "temp.del".
+    void StartReadRun(const std::string& MessagesText);
     // False when the engine failed: the error is shown and the window is idle again.
     bool CompressImage();
     void LoadLastFolder();
@@ -91,9 +99,16 @@ private:
     void StartMakeDisk();
     void MakeDiskFromImage();
     void CompareFormats();
-    // False when the engine failed: the error is shown and the window is idle again.
-    bool DecompressImage();
+    // The image decompressed into Dump (a file in WorkDir). False when the engine failed: the
+    // error is shown and the window is idle again.
+    bool DecompressImage(const std::string& Dump);
     void StartWriteRun();
+
+    // Verification (Verify.cpp): the dump read from the diskette against the image's; true when
+    // they agree. The differences are reported through the port.
+    bool CompareWithImage();
+    // The dumps of a run, gone when it ends however it ends.
+    void RemoveDumps();
 
     // Format conversion (Conversion.cpp).
     void OfferConversion();
@@ -117,6 +132,17 @@ uint8_t FormatIndexOfCapacity(int64_t Capacity);
 // a diskette of larger capacity, or one of smaller capacity (an unknown format on either side
 // counts as smaller).
 TConversionCase ClassifyFormats(int64_t DumpSize, uint8_t DiskFormatIndex);
+
+class TWorkFolder;
+// The running program's own working folder (State.WorkDir) with the helper copied into it; a
+// refused per-user folder and a helper that cannot be copied are told through the port. Throws
+// EAPIException when no private folder can be made.
+std::unique_ptr<TWorkFolder> SetUpWorkFolder(TProgramState& State, TImagingPort& Port);
+
+// Sectors where two dumps of one format differ, as "track/side/sector" ranges in dump order
+// ("3/0/4", "12/1/1-13/0/18"); the sectors are counted with the format's geometry.
+std::vector<std::string> DifferingSectors(const std::vector<uint8_t>& Disk,
+                                          const std::vector<uint8_t>& Image, uint8_t FormatIndex);
 
 // "/home/ann/disks/boot.144" -> "/.../boot.144"; a Windows path keeps its drive part.
 std::string ShortenPath(const std::string& Path);

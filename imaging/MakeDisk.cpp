@@ -105,7 +105,7 @@ void TImaging::StartFromCommandLine()
 
 void TImaging::MakeDiskFromImage()
 {
-    if (!DecompressImage() || State.Terminating)
+    if (!DecompressImage("temp.del") || State.Terminating)
         return;
     const std::string Dump = State.WorkDir + "/temp.del";
     const uint8_t ImageFormat = FormatIndexOfDumpSize(GetFileSizeOrZero(Dump));
@@ -145,7 +145,7 @@ void TImaging::CompareFormats()
     }
 }
 
-bool TImaging::DecompressImage()
+bool TImaging::DecompressImage(const std::string& Dump)
 {
     DisableCommands();
     Port.SetText(TLabel::Messages, "Decompressing Image...");
@@ -153,7 +153,7 @@ bool TImaging::DecompressImage()
     Port.SetCompressorShown(true);
     Engine->UseStream = false;
     Engine->InputFile = State.ImagePath;
-    Engine->OutputFile = State.WorkDir + "/temp.del";
+    Engine->OutputFile = State.WorkDir + "/" + Dump;
     try {
         Engine->Decompress();
     } catch (const std::exception& Error) {

@@ -82,18 +82,9 @@ void TImaging::MakeImage()
 {
     State.CurrentOperation = TCurrentOperation::MakingImage;
     LoadLastFolder();
-    if (Port.MessageBox("Insert Diskette.", "Insert Diskette.", TMsgButtons::OKCancel) !=
-        TModalResult::OK)
+    if (!InsertAndDetect())
         return;
-
-    State.MediaRetryState = TMediaRetryState::TryAgain;
-    while (State.MediaRetryState == TMediaRetryState::TryAgain)
-        DetectMedia();
-    // Detection ends recognised or after the user gave up; an unknown format has no image type.
     const TGeometry& DiskGeometry = State.DiskGeometry;
-    if (State.MediaRetryState != TMediaRetryState::Recognised ||
-        DiskGeometry.FormatIndex >= KnownFormatCount)
-        return;
 
     TFileDialog Dialog;
     Dialog.Filter = SaveFilter;
@@ -126,9 +117,28 @@ void TImaging::MakeImage()
                         TMsgButtons::YesNoCancel) != TModalResult::Yes)
         return;
 
+    StartReadRun("Creating Image from Diskette.");
+}
+
+bool TImaging::InsertAndDetect()
+{
+    if (Port.MessageBox("Insert Diskette.", "Insert Diskette.", TMsgButtons::OKCancel) !=
+        TModalResult::OK)
+        return false;
+    State.MediaRetryState = TMediaRetryState::TryAgain;
+    while (State.MediaRetryState == TMediaRetryState::TryAgain)
+        DetectMedia();
+    // Detection ends recognised or after the user gave up; an unknown format has no image type.
+    return State.MediaRetryState == TMediaRetryState::Recognised &&
+           State.DiskGeometry.FormatIndex < KnownFormatCount;
+}
+
+void TImaging::StartReadRun(const std::string& MessagesText)
+{
+    const TGeometry& DiskGeometry = State.DiskGeometry;
     StartRun("i temp.del " + DiskGeometry.TracksText + " " + DiskGeometry.DriveLetter + " " +
                  DiskGeometry.SectorsText + " w",
-             TTimer::Timer1, TAnimation::MakeImage, "Creating Image from Diskette.");
+             TTimer::Timer1, TAnimation::MakeImage, MessagesText);
 }
 
 bool TImaging::CompressImage()
@@ -138,6 +148,7 @@ bool TImaging::CompressImage()
     Port.SetText(TLabel::Status, " ");
     Port.SetCompressorShown(true);
     Engine->UseStream = false;
+    Engine->CompressMode = State.CompressMode;
     Engine->InputFile = State.WorkDir + "/temp.del";
     Engine->OutputFile = State.ImagePath;
     try {

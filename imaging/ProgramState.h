@@ -6,8 +6,10 @@
 #include <sys/types.h>
 #include <vector>
 
+#include "compress/LZRW1.h"
+
 // What a successful helper run goes on with.
-enum class TCurrentOperation { None = 0, MakingImage = 1, MakingDisk = 2 };
+enum class TCurrentOperation { None = 0, MakingImage = 1, MakingDisk = 2, Verifying = 3 };
 
 // The outcome of media detection.
 enum class TMediaRetryState : uint8_t { Recognised = 0, TryAgain = 1, GaveUp = 2 };
@@ -53,6 +55,8 @@ struct TProgramState {
     std::string DiskSectorsText = "18 ";
     TConversionCase ConversionCase = TConversionCase::Both288;
     int DefaultFileMode = 2;         // read and write, until the first progress poll
+    // How Make Image packs the dump.
+    TCompressMode CompressMode = TCompressMode::Good;
     pid_t HelperPid = -1;            // the last helper started, while it may run
     // The program is ending (its window was closed while the engine worked): a workflow that
     // gets control back from the engine goes no further.

@@ -224,6 +224,8 @@ void TImaging::Timer1Timer()
             Port.SetText(TLabel::Messages, " ");
             if (State.CurrentOperation == TCurrentOperation::MakingImage) {
                 Succeeded = CompressImage();
+            } else if (State.CurrentOperation == TCurrentOperation::Verifying) {
+                Succeeded = CompareWithImage();
             } else {
                 Port.SetText(TLabel::Status, " Status: OK.");
                 Port.SetText(TLabel::Messages, "Disk Complete.");
@@ -232,11 +234,11 @@ void TImaging::Timer1Timer()
         }
     } catch (...) {
         // Whatever escapes, the dump goes and the window is usable again.
-        DeleteFile(State.WorkDir + "/temp.del");
+        RemoveDumps();
         EnableCommands();
         throw;
     }
-    DeleteFile(State.WorkDir + "/temp.del");
+    RemoveDumps();
     EnableCommands();
     if (State.StartedWithFile && Succeeded)
         Port.Terminate();

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "platform/ByteOrder.h"
@@ -54,3 +55,8 @@ bool ParseBootSector(const uint8_t* Sector, size_t Length, TBootParameters& P);
 // Data clusters times cluster size of the volume whose boot sector is at Sector; -1 when it is
 // no valid FAT boot sector.
 int64_t FatVolumeSize(const uint8_t* Sector, size_t Length);
+
+// The volume label of the FAT volume whose first Length bytes are at Bytes: the root directory's
+// label entry, else the boot sector's own label; trailing blanks dropped, "" when there is none
+// ("NO NAME") or the root directory lies beyond Length.
+std::string FatVolumeLabel(const uint8_t* Bytes, size_t Length);

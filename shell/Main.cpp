@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+#include "imaging/Imaging.h"
 #include "platform/Drives.h"
 #include "platform/Files.h"
 #include "platform/Launch.h"
@@ -182,14 +183,7 @@ void TFrmMain::FormCreate()
 
 void TFrmMain::SetUpWorkDir()
 {
-    WorkFolder = std::make_unique<TWorkFolder>();
-    State.WorkDir = WorkFolder->Path();
-    if (!WorkFolder->Refused().empty())
-        ShowMessage("The folder " + WorkFolder->Refused() +
-                    " is not private to you (it is a link, belongs to another user or others may "
-                    "enter it), so it was not used. Working in " + State.WorkDir + " instead.");
-    if (!CopyFile(State.ProgramDir + "/Rastrel2.exe", State.WorkDir + "/Rastrel2.exe", false))
-        ShowMessage("Cannot copy Rastrel2.exe");
+    WorkFolder = SetUpWorkFolder(State, *this);
 }
 
 TOptionMarks TFrmMain::Marks() const

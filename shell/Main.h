@@ -9,7 +9,7 @@
 
 #include "imaging/Port.h"
 #include "imaging/ProgramState.h"
-#include "shell/Settings.h"
+#include "imaging/Settings.h"
 
 namespace Ui {
 class FrmMain;

@@ -7,7 +7,7 @@
 #include <fstream>
 
 #include "platform/Registry.h"
-#include "shell/Settings.h"
+#include "imaging/Settings.h"
 #include "tests/support/PrivateProfile.h"
 
 namespace {

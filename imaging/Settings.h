@@ -26,6 +26,9 @@ void LoadOptions(TOptionMarks& Marks);
 // Writes the options and records an orderly end (ForcedClose := 0).
 void SaveOptions(const TOptionMarks& Marks);
 
+// The "No Media Warnings" mark as last saved, for programs without the window; reads only.
+bool SavedIgnoreMedia();
+
 // Forced := 0.
 void ResetForcedCount();
 

@@ -1,4 +1,4 @@
-#include "shell/Settings.h"
+#include "imaging/Settings.h"
 
 #include "platform/Registry.h"
 
@@ -39,6 +39,13 @@ void SaveOptions(const TOptionMarks& Marks)
     Registry.CloseKey();
     Registry.OpenKey(SettingsKey, true);
     Registry.WriteBool("ForcedClose", false);
+}
+
+bool SavedIgnoreMedia()
+{
+    TRegistry Registry;
+    return Registry.OpenKey(SettingsKey, false) && Registry.ValueExists("IgnoreMedia") &&
+           Registry.ReadBool("IgnoreMedia");
 }
 
 void ResetForcedCount()

@@ -1,0 +1,508 @@
+#include "cli/DisketteCommands.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <unistd.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <iomanip>
+#include <memory>
+#include <sstream>
+#include <vector>
+
+#include "cli/Checksums.h"
+#include "cli/Console.h"
+#include "cli/ConsolePort.h"
+#include "cli/ImageInfo.h"
+#include "imaging/Imaging.h"
+#include "imaging/Settings.h"
+#include "platform/Drives.h"
+#include "platform/FatBoot.h"
+#include "platform/FormatTable.h"
+#include "platform/Launch.h"
+#include "platform/System.h"
+#include "platform/TempDir.h"
+
+namespace {
+
+// The exit status of a command stopped by Ctrl-C, as shells report a signal.
+constexpr int InterruptedStatus = 128 + SIGINT;
+// The helper's exchange files are looked at this often.
+constexpr int TickMilliseconds = 100;
+
+std::string DriveName(char Letter)
+{
+    return std::string(1, Letter) + ":";
+}
+
+// Only A: and B: hold diskettes, and one of them must stand for something.
+void CheckDrive(char Letter)
+{
+    if (Letter != 'A' && Letter != 'B')
+        throw std::runtime_error(DriveName(Letter) + " is no diskette drive: give A or B");
+    if (DriveTarget(Letter).empty())
+        throw std::runtime_error(
+            DriveName(Letter) + " stands for no drive: this machine has no floppy drive " +
+            DriveName(Letter) + " and the drive table has no entry for it (marrowtide-img drive " +
+            std::string(1, Letter) + " PATH sets one)");
+}
+
+bool SavedIgnoreMediaOrNot()
+{
+    try {
+        return SavedIgnoreMedia();
+    } catch (const std::exception&) {
+        // A damaged settings file only costs the setting here; the window reports it.
+        return false;
+    }
+}
+
+TConsoleAnswers AnswersOf(const TOptions& Options)
+{
+    TConsoleAnswers Answers;
+    Answers.Terminal = HasTerminal();
+    Answers.Yes = Options.Yes;
+    Answers.Force = Options.Force;
+    Answers.Convert = Options.Convert;
+    Answers.IgnoreMedia = SavedIgnoreMediaOrNot();
+    Answers.Quiet = Options.Quiet;
+    return Answers;
+}
+
+// One program run's workflows on the terminal, with a working folder of their own.
+class TSession {
+public:
+    enum class TEnd { Done, Failed, Interrupted };
+
+    TSession(const TOptions& Options, std::ostream& Out, std::ostream& Err)
+        : Port(Options.DriveLetter, AnswersOf(Options), Out, Err), Imaging(State, Port)
+    {
+        CatchInterrupts();
+        State.ProgramDir = ExecutableDir();
+        State.Windows5OrLater = OSMajorVersion() > 4;
+        State.SelectedDrive = std::string(1, Options.DriveLetter);
+        // A command ends with its run, as a window started with a file does.
+        State.StartedWithFile = 1;
+        State.CompressMode = Options.Mode;
+        Folder = SetUpWorkFolder(State, Port);
+    }
+
+    ~TSession()
+    {
+        StopHelper();
+        Folder->Remove();
+    }
+
+    // Starts a workflow and delivers its timer ticks until it ends.
+    TEnd Run(const std::function<void()>& Start)
+    {
+        Port.Restart();
+        Guarded(Start);
+        while (!Port.Done() && !Interrupted() &&
+               (Port.Ticking(TTimer::Timer1) || Port.Ticking(TTimer::Timer3))) {
+            Nap(TickMilliseconds);
+            if (Interrupted())
+                break;
+            if (Port.Ticking(TTimer::Timer1))
+                Guarded([this] { Imaging.Timer1Timer(); });
+            else if (Port.Ticking(TTimer::Timer3))
+                Guarded([this] { Imaging.Timer3Timer(); });
+        }
+        if (Port.Done())
+            return TEnd::Done;
+        if (Interrupted()) {
+            StopHelper();
+            Port.SetTimerEnabled(TTimer::Timer1, false);
+            Port.SetTimerEnabled(TTimer::Timer3, false);
+            DeleteDumps();
+            return TEnd::Interrupted;
+        }
+        return TEnd::Failed;
+    }
+
+    TProgramState State;
+    TConsolePort Port;
+    TImaging Imaging;
+
+private:
+    // What escapes a command or a tick is shown as the window's error box shows it; the run
+    // goes on as the window's would.
+    void Guarded(const std::function<void()>& Step)
+    {
+        try {
+            Step();
+        } catch (const std::exception& E) {
+            if (E.what() != LastError)
+                Port.Problem(std::string("marrowtide-img: ") + E.what());
+            LastError = E.what();
+        }
+    }
+
+    // A helper that still runs is told to end (it leaves "error.dat" and ends without
+    // "working.dat"), and killed when it does not.
+    void StopHelper()
+    {
+        const pid_t Pid = State.HelperPid;
+        if (Pid <= 0 || !ProcessRunning(Pid))
+            return;
+        ::kill(Pid, SIGTERM);
+        for (int Wait = 0; Wait < 100 && ProcessRunning(Pid); ++Wait)
+            ::poll(nullptr, 0, 50);
+        if (ProcessRunning(Pid))
+            ::kill(Pid, SIGKILL);
+        State.HelperPid = -1;
+    }
+
+    void DeleteDumps()
+    {
+        for (const char* Name : {"temp.del", "image.del", "working.dat", "check.dat"})
+            std::remove((State.WorkDir + "/" + Name).c_str());
+    }
+
+    std::unique_ptr<TWorkFolder> Folder;
+    std::string LastError;
+};
+
+int StatusOf(TSession::TEnd End, TConsolePort& Port, const std::string& WhenInterrupted)
+{
+    switch (End) {
+    case TSession::TEnd::Done:
+        return 0;
+    case TSession::TEnd::Interrupted:
+        Port.Problem("marrowtide-img: interrupted: " + WhenInterrupted);
+        return InterruptedStatus;
+    default:
+        return 1;
+    }
+}
+
+bool HasExtension(const std::string& Name)
+{
+    const size_t Slash = Name.rfind('/');
+    const size_t Point = Name.rfind('.');
+    return Point != std::string::npos && (Slash == std::string::npos || Point > Slash + 1) &&
+           Point + 1 < Name.size();
+}
+
+bool Exists(const std::string& Path)
+{
+    struct stat Info {};
+    return ::lstat(Path.c_str(), &Info) == 0;
+}
+
+}  // namespace
+
+std::string WithFormatExtension(const std::string& Name, int FormatIndex)
+{
+    if (HasExtension(Name))
+        return Name;
+    return Name + std::string(FormatOfIndex(static_cast<unsigned>(FormatIndex)).Extension);
+}
+
+std::string ExpandImageName(const std::string& Pattern, int Number, const std::string& Label)
+{
+    std::string SafeLabel;
+    for (const char C : Label)
+        SafeLabel += std::isalnum(static_cast<unsigned char>(C)) || C == '-' || C == '.' ? C : '_';
+    std::string Name;
+    for (size_t At = 0; At < Pattern.size();) {
+        if (Pattern.compare(At, 7, "{label}") == 0) {
+            Name += SafeLabel;
+            At += 7;
+            continue;
+        }
+        if (Pattern.compare(At, 2, "{n") == 0) {
+            const size_t Close = Pattern.find('}', At);
+            const std::string Spec =
+                Close == std::string::npos ? "" : Pattern.substr(At + 2, Close - At - 2);
+            int Width = 0;
+            if (Spec.size() >= 2 && Spec[0] == ':' &&
+                Spec.find_first_not_of("0123456789", 1) == std::string::npos)
+                Width = std::min(std::stoi(Spec.substr(1)), 12);
+            if (Spec.empty() || Width > 0) {
+                std::ostringstream Text;
+                Text << std::setw(Width) << std::setfill('0') << Number;
+                Name += Text.str();
+                At = Close + 1;
+                continue;
+            }
+        }
+        Name += Pattern[At++];
+    }
+    return Name;
+}
+
+namespace {
+
+// What the box loop keeps of one diskette.
+struct TBoxLine {
+    std::string File;
+    std::string Format = "-";
+    int64_t RawSize = 0;
+    int64_t ImageSize = 0;
+    std::string Ratio = "-";
+    TChecksums Sums;
+    double Seconds = 0;
+    std::string Result;
+};
+
+std::string CsvField(const std::string& Text)
+{
+    if (Text.find_first_of(",\"\n\r") == std::string::npos)
+        return Text;
+    std::string Quoted = "\"";
+    for (const char C : Text)
+        Quoted += C == '"' ? std::string("\"\"") : std::string(1, C);
+    return Quoted + "\"";
+}
+
+const char* const LogHeader = "file,format,raw_size,image_size,ratio,crc32,md5,sha1,seconds,result";
+
+std::string CsvLine(const TBoxLine& Line)
+{
+    std::ostringstream Text;
+    Text << CsvField(Line.File) << "," << Line.Format << "," << Line.RawSize << ","
+         << Line.ImageSize << "," << Line.Ratio << "," << Line.Sums.Crc32 << "," << Line.Sums.Md5
+         << "," << Line.Sums.Sha1 << "," << std::fixed << std::setprecision(1) << Line.Seconds
+         << "," << CsvField(Line.Result);
+    return Text.str();
+}
+
+// The sizes and checksums of the dump the finished image holds, decoded again from the file.
+void Describe(TBoxLine& Line)
+{
+    std::vector<uint8_t> Whole;
+    const TImageInfo Info = ReadImageInfo(Line.File, &Whole);
+    TChecksummer Summer;
+    TChecksumStream Stream(Summer);
+    RunEngineInMemory(std::move(Whole), false, Stream);
+    Line.Sums = Summer.Finish();
+    Line.Format = DiskFormatText(Info.OriginalSize);
+    Line.RawSize = Info.OriginalSize;
+    Line.ImageSize = Info.CompressedSize;
+    Line.Ratio = RatioText(Info.CompressedSize, Info.OriginalSize);
+}
+
+// What the drive shows: whether a diskette is in, and which one.
+struct TMedium {
+    bool Present = false;
+    std::string Target;
+    dev_t Device = 0;
+    ino_t Inode = 0;
+    int64_t Size = -1;
+    int64_t Modified = 0;
+
+    bool SameAs(const TMedium& Other) const
+    {
+        return Target == Other.Target && Device == Other.Device && Inode == Other.Inode &&
+               Size == Other.Size && Modified == Other.Modified;
+    }
+};
+
+TMedium Look(char Letter)
+{
+    TMedium Medium;
+    Medium.Target = DriveTarget(Letter);
+    struct stat Info {};
+    if (Medium.Target.empty() || ::stat(Medium.Target.c_str(), &Info) != 0)
+        return Medium;
+    Medium.Device = Info.st_dev;
+    Medium.Inode = Info.st_ino;
+    Medium.Size = Info.st_size;
+    Medium.Modified = int64_t(Info.st_mtim.tv_sec) * 1000000000 + Info.st_mtim.tv_nsec;
+    Medium.Present = VolumeSizeOfTarget(Medium.Target) >= 0;
+    return Medium;
+}
+
+// Standard input can tell the loop to go on or stop: a terminal, a pipe or a file, not a
+// null device.
+bool InputWatched()
+{
+    struct stat Info {};
+    if (::fstat(STDIN_FILENO, &Info) != 0)
+        return false;
+    return ::isatty(STDIN_FILENO) || S_ISFIFO(Info.st_mode) || S_ISSOCK(Info.st_mode) ||
+           S_ISREG(Info.st_mode);
+}
+
+enum class TNext { Go, Stop };
+
+// Waits for the next diskette: with Previous, until it was taken out and another put in (or the
+// drive table's entry or its file changed); without, until a diskette is in. Enter goes on at
+// once; q, end of input or Ctrl-C stop.
+TNext WaitForDiskette(char Letter, const TMedium* Previous, TConsolePort& Port)
+{
+    bool SawEmpty = false;
+    bool Told = false;
+    const bool Watched = InputWatched();
+    for (;;) {
+        if (Interrupted())
+            return TNext::Stop;
+        const TMedium Now = Look(Letter);
+        SawEmpty = SawEmpty || !Now.Present;
+        if (Now.Present && (!Previous || SawEmpty || !Now.SameAs(*Previous)))
+            return TNext::Go;
+        if (!Told) {
+            Port.Note(Previous ? "Take the diskette out of " + DriveName(Letter) +
+                                     " and put in the next one (Enter when it is in, q to stop)."
+                               : "Put a diskette into " + DriveName(Letter) +
+                                     " (Enter when it is in, q to stop).");
+            Told = true;
+        }
+        if (!Watched) {
+            Nap(500);
+            continue;
+        }
+        std::string Line;
+        switch (ReadTypedLine(500, Line)) {
+        case TTyped::Line:
+            if (Line == "q" || Line == "Q")
+                return TNext::Stop;
+            return TNext::Go;
+        case TTyped::Stop:
+            return TNext::Stop;
+        case TTyped::Nothing:
+            break;
+        }
+    }
+}
+
+std::string ReadLabel(char Letter)
+{
+    std::ifstream In(DriveTarget(Letter), std::ios::binary);
+    std::vector<uint8_t> Start(64 * 1024);
+    In.read(reinterpret_cast<char*>(Start.data()), std::streamsize(Start.size()));
+    return FatVolumeLabel(Start.data(), static_cast<size_t>(In.gcount()));
+}
+
+int RunBox(const TOptions& Options, std::ostream& Out, std::ostream& Err)
+{
+    std::ofstream Log;
+    if (!Options.LogFile.empty()) {
+        const bool Fresh = !Exists(Options.LogFile) || std::ifstream(Options.LogFile).peek() == EOF;
+        Log.open(Options.LogFile, std::ios::app);
+        if (!Log)
+            throw std::runtime_error("Cannot open the log " + Options.LogFile);
+        if (Fresh)
+            Log << LogHeader << "\n" << std::flush;
+    }
+    // Without {n}, the number goes before the extension.
+    std::string Pattern = Options.Each;
+    if (Pattern.find("{n") == std::string::npos) {
+        const size_t Point = HasExtension(Pattern) ? Pattern.rfind('.') : Pattern.size();
+        Pattern.insert(Point, "-{n}");
+    }
+
+    TSession Session(Options, Out, Err);
+    TConsolePort& Port = Session.Port;
+    // The loop itself waits for each diskette.
+    Port.InsertAnswered = true;
+    const char Letter = Options.DriveLetter;
+    int Next = 1;
+    std::string Label;
+    std::string Chosen;
+    Port.ChooseImage = [&](int FormatIndex) {
+        for (int Number = Next; Number < Next + 1000000; ++Number) {
+            const std::string Name =
+                WithFormatExtension(ExpandImageName(Pattern, Number, Label), FormatIndex);
+            if (!Exists(Name)) {
+                Next = Number + 1;
+                return Chosen = Name;
+            }
+        }
+        return Chosen = "";
+    };
+
+    std::vector<TBoxLine> Lines;
+    TMedium Previous;
+    bool First = true;
+    bool Stopped = false;
+    while (WaitForDiskette(Letter, First ? nullptr : &Previous, Port) == TNext::Go) {
+        First = false;
+        Previous = Look(Letter);
+        Label = ReadLabel(Letter);
+        Chosen.clear();
+        const auto Start = std::chrono::steady_clock::now();
+        const TSession::TEnd End = Session.Run([&] { Session.Imaging.btnMakeImageClick(); });
+        TBoxLine Line;
+        Line.File = Chosen;
+        Line.Result = End == TSession::TEnd::Done          ? "ok"
+                      : End == TSession::TEnd::Interrupted ? "interrupted"
+                                                           : "failed";
+        if (End == TSession::TEnd::Done) {
+            try {
+                Describe(Line);
+            } catch (const std::exception& E) {
+                Line.Result = std::string("failed: ") + E.what();
+            }
+        }
+        Line.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
+        Lines.push_back(Line);
+        if (Log.is_open())
+            Log << CsvLine(Line) << "\n" << std::flush;
+        Port.Note((Line.File.empty() ? std::string("(no image)") : Line.File) + ": " + Line.Result);
+        if (End == TSession::TEnd::Interrupted) {
+            Stopped = true;
+            break;
+        }
+        // The diskette just read is what the next one must differ from.
+        Previous = Look(Letter);
+    }
+    Stopped = Stopped || Interrupted();
+
+    int Failed = 0;
+    if (!Lines.empty() && !Options.Quiet) {
+        Out << LogHeader << "\n";
+        for (const TBoxLine& Line : Lines)
+            Out << CsvLine(Line) << "\n";
+    }
+    for (const TBoxLine& Line : Lines)
+        Failed += Line.Result != "ok";
+    Port.Note(std::to_string(Lines.size() - Failed) + " of " + std::to_string(Lines.size()) +
+              " diskettes imaged.");
+    if (Stopped)
+        return StatusOf(TSession::TEnd::Interrupted, Port, "the box was stopped.");
+    return Failed ? 1 : 0;
+}
+
+}  // namespace
+
+int RunRead(const TOptions& Options, std::ostream& Out, std::ostream& Err)
+{
+    CheckDrive(Options.DriveLetter);
+    if (!Options.Each.empty())
+        return RunBox(Options, Out, Err);
+    TSession Session(Options, Out, Err);
+    const std::string Wanted = Options.Output.empty() ? "disk" : Options.Output;
+    Session.Port.ChooseImage = [&](int FormatIndex) {
+        return WithFormatExtension(Wanted, FormatIndex);
+    };
+    const TSession::TEnd End = Session.Run([&] { Session.Imaging.btnMakeImageClick(); });
+    if (End == TSession::TEnd::Done)
+        Session.Port.Note("Wrote " + Session.State.ImagePath);
+    return StatusOf(End, Session.Port, "no image was made.");
+}
+
+int RunWrite(const TOptions& Options, std::ostream& Out, std::ostream& Err)
+{
+    CheckDrive(Options.DriveLetter);
+    TSession Session(Options, Out, Err);
+    Session.Port.ChooseImage = [&](int) { return Options.Inputs.front(); };
+    const TSession::TEnd End = Session.Run([&] { Session.Imaging.btnMakeDiskClick(); });
+    return StatusOf(End, Session.Port,
+                    "the diskette in " + DriveName(Options.DriveLetter) +
+                        " is unfinished; write the image again before using it.");
+}
+
+int RunVerify(const TOptions& Options, std::ostream& Out, std::ostream& Err)
+{
+    CheckDrive(Options.DriveLetter);
+    TSession Session(Options, Out, Err);
+    Session.State.ImagePath = Options.Inputs.front();
+    const TSession::TEnd End = Session.Run([&] { Session.Imaging.VerifyDiskette(); });
+    return StatusOf(End, Session.Port, "the diskette was not verified.");
+}

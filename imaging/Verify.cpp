@@ -1,0 +1,124 @@
+// Verification: a diskette is read as for an image and its dump compared with the dump an
+// image holds, so an archivist knows a written diskette (or an old image) is sound.
+#include <fstream>
+#include <iterator>
+
+#include "imaging/Imaging.h"
+#include "platform/Files.h"
+#include "platform/FormatTable.h"
+
+namespace {
+
+constexpr size_t SectorSize = 512;
+const char* const ImageDump = "image.del";
+
+// "track/side/sector" of a sector counted from the start of the dump.
+std::string SectorName(size_t Sector, const TFormatRow& Row)
+{
+    const size_t PerTrack = static_cast<size_t>(Row.SectorsPerTrack);
+    const size_t Sides = static_cast<size_t>(Row.Heads);
+    return std::to_string(Sector / (PerTrack * Sides)) + "/" +
+           std::to_string(Sector / PerTrack % Sides) + "/" + std::to_string(Sector % PerTrack + 1);
+}
+
+bool ReadWhole(const std::string& Path, std::vector<uint8_t>& Bytes)
+{
+    std::ifstream In(Path, std::ios::binary);
+    Bytes.assign(std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>());
+    return In.good() || In.eof();
+}
+
+}  // namespace
+
+std::vector<std::string> DifferingSectors(const std::vector<uint8_t>& Disk,
+                                          const std::vector<uint8_t>& Image, uint8_t FormatIndex)
+{
+    const TFormatRow& Row = FormatOfIndex(FormatIndex);
+    const size_t Size = std::min(Disk.size(), Image.size());
+    std::vector<std::string> Ranges;
+    size_t First = 0;
+    bool InRange = false;
+    const size_t Sectors = (Size + SectorSize - 1) / SectorSize;
+    for (size_t Sector = 0; Sector <= Sectors; ++Sector) {
+        const size_t At = Sector * SectorSize;
+        const size_t Length = std::min(SectorSize, Size - std::min(Size, At));
+        const bool Differs = Sector < Sectors &&
+                             !std::equal(Disk.begin() + At, Disk.begin() + At + Length,
+                                         Image.begin() + At);
+        if (Differs && !InRange) {
+            First = Sector;
+            InRange = true;
+        } else if (!Differs && InRange) {
+            const size_t Last = Sector - 1;
+            Ranges.push_back(SectorName(First, Row) +
+                             (Last == First ? "" : "-" + SectorName(Last, Row)));
+            InRange = false;
+        }
+    }
+    return Ranges;
+}
+
+void TImaging::VerifyDiskette()
+{
+    if (!WorkDirReady())
+        return;
+    State.ReadingDisk = true;
+    State.CurrentOperation = TCurrentOperation::Verifying;
+    if (!DecompressImage(ImageDump) || State.Terminating) {
+        RemoveDumps();
+        return;
+    }
+    State.ImageGeometry.FormatIndex =
+        FormatIndexOfDumpSize(std::max<int64_t>(FileSize(State.WorkDir + "/" + ImageDump), 0));
+    if (State.ImageGeometry.FormatIndex >= KnownFormatCount) {
+        RemoveDumps();
+        Port.ShowMessage("The image file is corrupt!");
+        return;
+    }
+    FillGeometry(State.ImageGeometry);
+    if (!InsertAndDetect()) {
+        RemoveDumps();
+        return;
+    }
+    StartReadRun("Reading the Diskette to compare it with the Image.");
+}
+
+bool TImaging::CompareWithImage()
+{
+    std::vector<uint8_t> Disk, Image;
+    if (!ReadWhole(State.WorkDir + "/temp.del", Disk) ||
+        !ReadWhole(State.WorkDir + "/" + ImageDump, Image)) {
+        Port.SetText(TLabel::Status, " Status: Error!");
+        Port.MessageDlg("Cannot read the dumps to compare in " + State.WorkDir, TMsgDlgType::Error,
+                        TMsgButtons::OK);
+        return false;
+    }
+    if (Disk.size() != Image.size()) {
+        Port.SetText(TLabel::Status, " Status: Error!");
+        Port.MessageDlg("The Diskette is " + State.DiskGeometry.FormatName + ", the Image " +
+                            State.ImageGeometry.FormatName + ".",
+                        TMsgDlgType::Warning, TMsgButtons::OK);
+        return false;
+    }
+    const std::vector<std::string> Ranges =
+        DifferingSectors(Disk, Image, State.ImageGeometry.FormatIndex);
+    if (Ranges.empty()) {
+        Port.SetText(TLabel::Status, " Status: OK.");
+        Port.SetText(TLabel::Messages, "The Diskette matches the Image.");
+        return true;
+    }
+    std::string Detail;
+    for (const std::string& Range : Ranges)
+        Detail += (Detail.empty() ? "" : "\r\n") + Range;
+    Port.SetText(TLabel::Status, " Status: Error!");
+    Port.SetText(TLabel::Messages, "The Diskette differs from the Image.");
+    Port.MessageDlg("The Diskette differs from the Image in these sectors (track/side/sector):",
+                    TMsgDlgType::Warning, TMsgButtons::OK, Detail);
+    return false;
+}
+
+void TImaging::RemoveDumps()
+{
+    DeleteFile(State.WorkDir + "/temp.del");
+    DeleteFile(State.WorkDir + "/" + ImageDump);
+}
