@@ -14,7 +14,11 @@ _marrowtide_img()
             COMPREPLY=($(compgen -W 'good fast auto' -- "$cur"))
             return
             ;;
-        --threshold | -h | --help | --version)
+        --threshold | --each | -h | --help | --version)
+            return
+            ;;
+        --log)
+            _filedir csv
             return
             ;;
         -o | --output)
@@ -28,7 +32,7 @@ _marrowtide_img()
         if [[ $cur == -* ]]; then
             COMPREPLY=($(compgen -W '-h --help --version' -- "$cur"))
         else
-            COMPREPLY=($(compgen -W 'pack unpack advise info drive format export' -- "$cur"))
+            COMPREPLY=($(compgen -W 'pack unpack advise info drive format export read write verify' -- "$cur"))
         fi
         return
     fi
@@ -42,7 +46,7 @@ _marrowtide_img()
         fi
         case ${words[i]} in
             --) ended=true ;;
-            --mode | --threshold) ((i++)) ;;
+            --mode | --threshold | --each | --log) ((i++)) ;;
             -o | --output) output=true && ((i++)) ;;
             -o?* | --output=*) output=true ;;
             -*) ;;
@@ -58,6 +62,9 @@ _marrowtide_img()
             advise) options+=' --threshold' ;;
             info) options+=' --hash' ;;
             export) options+=' -f --force' ;;
+            read) options+=' -y --yes -f --force -q --quiet --mode --each --log' ;;
+            write) options+=' -y --yes -q --quiet --convert' ;;
+            verify) options+=' -y --yes -q --quiet' ;;
             drive) ((args == 1)) && [[ ${words[2]} != list ]] && options+=' --clear' ;;
         esac
         COMPREPLY=($(compgen -W "$options" -- "$cur"))
@@ -101,6 +108,22 @@ _marrowtide_img()
                 COMPREPLY=($(compgen -W 'list A B' -- "$cur"))
             elif ((args == 1)) && [[ ${words[2]} != list ]]; then
                 _filedir
+            fi
+            ;;
+        read)
+            # read DRIVE [IMAGE]
+            if ((args == 0)); then
+                COMPREPLY=($(compgen -W 'A B' -- "$cur"))
+            elif ((args == 1)); then
+                _filedir "$images"
+            fi
+            ;;
+        write | verify)
+            # write IMAGE DRIVE, verify IMAGE DRIVE
+            if ((args == 0)); then
+                _filedir "$images"
+            elif ((args == 1)); then
+                COMPREPLY=($(compgen -W 'A B' -- "$cur"))
             fi
             ;;
         format)

@@ -37,6 +37,9 @@ expect '--force --help --mode --output --quiet --threshold' pack --
 expect '--threshold' advise --t
 expect 'auto fast good' pack --mode ''
 expect 'A B list' drive ''
+expect 'A B' read ''
+expect '--convert' write --c
+expect 'A B' verify x.144 ''
 expect '--clear --help' drive A --
 expect '--hash --help' info --
 expect '--force --help' export --
