@@ -452,7 +452,7 @@ int RunBox(const TOptions& Options, std::ostream& Out, std::ostream& Err)
         // The diskette just read is what the next one must differ from.
         Previous = Look(Letter);
     }
-    Stopped = Stopped || Interrupted();
+    // Ctrl-C between two diskettes only ends the box, as q does.
 
     int Failed = 0;
     if (!Lines.empty() && !Options.Quiet) {

@@ -5,15 +5,20 @@
 set(MARROWTIDE_INSTALL_PROGRAMDIR lib/marrowtide CACHE STRING
     "The window program's private folder, relative to the prefix")
 
-install(TARGETS marrowtide-img RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(TARGETS marrowtide Rastrel2 RUNTIME DESTINATION ${MARROWTIDE_INSTALL_PROGRAMDIR})
+# The console tool runs the helper beside itself too, so it lives there as well.
+install(TARGETS marrowtide marrowtide-img Rastrel2 RUNTIME
+        DESTINATION ${MARROWTIDE_INSTALL_PROGRAMDIR})
 install(FILES ${CMAKE_BINARY_DIR}/bin/MakeDisk.avi ${CMAKE_BINARY_DIR}/bin/MakeImage.avi
         DESTINATION ${MARROWTIDE_INSTALL_PROGRAMDIR})
 install(FILES ${CMAKE_BINARY_DIR}/bin/help/help.htm DESTINATION ${MARROWTIDE_INSTALL_PROGRAMDIR}/help)
 
-# A relative link keeps working under DESTDIR and inside the package.
-file(RELATIVE_PATH _marrowtide_link_target /prefix/${CMAKE_INSTALL_BINDIR}
-     /prefix/${MARROWTIDE_INSTALL_PROGRAMDIR}/marrowtide)
+# Relative links keep working under DESTDIR and inside the package.
 file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/install-links)
-file(CREATE_LINK ${_marrowtide_link_target} ${CMAKE_BINARY_DIR}/install-links/marrowtide SYMBOLIC)
-install(FILES ${CMAKE_BINARY_DIR}/install-links/marrowtide DESTINATION ${CMAKE_INSTALL_BINDIR})
+foreach(_marrowtide_program marrowtide marrowtide-img)
+  file(RELATIVE_PATH _marrowtide_link_target /prefix/${CMAKE_INSTALL_BINDIR}
+       /prefix/${MARROWTIDE_INSTALL_PROGRAMDIR}/${_marrowtide_program})
+  file(CREATE_LINK ${_marrowtide_link_target}
+       ${CMAKE_BINARY_DIR}/install-links/${_marrowtide_program} SYMBOLIC)
+  install(FILES ${CMAKE_BINARY_DIR}/install-links/${_marrowtide_program}
+          DESTINATION ${CMAKE_INSTALL_BINDIR})
+endforeach()

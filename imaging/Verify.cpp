@@ -4,6 +4,7 @@
 #include <iterator>
 
 #include "imaging/Imaging.h"
+#include "platform/FatBoot.h"
 #include "platform/Files.h"
 #include "platform/FormatTable.h"
 
@@ -12,11 +13,12 @@ namespace {
 constexpr size_t SectorSize = 512;
 const char* const ImageDump = "image.del";
 
-// "track/side/sector" of a sector counted from the start of the dump.
-std::string SectorName(size_t Sector, const TFormatRow& Row)
+// "track/side/sector" of a sector counted from the start of the dump, on the diskette as its
+// format lays it out (the helper's own track counts differ for 720KB).
+std::string SectorName(size_t Sector, const TBootParameters& Layout)
 {
-    const size_t PerTrack = static_cast<size_t>(Row.SectorsPerTrack);
-    const size_t Sides = static_cast<size_t>(Row.Heads);
+    const size_t PerTrack = Layout.SectorsPerTrack;
+    const size_t Sides = Layout.Heads;
     return std::to_string(Sector / (PerTrack * Sides)) + "/" +
            std::to_string(Sector / PerTrack % Sides) + "/" + std::to_string(Sector % PerTrack + 1);
 }
@@ -33,7 +35,7 @@ bool ReadWhole(const std::string& Path, std::vector<uint8_t>& Bytes)
 std::vector<std::string> DifferingSectors(const std::vector<uint8_t>& Disk,
                                           const std::vector<uint8_t>& Image, uint8_t FormatIndex)
 {
-    const TFormatRow& Row = FormatOfIndex(FormatIndex);
+    const TBootParameters& Row = StandardBootParameters(std::min<unsigned>(FormatIndex, 4));
     const size_t Size = std::min(Disk.size(), Image.size());
     std::vector<std::string> Ranges;
     size_t First = 0;

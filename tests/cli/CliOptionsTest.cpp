@@ -10,6 +10,7 @@
 #include <stdexcept>
 
 #include "cli/Commands.h"
+#include "cli/DisketteCommands.h"
 #include "cli/ImageInfo.h"
 #include "cli/Jobs.h"
 #include "cli/Options.h"
@@ -118,6 +119,38 @@ TEST(CliArgs, VersionRepeatsAndTheToolsOwnTexts)
             EXPECT_EQ(E.what(), Text);
         }
     }
+}
+
+TEST(CliArgs, DisketteCommandsTakeADriveAndAnImage)
+{
+    TOptions R = ParseArgs({"read", "a:", "--mode", "fast", "-y", "-f"});
+    EXPECT_EQ(R.Command, TCommandKind::Read);
+    EXPECT_EQ(R.DriveLetter, 'A');
+    EXPECT_EQ(R.Output, "");
+    EXPECT_TRUE(R.Yes && R.Force);
+    EXPECT_EQ(R.Mode, TCompressMode::Fast);
+    TOptions Box = ParseArgs({"read", "B", "--each", "box-{n}.144", "--log", "box.csv"});
+    EXPECT_EQ(Box.Each, "box-{n}.144");
+    EXPECT_EQ(Box.LogFile, "box.csv");
+    TOptions W = ParseArgs({"write", "--convert", "x.720", "b"});
+    EXPECT_EQ(W.Inputs, std::vector<std::string>{"x.720"});
+    EXPECT_EQ(W.DriveLetter, 'B');
+    EXPECT_TRUE(W.Convert);
+    for (const std::vector<std::string>& Bad :
+         {std::vector<std::string>{"read"}, {"read", "AB"}, {"read", "A", "x", "y"},
+          {"read", "A", "x", "--each", "p"}, {"read", "A", "--log", "l.csv"},
+          {"write", "x.144"}, {"verify", "x.144", "A", "--convert"}, {"write", "x", "A", "-f"}})
+        EXPECT_THROW(ParseArgs(Bad), EUsage) << Bad.back();
+}
+
+TEST(CliNames, BoxNamesCountAndCarryTheLabel)
+{
+    EXPECT_EQ(ExpandImageName("box3-{n:03}.144", 7, ""), "box3-007.144");
+    EXPECT_EQ(ExpandImageName("{label}-{n}", 12, "GAMES 1/2"), "GAMES_1_2-12");
+    EXPECT_EQ(ExpandImageName("{n:x}{nope}", 1, ""), "{n:x}{nope}");
+    EXPECT_EQ(WithFormatExtension("disk", 3), "disk.720");
+    EXPECT_EQ(WithFormatExtension("dir.v2/disk", 0), "dir.v2/disk.288");
+    EXPECT_EQ(WithFormatExtension("disk.img", 1), "disk.img");
 }
 
 TEST(CliNames, PackedNameFollowsTheDumpSize)

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the Debian package, unpacks it into a temporary root and runs the installed programs:
-# the console tool packs and unpacks a dump, and the window program, started offscreen through
+# the console tool packs and unpacks a dump and reads a virtual diskette, and the window program, started offscreen through
 # its link in bin/, sets up its first-run settings and finds its helper beside itself.
 # Usage: PackageTest.sh CPACK CPACK_CONFIG WORK_DIR
 set -euo pipefail
@@ -32,6 +32,15 @@ truncate -s 1474560 dump.img
 cmp dump.img back.img || fail "the unpacked dump differs"
 
 mkdir -m 700 home config tmp run
+# The console tool finds the helper beside itself and reads a virtual diskette with it.
+(
+  export HOME=$work/home XDG_CONFIG_HOME=$work/config TMPDIR=$work/tmp
+  "$root/usr/bin/marrowtide-img" format 720KB floppy.img >/dev/null
+  "$root/usr/bin/marrowtide-img" drive A floppy.img >/dev/null
+  "$root/usr/bin/marrowtide-img" read -q -y A floppy >/dev/null
+  "$root/usr/bin/marrowtide-img" unpack -q floppy.720 floppy.back
+  cmp floppy.img floppy.back
+) || fail "the console tool could not read a virtual diskette"
 HOME=$work/home XDG_CONFIG_HOME=$work/config TMPDIR=$work/tmp XDG_RUNTIME_DIR=$work/run \
   QT_QPA_PLATFORM=offscreen "$root/usr/bin/marrowtide" >window.log 2>&1 &
 pid=$!
