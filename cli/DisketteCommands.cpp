@@ -442,8 +442,8 @@ int RunBox(const TOptions& Options, std::ostream& Out, std::ostream& Err)
         }
         Line.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
         Lines.push_back(Line);
-        if (Log.is_open())
-            Log << CsvLine(Line) << "\n" << std::flush;
+        if (Log.is_open() && !(Log << CsvLine(Line) << "\n" << std::flush))
+            Port.Problem("marrowtide-img: cannot write to the log " + Options.LogFile);
         Port.Note((Line.File.empty() ? std::string("(no image)") : Line.File) + ": " + Line.Result);
         if (End == TSession::TEnd::Interrupted) {
             Stopped = true;
