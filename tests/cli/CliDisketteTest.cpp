@@ -1,0 +1,351 @@
+// read, write and verify of virtual diskettes, end to end: the real program and its helper in a
+// private profile (drive table, settings and working folder in a test folder).
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <thread>
+
+#include "CliTestSupport.h"
+#include "platform/FormatTable.h"
+#include "tests/support/SampleDisk.h"
+
+using namespace clitest;
+namespace fs = std::filesystem;
+
+namespace {
+
+bool Contains(const std::string& Text, const std::string& Part)
+{
+    return Text.find(Part) != std::string::npos;
+}
+
+// Polls Condition for up to Seconds.
+bool Eventually(const std::function<bool()>& Condition, int Seconds = 30)
+{
+    const auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(Seconds);
+    while (!Condition()) {
+        if (std::chrono::steady_clock::now() > Deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return true;
+}
+
+// A program running beside the test, its stdin a pipe the test holds, its output in files.
+struct TChild {
+    pid_t Pid = -1;
+    int Input = -1;
+
+    TChild(const std::string& Program, const std::vector<std::string>& Args, const TTempDir& Dir)
+    {
+        int Pipe[2];
+        EXPECT_EQ(::pipe2(Pipe, O_CLOEXEC), 0);
+        posix_spawn_file_actions_t Actions;
+        posix_spawn_file_actions_init(&Actions);
+        posix_spawn_file_actions_adddup2(&Actions, Pipe[0], 0);
+        posix_spawn_file_actions_addopen(&Actions, 1, (Dir / "stdout.txt").c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&Actions, 2, (Dir / "stderr.txt").c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        std::vector<char*> Argv{const_cast<char*>(Program.c_str())};
+        for (const std::string& Arg : Args)
+            Argv.push_back(const_cast<char*>(Arg.c_str()));
+        Argv.push_back(nullptr);
+        EXPECT_EQ(posix_spawn(&Pid, Program.c_str(), &Actions, nullptr, Argv.data(), environ), 0);
+        posix_spawn_file_actions_destroy(&Actions);
+        ::close(Pipe[0]);
+        Input = Pipe[1];
+    }
+    ~TChild()
+    {
+        if (Pid > 0) {
+            ::kill(Pid, SIGKILL);
+            ::waitpid(Pid, nullptr, 0);
+        }
+        if (Input >= 0)
+            ::close(Input);
+    }
+    void Type(const std::string& Text)
+    {
+        EXPECT_EQ(::write(Input, Text.data(), Text.size()), ssize_t(Text.size()));
+        ::close(Input);
+        Input = -1;
+    }
+    // The exit status, or -1 when it did not end in time (it is then killed).
+    int Wait()
+    {
+        int Status = 0;
+        const bool Ended = Eventually([&] { return ::waitpid(Pid, &Status, WNOHANG) == Pid; });
+        if (!Ended)
+            return -1;
+        Pid = -1;
+        return WIFEXITED(Status) ? WEXITSTATUS(Status) : -1;
+    }
+};
+
+// Gone, or a zombie nobody reaps (the container's first process may not).
+bool ProcessGone(pid_t Pid)
+{
+    if (::kill(Pid, 0) != 0)
+        return true;
+    const std::string Stat = ReadText("/proc/" + std::to_string(Pid) + "/stat");
+    const size_t Close = Stat.rfind(')');
+    return Close != std::string::npos && Stat.compare(Close, 3, ") Z") == 0;
+}
+
+std::string DigestBy(const std::string& Tool, const std::string& File)
+{
+    const std::string Out = File + ".sum";
+    EXPECT_EQ(std::system((Tool + " " + Quote(File) + " >" + Quote(Out)).c_str()), 0);
+    const std::string Line = ReadText(Out);
+    fs::remove(Out);
+    return Line.substr(0, Line.find(' '));
+}
+
+class CliDiskette : public ::testing::Test {
+protected:
+    TPrivateProfile Dir{"mwt-diskette"};
+
+    TRun Run(const std::vector<std::string>& Args) { return RunTool(Dir, Args); }
+
+    // A used diskette of format Index in the file Name.
+    std::string Diskette(const std::string& Name, int Index, uint32_t Seed)
+    {
+        const std::string Path = Dir / Name;
+        WriteBytes(Path, MakeSampleDisk(size_t(FormatTable[Index].TotalBytes), TSampleKind::Filled, Seed));
+        return Path;
+    }
+    std::string Blank(const std::string& Name, int Index)
+    {
+        const std::string Path = Dir / Name;
+        EXPECT_EQ(Run({"format", std::string(FormatTable[Index].FormatName), Path}).Code, 0);
+        return Path;
+    }
+    std::vector<uint8_t> DumpOf(const std::string& Image)
+    {
+        const std::string Raw = Dir / "unpacked.img";
+        EXPECT_EQ(Run({"unpack", "-q", "-f", Image, Raw}).Code, 0);
+        std::vector<uint8_t> Bytes = ReadBytes(Raw);
+        fs::remove(Raw);
+        return Bytes;
+    }
+    std::vector<std::string> TempDels() const
+    {
+        std::vector<std::string> Found;
+        for (const auto& Entry : fs::recursive_directory_iterator(Dir / "tmp"))
+            if (Entry.path().filename() == "temp.del")
+                Found.push_back(Entry.path());
+        return Found;
+    }
+};
+
+TEST_F(CliDiskette, EveryFormatReadsWritesAndVerifies)
+{
+    for (int Index = 0; Index < int(KnownFormatCount); ++Index) {
+        const TFormatRow& Row = FormatTable[Index];
+        SCOPED_TRACE(Row.FormatName);
+        const std::string Source = Diskette("source.dsk", Index, 10 + Index);
+        Dir.LinkDrive('A', Source);
+        // An image name without extension gets the format's.
+        const std::string Image = Dir / ("image" + std::string(Row.Extension));
+        const TRun Read = Run({"read", "-y", "-q", "A", Dir / "image"});
+        ASSERT_EQ(Read.Code, 0) << Read.Err;
+        EXPECT_EQ(Read.Out + Read.Err, "");
+        const std::vector<uint8_t> Dump = DumpOf(Image);
+        ASSERT_EQ(Dump, ReadBytes(Source));
+
+        // The 1.2MB and 360KB dumps run past the tracks a blank diskette has; the rest is theirs.
+        const std::string Target = Blank("blank" + std::to_string(Index) + ".dsk", Index);
+        const uintmax_t TrackBytes = fs::file_size(Target);
+        Dir.LinkDrive('B', Target);
+        const TRun Write = Run({"write", "-y", Image, "B"});
+        ASSERT_EQ(Write.Code, 0) << Write.Err;
+        EXPECT_TRUE(Contains(Write.Out, "Disk Complete.")) << Write.Out;
+        EXPECT_EQ(ReadBytes(Target), std::vector<uint8_t>(Dump.begin(), Dump.begin() + TrackBytes));
+
+        const TRun Same = Run({"verify", "-y", Image, "A"});
+        EXPECT_EQ(Same.Code, 0) << Same.Err;
+        EXPECT_TRUE(Contains(Same.Out, "The Diskette matches the Image.")) << Same.Out;
+
+        // One byte changed in a sector on the second side, half-way in.
+        const int Sector = (Row.Tracks / 2) * Row.Heads * Row.SectorsPerTrack +
+                           Row.SectorsPerTrack + Index + 2;
+        std::vector<uint8_t> Changed = Dump;
+        Changed[size_t(Sector) * 512 + 100] ^= 0x5a;
+        WriteBytes(Source, Changed);
+        const TRun Differs = Run({"verify", "-y", "-q", Image, "A"});
+        EXPECT_EQ(Differs.Code, 1);
+        const std::string Name = std::to_string(Sector / (Row.Heads * Row.SectorsPerTrack)) + "/" +
+                                 std::to_string(Sector / Row.SectorsPerTrack % Row.Heads) + "/" +
+                                 std::to_string(Sector % Row.SectorsPerTrack + 1);
+        EXPECT_EQ(Differs.Err,
+                  "The Diskette differs from the Image in these sectors (track/side/sector):\n  " +
+                      Name + "\n");
+        fs::remove(Image);
+    }
+}
+
+TEST_F(CliDiskette, SmallerImageOnlyWithConvert)
+{
+    Dir.LinkDrive('A', Diskette("small.dsk", 3, 7));
+    const std::string Image = Dir / "small.720";
+    ASSERT_EQ(Run({"read", "-y", "A", Image}).Code, 0);
+    const std::vector<uint8_t> Dump = DumpOf(Image);
+    const std::string Target = Blank("large.dsk", 1);
+    const std::vector<uint8_t> Before = ReadBytes(Target);
+    Dir.LinkDrive('B', Target);
+
+    const TRun Refused = Run({"write", "-y", Image, "B"});
+    EXPECT_EQ(Refused.Code, 1);
+    EXPECT_TRUE(Refused.Err.starts_with("1.44MB -> 720KB ?\n")) << Refused.Err;
+    EXPECT_TRUE(Contains(Refused.Err, "--convert")) << Refused.Err;
+    EXPECT_EQ(ReadBytes(Target), Before);
+
+    const TRun Converted = Run({"write", "-y", "--convert", Image, "B"});
+    EXPECT_EQ(Converted.Code, 0) << Converted.Err;
+    // The diskette keeps its size and now starts with the 720KB dump, which the drive sees.
+    const std::vector<uint8_t> After = ReadBytes(Target);
+    ASSERT_EQ(After.size(), Before.size());
+    EXPECT_TRUE(std::equal(Dump.begin(), Dump.end(), After.begin()));
+    EXPECT_TRUE(Contains(Run({"drive", "list"}).Out, "B: " + Target + " (drive table, volume of 730112 bytes)"));
+    EXPECT_EQ(Run({"verify", "-y", Image, "B"}).Code, 0);
+}
+
+TEST_F(CliDiskette, WithoutTerminalTheSafeAnswer)
+{
+    const std::string Source = Diskette("source.dsk", 3, 3);
+    Dir.LinkDrive('A', Source);
+    const TRun Asked = Run({"read", "A", Dir / "asked"});
+    EXPECT_EQ(Asked.Code, 1);
+    EXPECT_TRUE(Contains(Asked.Err, "give -y")) << Asked.Err;
+    EXPECT_FALSE(fs::exists(Dir / "asked.720"));
+
+    const std::string Existing = Dir / "old.720";
+    WriteText(Existing, "old");
+    const TRun Kept = Run({"read", "-y", "A", Existing});
+    EXPECT_EQ(Kept.Code, 1);
+    EXPECT_TRUE(Contains(Kept.Err, "-f")) << Kept.Err;
+    EXPECT_EQ(ReadText(Existing), "old");
+    EXPECT_EQ(Run({"read", "-y", "-f", "A", Existing}).Code, 0);
+    EXPECT_EQ(DumpOf(Existing), ReadBytes(Source));
+
+    const TRun NoDrive = Run({"read", "-y", "C", Dir / "c"});
+    EXPECT_EQ(NoDrive.Code, 1);
+    EXPECT_EQ(NoDrive.Err, "marrowtide-img: C: is no diskette drive: give A or B\n");
+    const TRun Unset = Run({"read", "-y", "b:", Dir / "b"});
+    EXPECT_EQ(Unset.Code, 1);
+    EXPECT_TRUE(Unset.Err.starts_with("marrowtide-img: B: stands for no drive")) << Unset.Err;
+
+    // A dump of no diskette's size, packed.
+    const std::string Odd = Dir / "odd.img";
+    WriteBytes(Odd, MakeDump(100000, 4));
+    ASSERT_EQ(Run({"pack", "-q", Odd, Dir / "odd.mwi"}).Code, 0);
+    const TRun Corrupt = Run({"write", "-y", Dir / "odd.mwi", "A"});
+    EXPECT_EQ(Corrupt.Code, 1);
+    EXPECT_TRUE(Contains(Corrupt.Err, "The image file is corrupt!")) << Corrupt.Err;
+    EXPECT_EQ(ReadBytes(Source), MakeSampleDisk(737280, TSampleKind::Filled, 3));
+
+    for (const std::vector<std::string>& Bad : std::vector<std::vector<std::string>>{
+             {"read"}, {"read", "A", "x", "y"}, {"read", "A", "--log", "l.csv"},
+             {"write", Existing}, {"verify", "-f", Existing, "A"}, {"write", "--each", "x", Existing, "A"}})
+        EXPECT_EQ(Run(Bad).Code, 2) << Bad.size();
+    EXPECT_EQ(Dir.Entries(), (std::vector<std::string>{"config", "home", "odd.img", "odd.mwi",
+                                                       "old.720", "source.dsk", "tmp"}));
+}
+
+TEST_F(CliDiskette, BoxOfThreeWithLog)
+{
+    const std::vector<std::string> Disks = {Diskette("one.dsk", 3, 21), Diskette("two.dsk", 4, 22),
+                                            Diskette("three.dsk", 1, 23)};
+    Dir.LinkDrive('A', Disks[0]);
+    WriteText(Dir / "box-001.144", "taken");
+    const std::string Log = Dir / "box.csv";
+    TChild Box(MARROWTIDE_IMG_PATH, {"read", "A", "--each", Dir / "box-{n:03}.144", "--log", Log}, Dir);
+    const auto LogLines = [&] {
+        const std::string Text = ReadText(Log);
+        return size_t(std::count(Text.begin(), Text.end(), '\n'));
+    };
+    for (size_t Done = 1; Done <= Disks.size(); ++Done) {
+        ASSERT_TRUE(Eventually([&] { return LogLines() >= Done + 1; })) << ReadText(Dir / "stderr.txt");
+        if (Done < Disks.size())
+            Dir.LinkDrive('A', Disks[Done]);
+    }
+    Box.Type("q\n");
+    ASSERT_EQ(Box.Wait(), 0) << ReadText(Dir / "stderr.txt");
+
+    std::string Expected = "file,format,raw_size,image_size,ratio,crc32,md5,sha1,seconds,result\n";
+    std::vector<std::string> Lines;
+    std::istringstream Text(ReadText(Log));
+    for (std::string Line; std::getline(Text, Line);)
+        Lines.push_back(Line);
+    ASSERT_EQ(Lines.size(), 4u);
+    EXPECT_EQ(Lines[0] + "\n", Expected);
+    EXPECT_EQ(ReadText(Dir / "box-001.144"), "taken");
+    const char* Formats[] = {"720KB", "360KB", "1.44MB"};
+    for (size_t i = 0; i < Disks.size(); ++i) {
+        const std::string Image = Dir / ("box-00" + std::to_string(i + 2) + ".144");
+        const std::vector<uint8_t> Dump = ReadBytes(Disks[i]);
+        ASSERT_EQ(DumpOf(Image), Dump);
+        char Crc[9];
+        std::snprintf(Crc, sizeof Crc, "%08lx", crc32(crc32(0, Z_NULL, 0), Dump.data(), uInt(Dump.size())));
+        const std::string Start = Image + "," + Formats[i] + "," + std::to_string(Dump.size()) + "," +
+                                  std::to_string(fs::file_size(Image)) + ",";
+        const std::string Sums = std::string(",") + Crc + "," + DigestBy("md5sum", Disks[i]) + "," +
+                                 DigestBy("sha1sum", Disks[i]) + ",";
+        EXPECT_TRUE(Lines[i + 1].starts_with(Start)) << Lines[i + 1];
+        EXPECT_TRUE(Contains(Lines[i + 1], Sums)) << Lines[i + 1];
+        EXPECT_TRUE(Lines[i + 1].ends_with(",ok")) << Lines[i + 1];
+    }
+    EXPECT_FALSE(fs::exists(Dir / "box-005.144"));
+}
+
+// Ctrl-C while a stand-in helper works: it is stopped, and no image and no partial dump stay.
+TEST_F(CliDiskette, InterruptStopsTheHelperAndCleansUp)
+{
+    const std::string Bin = Dir / "bin";
+    fs::create_directories(Bin);
+    fs::copy_file(MARROWTIDE_IMG_PATH, Bin + "/marrowtide-img");
+    const std::string PidFile = Dir / "helper.pid";
+    WriteText(Bin + "/Rastrel2.exe", "#!/bin/sh\necho $$ >" + Quote(PidFile + ".new") + "\nmv " +
+                                         Quote(PidFile + ".new") + " " + Quote(PidFile) +
+                                         "\nhead -c 100000 /dev/zero >temp.del\nexec sleep 60\n");
+    fs::permissions(Bin + "/Rastrel2.exe", fs::perms::owner_all);
+    const std::string Source = Diskette("source.dsk", 1, 5);
+    Dir.LinkDrive('A', Source);
+    ASSERT_EQ(Run({"read", "-y", "A", Dir / "whole"}).Code, 0);
+
+    for (const bool Reading : {true, false}) {
+        SCOPED_TRACE(Reading ? "read" : "write");
+        fs::remove(PidFile);
+        const std::vector<std::string> Args = Reading ? std::vector<std::string>{"read", "-y", "A", Dir / "out"}
+                                                      : std::vector<std::string>{"write", "-y", Dir / "whole.144", "A"};
+        TChild Tool(Bin + "/marrowtide-img", Args, Dir);
+        ASSERT_TRUE(Eventually([&] { return fs::exists(PidFile); }));
+        const pid_t Helper = std::stoi(ReadText(PidFile));
+        ASSERT_TRUE(Eventually([&] { return !TempDels().empty(); }));
+        ::kill(Tool.Pid, SIGINT);
+        EXPECT_EQ(Tool.Wait(), 130);
+        EXPECT_TRUE(ProcessGone(Helper));
+        EXPECT_FALSE(fs::exists(Dir / "out.144"));
+        EXPECT_EQ(TempDels(), std::vector<std::string>());
+        const std::string Err = ReadText(Dir / "stderr.txt");
+        EXPECT_TRUE(Contains(Err, Reading ? "interrupted: no image was made"
+                                          : "interrupted: the diskette in A: is unfinished"))
+            << Err;
+        if (!ProcessGone(Helper))
+            ::kill(Helper, SIGKILL);
+    }
+    EXPECT_EQ(ReadBytes(Source), MakeSampleDisk(1474560, TSampleKind::Filled, 5));
+}
+
+}  // namespace
