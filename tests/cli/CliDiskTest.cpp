@@ -14,11 +14,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool Contains(const std::string& Text, const std::string& Part)
-{
-    return Text.find(Part) != std::string::npos;
-}
-
 class CliDisk : public ::testing::Test {
 protected:
     TPrivateProfile Dir{"mwt-cli"};

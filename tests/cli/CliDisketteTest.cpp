@@ -1,7 +1,6 @@
 // read, write and verify of virtual diskettes, end to end: the real program and its helper in a
 // private profile (drive table, settings and working folder in a test folder).
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <fcntl.h>
 #include <signal.h>
@@ -10,7 +9,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <thread>
@@ -23,11 +21,6 @@ using namespace clitest;
 namespace fs = std::filesystem;
 
 namespace {
-
-bool Contains(const std::string& Text, const std::string& Part)
-{
-    return Text.find(Part) != std::string::npos;
-}
 
 // Polls Condition for up to Seconds.
 bool Eventually(const std::function<bool()>& Condition, int Seconds = 30)
@@ -46,22 +39,20 @@ struct TChild {
     pid_t Pid = -1;
     int Input = -1;
 
-    TChild(const std::string& Program, const std::vector<std::string>& Args, const TTempDir& Dir)
+    explicit TChild(const std::vector<std::string>& Command, const TTempDir& Dir)
     {
+        std::string Line = "exec";
+        for (const std::string& Arg : Command)
+            Line += " " + Quote(Arg);
+        Line += " >" + Quote(Dir / "stdout.txt") + " 2>" + Quote(Dir / "stderr.txt");
         int Pipe[2];
         EXPECT_EQ(::pipe2(Pipe, O_CLOEXEC), 0);
         posix_spawn_file_actions_t Actions;
         posix_spawn_file_actions_init(&Actions);
         posix_spawn_file_actions_adddup2(&Actions, Pipe[0], 0);
-        posix_spawn_file_actions_addopen(&Actions, 1, (Dir / "stdout.txt").c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&Actions, 2, (Dir / "stderr.txt").c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        std::vector<char*> Argv{const_cast<char*>(Program.c_str())};
-        for (const std::string& Arg : Args)
-            Argv.push_back(const_cast<char*>(Arg.c_str()));
-        Argv.push_back(nullptr);
-        EXPECT_EQ(posix_spawn(&Pid, Program.c_str(), &Actions, nullptr, Argv.data(), environ), 0);
+        const char* Argv[] = {"/bin/sh", "-c", Line.c_str(), nullptr};
+        EXPECT_EQ(posix_spawn(&Pid, Argv[0], &Actions, nullptr, const_cast<char**>(Argv), environ),
+                  0);
         posix_spawn_file_actions_destroy(&Actions);
         ::close(Pipe[0]);
         Input = Pipe[1];
@@ -103,15 +94,6 @@ bool ProcessGone(pid_t Pid)
     return Close != std::string::npos && Stat.compare(Close, 3, ") Z") == 0;
 }
 
-std::string DigestBy(const std::string& Tool, const std::string& File)
-{
-    const std::string Out = File + ".sum";
-    EXPECT_EQ(std::system((Tool + " " + Quote(File) + " >" + Quote(Out)).c_str()), 0);
-    const std::string Line = ReadText(Out);
-    fs::remove(Out);
-    return Line.substr(0, Line.find(' '));
-}
-
 class CliDiskette : public ::testing::Test {
 protected:
     TPrivateProfile Dir{"mwt-diskette"};
@@ -122,7 +104,8 @@ protected:
     std::string Diskette(const std::string& Name, int Index, uint32_t Seed)
     {
         const std::string Path = Dir / Name;
-        WriteBytes(Path, MakeSampleDisk(size_t(FormatTable[Index].TotalBytes), TSampleKind::Filled, Seed));
+        const size_t Size = size_t(FormatTable[Index].TotalBytes);
+        WriteBytes(Path, MakeSampleDisk(Size, TSampleKind::Filled, Seed));
         return Path;
     }
     std::string Blank(const std::string& Name, int Index)
@@ -217,7 +200,8 @@ TEST_F(CliDiskette, SmallerImageOnlyWithConvert)
     const std::vector<uint8_t> After = ReadBytes(Target);
     ASSERT_EQ(After.size(), Before.size());
     EXPECT_TRUE(std::equal(Dump.begin(), Dump.end(), After.begin()));
-    EXPECT_TRUE(Contains(Run({"drive", "list"}).Out, "B: " + Target + " (drive table, volume of 730112 bytes)"));
+    EXPECT_TRUE(Contains(Run({"drive", "list"}).Out,
+                         "B: " + Target + " (drive table, volume of 730112 bytes)"));
     EXPECT_EQ(Run({"verify", "-y", Image, "B"}).Code, 0);
 }
 
@@ -256,8 +240,8 @@ TEST_F(CliDiskette, WithoutTerminalTheSafeAnswer)
     EXPECT_EQ(ReadBytes(Source), MakeSampleDisk(737280, TSampleKind::Filled, 3));
 
     for (const std::vector<std::string>& Bad : std::vector<std::vector<std::string>>{
-             {"read"}, {"read", "A", "x", "y"}, {"read", "A", "--log", "l.csv"},
-             {"write", Existing}, {"verify", "-f", Existing, "A"}, {"write", "--each", "x", Existing, "A"}})
+             {"read"}, {"read", "A", "x", "y"}, {"read", "A", "--log", "l.csv"}, {"write", Existing},
+             {"verify", "-f", Existing, "A"}, {"write", "--each", "x", Existing, "A"}})
         EXPECT_EQ(Run(Bad).Code, 2) << Bad.size();
     EXPECT_EQ(Dir.Entries(), (std::vector<std::string>{"config", "home", "odd.img", "odd.mwi",
                                                        "old.720", "source.dsk", "tmp"}));
@@ -270,42 +254,46 @@ TEST_F(CliDiskette, BoxOfThreeWithLog)
     Dir.LinkDrive('A', Disks[0]);
     WriteText(Dir / "box-001.144", "taken");
     const std::string Log = Dir / "box.csv";
-    TChild Box(MARROWTIDE_IMG_PATH, {"read", "A", "--each", Dir / "box-{n:03}.144", "--log", Log}, Dir);
-    const auto LogLines = [&] {
-        const std::string Text = ReadText(Log);
-        return size_t(std::count(Text.begin(), Text.end(), '\n'));
+    TChild Box({MARROWTIDE_IMG_PATH, "read", "A", "--each", Dir / "box-{n:03}.144", "--log", Log},
+               Dir);
+    const auto Count = [](const std::string& Text, const std::string& Part) {
+        size_t Found = 0;
+        for (size_t At = Text.find(Part); At != std::string::npos; At = Text.find(Part, At + 1))
+            ++Found;
+        return Found;
     };
+    // The next diskette goes in once the log has the last one's line and the loop asks for the
+    // next (it has then noted which diskette it read).
     for (size_t Done = 1; Done <= Disks.size(); ++Done) {
-        ASSERT_TRUE(Eventually([&] { return LogLines() >= Done + 1; })) << ReadText(Dir / "stderr.txt");
+        ASSERT_TRUE(Eventually([&] {
+            return Count(ReadText(Log), "\n") > Done &&
+                   Count(ReadText(Dir / "stdout.txt"), "put in the next one") >= Done;
+        })) << ReadText(Dir / "stderr.txt");
         if (Done < Disks.size())
             Dir.LinkDrive('A', Disks[Done]);
     }
     Box.Type("q\n");
     ASSERT_EQ(Box.Wait(), 0) << ReadText(Dir / "stderr.txt");
 
-    std::string Expected = "file,format,raw_size,image_size,ratio,crc32,md5,sha1,seconds,result\n";
-    std::vector<std::string> Lines;
     std::istringstream Text(ReadText(Log));
-    for (std::string Line; std::getline(Text, Line);)
-        Lines.push_back(Line);
-    ASSERT_EQ(Lines.size(), 4u);
-    EXPECT_EQ(Lines[0] + "\n", Expected);
-    EXPECT_EQ(ReadText(Dir / "box-001.144"), "taken");
+    std::string Line;
+    std::getline(Text, Line);
+    EXPECT_EQ(Line, "file,format,raw_size,image_size,ratio,crc32,md5,sha1,seconds,result");
     const char* Formats[] = {"720KB", "360KB", "1.44MB"};
     for (size_t i = 0; i < Disks.size(); ++i) {
+        ASSERT_TRUE(std::getline(Text, Line));
         const std::string Image = Dir / ("box-00" + std::to_string(i + 2) + ".144");
         const std::vector<uint8_t> Dump = ReadBytes(Disks[i]);
-        ASSERT_EQ(DumpOf(Image), Dump);
-        char Crc[9];
-        std::snprintf(Crc, sizeof Crc, "%08lx", crc32(crc32(0, Z_NULL, 0), Dump.data(), uInt(Dump.size())));
-        const std::string Start = Image + "," + Formats[i] + "," + std::to_string(Dump.size()) + "," +
-                                  std::to_string(fs::file_size(Image)) + ",";
-        const std::string Sums = std::string(",") + Crc + "," + DigestBy("md5sum", Disks[i]) + "," +
-                                 DigestBy("sha1sum", Disks[i]) + ",";
-        EXPECT_TRUE(Lines[i + 1].starts_with(Start)) << Lines[i + 1];
-        EXPECT_TRUE(Contains(Lines[i + 1], Sums)) << Lines[i + 1];
-        EXPECT_TRUE(Lines[i + 1].ends_with(",ok")) << Lines[i + 1];
+        EXPECT_EQ(DumpOf(Image), Dump);
+        const std::string Sums = "," + Crc32Of(Dump) + "," + DigestBy("md5sum", Dir, Disks[i]) +
+                                 "," + DigestBy("sha1sum", Dir, Disks[i]) + ",";
+        EXPECT_TRUE(Line.starts_with(Image + "," + Formats[i] + "," + std::to_string(Dump.size()) +
+                                     "," + std::to_string(fs::file_size(Image)) + ","))
+            << Line;
+        EXPECT_TRUE(Contains(Line, Sums) && Line.ends_with(",ok")) << Line;
     }
+    EXPECT_FALSE(std::getline(Text, Line)) << Line;
+    EXPECT_EQ(ReadText(Dir / "box-001.144"), "taken");
     EXPECT_FALSE(fs::exists(Dir / "box-005.144"));
 }
 
@@ -327,14 +315,15 @@ TEST_F(CliDiskette, InterruptStopsTheHelperAndCleansUp)
     for (const bool Reading : {true, false}) {
         SCOPED_TRACE(Reading ? "read" : "write");
         fs::remove(PidFile);
-        const std::vector<std::string> Args = Reading ? std::vector<std::string>{"read", "-y", "A", Dir / "out"}
-                                                      : std::vector<std::string>{"write", "-y", Dir / "whole.144", "A"};
-        TChild Tool(Bin + "/marrowtide-img", Args, Dir);
+        const std::string Tool = Bin + "/marrowtide-img";
+        TChild Child(Reading ? std::vector<std::string>{Tool, "read", "-y", "A", Dir / "out"}
+                             : std::vector<std::string>{Tool, "write", "-y", Dir / "whole.144", "A"},
+                     Dir);
         ASSERT_TRUE(Eventually([&] { return fs::exists(PidFile); }));
         const pid_t Helper = std::stoi(ReadText(PidFile));
         ASSERT_TRUE(Eventually([&] { return !TempDels().empty(); }));
-        ::kill(Tool.Pid, SIGINT);
-        EXPECT_EQ(Tool.Wait(), 130);
+        ::kill(Child.Pid, SIGINT);
+        EXPECT_EQ(Child.Wait(), 130);
         EXPECT_TRUE(ProcessGone(Helper));
         EXPECT_FALSE(fs::exists(Dir / "out.144"));
         EXPECT_EQ(TempDels(), std::vector<std::string>());

@@ -2,8 +2,10 @@
 #pragma once
 
 #include <sys/wait.h>
+#include <zlib.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -80,6 +82,30 @@ inline TRun RunTool(const TTempDir& Scratch, const std::vector<std::string>& Arg
     std::filesystem::remove(OutPath);
     std::filesystem::remove(ErrPath);
     return Run;
+}
+
+inline bool Contains(const std::string& Text, const std::string& Part)
+{
+    return Text.find(Part) != std::string::npos;
+}
+
+// The hex digest a coreutils tool (md5sum, sha1sum ...) prints for File.
+inline std::string DigestBy(const std::string& Tool, const TTempDir& Dir, const std::string& File)
+{
+    const std::string Out = Dir / "digest.txt";
+    if (std::system((Tool + " " + Quote(File) + " >" + Quote(Out)).c_str()) != 0)
+        ADD_FAILURE() << Tool << " failed on " << File;
+    const std::string Line = ReadText(Out);
+    std::filesystem::remove(Out);
+    return Line.substr(0, Line.find(' '));
+}
+
+// zlib's CRC32 of Bytes, as crc32-style tools print it.
+inline std::string Crc32Of(const std::vector<uint8_t>& Bytes)
+{
+    char Text[9];
+    std::snprintf(Text, sizeof Text, "%08lx", crc32(0, Bytes.data(), uInt(Bytes.size())));
+    return Text;
 }
 
 }  // namespace clitest

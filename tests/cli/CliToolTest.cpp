@@ -11,11 +11,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool Contains(const std::string& Text, const std::string& Part)
-{
-    return Text.find(Part) != std::string::npos;
-}
-
 TEST(CliTool, HelpAndBadUsage)
 {
     TTempDir Dir;

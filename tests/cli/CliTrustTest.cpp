@@ -15,11 +15,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool Contains(const std::string& Text, const std::string& Part)
-{
-    return Text.find(Part) != std::string::npos;
-}
-
 TEST(CliTrust, APipeIsPackedWithItsRealSize)
 {
     TTempDir Dir;
