@@ -160,17 +160,19 @@ TEST_F(CliDiskette, EveryFormatReadsWritesAndVerifies)
         EXPECT_EQ(Same.Code, 0) << Same.Err;
         EXPECT_TRUE(Contains(Same.Out, "The Diskette matches the Image.")) << Same.Out;
 
-        // One byte changed in a sector on the second side, half-way in.
-        const int Sector = (Row.Tracks / 2) * Row.Heads * Row.SectorsPerTrack +
-                           Row.SectorsPerTrack + Index + 2;
+        // One byte changed in a sector on the second side, half-way in; the diskette's boot
+        // sector tells how it lays out its sectors.
+        const auto Word = [&Dump](size_t At) { return Dump[At] | Dump[At + 1] << 8; };
+        const int PerTrack = Word(24), Heads = Word(26);
+        const int Cylinders = Word(19) / (PerTrack * Heads);
+        const int Sector = Cylinders / 2 * Heads * PerTrack + PerTrack + Index + 2;
         std::vector<uint8_t> Changed = Dump;
         Changed[size_t(Sector) * 512 + 100] ^= 0x5a;
         WriteBytes(Source, Changed);
         const TRun Differs = Run({"verify", "-y", "-q", Image, "A"});
         EXPECT_EQ(Differs.Code, 1);
-        const std::string Name = std::to_string(Sector / (Row.Heads * Row.SectorsPerTrack)) + "/" +
-                                 std::to_string(Sector / Row.SectorsPerTrack % Row.Heads) + "/" +
-                                 std::to_string(Sector % Row.SectorsPerTrack + 1);
+        const std::string Name = std::to_string(Sector / (Heads * PerTrack)) + "/1/" +
+                                 std::to_string(Sector % PerTrack + 1);
         EXPECT_EQ(Differs.Err,
                   "The Diskette differs from the Image in these sectors (track/side/sector):\n  " +
                       Name + "\n");
