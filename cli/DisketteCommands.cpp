@@ -423,6 +423,7 @@ int RunBox(const TOptions& Options, std::ostream& Out, std::ostream& Err)
     bool Stopped = false;
     while (WaitForDiskette(Letter, First ? nullptr : &Previous, Port) == TNext::Go) {
         First = false;
+        // What the next diskette must differ from, taken before a script may swap it.
         Previous = Look(Letter);
         Label = ReadLabel(Letter);
         Chosen.clear();
@@ -449,8 +450,6 @@ int RunBox(const TOptions& Options, std::ostream& Out, std::ostream& Err)
             Stopped = true;
             break;
         }
-        // The diskette just read is what the next one must differ from.
-        Previous = Look(Letter);
     }
     // Ctrl-C between two diskettes only ends the box, as q does.
 
