@@ -76,7 +76,8 @@ struct TLZHTables {
     // Guards past the last node, for the look at the 8 nodes after a node.
     uint16_t Freq[TreeNodes + 9];
     int16_t HuffParent[TreeNodes + Symbols];
-    int16_t Child[TreeNodes];
+    // Zeros past the nodes: a leaf's grandchildren, kept without a test and never used.
+    int16_t Child[TreeNodes + Symbols + 1];
     int16_t Grand[2 * TreeNodes];
 };
 
@@ -233,10 +234,8 @@ private:
     void RefreshGrand(int X)
     {
         const int C = Child[X];
-        if (C < TreeNodes) {
-            Grand[2 * X] = Child[C];
-            Grand[2 * X + 1] = Child[C + 1];
-        }
+        Grand[2 * X] = Child[C];
+        Grand[2 * X + 1] = Child[C + 1];
     }
     void RefreshAllGrand()
     {
@@ -270,6 +269,7 @@ void TCoder::StartHuffman(bool KeepGrandchildren)
     KeepGrand = KeepGrandchildren;
     // Fully defined: the two-level walk reads a leaf's entries and then ignores them.
     std::memset(Grand, 0, 2 * TreeNodes * sizeof(Grand[0]));
+    std::memset(Child + TreeNodes, 0, (Symbols + 1) * sizeof(Child[0]));
     for (int C = 0; C < Symbols; ++C) {
         Freq[C] = 1;
         Child[C] = static_cast<int16_t>(C + TreeNodes);
