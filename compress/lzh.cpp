@@ -173,7 +173,8 @@ private:
     void FillSlowly()
     {
         while (Count <= 56) {
-            const int B = Source.Get();
+            // Once the end is seen the source is not asked again.
+            const int B = Missing ? -1 : Source.Get();
             Bits |= uint64_t(B < 0 ? 0 : B) << (56 - Count);
             Count += 8;
             Missing += B < 0;
