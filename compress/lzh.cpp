@@ -151,7 +151,7 @@ public:
         }
         FillSlowly();
     }
-    // The next bits, left-aligned; the first Held() of them are the stream's (or the zeros past it).
+    // The next bits, left-aligned: the first Held() of them are the stream's (or zeros past it).
     uint64_t Peek() const { return Bits; }
     int Held() const { return Count; }
     void Skip(int Len)
