@@ -42,8 +42,19 @@ package: build
 screenshots: build
 	@scripts/screenshots $(BUILD)/bin $(BUILD)/screenshots
 
-bench: build
-	$(BUILD)/bin/marrowtide-bench
+# Dumps of real diskettes full of files, made once from the list in bench/ (mtools).
+BENCH_DUMPS = $(BUILD)/bench-dumps
+$(BENCH_DUMPS)/real720.img $(BENCH_DUMPS)/real144.img $(BENCH_DUMPS)/real288.img: \
+    bench/make-real-diskette bench/real-diskette.list | deps
+	@mkdir -p $(BENCH_DUMPS)
+	bench/make-real-diskette $(DUMP_KB) $@
+$(BENCH_DUMPS)/real720.img: DUMP_KB = 720
+$(BENCH_DUMPS)/real144.img: DUMP_KB = 1440
+$(BENCH_DUMPS)/real288.img: DUMP_KB = 2880
+
+bench: build $(BENCH_DUMPS)/real720.img $(BENCH_DUMPS)/real144.img $(BENCH_DUMPS)/real288.img
+	$(BUILD)/bin/marrowtide-bench --dumps=$(BENCH_DUMPS)
+	bench/process-bench $(BUILD)/bin $(BENCH_DUMPS)
 
 $(FUZZ_BUILD)/build.ninja: | deps
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -G Ninja \

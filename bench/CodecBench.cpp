@@ -1,20 +1,34 @@
-// Throughput of the two codecs through the whole component (stream mode, in memory), with
-// zlib and lz4 run on the same dumps as peers. Ends with the four ratios the engine is held to.
+// Throughput of the two codecs through the whole component (stream mode, in memory), with zlib
+// and lz4 run on the same dumps as peers. Every repetition runs each operation once, ours and the
+// peer's one after the other, so a ratio compares runs made under the same load; the table gives
+// the minimum and the median over the repetitions and ends with the ratios the engine is held to.
 //
-// Console output only; for a machine-readable copy add --benchmark_out=FILE
-// --benchmark_out_format=json.
+// marrowtide-bench [--dumps=DIR] [--reps=N] [--only=TEXT] [--ops=TEXT,...]
+//   --dumps  a folder with real720.img, real144.img and real288.img (bench/make-real-diskette);
+//            without it only the generated dumps are measured
+//   --reps   repetitions (default 15)
+//   --only   only the dumps whose label contains TEXT
+//   --ops    only the operations named (lzh_decode,zlib6_inflate ...)
 #include <benchmark/benchmark.h>
 #include <lz4.h>
-#include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <exception>
-#include <map>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "compress/LZRW1.h"
+#include "compress/lzh.h"
 #include "tests/support/SampleDisk.h"
 
 namespace {
@@ -24,15 +38,9 @@ struct TDump {
     std::vector<uint8_t> Bytes;
 };
 
-// The disk the targets are measured on.
-const char* const TargetDump = "filled144";
-
-void Report(benchmark::State& State, size_t Original, size_t Compressed)
-{
-    State.SetBytesProcessed(int64_t(State.iterations()) * int64_t(Original));
-    State.counters["compressed"] = double(Compressed);
-    State.counters["ratio"] = Original ? double(Compressed) / double(Original) : 0.0;
-}
+// The disk the targets are measured on, and the one used when it is missing.
+const char* const TargetDump = "real144";
+const char* const FallbackDump = "filled144";
 
 // One component set up for stream mode between two memory streams.
 class TComponentRun {
@@ -70,229 +78,253 @@ private:
     TMemoryStream Out;
 };
 
-void ComponentEncode(benchmark::State& State, const TDump& Dump, TCompressMode Mode)
-{
-    try {
-        TComponentRun Run(Dump.Bytes, Mode);
-        size_t Compressed = 0;
-        for (auto _ : State)
-            Compressed = Run.Compress().size();
-        Report(State, Dump.Bytes.size(), Compressed);
-    } catch (const std::exception& Error) {
-        State.SkipWithError(Error.what());
-    }
-}
+// One operation on one dump: Run does it once and returns the size of its compressed side.
+struct TCase {
+    std::string Dump;
+    std::string Operation;
+    size_t Original = 0;
+    std::function<size_t()> Run;
+    std::vector<double> Seconds;
+    size_t Compressed = 0;
+    std::string Error;
 
-void ComponentDecode(benchmark::State& State, const TDump& Dump, TCompressMode Mode)
-{
-    try {
-        std::vector<uint8_t> Image = TComponentRun(Dump.Bytes, Mode).Compress();
-        TComponentRun Run(Image, Mode);
-        if (Run.Decompress() != Dump.Bytes) {
-            State.SkipWithError("decompressed image differs from the dump");
-            return;
-        }
-        for (auto _ : State)
-            benchmark::DoNotOptimize(Run.Decompress().data());
-        Report(State, Dump.Bytes.size(), Image.size());
-    } catch (const std::exception& Error) {
-        State.SkipWithError(Error.what());
-    }
-}
-
-std::vector<uint8_t> Deflate(const std::vector<uint8_t>& In)
-{
-    uLongf Length = compressBound(uLong(In.size()));
-    std::vector<uint8_t> Out(Length);
-    if (compress2(Out.data(), &Length, In.data(), uLong(In.size()), 6) != Z_OK)
-        return {};
-    Out.resize(Length);
-    return Out;
-}
-
-void ZlibDeflate(benchmark::State& State, const TDump& Dump)
-{
-    std::vector<uint8_t> Out(compressBound(uLong(Dump.Bytes.size())));
-    uLongf Length = 0;
-    for (auto _ : State) {
-        Length = uLongf(Out.size());
-        compress2(Out.data(), &Length, Dump.Bytes.data(), uLong(Dump.Bytes.size()), 6);
-        benchmark::DoNotOptimize(Out.data());
-    }
-    Report(State, Dump.Bytes.size(), Length);
-}
-
-void ZlibInflate(benchmark::State& State, const TDump& Dump)
-{
-    std::vector<uint8_t> Packed = Deflate(Dump.Bytes);
-    std::vector<uint8_t> Out(Dump.Bytes.size());
-    for (auto _ : State) {
-        uLongf Length = uLongf(Out.size());
-        if (uncompress(Out.data(), &Length, Packed.data(), uLong(Packed.size())) != Z_OK) {
-            State.SkipWithError("inflate failed");
-            return;
-        }
-        benchmark::DoNotOptimize(Out.data());
-    }
-    Report(State, Dump.Bytes.size(), Packed.size());
-}
-
-std::vector<uint8_t> Lz4Compress(const std::vector<uint8_t>& In)
-{
-    std::vector<uint8_t> Out(LZ4_compressBound(int(In.size())));
-    int Length = LZ4_compress_default(reinterpret_cast<const char*>(In.data()),
-                                      reinterpret_cast<char*>(Out.data()), int(In.size()),
-                                      int(Out.size()));
-    Out.resize(Length > 0 ? size_t(Length) : 0);
-    return Out;
-}
-
-void Lz4Encode(benchmark::State& State, const TDump& Dump)
-{
-    std::vector<uint8_t> Out(LZ4_compressBound(int(Dump.Bytes.size())));
-    int Length = 0;
-    for (auto _ : State) {
-        Length = LZ4_compress_default(reinterpret_cast<const char*>(Dump.Bytes.data()),
-                                      reinterpret_cast<char*>(Out.data()),
-                                      int(Dump.Bytes.size()), int(Out.size()));
-        benchmark::DoNotOptimize(Out.data());
-    }
-    Report(State, Dump.Bytes.size(), size_t(Length));
-}
-
-void Lz4Decode(benchmark::State& State, const TDump& Dump)
-{
-    std::vector<uint8_t> Packed = Lz4Compress(Dump.Bytes);
-    std::vector<uint8_t> Out(Dump.Bytes.size());
-    for (auto _ : State) {
-        int Length = LZ4_decompress_safe(reinterpret_cast<const char*>(Packed.data()),
-                                         reinterpret_cast<char*>(Out.data()),
-                                         int(Packed.size()), int(Out.size()));
-        if (Length != int(Dump.Bytes.size())) {
-            State.SkipWithError("lz4 decompression failed");
-            return;
-        }
-        benchmark::DoNotOptimize(Out.data());
-    }
-    Report(State, Dump.Bytes.size(), Packed.size());
-}
-
-std::string BenchName(const TDump& Dump, const char* Operation)
-{
-    return "BM_Codec/" + Dump.Label + "/" + Operation;
-}
-
-void RegisterAll(const std::vector<TDump>& Dumps)
-{
-    for (const TDump& Dump : Dumps) {
-        auto Add = [&](const char* Operation, auto Function) {
-            benchmark::RegisterBenchmark(BenchName(Dump, Operation).c_str(),
-                                         [&Dump, Function](benchmark::State& State) {
-                                             Function(State, Dump);
-                                         })
-                ->Unit(benchmark::kMillisecond)
-                ->UseRealTime();
-        };
-        Add("lzh_encode", [](benchmark::State& S, const TDump& D) {
-            ComponentEncode(S, D, TCompressMode::Good);
-        });
-        Add("lzh_decode", [](benchmark::State& S, const TDump& D) {
-            ComponentDecode(S, D, TCompressMode::Good);
-        });
-        Add("lzrw1kh_encode", [](benchmark::State& S, const TDump& D) {
-            ComponentEncode(S, D, TCompressMode::Fast);
-        });
-        Add("lzrw1kh_decode", [](benchmark::State& S, const TDump& D) {
-            ComponentDecode(S, D, TCompressMode::Fast);
-        });
-        Add("zlib6_deflate", ZlibDeflate);
-        Add("zlib6_inflate", ZlibInflate);
-        Add("lz4_compress", Lz4Encode);
-        Add("lz4_decompress", Lz4Decode);
-    }
-}
-
-// The console table as usual, keeping each benchmark's throughput for the summary.
-class TSummaryReporter : public benchmark::ConsoleReporter {
-public:
-    using ConsoleReporter::ConsoleReporter;
-
-    void ReportRuns(const std::vector<Run>& Runs) override
+    double Min() const { return *std::min_element(Seconds.begin(), Seconds.end()); }
+    double Median() const
     {
-        ConsoleReporter::ReportRuns(Runs);
-        for (const Run& R : Runs) {
-            if (R.error_occurred)
-                continue;
-            // With repetitions, the median stands for the name.
-            bool Median = R.run_type == Run::RT_Aggregate && R.aggregate_name == "median";
-            if (R.run_type != Run::RT_Iteration && !Median)
-                continue;
-            auto Rate = R.counters.find("bytes_per_second");
-            if (Rate != R.counters.end())
-                Throughput[R.run_name.function_name] = Rate->second.value;
-        }
+        std::vector<double> S = Seconds;
+        std::sort(S.begin(), S.end());
+        const size_t N = S.size();
+        return N % 2 ? S[N / 2] : (S[N / 2 - 1] + S[N / 2]) / 2;
     }
-
-    double MebibytesPerSecond(const std::string& Name) const
-    {
-        auto Found = Throughput.find(Name);
-        return Found == Throughput.end() ? 0.0 : Found->second / (1024.0 * 1024.0);
-    }
-
-private:
-    std::map<std::string, double> Throughput;
+    double Rate(double Time) const { return double(Original) / Time / (1024.0 * 1024.0); }
 };
 
-void PrintSummary(const TSummaryReporter& Reporter)
+// The operations of one dump, each checked once before it is timed.
+void AddCases(const TDump& Dump, std::vector<TCase>& Cases)
 {
-    struct TTarget {
+    const std::vector<uint8_t>& Plain = Dump.Bytes;
+    auto Add = [&](const char* Operation, std::function<size_t()> Run) {
+        TCase C;
+        C.Dump = Dump.Label;
+        C.Operation = Operation;
+        C.Original = Plain.size();
+        C.Run = std::move(Run);
+        Cases.push_back(std::move(C));
+    };
+    for (TCompressMode Mode : {TCompressMode::Good, TCompressMode::Fast}) {
+        const bool Lzh = Mode == TCompressMode::Good;
+        auto Packer = std::make_shared<TComponentRun>(Plain, Mode);
+        auto Image = std::make_shared<std::vector<uint8_t>>(Packer->Compress());
+        auto Unpacker = std::make_shared<TComponentRun>(*Image, Mode);
+        if (Unpacker->Decompress() != Plain)
+            throw std::runtime_error(Dump.Label + ": the image does not decompress to the dump");
+        Add(Lzh ? "lzh_encode" : "lzrw1kh_encode", [Packer] { return Packer->Compress().size(); });
+        Add(Lzh ? "lzh_decode" : "lzrw1kh_decode", [Unpacker, Image] {
+            benchmark::DoNotOptimize(Unpacker->Decompress().data());
+            return Image->size();
+        });
+        if (Lzh) {
+            // The codec alone, its search on the coder's thread and on a thread of its own.
+            for (bool Thread : {false, true}) {
+                Add(Thread ? "lzh_encode_2t" : "lzh_encode_1t", [&Plain, Thread] {
+                    TLZH Codec;
+                    Codec.SearchThread = Thread;
+                    TMemoryByteSource Source(Plain.data(), Plain.size());
+                    TVectorByteSink Sink;
+                    int32_t Count = 0;
+                    Codec.Encode(Count, Source, Sink);
+                    return Sink.Bytes().size();
+                });
+            }
+        }
+    }
+
+    auto Out = std::make_shared<std::vector<uint8_t>>(compressBound(uLong(Plain.size())));
+    Add("zlib6_deflate", [&Plain, Out] {
+        uLongf Length = uLongf(Out->size());
+        if (compress2(Out->data(), &Length, Plain.data(), uLong(Plain.size()), 6) != Z_OK)
+            throw std::runtime_error("deflate failed");
+        return size_t(Length);
+    });
+    auto Deflated = std::make_shared<std::vector<uint8_t>>(*Out);
+    uLongf DeflatedLength = uLongf(Deflated->size());
+    compress2(Deflated->data(), &DeflatedLength, Plain.data(), uLong(Plain.size()), 6);
+    Deflated->resize(DeflatedLength);
+    auto Inflated = std::make_shared<std::vector<uint8_t>>(Plain.size());
+    Add("zlib6_inflate", [Deflated, Inflated] {
+        uLongf Length = uLongf(Inflated->size());
+        if (uncompress(Inflated->data(), &Length, Deflated->data(), uLong(Deflated->size())) != Z_OK)
+            throw std::runtime_error("inflate failed");
+        benchmark::DoNotOptimize(Inflated->data());
+        return Deflated->size();
+    });
+
+    auto Lz4Out = std::make_shared<std::vector<uint8_t>>(size_t(LZ4_compressBound(int(Plain.size()))));
+    Add("lz4_compress", [&Plain, Lz4Out] {
+        return size_t(LZ4_compress_default(reinterpret_cast<const char*>(Plain.data()),
+                                           reinterpret_cast<char*>(Lz4Out->data()), int(Plain.size()),
+                                           int(Lz4Out->size())));
+    });
+    auto Lz4Packed = std::make_shared<std::vector<uint8_t>>(*Lz4Out);
+    Lz4Packed->resize(size_t(LZ4_compress_default(reinterpret_cast<const char*>(Plain.data()),
+                                                  reinterpret_cast<char*>(Lz4Packed->data()),
+                                                  int(Plain.size()), int(Lz4Packed->size()))));
+    auto Lz4Back = std::make_shared<std::vector<uint8_t>>(Plain.size());
+    Add("lz4_decompress", [Lz4Packed, Lz4Back] {
+        const int Length = LZ4_decompress_safe(reinterpret_cast<const char*>(Lz4Packed->data()),
+                                               reinterpret_cast<char*>(Lz4Back->data()),
+                                               int(Lz4Packed->size()), int(Lz4Back->size()));
+        if (Length != int(Lz4Back->size()))
+            throw std::runtime_error("lz4 decompression failed");
+        benchmark::DoNotOptimize(Lz4Back->data());
+        return Lz4Packed->size();
+    });
+}
+
+// Every repetition runs every case once, in the same order.
+void RunAll(std::vector<TCase>& Cases, int Repetitions)
+{
+    for (int Rep = 0; Rep < Repetitions; ++Rep) {
+        for (TCase& C : Cases) {
+            if (!C.Error.empty())
+                continue;
+            try {
+                const auto Start = std::chrono::steady_clock::now();
+                C.Compressed = C.Run();
+                const auto End = std::chrono::steady_clock::now();
+                benchmark::ClobberMemory();
+                C.Seconds.push_back(std::chrono::duration<double>(End - Start).count());
+            } catch (const std::exception& Error) {
+                C.Error = Error.what();
+            }
+        }
+    }
+}
+
+const TCase* Find(const std::vector<TCase>& Cases, const std::string& Dump, const std::string& Operation)
+{
+    for (const TCase& C : Cases)
+        if (C.Dump == Dump && C.Operation == Operation && C.Error.empty() && !C.Seconds.empty())
+            return &C;
+    return nullptr;
+}
+
+void PrintTable(const std::vector<TCase>& Cases, int Repetitions)
+{
+    std::printf("%d repetitions, each running every operation once in this order\n\n", Repetitions);
+    std::printf("%-10s %-15s %8s %9s %9s %10s %10s\n", "dump", "operation", "size", "min ms",
+                "median ms", "MiB/s min", "MiB/s med");
+    for (const TCase& C : Cases) {
+        if (!C.Error.empty()) {
+            std::printf("%-10s %-15s  failed: %s\n", C.Dump.c_str(), C.Operation.c_str(), C.Error.c_str());
+            continue;
+        }
+        std::printf("%-10s %-15s %8.4f %9.2f %9.2f %10.1f %10.1f\n", C.Dump.c_str(), C.Operation.c_str(),
+                    double(C.Compressed) / double(C.Original), C.Min() * 1e3, C.Median() * 1e3,
+                    C.Rate(C.Min()), C.Rate(C.Median()));
+    }
+}
+
+void PrintRatios(const std::vector<TCase>& Cases, const std::vector<std::string>& Dumps)
+{
+    struct TPair {
         const char* Engine;
         const char* Peer;
         const char* Text;
-        double Minimum;
+        double Target;  // 0: no target
     };
-    const TTarget Targets[] = {
-        {"lzh_encode", "zlib6_deflate", "LZH encode      / zlib deflate -6", 1.0},
-        {"lzh_decode", "zlib6_inflate", "LZH decode      / zlib inflate   ", 0.4},
+    const TPair Pairs[] = {
+        {"lzh_encode", "zlib6_deflate", "LZH encode      / zlib deflate -6", 0.55},
+        {"lzh_decode", "zlib6_inflate", "LZH decode      / zlib inflate   ", 0.25},
         {"lzrw1kh_encode", "lz4_compress", "LZRW1/KH encode / lz4 compress   ", 0.5},
         {"lzrw1kh_decode", "lz4_decompress", "LZRW1/KH decode / lz4 decompress ", 0.25},
+        {"lzh_encode_1t", "zlib6_deflate", "LZH encode, 1 thread  / deflate -6", 0},
+        {"lzh_encode_2t", "zlib6_deflate", "LZH encode, 2 threads / deflate -6", 0},
+        {"lzh_encode_2t", "lzh_encode_1t", "LZH encode, 2 threads / 1 thread  ", 0},
     };
-    TDump Target{TargetDump, {}};
-    std::printf("\nTargets on %s (throughput ratio, engine / peer):\n", TargetDump);
-    for (const TTarget& T : Targets) {
-        double Engine = Reporter.MebibytesPerSecond(BenchName(Target, T.Engine));
-        double Peer = Reporter.MebibytesPerSecond(BenchName(Target, T.Peer));
-        if (Engine <= 0 || Peer <= 0) {
-            std::printf("  %s  not measured in this run\n", T.Text);
-            continue;
+    std::string Target = Find(Cases, TargetDump, "lzh_decode") ? TargetDump : FallbackDump;
+    for (const std::string& Dump : Dumps) {
+        std::printf("\nRatios on %s (throughput, engine / peer: of the minima, of the medians)%s:\n",
+                    Dump.c_str(), Dump == Target ? ", with the targets" : "");
+        for (const TPair& P : Pairs) {
+            const TCase* E = Find(Cases, Dump, P.Engine);
+            const TCase* Peer = Find(Cases, Dump, P.Peer);
+            if (!E || !Peer) {
+                std::printf("  %s  not measured\n", P.Text);
+                continue;
+            }
+            const double Min = Peer->Min() / E->Min(), Median = Peer->Median() / E->Median();
+            std::printf("  %s  %5.2fx  %5.2fx", P.Text, Min, Median);
+            if (P.Target > 0 && Dump == Target)
+                std::printf("  (target >= %.2fx)  %s", P.Target, Min >= P.Target ? "met" : "MISSED");
+            std::printf("\n");
         }
-        double Ratio = Engine / Peer;
-        std::printf("  %s  %7.1f / %7.1f MiB/s = %5.2fx  (target >= %.2fx)  %s\n", T.Text,
-                    Engine, Peer, Ratio, T.Minimum, Ratio >= T.Minimum ? "met" : "MISSED");
     }
 }
 
-}  // namespace
+std::vector<uint8_t> ReadFile(const std::string& Path)
+{
+    std::ifstream In(Path, std::ios::binary);
+    if (!In)
+        return {};
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>());
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+    std::string DumpFolder, Only, Ops;
+    int Repetitions = 15;
+    for (int I = 1; I < argc; ++I) {
+        const std::string Arg = argv[I];
+        if (Arg.rfind("--dumps=", 0) == 0) {
+            DumpFolder = Arg.substr(8);
+        } else if (Arg.rfind("--reps=", 0) == 0) {
+            Repetitions = std::max(1, std::atoi(Arg.c_str() + 7));
+        } else if (Arg.rfind("--only=", 0) == 0) {
+            Only = Arg.substr(7);
+        } else if (Arg.rfind("--ops=", 0) == 0) {
+            Ops = "," + Arg.substr(6) + ",";
+        } else {
+            std::fprintf(stderr, "usage: marrowtide-bench [--dumps=DIR] [--reps=N] [--only=TEXT] [--ops=TEXT,...]\n");
+            return 2;
+        }
+    }
+
+    // Real diskettes first: the ones the targets are about.
+    std::vector<TDump> Dumps;
+    if (!DumpFolder.empty()) {
+        for (const char* Label : {"real144", "real288", "real720"}) {
+            TDump Dump{Label, ReadFile(DumpFolder + "/" + Label + ".img")};
+            if (Dump.Bytes.empty())
+                std::fprintf(stderr, "marrowtide-bench: no %s/%s.img\n", DumpFolder.c_str(), Label);
+            else
+                Dumps.push_back(std::move(Dump));
+        }
+    }
+    Dumps.push_back({"filled144", MakeSampleDisk(1474560, TSampleKind::Filled)});
+    Dumps.push_back({"filled288", MakeSampleDisk(2949120, TSampleKind::Filled)});
+    Dumps.push_back({"zero144", MakeSampleDisk(1474560, TSampleKind::Zero)});
+    Dumps.push_back({"random144", MakeSampleDisk(1474560, TSampleKind::Random)});
+
+    std::vector<TCase> Cases;
+    std::vector<std::string> Labels;
+    try {
+        for (const TDump& Dump : Dumps) {
+            if (Dump.Label.find(Only) == std::string::npos)
+                continue;
+            AddCases(Dump, Cases);
+            Labels.push_back(Dump.Label);
+        }
+    } catch (const std::exception& Error) {
+        std::fprintf(stderr, "marrowtide-bench: %s\n", Error.what());
         return 1;
-
-    // Made once, before timing: 1.44MB and 2.88MB diskettes with files, and the two extremes.
-    const std::vector<TDump> Dumps = {
-        {"filled144", MakeSampleDisk(1474560, TSampleKind::Filled)},
-        {"filled288", MakeSampleDisk(2949120, TSampleKind::Filled)},
-        {"zero144", MakeSampleDisk(1474560, TSampleKind::Zero)},
-        {"random144", MakeSampleDisk(1474560, TSampleKind::Random)},
-    };
-    RegisterAll(Dumps);
-
-    TSummaryReporter Reporter(isatty(STDOUT_FILENO) ? benchmark::ConsoleReporter::OO_ColorTabular
-                                                    : benchmark::ConsoleReporter::OO_Tabular);
-    benchmark::RunSpecifiedBenchmarks(&Reporter);
-    PrintSummary(Reporter);
-    benchmark::Shutdown();
+    }
+    if (!Ops.empty())
+        std::erase_if(Cases, [&](const TCase& C) { return Ops.find("," + C.Operation + ",") == std::string::npos; });
+    RunAll(Cases, Repetitions);
+    PrintTable(Cases, Repetitions);
+    PrintRatios(Cases, Labels);
     return 0;
 }

@@ -73,11 +73,11 @@ constexpr TPositionCode PositionCode = MakePositionCode();
 
 // The adaptive code.
 struct TLZHTables {
-    uint8_t Ring[RingBytes + RingSlack];  // the decoder's window
     // Guards past the last node, for the look at the 8 nodes after a node.
     uint16_t Freq[TreeNodes + 9];
     int16_t HuffParent[TreeNodes + Symbols];
-    int16_t Child[TreeNodes];
+    // Zeros past the nodes: a leaf's grandchildren, kept without a test and never used.
+    int16_t Child[TreeNodes + Symbols + 1];
     int16_t Grand[2 * TreeNodes];
 };
 
@@ -129,10 +129,68 @@ inline unsigned CountBelow(const uint16_t* F, unsigned K)
 #endif
 }
 
+// The decoder's input: the stream's next bits in a register, most significant first. Bits past
+// the end of the input read as zeros, and it is known when a code took one of them.
+class TBitReader {
+public:
+    explicit TBitReader(TLZHByteSource& Source) : Source(Source) {}
+
+    // At least 57 bits in the register.
+    void Fill()
+    {
+        if (Count > 56)
+            return;
+        if (Source.Ahead() >= sizeof(uint64_t)) {
+            // The bits under the whole bytes taken are the stream's next ones too: a later fill
+            // writes the same bits over them.
+            Bits |= GetBE64(Source.Window()) >> Count;
+            const int Take = (64 - Count) >> 3;
+            Source.Skip(static_cast<size_t>(Take));
+            Count += Take * 8;
+            return;
+        }
+        FillSlowly();
+    }
+    // The next bits, left-aligned: the first Held() of them are the stream's (or zeros past it).
+    uint64_t Peek() const { return Bits; }
+    int Held() const { return Count; }
+    void Skip(int Len)
+    {
+        Bits <<= Len;
+        Count -= Len;
+    }
+    unsigned Bit()
+    {
+        Fill();
+        const unsigned B = static_cast<unsigned>(Bits >> 63);
+        Skip(1);
+        return B;
+    }
+    // Whether the codes taken so far reach into the zeros that stand in for a missing input.
+    bool PastEnd() const { return Missing * 8 > Count; }
+
+private:
+    void FillSlowly()
+    {
+        while (Count <= 56) {
+            // Once the end is seen the source is not asked again.
+            const int B = Missing ? -1 : Source.Get();
+            Bits |= uint64_t(B < 0 ? 0 : B) << (56 - Count);
+            Count += 8;
+            Missing += B < 0;
+        }
+    }
+
+    TLZHByteSource& Source;
+    uint64_t Bits = 0;
+    int Count = 0;
+    int Missing = 0;  // bytes the source had no more of
+};
+
 // One coding run over a set of tables.
 class TCoder {
 public:
-    explicit TCoder(TLZHTables& T) : Ring(T.Ring), Freq(T.Freq), HuffParent(T.HuffParent),
+    explicit TCoder(TLZHTables& T) : Freq(T.Freq), HuffParent(T.HuffParent),
         Child(T.Child), Grand(T.Grand) {}
 
     // KeepGrandchildren: the decoder walks two levels a step and needs Grand kept up.
@@ -151,12 +209,18 @@ public:
             Sink.Put(static_cast<uint8_t>(OutBits << (8 - OutCount)));
     }
 
-    int DecodeSymbol(TLZHByteSource& Source);
-    int DecodePosition(TLZHByteSource& Source);
-    // Whether the codes taken so far reach into the zero bytes that stand in for a missing input.
-    bool ReadPastEnd() const { return Missing * 8 > InCount; }
-
-    uint8_t* Ring;
+    int DecodeSymbol(TBitReader& In);
+    int DecodePosition(TBitReader& In)
+    {
+        if (In.Held() < 14)
+            In.Fill();
+        const uint64_t Peek = In.Peek();
+        const unsigned B = static_cast<unsigned>(Peek >> 56);
+        const int Len = PositionCode.DecodedLength[B];
+        const unsigned Low = static_cast<unsigned>(Peek >> (58 - Len)) & 63;
+        In.Skip(Len + 6);
+        return static_cast<int>(unsigned(PositionCode.DecodedValue[B]) << 6 | Low);
+    }
 
 private:
     // The nodes from a symbol's leaf up to the root's child, as found by the coding step.
@@ -171,10 +235,8 @@ private:
     void RefreshGrand(int X)
     {
         const int C = Child[X];
-        if (C < TreeNodes) {
-            Grand[2 * X] = Child[C];
-            Grand[2 * X + 1] = Child[C + 1];
-        }
+        Grand[2 * X] = Child[C];
+        Grand[2 * X + 1] = Child[C + 1];
     }
     void RefreshAllGrand()
     {
@@ -193,46 +255,6 @@ private:
         }
     }
 
-    // The input keeps at most 16 bits ahead and asks for a byte only when 8 or fewer are left,
-    // so the source is asked exactly as often, and as late, as the stream needs.
-    void FillBits(TLZHByteSource& Source)
-    {
-        while (InCount <= 8) {
-            const int B = Source.Get();
-            InBits |= uint32_t(B < 0 ? 0 : B) << (24 - InCount);
-            InCount += 8;
-            Missing += B < 0;
-        }
-    }
-
-    unsigned GetBit(TLZHByteSource& Source)
-    {
-        FillBits(Source);
-        const unsigned Bit = InBits >> 31;
-        InBits <<= 1;
-        --InCount;
-        return Bit;
-    }
-    // Takes Len bits with exactly the source requests Len calls of GetBit would make.
-    void SkipBits(TLZHByteSource& Source, int Len)
-    {
-        while (Len > 0) {
-            FillBits(Source);
-            const int Take = Len < InCount - 8 ? Len : InCount - 8;
-            InBits <<= Take;
-            InCount -= Take;
-            Len -= Take;
-        }
-    }
-    unsigned GetByte(TLZHByteSource& Source)
-    {
-        FillBits(Source);
-        const unsigned Byte = InBits >> 24;
-        InBits <<= 8;
-        InCount -= 8;
-        return Byte;
-    }
-
     uint16_t* Freq;
     int16_t* HuffParent;
     int16_t* Child;
@@ -240,9 +262,6 @@ private:
     bool KeepGrand = false;
     uint64_t OutBits = 0;
     int OutCount = 0;
-    uint32_t InBits = 0;  // left-aligned
-    int InCount = 0;
-    int Missing = 0;  // bytes the source had no more of
     int16_t Path[PathMax];
 };
 
@@ -251,6 +270,7 @@ void TCoder::StartHuffman(bool KeepGrandchildren)
     KeepGrand = KeepGrandchildren;
     // Fully defined: the two-level walk reads a leaf's entries and then ignores them.
     std::memset(Grand, 0, 2 * TreeNodes * sizeof(Grand[0]));
+    std::memset(Child + TreeNodes, 0, (Symbols + 1) * sizeof(Child[0]));
     for (int C = 0; C < Symbols; ++C) {
         Freq[C] = 1;
         Child[C] = static_cast<int16_t>(C + TreeNodes);
@@ -401,67 +421,45 @@ void TCoder::EncodeSymbol(TLZHByteSink& Sink, int C)
         Update(C);
 }
 
-int TCoder::DecodeSymbol(TLZHByteSource& Source)
+int TCoder::DecodeSymbol(TBitReader& In)
 {
+    In.Fill();
+    // The walk reads its bits from the register and notes its path; the bits are taken
+    // afterwards.
+    uint64_t Peek = In.Peek();
     int N = Child[Root];
-    if (Source.Ahead() >= sizeof(uint64_t)) {
-        // The next 64 bits of the stream without taking them: the walk reads its bits from a
-        // register and notes its path; the bits are taken afterwards, with the same source
-        // requests as reading them one by one.
-        uint64_t Peek = uint64_t(InBits) << 32 | GetBE64(Source.Window()) >> InCount;
-        int16_t* Slot = Path + PathMax;  // filled downwards: the leaf ends up first
-        int Used = 0;
-        // Two levels a step: the grandchild is loaded together with the child, so the walk
-        // waits for one load per two bits.
-        while (N < TreeNodes && Used < PathMax - 8) {
-            const int X = N + static_cast<int>(Peek >> 63);
-            const int Second = static_cast<int>(Peek >> 62) & 1;
-            const int C = Child[X];
-            const int Next = Grand[2 * X + Second];
-            *--Slot = static_cast<int16_t>(X);
-            ++Used;
-            if (C >= TreeNodes) {
-                N = C;
-                break;
-            }
-            *--Slot = static_cast<int16_t>(C + Second);
-            ++Used;
-            Peek <<= 2;
-            N = Next;
+    int16_t* Slot = Path + PathMax;  // filled downwards: the leaf ends up first
+    int Used = 0;
+    // Two levels a step: the grandchild is loaded together with the child, so the walk waits
+    // for one load per two bits. A step takes at most two of the 57 bits held.
+    while (N < TreeNodes && Used < PathMax - 8) {
+        const int X = N + static_cast<int>(Peek >> 63);
+        const int Second = static_cast<int>(Peek >> 62) & 1;
+        const int C = Child[X];
+        const int Next = Grand[2 * X + Second];
+        *--Slot = static_cast<int16_t>(X);
+        ++Used;
+        if (C >= TreeNodes) {
+            N = C;
+            break;
         }
-        SkipBits(Source, Used);
-        if (N >= TreeNodes) {
-            N -= TreeNodes;
-            UpdateAlong(N, Slot, Used);
-            return N;
-        }
-        // Deeper than any tree under the frequency limit gets; finished the plain way.
+        *--Slot = static_cast<int16_t>(C + Second);
+        ++Used;
+        Peek <<= 2;
+        N = Next;
     }
+    In.Skip(Used);
+    if (N >= TreeNodes) {
+        N -= TreeNodes;
+        UpdateAlong(N, Slot, Used);
+        return N;
+    }
+    // Deeper than any tree under the frequency limit gets; finished the plain way.
     while (N < TreeNodes)
-        N = Child[N + GetBit(Source)];
+        N = Child[N + In.Bit()];
     N -= TreeNodes;
     Update(N);
     return N;
-}
-
-int TCoder::DecodePosition(TLZHByteSource& Source)
-{
-    if (Source.Ahead() >= sizeof(uint64_t)) {
-        // All 6 + 8 bits at once from a look at the stream, then taken as the plain way would.
-        const uint64_t Peek =
-            uint64_t(InBits) << 32 | GetBE64(Source.Window()) >> InCount;
-        const unsigned B = static_cast<unsigned>(Peek >> 56);
-        const int Len = PositionCode.DecodedLength[B];
-        const unsigned Low = static_cast<unsigned>(Peek >> (58 - Len)) & 63;
-        GetByte(Source);
-        SkipBits(Source, Len - 2);
-        return static_cast<int>(unsigned(PositionCode.DecodedValue[B]) << 6 | Low);
-    }
-    unsigned B = GetByte(Source);
-    const unsigned Upper = PositionCode.DecodedValue[B];
-    for (int K = PositionCode.DecodedLength[B] - 2; K > 0; --K)
-        B = (B << 1) + GetBit(Source);
-    return static_cast<int>(Upper << 6 | (B & 63));
 }
 
 void TMatchTrees::StartTrees()
@@ -835,42 +833,81 @@ void TLZH::Encode(int32_t& Count, TLZHByteSource& Source, TLZHByteSink& Sink)
     Count = static_cast<int32_t>(Read);
 }
 
+namespace {
+
+// The decoder's output: flat, behind a copy of the last 4096 bytes (at first what the ring of the
+// format starts with), so that a match's source is the output less its distance. Made a piece at
+// a time; a last match may run up to 59 bytes past the piece, and a copy 7 bytes past that.
+constexpr int DecodePiece = 32768;
+
+struct TDecodeWindow {
+    uint8_t Bytes[WindowSize + DecodePiece + Lookahead + 8];
+};
+
+// Copies a match inside the output, the source Distance bytes back.
+inline void CopyMatch(uint8_t* Out, int Distance, int Length)
+{
+    const uint8_t* From = Out - Distance;
+    if (Distance >= 8) {
+        // Whole words, the last one past the match: every word reads bytes already written.
+        for (int K = 0; K < Length; K += 8)
+            std::memcpy(Out + K, From + K, 8);
+    } else if (Distance == 1) {
+        std::memset(Out, *From, static_cast<size_t>(Length));
+    } else {
+        for (int K = 0; K < Length; ++K)
+            Out[K] = From[K];
+    }
+}
+
+} // namespace
+
 void TLZH::Decode(int32_t Count, TLZHByteSource& Source, TLZHByteSink& Sink)
 {
     const auto Tables = TakeTables<TLZHTables>(FailAllocation);
+    const auto Window = TakeTables<TDecodeWindow>(FailAllocation);
     TCoder Coder(*Tables);
-    uint8_t* const Ring = Coder.Ring;
     Coder.StartHuffman(true);
-    StartRing(Ring);
+    TBitReader In(Source);
 
-    int R = StartPosition;
-    int32_t Produced = 0;
-    while (Produced < Count) {
-        const int C = Coder.DecodeSymbol(Source);
-        // A stream is whole up to its last code: a code that needs bits past the end belongs to a
-        // stream cut short (or a size no stream holds), and what it decodes to would be made up.
-        if (Coder.ReadPastEnd())
-            break;
-        if (C < 256) {
-            Sink.Put(static_cast<uint8_t>(C));
-            Ring[R] = static_cast<uint8_t>(C);
-            R = (R + 1) & WindowMask;
-            ++Produced;
-        } else {
-            const int Position = Coder.DecodePosition(Source);
-            if (Coder.ReadPastEnd())
+    // The ring starts as spaces, with the 60 bytes from the coder's first position cleared: seen
+    // from there, the 4096 bytes before it are 60 zeros and then the spaces.
+    uint8_t* const Start = Window->Bytes + WindowSize;
+    std::memset(Window->Bytes, 0, WindowSize - StartPosition);
+    std::memset(Window->Bytes + (WindowSize - StartPosition), ' ', StartPosition);
+
+    int64_t Left = Count;  // bytes still to make after the piece being made
+    for (;;) {
+        uint8_t* Out = Start;
+        uint8_t* const Stop = Start + std::min<int64_t>(Left, DecodePiece);
+        bool Whole = true;
+        while (Out < Stop) {
+            const int C = Coder.DecodeSymbol(In);
+            // A stream is whole up to its last code: a code that needs bits past the end belongs
+            // to a stream cut short (or a size no stream holds), and what it decodes to would be
+            // made up.
+            if (In.PastEnd()) {
+                Whole = false;
                 break;
-            const int Length = C - (255 - Threshold);
-            int From = (R - Position - 1) & WindowMask;
-            for (int K = 0; K < Length; ++K) {
-                const uint8_t Byte = Ring[From];
-                From = (From + 1) & WindowMask;
-                Sink.Put(Byte);
-                Ring[R] = Byte;
-                R = (R + 1) & WindowMask;
             }
-            Produced += Length;
+            if (C < 256) {
+                *Out++ = static_cast<uint8_t>(C);
+                continue;
+            }
+            const int Position = Coder.DecodePosition(In);
+            if (In.PastEnd()) {
+                Whole = false;
+                break;
+            }
+            const int Length = C - (255 - Threshold);
+            CopyMatch(Out, Position + 1, Length);
+            Out += Length;
         }
+        Sink.Write(Start, static_cast<size_t>(Out - Start));
+        Left -= Out - Start;
+        if (!Whole || Left <= 0)
+            return;
+        std::memcpy(Window->Bytes, Out - WindowSize, WindowSize);
     }
 }
 
@@ -886,6 +923,19 @@ size_t TLZHByteSource::Read(uint8_t* To, size_t Count)
         Done += Take;
     }
     return Done;
+}
+
+void TLZHByteSink::Write(const uint8_t* From, size_t Count)
+{
+    size_t Done = 0;
+    while (Done < Count) {
+        if (Next == Limit)
+            Drain();
+        const size_t Take = std::min(Count - Done, static_cast<size_t>(Limit - Next));
+        std::memcpy(Next, From + Done, Take);
+        Next += Take;
+        Done += Take;
+    }
 }
 
 TMemoryByteSource::TMemoryByteSource(const uint8_t* Bytes, size_t Count) : Data(Bytes), Size(Count) {}

@@ -25,6 +25,8 @@ public:
     // The bytes the window holds ahead, for a reader that looks at them before it takes them.
     size_t Ahead() const { return static_cast<size_t>(Limit - Next); }
     const uint8_t* Window() const { return Next; }
+    // Takes Count of the bytes ahead (at most Ahead()).
+    void Skip(size_t Count) { Next += Count; }
 
 protected:
     // Makes [Next, Limit) non-empty, or returns false at the end of the input.
@@ -44,6 +46,8 @@ public:
             Drain();
         *Next++ = Byte;
     }
+    // Puts Count bytes, with the drains Count calls of Put would make.
+    void Write(const uint8_t* From, size_t Count);
 
 protected:
     virtual void Drain() = 0;

@@ -75,6 +75,30 @@ private:
 
 Bytes Str(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
+// Keeps what is put, and the size of every drain.
+class TPieceSink : public TLZHByteSink {
+public:
+    TPieceSink() { Next = Window, Limit = Window + sizeof(Window); }
+    Bytes Done;
+    std::vector<size_t> Drains;
+    Bytes Finish()
+    {
+        Drain();
+        return Done;
+    }
+
+protected:
+    void Drain() override
+    {
+        Drains.push_back(size_t(Next - Window));
+        Done.insert(Done.end(), Window, Next);
+        Next = Window;
+    }
+
+private:
+    uint8_t Window[7];
+};
+
 // Index of the first symbol that differs, -1 when the traces are equal.
 long FirstDifference(const std::vector<TSymbol>& a, const std::vector<TSymbol>& b)
 {
@@ -434,6 +458,27 @@ TEST(LzhStream, DecodingStopsAtTheFirstCodePastTheEnd)
     TVectorByteSink sink;
     lzh.Decode(1000000, source, sink);
     EXPECT_TRUE(sink.Bytes().empty());
+}
+
+TEST(LzhStream, DecoderGivesTheSameBytesWhateverPiecesItReadsAndWrites)
+{
+    // The bit reader takes 8 bytes at a time only where the source shows them; matches cross the
+    // decoder's output pieces of 32 KB; the sink is filled before each drain, as by Put.
+    const Bytes input = MixedBytes(150000);
+    const Bytes stream = LZHEncode(input);
+    for (size_t piece : {size_t(1), size_t(3), size_t(8), size_t(9), size_t(4099)}) {
+        SCOPED_TRACE(piece);
+        TLZH lzh;
+        TCountingSource source(stream, piece);
+        TPieceSink sink;
+        lzh.Decode(int32_t(input.size()), source, sink);
+        EXPECT_TRUE(sink.Finish() == input);
+        ASSERT_GE(sink.Drains.size(), 2u);
+        for (size_t i = 0; i + 1 < sink.Drains.size(); ++i)
+            ASSERT_EQ(sink.Drains[i], 7u) << "drain " << i;
+        // Never more than the stream, nor a refill after its end was seen.
+        EXPECT_LE(source.Refills, int((stream.size() + piece - 1) / piece) + 1);
+    }
 }
 
 TEST(LzhStream, EncoderReportsEveryByteConsumed)
