@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <chrono>
 #include <climits>
 #include <condition_variable>
 #include <cstring>
@@ -98,8 +99,17 @@ public:
     explicit TMatchTrees(TTreeTables& T) : Ring(T.Ring), Left(T.Left), Parent(T.Parent), Right(T.Right) {}
 
     void StartTrees();
-    void InsertNode(int R);
+    // Inserts the string at Key, which sits at window position R. The other strings are read
+    // from the ring, or, for Linear, from the bytes before Key (what the ring holds, unwrapped).
+    template <bool Linear>
+    void InsertNode(const uint8_t* Key, int R);
+    void InsertNode(int R) { InsertNode<false>(&Ring[R], R); }
     void DeleteNode(int P);
+
+    // Moves the tree of first byte V out, as records of node, left, right and parent (the root
+    // as its index and its one child); returns the end of the records.
+    uint16_t* TakeTree(int V, uint16_t* To);
+    void PutTree(const uint16_t* From, const uint16_t* End);
 
     uint8_t* Ring;
     int MatchPosition = 0;
@@ -472,9 +482,9 @@ void TMatchTrees::StartTrees()
         Parent[I] = Empty;
 }
 
-void TMatchTrees::InsertNode(int R)
+template <bool Linear>
+void TMatchTrees::InsertNode(const uint8_t* Key, int R)
 {
-    const uint8_t* Key = &Ring[R];
     size_t P = FirstRoot + Key[0];
     Left[R] = Right[R] = Empty;
     MatchLength = 0;
@@ -497,7 +507,7 @@ void TMatchTrees::InsertNode(int R)
         const size_t RightChild = Right[P];
         // Equal leading bytes after the first (which is equal by construction), 8 at a time;
         // as big-endian words the first difference also gives the order.
-        const uint8_t* Other = &Ring[P];
+        const uint8_t* Other = Linear ? Key - ((R - int(P)) & WindowMask) : &Ring[P];
         int I = 1;
         uint64_t A = KeyWord;
         uint64_t B = GetBE64(Other + 1);
@@ -570,6 +580,50 @@ void TMatchTrees::DeleteNode(int P)
     Parent[P] = Empty;
 }
 
+uint16_t* TMatchTrees::TakeTree(int V, uint16_t* To)
+{
+    const int Top = FirstRoot + V;
+    To[0] = static_cast<uint16_t>(Top);
+    To[2] = Right[Top];
+    uint16_t* Walk = To + 4;
+    To += 4;
+    if (Right[Top] != Empty) {
+        // The records double as the walk's queue: each node's children are queued behind it.
+        *To = Right[Top];
+        To += 4;
+        for (; Walk < To; Walk += 4) {
+            const int X = Walk[0];
+            Walk[1] = Left[X];
+            Walk[2] = Right[X];
+            Walk[3] = Parent[X];
+            // Left behind here, a node would look still inserted to a later deletion.
+            Parent[X] = Empty;
+            if (Left[X] != Empty) {
+                *To = Left[X];
+                To += 4;
+            }
+            if (Right[X] != Empty) {
+                *To = Right[X];
+                To += 4;
+            }
+        }
+    }
+    Right[Top] = Empty;
+    return To;
+}
+
+void TMatchTrees::PutTree(const uint16_t* From, const uint16_t* End)
+{
+    for (; From < End; From += 4) {
+        const int X = From[0];
+        Right[X] = From[2];
+        if (X < FirstRoot) {
+            Left[X] = From[1];
+            Parent[X] = From[3];
+        }
+    }
+}
+
 void StartRing(uint8_t* Ring)
 {
     std::memset(Ring, ' ', StartPosition);
@@ -578,58 +632,50 @@ void StartRing(uint8_t* Ring)
 }
 
 
-// The encoder in two halves. Which match the trees offer at a position depends only on the
-// input, not on the codes chosen before it, so the search can run ahead of the coder on a
-// second core: the finder inserts every position in order and notes its match, the coder
-// picks the matches it codes.
+// The coder's step at one position: a literal, or the match the search found there (cut to
+// the Ahead bytes left); returns the positions it covers.
+inline int CodeStep(TCoder& Coder, TLZHByteSink& Sink, uint32_t Match, uint8_t Literal, int Ahead)
+{
+    const int MatchLength = std::min(static_cast<int>(Match >> 12), Ahead);
+    if (MatchLength <= Threshold) {
+        Coder.EncodeSymbol(Sink, Literal);
+        return 1;
+    }
+    Coder.EncodeSymbol(Sink, 255 - Threshold + MatchLength);
+    Coder.EncodePosition(Sink, Match & WindowMask);
+    return MatchLength;
+}
 
-// Positions and input bytes held between the two halves: a few pieces each, so neither side
-// waits for the other's every step.
+// The search on the coder's thread, over the ring: the finder inserts every position in order
+// and notes its match, the coder picks the matches it codes.
+
+// Input bytes and matches held ahead of the coder: the finder needs 60 bytes past a position.
 constexpr int PieceBytes = 32768;
 constexpr int64_t Span = int64_t(PieceBytes) * 4;
-// Searches between two reports of the finder.
-constexpr int Batch = 4096;
-// A coder that has caught up sleeps until this many more positions are ready: waking a thread
-// costs more than coding a few positions.
-constexpr int64_t WakeSpan = 8192;
 
-struct TEncodePipe {
+struct TSoloTables {
     TTreeTables Trees;
     uint8_t Input[Span];    // byte J at J % Span
     uint32_t Found[Span];   // position K's match at K % Span: length << 12 | position
-    std::mutex Lock;
-    std::condition_variable FinderWake, CoderWake;
-    // Shared, under Lock.
-    int64_t Read = 0;       // input bytes placed by the coder
-    bool End = false;       // and the input has no more
-    int64_t Coded = 0;      // the coder's position: matches before it are no longer needed
-    int64_t Ready = 0;      // positions whose matches are placed
-    bool Finished = false;  // the finder made its last search
-    bool Quit = false;      // the coder gave up
-    bool FinderAsleep = false;
-    int64_t Wanted = INT64_MAX;  // the Ready a sleeping coder waits for
 };
 
 class TMatchFinder {
 public:
-    explicit TMatchFinder(TEncodePipe& Pipe) : Pipe(Pipe), Trees(Pipe.Trees)
+    explicit TMatchFinder(TSoloTables& Solo) : Solo(Solo), Trees(Solo.Trees)
     {
         Trees.StartTrees();
         StartRing(Trees.Ring);
     }
 
-    // Makes the searches the input and the room allow, at most Limit; returns whether it made
-    // any.
-    bool Advance(int64_t Read, bool End, int64_t Coded, int64_t Limit);
-    // The thread's work: searches as the input comes, until the last one or the coder quits.
-    void Run();
+    // Makes the searches the input allows, at most up to the position Stop.
+    void Advance(int64_t Read, bool End, int64_t Stop);
 
     int64_t Ready() const { return K; }
 
 private:
-    void Note() { Pipe.Found[K++ % Span] = uint32_t(Trees.MatchLength) << 12 | uint32_t(Trees.MatchPosition & WindowMask); }
+    void Note() { Solo.Found[K++ % Span] = uint32_t(Trees.MatchLength) << 12 | uint32_t(Trees.MatchPosition & WindowMask); }
 
-    TEncodePipe& Pipe;
+    TSoloTables& Solo;
     TMatchTrees Trees;
     bool Started = false;
     bool Done = false;
@@ -639,19 +685,17 @@ private:
     int64_t K = 0;   // the next position
 };
 
-bool TMatchFinder::Advance(int64_t Read, bool End, int64_t Coded, int64_t Limit)
+void TMatchFinder::Advance(int64_t Read, bool End, int64_t Stop)
 {
     if (Done)
-        return false;
+        return;
     uint8_t* const Ring = Trees.Ring;
-    const int64_t Room = Coded + Span;  // Found slots from Coded on are still to be read
-    const int64_t Start = K;
     if (!Started) {
         if (Read < Lookahead && !End)
-            return false;
+            return;
         Length = static_cast<int>(Read < Lookahead ? Read : Lookahead);
         for (int I = 0; I < Length; ++I)
-            Ring[R + I] = Pipe.Input[I];
+            Ring[R + I] = Solo.Input[I];
         J = Length;
         for (int I = 1; I <= Lookahead; ++I)
             Trees.InsertNode(R - I);
@@ -660,14 +704,13 @@ bool TMatchFinder::Advance(int64_t Read, bool End, int64_t Coded, int64_t Limit)
         Started = true;
         if (Length == 0) {
             Done = true;  // the coder handles the empty input alone
-            return true;
+            return;
         }
     }
-    const int64_t Stop = std::min(Room, K + Limit);
     while (K < Stop && (J < Read || End)) {
         Trees.DeleteNode(S);
         if (J < Read) {
-            const uint8_t C = Pipe.Input[J++ % Span];
+            const uint8_t C = Solo.Input[J++ % Span];
             Ring[S] = C;
             if (S < Mirror)
                 Ring[S + WindowSize] = C;
@@ -681,38 +724,72 @@ bool TMatchFinder::Advance(int64_t Read, bool End, int64_t Coded, int64_t Limit)
         Trees.InsertNode(R);
         Note();
     }
-    return K > Start || Done;
 }
 
-void TMatchFinder::Run()
-{
-    std::unique_lock<std::mutex> Hold(Pipe.Lock);
-    while (!Pipe.Quit && !Done) {
-        const int64_t Read = Pipe.Read, Coded = Pipe.Coded;
-        const bool End = Pipe.End;
-        Hold.unlock();
-        const bool Moved = Advance(Read, End, Coded, Batch);
-        Hold.lock();
-        Pipe.Ready = K;
-        Pipe.Finished = Done;
-        if (K >= Pipe.Wanted || Done)
-            Pipe.CoderWake.notify_one();
-        if (!Moved) {
-            Pipe.FinderAsleep = true;
-            Pipe.FinderWake.wait(Hold, [&] {
-                return Pipe.Quit || Pipe.Read != Read || Pipe.End != End || Pipe.Coded != Coded;
-            });
-            Pipe.FinderAsleep = false;
-        }
-    }
-}
+// The search split over two threads. An insertion or deletion only touches the tree of its
+// string's first byte, so each thread owns some of the 256 trees (balanced by how often their
+// bytes occur) and makes the searches of the positions that start with its bytes, reading the
+// strings from a linear copy of the window. The input goes in blocks: each block says which
+// thread owns which tree, and a tree that changes hands moves between the threads' tables at
+// the block's start. The coder (on the caller's thread, which searches too) codes a block once
+// both have searched it.
 
-} // namespace
+constexpr int History = WindowSize;  // the bytes before a block that its searches read
+constexpr int Tail = 128;            // the bytes after it: a key's 60 and the word reads' slack
+constexpr int BlockRing = 4;         // blocks being coded, searched and read at one time
+constexpr int Records = (WindowSize + 1 + 256) * 4;  // the trees a thread can give up at once
 
-TLZH::TLZH(bool FailAllocation) : FailAllocation(FailAllocation) {}
-TLZH::~TLZH() = default;
+struct TSplitBlock {
+    int64_t First = 0;  // its first position (as an input offset)
+    int Count = 0;      // its positions
+    bool Last = false;
+    uint8_t Owner[256];  // the thread that searches each first byte's tree
+    // Position K's byte at Bytes[History + K - First]; before the input, the window's spaces;
+    // past its end, what the ring would still hold there.
+    std::unique_ptr<uint8_t[]> Bytes;
+    std::unique_ptr<uint32_t[]> Found;  // length << 12 | position, of the owner's positions
+};
 
-namespace {
+struct TSplitPart {
+    TTreeTables Trees;
+    bool Owns[256];
+    uint16_t Given[2][Records];  // trees given up, for blocks of even and odd number
+    int GivenCount[2];
+};
+
+// The state the two threads share.
+class TSplitSearch {
+public:
+    TSplitSearch(int BlockSize, bool Fail);
+
+    // One thread's turn at block B: hands over and takes trees, then makes its searches;
+    // false when told to quit.
+    bool Search(int P, int64_t B);
+    void Publish(int64_t B);
+    // Waits until the helper has searched block B.
+    void AwaitHelper(int64_t B);
+    void Quit();
+    TSplitBlock& Block(int64_t B) { return Blocks[B % BlockRing]; }
+
+    const int BlockSize;
+    // The share of the positions the caller's thread searches; it also codes.
+    double Share = 0.35;
+    double HelperBusy = 0;  // seconds the helper spent on its last block, under Lock
+
+private:
+    void SearchBlock(TMatchTrees& Trees, TSplitBlock& Blk, int P);
+
+    TSplitBlock Blocks[BlockRing];
+    std::unique_ptr<TSplitPart> Parts[2];
+    uint8_t Previous[256] = {};  // the owners of the last block published
+    std::mutex Lock;
+    std::condition_variable Wake;
+    // Under Lock.
+    int64_t Published = 0;
+    int64_t Given[2] = {};
+    int64_t Searched[2] = {};
+    bool Stop = false;
+};
 
 // The codec's tables; Fail acts as if memory ran out.
 template <typename T>
@@ -724,41 +801,170 @@ std::unique_ptr<T> TakeTables(bool Fail)
     return Tables;
 }
 
-} // namespace
-
-void TLZH::Encode(int32_t& Count, TLZHByteSource& Source, TLZHByteSink& Sink)
+template <typename T>
+std::unique_ptr<T[]> TakeArray(size_t Count, bool Fail)
 {
-    const auto Tables = TakeTables<TLZHTables>(FailAllocation);
-    const auto Pipe = TakeTables<TEncodePipe>(FailAllocation);
-    TCoder Coder(*Tables);
-    Coder.StartHuffman();
-    TMatchFinder Finder(*Pipe);
+    std::unique_ptr<T[]> Array(Fail ? nullptr : new (std::nothrow) T[Count]);
+    if (!Array)
+        throw ElzhException("LZH : Cannot get memory for dictionary tables");
+    return Array;
+}
 
-    // The finder's thread, stopped on every way out; without one (a single core, or no thread to
-    // be had) the coder makes the searches itself when it needs them.
-    std::thread Worker;
-    if (SearchThread && std::thread::hardware_concurrency() > 1) {
-        try {
-            Worker = std::thread([&Finder] { Finder.Run(); });
-        } catch (const std::system_error&) {
+TSplitSearch::TSplitSearch(int BlockSize, bool Fail) : BlockSize(BlockSize)
+{
+    for (TSplitBlock& Blk : Blocks) {
+        Blk.Bytes = TakeArray<uint8_t>(size_t(History) + BlockSize + Tail, Fail);
+        Blk.Found = TakeArray<uint32_t>(size_t(BlockSize), Fail);
+    }
+    for (auto& Part : Parts) {
+        Part = TakeTables<TSplitPart>(Fail);
+        TMatchTrees(Part->Trees).StartTrees();
+        std::fill(std::begin(Part->Owns), std::end(Part->Owns), false);
+    }
+}
+
+void TSplitSearch::SearchBlock(TMatchTrees& Trees, TSplitBlock& Blk, int P)
+{
+    const uint8_t* const Data = Blk.Bytes.get() + History;
+    const uint8_t* const Owner = Blk.Owner;
+    uint32_t* const Found = Blk.Found.get();
+    if (Blk.First == 0 && Owner[' '] == P) {
+        // The window's spaces before the input, as the ring search puts them in: newest first,
+        // so these read the strings after them, where the ring's index is the linear one.
+        Trees.Ring = Blk.Bytes.get() + History - StartPosition;
+        for (int I = 1; I <= Lookahead; ++I)
+            Trees.InsertNode(StartPosition - I);
+    }
+    for (int I = 0; I < Blk.Count; ++I) {
+        const int64_t K = Blk.First + I;
+        // The string that leaves the window as this one comes in.
+        if (K > 0 && Owner[Data[I - (StartPosition + 1)]] == P)
+            Trees.DeleteNode(static_cast<int>(K - 1) & WindowMask);
+        if (Owner[Data[I]] == P) {
+            Trees.InsertNode<true>(Data + I, static_cast<int>(StartPosition + K) & WindowMask);
+            Found[I] = uint32_t(Trees.MatchLength) << 12 | uint32_t(Trees.MatchPosition & WindowMask);
         }
     }
-    struct TStopWorker {
-        TEncodePipe& Pipe;
-        std::thread& Worker;
-        ~TStopWorker()
-        {
-            if (!Worker.joinable())
-                return;
-            {
-                std::lock_guard<std::mutex> Hold(Pipe.Lock);
-                Pipe.Quit = true;
-            }
-            Pipe.FinderWake.notify_one();
-            Worker.join();
-        }
-    } Stopper{*Pipe, Worker};
+}
 
+bool TSplitSearch::Search(int P, int64_t B)
+{
+    TSplitBlock& Blk = Block(B);
+    TSplitPart& Me = *Parts[P];
+    TSplitPart& Other = *Parts[1 - P];
+    const int Side = static_cast<int>(B & 1);
+    std::unique_lock<std::mutex> Hold(Lock);
+    Wake.wait(Hold, [&] { return Stop || Published > B; });
+    if (Stop)
+        return false;
+    Hold.unlock();
+    const auto Start = std::chrono::steady_clock::now();
+    TMatchTrees Trees(Me.Trees);
+    uint16_t* Out = Me.Given[Side];
+    for (int V = 0; V < 256; ++V) {
+        if (Me.Owns[V] && Blk.Owner[V] != P) {
+            Out = Trees.TakeTree(V, Out);
+            Me.Owns[V] = false;
+        }
+    }
+    Me.GivenCount[Side] = static_cast<int>(Out - Me.Given[Side]);
+    Hold.lock();
+    Given[P] = B + 1;
+    Wake.notify_all();
+    Wake.wait(Hold, [&] { return Stop || Given[1 - P] > B; });
+    if (Stop)
+        return false;
+    Hold.unlock();
+    // What the other gives up is this one's now.
+    Trees.PutTree(Other.Given[Side], Other.Given[Side] + Other.GivenCount[Side]);
+    for (int V = 0; V < 256; ++V)
+        Me.Owns[V] = Blk.Owner[V] == P;
+    SearchBlock(Trees, Blk, P);
+    const double Busy = std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
+    Hold.lock();
+    Searched[P] = B + 1;
+    if (P == 1)
+        HelperBusy = Busy;
+    Wake.notify_all();
+    return true;
+}
+
+void TSplitSearch::Publish(int64_t B)
+{
+    TSplitBlock& Blk = Block(B);
+    uint32_t Count[256] = {};
+    const uint8_t* const Data = Blk.Bytes.get() + History;
+    for (int I = 0; I < Blk.Count; ++I)
+        ++Count[Data[I]];
+    int Order[256];
+    for (int V = 0; V < 256; ++V)
+        Order[V] = V;
+    std::sort(Order, Order + 256, [&](int X, int Y) { return Count[X] > Count[Y]; });
+    // The most frequent bytes first, each to the thread further from its share; a byte absent
+    // here stays where its tree is.
+    const double Want[2] = {Share * Blk.Count, (1 - Share) * Blk.Count};
+    double Load[2] = {0, 0};
+    for (const int V : Order) {
+        if (Count[V] == 0) {
+            Blk.Owner[V] = Previous[V];
+            continue;
+        }
+        const int P = Want[0] - Load[0] >= Want[1] - Load[1] ? 0 : 1;
+        Load[P] += Count[V];
+        Blk.Owner[V] = static_cast<uint8_t>(P);
+    }
+    std::memcpy(Previous, Blk.Owner, sizeof Previous);
+    std::lock_guard<std::mutex> Hold(Lock);
+    Published = B + 1;
+    Wake.notify_all();
+}
+
+void TSplitSearch::AwaitHelper(int64_t B)
+{
+    std::unique_lock<std::mutex> Hold(Lock);
+    Wake.wait(Hold, [&] { return Searched[1] > B; });
+}
+
+void TSplitSearch::Quit()
+{
+    std::lock_guard<std::mutex> Hold(Lock);
+    Stop = true;
+    Wake.notify_all();
+}
+
+// Bytes read ahead of a decision, then the rest of the source.
+class TPrefixedSource : public TLZHByteSource {
+public:
+    TPrefixedSource(const std::vector<uint8_t>& Prefix, TLZHByteSource& Rest) : Prefix(Prefix), Rest(Rest) {}
+
+protected:
+    bool Refill() override
+    {
+        if (!PrefixGiven) {
+            PrefixGiven = true;
+            if (!Prefix.empty()) {
+                Next = Prefix.data();
+                Limit = Next + Prefix.size();
+                return true;
+            }
+        }
+        const size_t Got = Rest.Read(Piece, sizeof Piece);
+        Next = Piece;
+        Limit = Piece + Got;
+        return Got > 0;
+    }
+
+private:
+    const std::vector<uint8_t>& Prefix;
+    TLZHByteSource& Rest;
+    bool PrefixGiven = false;
+    uint8_t Piece[PieceBytes];
+};
+
+// The whole encoder on the caller's thread.
+void EncodeAlone(TCoder& Coder, TSoloTables& Solo, int32_t& Count, TLZHByteSource& Source, TLZHByteSink& Sink)
+{
+    TMatchFinder Finder(Solo);
     int64_t Read = 0, Position = 0;
     bool End = false;
     // The input is read a span ahead of the coder: the finder needs 60 bytes past each position.
@@ -766,71 +972,158 @@ void TLZH::Encode(int32_t& Count, TLZHByteSource& Source, TLZHByteSink& Sink)
         while (!End && Read < Position + Span) {
             const int64_t Slot = Read % Span;
             const size_t Want = static_cast<size_t>(std::min({int64_t(PieceBytes), Span - Slot, Position + Span - Read}));
-            const size_t Got = Source.Read(Pipe->Input + Slot, Want);
+            const size_t Got = Source.Read(Solo.Input + Slot, Want);
             Read += static_cast<int64_t>(Got);
             if (Got < Want)
                 End = true;
         }
     };
-    // Tells the finder how far the input and the coder have come (under Lock).
-    const auto Publish = [&] {
-        Pipe->Read = Read;
-        Pipe->End = End;
-        Pipe->Coded = Position;
-        if (Pipe->FinderAsleep)
-            Pipe->FinderWake.notify_one();
-    };
-    int64_t Ready = 0;
-    // Brings the match of the coder's position.
-    const auto Await = [&] {
-        ReadAhead();
-        if (!Worker.joinable()) {
-            while (Finder.Ready() <= Position && Finder.Advance(Read, End, Position, Span)) {
-            }
-            Ready = Finder.Ready();
-            return;
-        }
-        std::unique_lock<std::mutex> Hold(Pipe->Lock);
-        Publish();
-        // The finder always gets this far: the input and the room for it reach a span ahead.
-        Pipe->Wanted = Position + WakeSpan;
-        Pipe->CoderWake.wait(Hold, [&] { return Pipe->Ready >= Pipe->Wanted || Pipe->Finished; });
-        Pipe->Wanted = INT64_MAX;
-        Ready = Pipe->Ready;
-    };
-
-    Await();
+    ReadAhead();
+    Finder.Advance(Read, End, Span);
     if (End && Read == 0) {
         // Nothing to code still sends one literal: the window's cleared byte at the start.
         Coder.EncodeSymbol(Sink, 0);
     }
-    // Where the coder next tells the finder how far it has come and reads on.
-    int64_t Report = PieceBytes;
     while (!(End && Position >= Read)) {
-        if (Position >= Ready)
-            Await();
-        const int Ahead = End && Read - Position < Lookahead ? static_cast<int>(Read - Position) : Lookahead;
-        const uint32_t Match = Pipe->Found[Position % Span];
-        const int MatchLength = std::min(static_cast<int>(Match >> 12), Ahead);
-        if (MatchLength <= Threshold) {
-            Coder.EncodeSymbol(Sink, Pipe->Input[Position % Span]);
-            ++Position;
-        } else {
-            Coder.EncodeSymbol(Sink, 255 - Threshold + MatchLength);
-            Coder.EncodePosition(Sink, Match & WindowMask);
-            Position += MatchLength;
-        }
-        if (Position >= Report) {
-            Report = Position + PieceBytes;
+        if (Position >= Finder.Ready()) {
             ReadAhead();
-            if (Worker.joinable()) {
-                std::lock_guard<std::mutex> Hold(Pipe->Lock);
-                Publish();
-                Ready = Pipe->Ready;
-            }
+            Finder.Advance(Read, End, Position + Span);
         }
+        const int Ahead = End && Read - Position < Lookahead ? static_cast<int>(Read - Position) : Lookahead;
+        Position += CodeStep(Coder, Sink, Solo.Found[Position % Span], Solo.Input[Position % Span], Ahead);
+    }
+    Coder.EndBits(Sink);
+    Count = static_cast<int32_t>(Read);
+}
+
+} // namespace
+
+TLZH::TLZH(bool FailAllocation) : FailAllocation(FailAllocation) {}
+TLZH::~TLZH() = default;
+
+void TLZH::Encode(int32_t& Count, TLZHByteSource& Source, TLZHByteSink& Sink)
+{
+    const auto Tables = TakeTables<TLZHTables>(FailAllocation);
+    const auto Solo = TakeTables<TSoloTables>(FailAllocation);
+    TCoder Coder(*Tables);
+    Coder.StartHuffman();
+    // Two threads need a second core and enough input to repay starting one; the linear copy
+    // shows what the ring does only once the first 119 bytes have filled its mirror.
+    const int32_t SplitAt = std::max(SplitFrom, int32_t(2 * Lookahead));
+    if (!SearchThread || std::thread::hardware_concurrency() < 2) {
+        EncodeAlone(Coder, *Solo, Count, Source, Sink);
+        return;
+    }
+    const int BlockSize = std::max(SplitBlock, 1);
+    const auto Split = std::make_unique<TSplitSearch>(BlockSize, FailAllocation);
+    std::vector<uint8_t> Prefix(static_cast<size_t>(SplitAt));
+    Prefix.resize(Source.Read(Prefix.data(), Prefix.size()));
+    if (Prefix.size() < size_t(SplitAt)) {
+        TMemoryByteSource Short(Prefix.data(), Prefix.size());
+        EncodeAlone(Coder, *Solo, Count, Short, Sink);
+        return;
     }
 
+    // The helper thread, stopped on every way out; without one, the caller's thread does it all.
+    std::thread Helper;
+    try {
+        Helper = std::thread([&Split] {
+            for (int64_t B = 0; Split->Search(1, B) && !Split->Block(B).Last; ++B) {
+            }
+        });
+    } catch (const std::system_error&) {
+        TPrefixedSource Rest(Prefix, Source);
+        EncodeAlone(Coder, *Solo, Count, Rest, Sink);
+        return;
+    }
+    struct TStopHelper {
+        TSplitSearch& Split;
+        std::thread& Helper;
+        ~TStopHelper()
+        {
+            Split.Quit();
+            Helper.join();
+        }
+    } Stopper{*Split, Helper};
+
+    size_t PrefixTaken = 0;
+    int64_t Read = 0;
+    bool End = false;
+    int64_t BlocksRead = 0;
+    const auto ReadBlock = [&] {
+        TSplitBlock& Blk = Split->Block(BlocksRead);
+        uint8_t* const To = Blk.Bytes.get();
+        if (BlocksRead == 0)
+            std::memset(To, ' ', History);
+        else
+            std::memcpy(To, Split->Block(BlocksRead - 1).Bytes.get() + BlockSize, History);
+        size_t Got = std::min(Prefix.size() - PrefixTaken, size_t(BlockSize));
+        std::memcpy(To + History, Prefix.data() + PrefixTaken, Got);
+        PrefixTaken += Got;
+        if (Got < size_t(BlockSize))
+            Got += Source.Read(To + History + Got, BlockSize - Got);
+        Blk.First = Read;
+        Blk.Count = static_cast<int>(Got);
+        Read += static_cast<int64_t>(Got);
+        End = Got < size_t(BlockSize);
+        ++BlocksRead;
+    };
+    // Block B goes to the searches once the bytes after it are known: read the next block.
+    const auto Publish = [&](int64_t B) {
+        if (!End && BlocksRead == B + 1)
+            ReadBlock();
+        TSplitBlock& Blk = Split->Block(B);
+        uint8_t* const After = Blk.Bytes.get() + History + Blk.Count;
+        int Real = 0;
+        if (BlocksRead > B + 1) {
+            const TSplitBlock& Next = Split->Block(B + 1);
+            Real = std::min(Next.Count, Tail);
+            std::memcpy(After, Next.Bytes.get() + History, size_t(Real));
+        }
+        Blk.Last = Real == 0;
+        // Past the input the ring still holds what it held a window earlier.
+        for (int I = Real; I < Tail; ++I)
+            After[I] = After[I - WindowSize];
+        Split->Publish(B);
+    };
+    int64_t Position = 0;
+    const auto CodeBlock = [&](int64_t B) {
+        const TSplitBlock& Blk = Split->Block(B);
+        const int64_t Stop = Blk.First + Blk.Count;
+        const uint8_t* const Data = Blk.Bytes.get() + History;
+        const uint32_t* const Found = Blk.Found.get();
+        while (Position < Stop) {
+            const int64_t I = Position - Blk.First;
+            const int Ahead = Blk.Last && Stop - Position < Lookahead ? static_cast<int>(Stop - Position) : Lookahead;
+            Position += CodeStep(Coder, Sink, Found[I], Data[I], Ahead);
+        }
+    };
+
+    using TClock = std::chrono::steady_clock;
+    double SearchTime = 0, CodeTime = 0, HelperTime = 0;
+    ReadBlock();
+    Publish(0);
+    for (int64_t B = 0;; ++B) {
+        const auto Start = TClock::now();
+        Split->Search(0, B);
+        const auto Searched = TClock::now();
+        const bool Last = Split->Block(B).Last;
+        if (!Last)
+            Publish(B + 1);
+        if (B > 0) {
+            Split->AwaitHelper(B - 1);
+            const auto Coding = TClock::now();
+            CodeBlock(B - 1);
+            CodeTime = CodeTime / 2 + std::chrono::duration<double>(TClock::now() - Coding).count();
+        }
+        SearchTime = SearchTime / 2 + std::chrono::duration<double>(Searched - Start).count();
+        (void)HelperTime;
+        if (Last) {
+            Split->AwaitHelper(B);
+            CodeBlock(B);
+            break;
+        }
+    }
     Coder.EndBits(Sink);
     Count = static_cast<int32_t>(Read);
 }
