@@ -4,6 +4,7 @@
 #include <bit>
 #include <chrono>
 #include <climits>
+#include <cmath>
 #include <condition_variable>
 #include <cstring>
 #include <memory>
@@ -99,11 +100,8 @@ public:
     explicit TMatchTrees(TTreeTables& T) : Ring(T.Ring), Left(T.Left), Parent(T.Parent), Right(T.Right) {}
 
     void StartTrees();
-    // Inserts the string at Key, which sits at window position R. The other strings are read
-    // from the ring, or, for Linear, from the bytes before Key (what the ring holds, unwrapped).
-    template <bool Linear>
-    void InsertNode(const uint8_t* Key, int R);
-    void InsertNode(int R) { InsertNode<false>(&Ring[R], R); }
+    // Kept out of line: inlined into a caller's loop, its walk runs short of registers.
+    [[gnu::noinline]] void InsertNode(int R);
     void DeleteNode(int P);
 
     // Moves the tree of first byte V out, as records of node, left, right and parent (the root
@@ -482,9 +480,9 @@ void TMatchTrees::StartTrees()
         Parent[I] = Empty;
 }
 
-template <bool Linear>
-void TMatchTrees::InsertNode(const uint8_t* Key, int R)
+void TMatchTrees::InsertNode(int R)
 {
+    const uint8_t* Key = &Ring[R];
     size_t P = FirstRoot + Key[0];
     Left[R] = Right[R] = Empty;
     MatchLength = 0;
@@ -507,7 +505,7 @@ void TMatchTrees::InsertNode(const uint8_t* Key, int R)
         const size_t RightChild = Right[P];
         // Equal leading bytes after the first (which is equal by construction), 8 at a time;
         // as big-endian words the first difference also gives the order.
-        const uint8_t* Other = Linear ? Key - ((R - int(P)) & WindowMask) : &Ring[P];
+        const uint8_t* Other = &Ring[P];
         int I = 1;
         uint64_t A = KeyWord;
         uint64_t B = GetBE64(Other + 1);
@@ -734,8 +732,8 @@ void TMatchFinder::Advance(int64_t Read, bool End, int64_t Stop)
 // the block's start. The coder (on the caller's thread, which searches too) codes a block once
 // both have searched it.
 
-constexpr int History = WindowSize;  // the bytes before a block that its searches read
-constexpr int Tail = 128;            // the bytes after it: a key's 60 and the word reads' slack
+constexpr int History = WindowSize;  // the bytes before a block: the first bytes of the strings leaving
+constexpr int Tail = Lookahead;      // the bytes after it, that the ring takes in ahead
 constexpr int BlockRing = 4;         // blocks being coded, searched and read at one time
 constexpr int Records = (WindowSize + 1 + 256) * 4;  // the trees a thread can give up at once
 
@@ -743,18 +741,21 @@ struct TSplitBlock {
     int64_t First = 0;  // its first position (as an input offset)
     int Count = 0;      // its positions
     bool Last = false;
+    int64_t InputEnd = INT64_MAX;  // the input's length, once known
     uint8_t Owner[256];  // the thread that searches each first byte's tree
-    // Position K's byte at Bytes[History + K - First]; before the input, the window's spaces;
-    // past its end, what the ring would still hold there.
+    // Position K's byte at Bytes[History + K - First], from 4037 before the block to 60 after.
     std::unique_ptr<uint8_t[]> Bytes;
-    std::unique_ptr<uint32_t[]> Found;  // length << 12 | position, of the owner's positions
+    // Each thread's matches for its positions (length << 12 | position), apart so that the two
+    // never write to one cache line.
+    std::unique_ptr<uint32_t[]> Found[2];
 };
 
 struct TSplitPart {
     TTreeTables Trees;
     bool Owns[256];
-    uint16_t Given[2][Records];  // trees given up, for blocks of even and odd number
-    int GivenCount[2];
+    uint16_t Given[Records];  // the trees given up last, until the other has taken them
+    int GivenCount = 0;
+    int64_t GivenAt = -1;     // the block they were given up for
 };
 
 // The state the two threads share.
@@ -762,8 +763,10 @@ class TSplitSearch {
 public:
     TSplitSearch(int BlockSize, bool Fail);
 
-    // One thread's turn at block B: hands over and takes trees, then makes its searches;
-    // false when told to quit.
+    // One thread's turn at block B, in two steps: it gives up the trees it no longer owns
+    // (once B is published), then takes the other's and makes its searches; false when told
+    // to quit.
+    bool Give(int P, int64_t B);
     bool Search(int P, int64_t B);
     void Publish(int64_t B);
     // Waits until the helper has searched block B.
@@ -774,7 +777,14 @@ public:
     const int BlockSize;
     // The share of the positions the caller's thread searches; it also codes.
     double Share = 0.35;
-    double HelperBusy = 0;  // seconds the helper spent on its last block, under Lock
+    // How far (as a share of a block) the split may drift from Share before trees move.
+    double Slack = 0.08;
+    // Seconds the helper spent on its last block.
+    double HelperTime()
+    {
+        std::lock_guard<std::mutex> Hold(Lock);
+        return HelperBusy;
+    }
 
 private:
     void SearchBlock(TMatchTrees& Trees, TSplitBlock& Blk, int P);
@@ -786,9 +796,11 @@ private:
     std::condition_variable Wake;
     // Under Lock.
     int64_t Published = 0;
-    int64_t Given[2] = {};
+    int64_t Given[2] = {};     // blocks each thread has given its trees up for
+    int64_t Taken[2] = {};     // blocks each thread has taken the other's trees for
     int64_t Searched[2] = {};
     bool Stop = false;
+    double HelperBusy = 0;
 };
 
 // The codec's tables; Fail acts as if memory ran out.
@@ -814,74 +826,122 @@ TSplitSearch::TSplitSearch(int BlockSize, bool Fail) : BlockSize(BlockSize)
 {
     for (TSplitBlock& Blk : Blocks) {
         Blk.Bytes = TakeArray<uint8_t>(size_t(History) + BlockSize + Tail, Fail);
-        Blk.Found = TakeArray<uint32_t>(size_t(BlockSize), Fail);
+        for (auto& Found : Blk.Found)
+            Found = TakeArray<uint32_t>(size_t(BlockSize), Fail);
     }
     for (auto& Part : Parts) {
         Part = TakeTables<TSplitPart>(Fail);
         TMatchTrees(Part->Trees).StartTrees();
         std::fill(std::begin(Part->Owns), std::end(Part->Owns), false);
     }
+    // The caller's thread starts with all the (empty) trees.
+    std::fill(std::begin(Parts[0]->Owns), std::end(Parts[0]->Owns), true);
 }
 
 void TSplitSearch::SearchBlock(TMatchTrees& Trees, TSplitBlock& Blk, int P)
 {
     const uint8_t* const Data = Blk.Bytes.get() + History;
     const uint8_t* const Owner = Blk.Owner;
-    uint32_t* const Found = Blk.Found.get();
-    if (Blk.First == 0 && Owner[' '] == P) {
-        // The window's spaces before the input, as the ring search puts them in: newest first,
-        // so these read the strings after them, where the ring's index is the linear one.
-        Trees.Ring = Blk.Bytes.get() + History - StartPosition;
-        for (int I = 1; I <= Lookahead; ++I)
-            Trees.InsertNode(StartPosition - I);
+    uint32_t* const Found = Blk.Found[P].get();
+    uint8_t* const Ring = Trees.Ring;
+    // Bytes written into the ring: those of the input, 60 ahead of each position.
+    const int64_t Writes = Blk.InputEnd - Lookahead;
+    int I = 0;
+    if (Blk.First == 0) {
+        StartRing(Ring);
+        std::memcpy(Ring + StartPosition, Data, size_t(std::min<int64_t>(Blk.InputEnd, Lookahead)));
+        if (Owner[' '] == P) {
+            for (int J = 1; J <= Lookahead; ++J)
+                Trees.InsertNode(StartPosition - J);
+        }
+        if (Owner[Data[0]] == P) {
+            Trees.InsertNode(StartPosition);
+            Found[0] = uint32_t(Trees.MatchLength) << 12 | uint32_t(Trees.MatchPosition & WindowMask);
+        }
+        I = 1;
     }
-    for (int I = 0; I < Blk.Count; ++I) {
+    for (; I < Blk.Count; ++I) {
         const int64_t K = Blk.First + I;
-        // The string that leaves the window as this one comes in.
-        if (K > 0 && Owner[Data[I - (StartPosition + 1)]] == P)
-            Trees.DeleteNode(static_cast<int>(K - 1) & WindowMask);
+        const int S = static_cast<int>(K - 1) & WindowMask;
+        // The string that leaves the window as this one comes in: its slot takes the byte 60
+        // ahead.
+        if (Owner[Data[I - (StartPosition + 1)]] == P)
+            Trees.DeleteNode(S);
+        if (K <= Writes) {
+            const uint8_t C = Data[I + Lookahead - 1];
+            Ring[S] = C;
+            if (S < Mirror)
+                Ring[S + WindowSize] = C;
+        }
         if (Owner[Data[I]] == P) {
-            Trees.InsertNode<true>(Data + I, static_cast<int>(StartPosition + K) & WindowMask);
+            Trees.InsertNode(static_cast<int>(StartPosition + K) & WindowMask);
             Found[I] = uint32_t(Trees.MatchLength) << 12 | uint32_t(Trees.MatchPosition & WindowMask);
         }
     }
+}
+
+bool TSplitSearch::Give(int P, int64_t B)
+{
+    TSplitBlock& Blk = Block(B);
+    TSplitPart& Me = *Parts[P];
+    std::unique_lock<std::mutex> Hold(Lock);
+    Wake.wait(Hold, [&] { return Stop || Published > B; });
+    if (Stop)
+        return false;
+    bool Giving = false;
+    for (int V = 0; V < 256; ++V)
+        Giving |= Me.Owns[V] && Blk.Owner[V] != P;
+    if (Giving) {
+        // The last trees given must have been taken before the room is used again.
+        Wake.wait(Hold, [&] { return Stop || Taken[1 - P] > Me.GivenAt; });
+        if (Stop)
+            return false;
+        Hold.unlock();
+        TMatchTrees Trees(Me.Trees);
+        uint16_t* Out = Me.Given;
+        for (int V = 0; V < 256; ++V) {
+            if (Me.Owns[V] && Blk.Owner[V] != P) {
+                Out = Trees.TakeTree(V, Out);
+                Me.Owns[V] = false;
+            }
+        }
+        Me.GivenCount = static_cast<int>(Out - Me.Given);
+        Me.GivenAt = B;
+        Hold.lock();
+    }
+    Given[P] = B + 1;
+    Wake.notify_all();
+    return true;
 }
 
 bool TSplitSearch::Search(int P, int64_t B)
 {
     TSplitBlock& Blk = Block(B);
     TSplitPart& Me = *Parts[P];
-    TSplitPart& Other = *Parts[1 - P];
-    const int Side = static_cast<int>(B & 1);
-    std::unique_lock<std::mutex> Hold(Lock);
-    Wake.wait(Hold, [&] { return Stop || Published > B; });
-    if (Stop)
-        return false;
-    Hold.unlock();
+    const TSplitPart& Other = *Parts[1 - P];
     const auto Start = std::chrono::steady_clock::now();
     TMatchTrees Trees(Me.Trees);
-    uint16_t* Out = Me.Given[Side];
-    for (int V = 0; V < 256; ++V) {
-        if (Me.Owns[V] && Blk.Owner[V] != P) {
-            Out = Trees.TakeTree(V, Out);
-            Me.Owns[V] = false;
-        }
-    }
-    Me.GivenCount[Side] = static_cast<int>(Out - Me.Given[Side]);
-    Hold.lock();
-    Given[P] = B + 1;
-    Wake.notify_all();
-    Wake.wait(Hold, [&] { return Stop || Given[1 - P] > B; });
-    if (Stop)
-        return false;
-    Hold.unlock();
-    // What the other gives up is this one's now.
-    Trees.PutTree(Other.Given[Side], Other.Given[Side] + Other.GivenCount[Side]);
+    bool Taking = false;
     for (int V = 0; V < 256; ++V)
-        Me.Owns[V] = Blk.Owner[V] == P;
+        Taking |= !Me.Owns[V] && Blk.Owner[V] == P;
+    if (Taking) {
+        {
+            std::unique_lock<std::mutex> Hold(Lock);
+            Wake.wait(Hold, [&] { return Stop || Given[1 - P] > B; });
+            if (Stop)
+                return false;
+        }
+        // What the other gives up is this one's now.
+        Trees.PutTree(Other.Given, Other.Given + Other.GivenCount);
+        for (int V = 0; V < 256; ++V)
+            Me.Owns[V] = Blk.Owner[V] == P;
+        std::lock_guard<std::mutex> Hold(Lock);
+        Taken[P] = B + 1;
+        Wake.notify_all();
+    }
     SearchBlock(Trees, Blk, P);
     const double Busy = std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
-    Hold.lock();
+    std::lock_guard<std::mutex> Hold(Lock);
     Searched[P] = B + 1;
     if (P == 1)
         HelperBusy = Busy;
@@ -896,22 +956,28 @@ void TSplitSearch::Publish(int64_t B)
     const uint8_t* const Data = Blk.Bytes.get() + History;
     for (int I = 0; I < Blk.Count; ++I)
         ++Count[Data[I]];
-    int Order[256];
-    for (int V = 0; V < 256; ++V)
-        Order[V] = V;
-    std::sort(Order, Order + 256, [&](int X, int Y) { return Count[X] > Count[Y]; });
-    // The most frequent bytes first, each to the thread further from its share; a byte absent
-    // here stays where its tree is.
+    // Trees stay where they are while the shares are near their aims: moving one makes the
+    // threads wait for each other. Otherwise the most frequent bytes are dealt again, each to
+    // the thread further below its aim.
     const double Want[2] = {Share * Blk.Count, (1 - Share) * Blk.Count};
     double Load[2] = {0, 0};
-    for (const int V : Order) {
-        if (Count[V] == 0) {
-            Blk.Owner[V] = Previous[V];
-            continue;
+    for (int V = 0; V < 256; ++V)
+        Load[Previous[V]] += Count[V];
+    std::memcpy(Blk.Owner, Previous, sizeof Previous);
+    if (std::abs(Load[0] - Want[0]) > Slack * Blk.Count) {
+        int Order[256];
+        for (int V = 0; V < 256; ++V)
+            Order[V] = V;
+        std::sort(Order, Order + 256, [&](int X, int Y) { return Count[X] > Count[Y]; });
+        Load[0] = Load[1] = 0;
+        for (const int V : Order) {
+            // A byte absent here stays where its tree is.
+            if (Count[V] == 0)
+                continue;
+            const int P = Want[0] - Load[0] >= Want[1] - Load[1] ? 0 : 1;
+            Load[P] += Count[V];
+            Blk.Owner[V] = static_cast<uint8_t>(P);
         }
-        const int P = Want[0] - Load[0] >= Want[1] - Load[1] ? 0 : 1;
-        Load[P] += Count[V];
-        Blk.Owner[V] = static_cast<uint8_t>(P);
     }
     std::memcpy(Previous, Blk.Owner, sizeof Previous);
     std::lock_guard<std::mutex> Hold(Lock);
@@ -1007,18 +1073,25 @@ void TLZH::Encode(int32_t& Count, TLZHByteSource& Source, TLZHByteSink& Sink)
     const auto Solo = TakeTables<TSoloTables>(FailAllocation);
     TCoder Coder(*Tables);
     Coder.StartHuffman();
-    // Two threads need a second core and enough input to repay starting one; the linear copy
-    // shows what the ring does only once the first 119 bytes have filled its mirror.
-    const int32_t SplitAt = std::max(SplitFrom, int32_t(2 * Lookahead));
+    // Two threads need a second core, and enough input to repay starting one: the input is read
+    // that far before the choice.
     if (!SearchThread || std::thread::hardware_concurrency() < 2) {
         EncodeAlone(Coder, *Solo, Count, Source, Sink);
         return;
     }
-    const int BlockSize = std::max(SplitBlock, 1);
-    const auto Split = std::make_unique<TSplitSearch>(BlockSize, FailAllocation);
-    std::vector<uint8_t> Prefix(static_cast<size_t>(SplitAt));
+    const int BlockSize = std::max(SplitBlock, Tail);
+    std::unique_ptr<TSplitSearch> Split(new (std::nothrow) TSplitSearch(BlockSize, FailAllocation));
+    if (!Split)
+        throw ElzhException("LZH : Cannot get memory for dictionary tables");
+    const size_t SplitAt = static_cast<size_t>(std::max(SplitFrom, int32_t(1)));
+    std::vector<uint8_t> Prefix;
+    try {
+        Prefix.resize(SplitAt);
+    } catch (const std::bad_alloc&) {
+        throw ElzhException("LZH : Cannot get memory for dictionary tables");
+    }
     Prefix.resize(Source.Read(Prefix.data(), Prefix.size()));
-    if (Prefix.size() < size_t(SplitAt)) {
+    if (Prefix.size() < SplitAt) {
         TMemoryByteSource Short(Prefix.data(), Prefix.size());
         EncodeAlone(Coder, *Solo, Count, Short, Sink);
         return;
@@ -1028,7 +1101,7 @@ void TLZH::Encode(int32_t& Count, TLZHByteSource& Source, TLZHByteSink& Sink)
     std::thread Helper;
     try {
         Helper = std::thread([&Split] {
-            for (int64_t B = 0; Split->Search(1, B) && !Split->Block(B).Last; ++B) {
+            for (int64_t B = 0; Split->Give(1, B) && Split->Search(1, B) && !Split->Block(B).Last; ++B) {
             }
         });
     } catch (const std::system_error&) {
@@ -1081,9 +1154,7 @@ void TLZH::Encode(int32_t& Count, TLZHByteSource& Source, TLZHByteSink& Sink)
             std::memcpy(After, Next.Bytes.get() + History, size_t(Real));
         }
         Blk.Last = Real == 0;
-        // Past the input the ring still holds what it held a window earlier.
-        for (int I = Real; I < Tail; ++I)
-            After[I] = After[I - WindowSize];
+        Blk.InputEnd = End ? Read : INT64_MAX;
         Split->Publish(B);
     };
     int64_t Position = 0;
@@ -1091,33 +1162,41 @@ void TLZH::Encode(int32_t& Count, TLZHByteSource& Source, TLZHByteSink& Sink)
         const TSplitBlock& Blk = Split->Block(B);
         const int64_t Stop = Blk.First + Blk.Count;
         const uint8_t* const Data = Blk.Bytes.get() + History;
-        const uint32_t* const Found = Blk.Found.get();
+        const uint32_t* const Found[2] = {Blk.Found[0].get(), Blk.Found[1].get()};
         while (Position < Stop) {
             const int64_t I = Position - Blk.First;
             const int Ahead = Blk.Last && Stop - Position < Lookahead ? static_cast<int>(Stop - Position) : Lookahead;
-            Position += CodeStep(Coder, Sink, Found[I], Data[I], Ahead);
+            Position += CodeStep(Coder, Sink, Found[Blk.Owner[Data[I]]][I], Data[I], Ahead);
         }
     };
 
+    // The caller's thread searches its share and codes: the share follows the time both take.
     using TClock = std::chrono::steady_clock;
-    double SearchTime = 0, CodeTime = 0, HelperTime = 0;
+    const auto Seconds = [](TClock::time_point From, TClock::time_point To) { return std::chrono::duration<double>(To - From).count(); };
     ReadBlock();
     Publish(0);
+    Split->Give(0, 0);
     for (int64_t B = 0;; ++B) {
         const auto Start = TClock::now();
         Split->Search(0, B);
         const auto Searched = TClock::now();
         const bool Last = Split->Block(B).Last;
-        if (!Last)
+        if (!Last) {
             Publish(B + 1);
+            Split->Give(0, B + 1);
+        }
         if (B > 0) {
             Split->AwaitHelper(B - 1);
             const auto Coding = TClock::now();
             CodeBlock(B - 1);
-            CodeTime = CodeTime / 2 + std::chrono::duration<double>(TClock::now() - Coding).count();
+            const double Code = Seconds(Coding, TClock::now());
+            const double Mine = Seconds(Start, Searched) + Code;
+            const double Helper = Split->HelperTime();
+            // Half the step that would even the two out, assuming search time follows the share.
+            const double Search = Mine + Helper - Code;
+            if (Search > 0)
+                Split->Share = std::clamp(Split->Share + (Helper - Mine) / (4 * Search), 0.05, 0.5);
         }
-        SearchTime = SearchTime / 2 + std::chrono::duration<double>(Searched - Start).count();
-        (void)HelperTime;
         if (Last) {
             Split->AwaitHelper(B);
             CodeBlock(B);
