@@ -102,7 +102,12 @@ public:
     void StartTrees();
     // Kept out of line: inlined into a caller's loop, its walk runs short of registers.
     [[gnu::noinline]] void InsertNode(int R);
-    void DeleteNode(int P);
+    // Most slots asked about hold no string of these trees (or one already replaced).
+    void DeleteNode(int P)
+    {
+        if (Parent[P] != Empty)
+            Unlink(P);
+    }
 
     // Moves the tree of first byte V out, as records of node, left, right and parent (the root
     // as its index and its one child); returns the end of the records.
@@ -114,6 +119,8 @@ public:
     int MatchLength = 0;
 
 private:
+    void Unlink(int P);
+
     uint16_t* Left;
     uint16_t* Parent;
     uint16_t* Right;
@@ -547,10 +554,8 @@ void TMatchTrees::InsertNode(int R)
         MatchPosition = WindowMask - static_cast<int>(Best & WindowMask);
 }
 
-void TMatchTrees::DeleteNode(int P)
+void TMatchTrees::Unlink(int P)
 {
-    if (Parent[P] == Empty)
-        return;
     int Q;
     if (Right[P] == Empty) {
         Q = Left[P];
@@ -863,10 +868,9 @@ void TSplitSearch::SearchBlock(TMatchTrees& Trees, TSplitBlock& Blk, int P)
     for (; I < Blk.Count; ++I) {
         const int64_t K = Blk.First + I;
         const int S = static_cast<int>(K - 1) & WindowMask;
-        // The string that leaves the window as this one comes in: its slot takes the byte 60
-        // ahead.
-        if (Owner[Data[I - (StartPosition + 1)]] == P)
-            Trees.DeleteNode(S);
+        // The string that leaves the window as this one comes in (if it is in this thread's
+        // trees): its slot takes the byte 60 ahead.
+        Trees.DeleteNode(S);
         if (K <= Writes) {
             const uint8_t C = Data[I + Lookahead - 1];
             Ring[S] = C;
