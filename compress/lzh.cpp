@@ -1169,7 +1169,8 @@ void TLZH::Encode(int32_t& Count, TLZHByteSource& Source, TLZHByteSink& Sink)
         const uint32_t* const Found[2] = {Blk.Found[0].get(), Blk.Found[1].get()};
         while (Position < Stop) {
             const int64_t I = Position - Blk.First;
-            const int Ahead = Blk.Last && Stop - Position < Lookahead ? static_cast<int>(Stop - Position) : Lookahead;
+            // The input may end in the block after this one, within a match's reach.
+            const int Ahead = static_cast<int>(std::min<int64_t>(Lookahead, Blk.InputEnd - Position));
             Position += CodeStep(Coder, Sink, Found[Blk.Owner[Data[I]]][I], Data[I], Ahead);
         }
     };

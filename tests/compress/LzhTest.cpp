@@ -341,6 +341,16 @@ TEST(LzhStream, SplitSearchGivesTheFormatsStream)
             EXPECT_TRUE(EncodeIn(mode, input, 777) == expected);
         }
     }
+    // Inputs ending just after a block: the matches of the block before must be cut short.
+    for (size_t past : {size_t(1), size_t(30), size_t(59)}) {
+        Bytes input(32768 + past, 'x');
+        input[0] = 'y';
+        Bytes expected = lzhmodel::Encode(input);
+        for (const TMode& mode : Modes) {
+            SCOPED_TRACE(std::to_string(past) + " past a block, " + mode.Name);
+            EXPECT_TRUE(EncodeIn(mode, input) == expected);
+        }
+    }
     // Blocks of unlike bytes, so that the trees move between the threads again and again, some
     // back to where they were; the repeats make full-length matches, which drop strings from a
     // tree while it is away.
