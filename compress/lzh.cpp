@@ -108,6 +108,13 @@ public:
         if (Parent[P] != Empty)
             Unlink(P);
     }
+    // The same with the unlinking out of line, for the split search's loop, which runs short
+    // of registers with it inside.
+    void DeleteNodeApart(int P)
+    {
+        if (Parent[P] != Empty)
+            UnlinkApart(P);
+    }
 
     // Moves the tree of first byte V out, as records of node, left, right and parent (the root
     // as its index and its one child); returns the end of the records.
@@ -120,6 +127,7 @@ public:
 
 private:
     void Unlink(int P);
+    [[gnu::noinline]] void UnlinkApart(int P) { Unlink(P); }
 
     uint16_t* Left;
     uint16_t* Parent;
@@ -554,7 +562,7 @@ void TMatchTrees::InsertNode(int R)
         MatchPosition = WindowMask - static_cast<int>(Best & WindowMask);
 }
 
-void TMatchTrees::Unlink(int P)
+inline void TMatchTrees::Unlink(int P)
 {
     int Q;
     if (Right[P] == Empty) {
@@ -871,7 +879,7 @@ void TSplitSearch::SearchBlock(TMatchTrees& Trees, TSplitBlock& Blk, int P)
         const int S = static_cast<int>(K - 1) & WindowMask;
         // The string that leaves the window as this one comes in (if it is in this thread's
         // trees): its slot takes the byte 60 ahead.
-        Trees.DeleteNode(S);
+        Trees.DeleteNodeApart(S);
         if (K <= Writes) {
             const uint8_t C = Data[I + Lookahead - 1];
             Ring[S] = C;
