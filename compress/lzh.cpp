@@ -782,6 +782,7 @@ public:
     // to quit.
     bool Give(int P, int64_t B);
     bool Search(int P, int64_t B);
+    // Deals block B's trees to the threads and lets them at it.
     void Publish(int64_t B);
     // Waits until the helper has searched block B.
     void AwaitHelper(int64_t B);
@@ -792,7 +793,7 @@ public:
     // The share of the positions the caller's thread searches; it also codes.
     double Share = 0.35;
     // How far (as a share of a block) the split may drift from Share before trees move.
-    double Slack = 0.08;
+    static constexpr double Slack = 0.08;
     // Seconds the helper spent on its last block.
     double HelperTime()
     {
@@ -1114,7 +1115,12 @@ void TLZH::Encode(int32_t& Count, TLZHByteSource& Source, TLZHByteSink& Sink)
     std::thread Helper;
     try {
         Helper = std::thread([&Split] {
-            for (int64_t B = 0; Split->Give(1, B) && Split->Search(1, B) && !Split->Block(B).Last; ++B) {
+            for (int64_t B = 0; Split->Give(1, B); ++B) {
+                // Read while the block is still this thread's to search: once searched, it
+                // may be coded and read over.
+                const bool Last = Split->Block(B).Last;
+                if (!Split->Search(1, B) || Last)
+                    break;
             }
         });
     } catch (const std::system_error&) {

@@ -100,6 +100,8 @@ public:
     // machine with a second core, for inputs of at least SplitFrom bytes; when clear, it works on
     // the caller's thread only. The stream is the same either way.
     bool SearchThread = true;
+    // Below 64 KB the second thread gains little (at most two blocks to overlap) and a late
+    // start of it costs more than the split saves.
     int32_t SplitFrom = 65536;
     // Positions per block the two threads hand over; small blocks are for tests.
     int32_t SplitBlock = 32768;
