@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <bit>
+#include <chrono>
 #include <climits>
+#include <cmath>
 #include <condition_variable>
 #include <cstring>
 #include <memory>
@@ -98,14 +100,35 @@ public:
     explicit TMatchTrees(TTreeTables& T) : Ring(T.Ring), Left(T.Left), Parent(T.Parent), Right(T.Right) {}
 
     void StartTrees();
-    void InsertNode(int R);
-    void DeleteNode(int P);
+    // Kept out of line: inlined into a caller's loop, its walk runs short of registers.
+    [[gnu::noinline]] void InsertNode(int R);
+    // Most slots asked about hold no string of these trees (or one already replaced).
+    void DeleteNode(int P)
+    {
+        if (Parent[P] != Empty)
+            Unlink(P);
+    }
+    // The same with the unlinking out of line, for the split search's loop, which runs short
+    // of registers with it inside.
+    void DeleteNodeApart(int P)
+    {
+        if (Parent[P] != Empty)
+            UnlinkApart(P);
+    }
+
+    // Moves the tree of first byte V out, as records of node, left, right and parent (the root
+    // as its index and its one child); returns the end of the records.
+    uint16_t* TakeTree(int V, uint16_t* To);
+    void PutTree(const uint16_t* From, const uint16_t* End);
 
     uint8_t* Ring;
     int MatchPosition = 0;
     int MatchLength = 0;
 
 private:
+    void Unlink(int P);
+    [[gnu::noinline]] void UnlinkApart(int P) { Unlink(P); }
+
     uint16_t* Left;
     uint16_t* Parent;
     uint16_t* Right;
@@ -537,10 +560,8 @@ void TMatchTrees::InsertNode(int R)
         MatchPosition = WindowMask - static_cast<int>(Best & WindowMask);
 }
 
-void TMatchTrees::DeleteNode(int P)
+inline void TMatchTrees::Unlink(int P)
 {
-    if (Parent[P] == Empty)
-        return;
     int Q;
     if (Right[P] == Empty) {
         Q = Left[P];
@@ -568,6 +589,50 @@ void TMatchTrees::DeleteNode(int P)
     Parent[P] = Empty;
 }
 
+uint16_t* TMatchTrees::TakeTree(int V, uint16_t* To)
+{
+    const int Top = FirstRoot + V;
+    To[0] = static_cast<uint16_t>(Top);
+    To[2] = Right[Top];
+    uint16_t* Walk = To + 4;
+    To += 4;
+    if (Right[Top] != Empty) {
+        // The records double as the walk's queue: each node's children are queued behind it.
+        *To = Right[Top];
+        To += 4;
+        for (; Walk < To; Walk += 4) {
+            const int X = Walk[0];
+            Walk[1] = Left[X];
+            Walk[2] = Right[X];
+            Walk[3] = Parent[X];
+            // Left behind here, a node would look still inserted to a later deletion.
+            Parent[X] = Empty;
+            if (Left[X] != Empty) {
+                *To = Left[X];
+                To += 4;
+            }
+            if (Right[X] != Empty) {
+                *To = Right[X];
+                To += 4;
+            }
+        }
+    }
+    Right[Top] = Empty;
+    return To;
+}
+
+void TMatchTrees::PutTree(const uint16_t* From, const uint16_t* End)
+{
+    for (; From < End; From += 4) {
+        const int X = From[0];
+        Right[X] = From[2];
+        if (X < FirstRoot) {
+            Left[X] = From[1];
+            Parent[X] = From[3];
+        }
+    }
+}
+
 void StartRing(uint8_t* Ring)
 {
     std::memset(Ring, ' ', StartPosition);
@@ -576,58 +641,50 @@ void StartRing(uint8_t* Ring)
 }
 
 
-// The encoder in two halves. Which match the trees offer at a position depends only on the
-// input, not on the codes chosen before it, so the search can run ahead of the coder on a
-// second core: the finder inserts every position in order and notes its match, the coder
-// picks the matches it codes.
+// The coder's step at one position: a literal, or the match the search found there (cut to
+// the Ahead bytes left); returns the positions it covers.
+inline int CodeStep(TCoder& Coder, TLZHByteSink& Sink, uint32_t Match, uint8_t Literal, int Ahead)
+{
+    const int MatchLength = std::min(static_cast<int>(Match >> 12), Ahead);
+    if (MatchLength <= Threshold) {
+        Coder.EncodeSymbol(Sink, Literal);
+        return 1;
+    }
+    Coder.EncodeSymbol(Sink, 255 - Threshold + MatchLength);
+    Coder.EncodePosition(Sink, Match & WindowMask);
+    return MatchLength;
+}
 
-// Positions and input bytes held between the two halves: a few pieces each, so neither side
-// waits for the other's every step.
+// The search on the coder's thread, over the ring: the finder inserts every position in order
+// and notes its match, the coder picks the matches it codes.
+
+// Input bytes and matches held ahead of the coder: the finder needs 60 bytes past a position.
 constexpr int PieceBytes = 32768;
 constexpr int64_t Span = int64_t(PieceBytes) * 4;
-// Searches between two reports of the finder.
-constexpr int Batch = 4096;
-// A coder that has caught up sleeps until this many more positions are ready: waking a thread
-// costs more than coding a few positions.
-constexpr int64_t WakeSpan = 8192;
 
-struct TEncodePipe {
+struct TSoloTables {
     TTreeTables Trees;
     uint8_t Input[Span];    // byte J at J % Span
     uint32_t Found[Span];   // position K's match at K % Span: length << 12 | position
-    std::mutex Lock;
-    std::condition_variable FinderWake, CoderWake;
-    // Shared, under Lock.
-    int64_t Read = 0;       // input bytes placed by the coder
-    bool End = false;       // and the input has no more
-    int64_t Coded = 0;      // the coder's position: matches before it are no longer needed
-    int64_t Ready = 0;      // positions whose matches are placed
-    bool Finished = false;  // the finder made its last search
-    bool Quit = false;      // the coder gave up
-    bool FinderAsleep = false;
-    int64_t Wanted = INT64_MAX;  // the Ready a sleeping coder waits for
 };
 
 class TMatchFinder {
 public:
-    explicit TMatchFinder(TEncodePipe& Pipe) : Pipe(Pipe), Trees(Pipe.Trees)
+    explicit TMatchFinder(TSoloTables& Solo) : Solo(Solo), Trees(Solo.Trees)
     {
         Trees.StartTrees();
         StartRing(Trees.Ring);
     }
 
-    // Makes the searches the input and the room allow, at most Limit; returns whether it made
-    // any.
-    bool Advance(int64_t Read, bool End, int64_t Coded, int64_t Limit);
-    // The thread's work: searches as the input comes, until the last one or the coder quits.
-    void Run();
+    // Makes the searches the input allows, at most up to the position Stop.
+    void Advance(int64_t Read, bool End, int64_t Stop);
 
     int64_t Ready() const { return K; }
 
 private:
-    void Note() { Pipe.Found[K++ % Span] = uint32_t(Trees.MatchLength) << 12 | uint32_t(Trees.MatchPosition & WindowMask); }
+    void Note() { Solo.Found[K++ % Span] = uint32_t(Trees.MatchLength) << 12 | uint32_t(Trees.MatchPosition & WindowMask); }
 
-    TEncodePipe& Pipe;
+    TSoloTables& Solo;
     TMatchTrees Trees;
     bool Started = false;
     bool Done = false;
@@ -637,19 +694,17 @@ private:
     int64_t K = 0;   // the next position
 };
 
-bool TMatchFinder::Advance(int64_t Read, bool End, int64_t Coded, int64_t Limit)
+void TMatchFinder::Advance(int64_t Read, bool End, int64_t Stop)
 {
     if (Done)
-        return false;
+        return;
     uint8_t* const Ring = Trees.Ring;
-    const int64_t Room = Coded + Span;  // Found slots from Coded on are still to be read
-    const int64_t Start = K;
     if (!Started) {
         if (Read < Lookahead && !End)
-            return false;
+            return;
         Length = static_cast<int>(Read < Lookahead ? Read : Lookahead);
         for (int I = 0; I < Length; ++I)
-            Ring[R + I] = Pipe.Input[I];
+            Ring[R + I] = Solo.Input[I];
         J = Length;
         for (int I = 1; I <= Lookahead; ++I)
             Trees.InsertNode(R - I);
@@ -658,14 +713,13 @@ bool TMatchFinder::Advance(int64_t Read, bool End, int64_t Coded, int64_t Limit)
         Started = true;
         if (Length == 0) {
             Done = true;  // the coder handles the empty input alone
-            return true;
+            return;
         }
     }
-    const int64_t Stop = std::min(Room, K + Limit);
     while (K < Stop && (J < Read || End)) {
         Trees.DeleteNode(S);
         if (J < Read) {
-            const uint8_t C = Pipe.Input[J++ % Span];
+            const uint8_t C = Solo.Input[J++ % Span];
             Ring[S] = C;
             if (S < Mirror)
                 Ring[S + WindowSize] = C;
@@ -679,38 +733,88 @@ bool TMatchFinder::Advance(int64_t Read, bool End, int64_t Coded, int64_t Limit)
         Trees.InsertNode(R);
         Note();
     }
-    return K > Start || Done;
 }
 
-void TMatchFinder::Run()
-{
-    std::unique_lock<std::mutex> Hold(Pipe.Lock);
-    while (!Pipe.Quit && !Done) {
-        const int64_t Read = Pipe.Read, Coded = Pipe.Coded;
-        const bool End = Pipe.End;
-        Hold.unlock();
-        const bool Moved = Advance(Read, End, Coded, Batch);
-        Hold.lock();
-        Pipe.Ready = K;
-        Pipe.Finished = Done;
-        if (K >= Pipe.Wanted || Done)
-            Pipe.CoderWake.notify_one();
-        if (!Moved) {
-            Pipe.FinderAsleep = true;
-            Pipe.FinderWake.wait(Hold, [&] {
-                return Pipe.Quit || Pipe.Read != Read || Pipe.End != End || Pipe.Coded != Coded;
-            });
-            Pipe.FinderAsleep = false;
-        }
+// The search split over two threads. An insertion or deletion only touches the tree of its
+// string's first byte, so each thread owns some of the 256 trees (balanced by how often their
+// bytes occur) and makes the searches of the positions that start with its bytes. Each keeps
+// its own ring, written as the one-thread search writes it: the tree walk then reads strings
+// at a node's index, with no sum on its chain of loads (reading them from one linear copy of
+// the input, shared by both, made the walk a fifth slower). The input goes in blocks: each
+// block says which thread owns which tree, and a tree that changes hands moves between the
+// threads' tables at the block's start. The coder (on the caller's thread, which searches too) codes a block once
+// both have searched it.
+
+constexpr int Tail = Lookahead;      // the bytes after a block that the ring takes in ahead
+constexpr int BlockRing = 4;         // blocks being coded, searched and read at one time
+constexpr int Records = (WindowSize + 1 + 256) * 4;  // the trees a thread can give up at once
+
+struct TSplitBlock {
+    int64_t First = 0;  // its first position (as an input offset)
+    int Count = 0;      // its positions
+    bool Last = false;
+    int64_t InputEnd = INT64_MAX;  // the input's length, once known
+    uint8_t Owner[256];  // the thread that searches each first byte's tree
+    // Position K's byte at Bytes[K - First], and the 60 bytes after the block.
+    std::unique_ptr<uint8_t[]> Bytes;
+    // Each thread's matches for its positions (length << 12 | position), apart so that the two
+    // never write to one cache line.
+    std::unique_ptr<uint32_t[]> Found[2];
+};
+
+struct TSplitPart {
+    TTreeTables Trees;
+    bool Owns[256];
+    uint16_t Given[Records];  // the trees given up last, until the other has taken them
+    int GivenCount = 0;
+    int64_t GivenAt = -1;     // the block they were given up for
+};
+
+// The state the two threads share.
+class TSplitSearch {
+public:
+    TSplitSearch(int BlockSize, bool Fail);
+
+    // One thread's turn at block B, in two steps: it gives up the trees it no longer owns
+    // (once B is published), then takes the other's and makes its searches; false when told
+    // to quit.
+    bool Give(int P, int64_t B);
+    bool Search(int P, int64_t B);
+    // Deals block B's trees to the threads and lets them at it.
+    void Publish(int64_t B);
+    // Waits until the helper has searched block B.
+    void AwaitHelper(int64_t B);
+    void Quit();
+    TSplitBlock& Block(int64_t B) { return Blocks[B % BlockRing]; }
+
+    const int BlockSize;
+    // The share of the positions the caller's thread searches; it also codes.
+    double Share = 0.35;
+    // How far (as a share of a block) the split may drift from Share before trees move.
+    static constexpr double Slack = 0.08;
+    // Seconds the helper spent on its last block.
+    double HelperTime()
+    {
+        std::lock_guard<std::mutex> Hold(Lock);
+        return HelperBusy;
     }
-}
 
-} // namespace
+private:
+    void SearchBlock(TMatchTrees& Trees, TSplitBlock& Blk, int P);
 
-TLZH::TLZH(bool FailAllocation) : FailAllocation(FailAllocation) {}
-TLZH::~TLZH() = default;
-
-namespace {
+    TSplitBlock Blocks[BlockRing];
+    std::unique_ptr<TSplitPart> Parts[2];
+    uint8_t Previous[256] = {};  // the owners of the last block published
+    std::mutex Lock;
+    std::condition_variable Wake;
+    // Under Lock.
+    int64_t Published = 0;
+    int64_t Given[2] = {};     // blocks each thread has given its trees up for
+    int64_t Taken[2] = {};     // blocks each thread has taken the other's trees for
+    int64_t Searched[2] = {};
+    bool Stop = false;
+    double HelperBusy = 0;
+};
 
 // The codec's tables; Fail acts as if memory ran out.
 template <typename T>
@@ -722,41 +826,223 @@ std::unique_ptr<T> TakeTables(bool Fail)
     return Tables;
 }
 
-} // namespace
-
-void TLZH::Encode(int32_t& Count, TLZHByteSource& Source, TLZHByteSink& Sink)
+template <typename T>
+std::unique_ptr<T[]> TakeArray(size_t Count, bool Fail)
 {
-    const auto Tables = TakeTables<TLZHTables>(FailAllocation);
-    const auto Pipe = TakeTables<TEncodePipe>(FailAllocation);
-    TCoder Coder(*Tables);
-    Coder.StartHuffman();
-    TMatchFinder Finder(*Pipe);
+    std::unique_ptr<T[]> Array(Fail ? nullptr : new (std::nothrow) T[Count]);
+    if (!Array)
+        throw ElzhException("LZH : Cannot get memory for dictionary tables");
+    return Array;
+}
 
-    // The finder's thread, stopped on every way out; without one (a single core, or no thread to
-    // be had) the coder makes the searches itself when it needs them.
-    std::thread Worker;
-    if (SearchThread && std::thread::hardware_concurrency() > 1) {
-        try {
-            Worker = std::thread([&Finder] { Finder.Run(); });
-        } catch (const std::system_error&) {
+TSplitSearch::TSplitSearch(int BlockSize, bool Fail) : BlockSize(BlockSize)
+{
+    for (TSplitBlock& Blk : Blocks) {
+        Blk.Bytes = TakeArray<uint8_t>(size_t(BlockSize) + Tail, Fail);
+        for (auto& Found : Blk.Found)
+            Found = TakeArray<uint32_t>(size_t(BlockSize), Fail);
+    }
+    for (auto& Part : Parts) {
+        Part = TakeTables<TSplitPart>(Fail);
+        TMatchTrees(Part->Trees).StartTrees();
+        std::fill(std::begin(Part->Owns), std::end(Part->Owns), false);
+    }
+    // The caller's thread starts with all the (empty) trees.
+    std::fill(std::begin(Parts[0]->Owns), std::end(Parts[0]->Owns), true);
+}
+
+void TSplitSearch::SearchBlock(TMatchTrees& Trees, TSplitBlock& Blk, int P)
+{
+    const uint8_t* const Data = Blk.Bytes.get();
+    const uint8_t* const Owner = Blk.Owner;
+    uint32_t* const Found = Blk.Found[P].get();
+    uint8_t* const Ring = Trees.Ring;
+    // Bytes written into the ring: those of the input, 60 ahead of each position.
+    const int64_t Writes = Blk.InputEnd - Lookahead;
+    int I = 0;
+    if (Blk.First == 0) {
+        StartRing(Ring);
+        std::memcpy(Ring + StartPosition, Data, size_t(std::min<int64_t>(Blk.InputEnd, Lookahead)));
+        if (Owner[' '] == P) {
+            for (int J = 1; J <= Lookahead; ++J)
+                Trees.InsertNode(StartPosition - J);
+        }
+        if (Owner[Data[0]] == P) {
+            Trees.InsertNode(StartPosition);
+            Found[0] = uint32_t(Trees.MatchLength) << 12 | uint32_t(Trees.MatchPosition & WindowMask);
+        }
+        I = 1;
+    }
+    for (; I < Blk.Count; ++I) {
+        const int64_t K = Blk.First + I;
+        const int S = static_cast<int>(K - 1) & WindowMask;
+        // The string that leaves the window as this one comes in (if it is in this thread's
+        // trees): its slot takes the byte 60 ahead.
+        Trees.DeleteNodeApart(S);
+        if (K <= Writes) {
+            const uint8_t C = Data[I + Lookahead - 1];
+            Ring[S] = C;
+            if (S < Mirror)
+                Ring[S + WindowSize] = C;
+        }
+        if (Owner[Data[I]] == P) {
+            Trees.InsertNode(static_cast<int>(StartPosition + K) & WindowMask);
+            Found[I] = uint32_t(Trees.MatchLength) << 12 | uint32_t(Trees.MatchPosition & WindowMask);
         }
     }
-    struct TStopWorker {
-        TEncodePipe& Pipe;
-        std::thread& Worker;
-        ~TStopWorker()
-        {
-            if (!Worker.joinable())
-                return;
-            {
-                std::lock_guard<std::mutex> Hold(Pipe.Lock);
-                Pipe.Quit = true;
-            }
-            Pipe.FinderWake.notify_one();
-            Worker.join();
-        }
-    } Stopper{*Pipe, Worker};
+}
 
+bool TSplitSearch::Give(int P, int64_t B)
+{
+    TSplitBlock& Blk = Block(B);
+    TSplitPart& Me = *Parts[P];
+    std::unique_lock<std::mutex> Hold(Lock);
+    Wake.wait(Hold, [&] { return Stop || Published > B; });
+    if (Stop)
+        return false;
+    bool Giving = false;
+    for (int V = 0; V < 256; ++V)
+        Giving |= Me.Owns[V] && Blk.Owner[V] != P;
+    if (Giving) {
+        // The last trees given must have been taken before the room is used again.
+        Wake.wait(Hold, [&] { return Stop || Taken[1 - P] > Me.GivenAt; });
+        if (Stop)
+            return false;
+        Hold.unlock();
+        TMatchTrees Trees(Me.Trees);
+        uint16_t* Out = Me.Given;
+        for (int V = 0; V < 256; ++V) {
+            if (Me.Owns[V] && Blk.Owner[V] != P) {
+                Out = Trees.TakeTree(V, Out);
+                Me.Owns[V] = false;
+            }
+        }
+        Me.GivenCount = static_cast<int>(Out - Me.Given);
+        Me.GivenAt = B;
+        Hold.lock();
+    }
+    Given[P] = B + 1;
+    Wake.notify_all();
+    return true;
+}
+
+bool TSplitSearch::Search(int P, int64_t B)
+{
+    TSplitBlock& Blk = Block(B);
+    TSplitPart& Me = *Parts[P];
+    const TSplitPart& Other = *Parts[1 - P];
+    const auto Start = std::chrono::steady_clock::now();
+    TMatchTrees Trees(Me.Trees);
+    bool Taking = false;
+    for (int V = 0; V < 256; ++V)
+        Taking |= !Me.Owns[V] && Blk.Owner[V] == P;
+    if (Taking) {
+        {
+            std::unique_lock<std::mutex> Hold(Lock);
+            Wake.wait(Hold, [&] { return Stop || Given[1 - P] > B; });
+            if (Stop)
+                return false;
+        }
+        // What the other gives up is this one's now.
+        Trees.PutTree(Other.Given, Other.Given + Other.GivenCount);
+        for (int V = 0; V < 256; ++V)
+            Me.Owns[V] = Blk.Owner[V] == P;
+        std::lock_guard<std::mutex> Hold(Lock);
+        Taken[P] = B + 1;
+        Wake.notify_all();
+    }
+    SearchBlock(Trees, Blk, P);
+    const double Busy = std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
+    std::lock_guard<std::mutex> Hold(Lock);
+    Searched[P] = B + 1;
+    if (P == 1)
+        HelperBusy = Busy;
+    Wake.notify_all();
+    return true;
+}
+
+void TSplitSearch::Publish(int64_t B)
+{
+    TSplitBlock& Blk = Block(B);
+    uint32_t Count[256] = {};
+    const uint8_t* const Data = Blk.Bytes.get();
+    for (int I = 0; I < Blk.Count; ++I)
+        ++Count[Data[I]];
+    // Trees stay where they are while the shares are near their aims: moving one makes the
+    // threads wait for each other. Otherwise the most frequent bytes are dealt again, each to
+    // the thread further below its aim.
+    const double Want[2] = {Share * Blk.Count, (1 - Share) * Blk.Count};
+    double Load[2] = {0, 0};
+    for (int V = 0; V < 256; ++V)
+        Load[Previous[V]] += Count[V];
+    std::memcpy(Blk.Owner, Previous, sizeof Previous);
+    if (std::abs(Load[0] - Want[0]) > Slack * Blk.Count) {
+        int Order[256];
+        for (int V = 0; V < 256; ++V)
+            Order[V] = V;
+        std::sort(Order, Order + 256, [&](int X, int Y) { return Count[X] > Count[Y]; });
+        Load[0] = Load[1] = 0;
+        for (const int V : Order) {
+            // A byte absent here stays where its tree is.
+            if (Count[V] == 0)
+                continue;
+            const int P = Want[0] - Load[0] >= Want[1] - Load[1] ? 0 : 1;
+            Load[P] += Count[V];
+            Blk.Owner[V] = static_cast<uint8_t>(P);
+        }
+    }
+    std::memcpy(Previous, Blk.Owner, sizeof Previous);
+    std::lock_guard<std::mutex> Hold(Lock);
+    Published = B + 1;
+    Wake.notify_all();
+}
+
+void TSplitSearch::AwaitHelper(int64_t B)
+{
+    std::unique_lock<std::mutex> Hold(Lock);
+    Wake.wait(Hold, [&] { return Searched[1] > B; });
+}
+
+void TSplitSearch::Quit()
+{
+    std::lock_guard<std::mutex> Hold(Lock);
+    Stop = true;
+    Wake.notify_all();
+}
+
+// Bytes read ahead of a decision, then the rest of the source.
+class TPrefixedSource : public TLZHByteSource {
+public:
+    TPrefixedSource(const std::vector<uint8_t>& Prefix, TLZHByteSource& Rest) : Prefix(Prefix), Rest(Rest) {}
+
+protected:
+    bool Refill() override
+    {
+        if (!PrefixGiven) {
+            PrefixGiven = true;
+            if (!Prefix.empty()) {
+                Next = Prefix.data();
+                Limit = Next + Prefix.size();
+                return true;
+            }
+        }
+        const size_t Got = Rest.Read(Piece, sizeof Piece);
+        Next = Piece;
+        Limit = Piece + Got;
+        return Got > 0;
+    }
+
+private:
+    const std::vector<uint8_t>& Prefix;
+    TLZHByteSource& Rest;
+    bool PrefixGiven = false;
+    uint8_t Piece[PieceBytes];
+};
+
+// The whole encoder on the caller's thread.
+void EncodeAlone(TCoder& Coder, TSoloTables& Solo, int32_t& Count, TLZHByteSource& Source, TLZHByteSink& Sink)
+{
+    TMatchFinder Finder(Solo);
     int64_t Read = 0, Position = 0;
     bool End = false;
     // The input is read a span ahead of the coder: the finder needs 60 bytes past each position.
@@ -764,71 +1050,173 @@ void TLZH::Encode(int32_t& Count, TLZHByteSource& Source, TLZHByteSink& Sink)
         while (!End && Read < Position + Span) {
             const int64_t Slot = Read % Span;
             const size_t Want = static_cast<size_t>(std::min({int64_t(PieceBytes), Span - Slot, Position + Span - Read}));
-            const size_t Got = Source.Read(Pipe->Input + Slot, Want);
+            const size_t Got = Source.Read(Solo.Input + Slot, Want);
             Read += static_cast<int64_t>(Got);
             if (Got < Want)
                 End = true;
         }
     };
-    // Tells the finder how far the input and the coder have come (under Lock).
-    const auto Publish = [&] {
-        Pipe->Read = Read;
-        Pipe->End = End;
-        Pipe->Coded = Position;
-        if (Pipe->FinderAsleep)
-            Pipe->FinderWake.notify_one();
-    };
-    int64_t Ready = 0;
-    // Brings the match of the coder's position.
-    const auto Await = [&] {
-        ReadAhead();
-        if (!Worker.joinable()) {
-            while (Finder.Ready() <= Position && Finder.Advance(Read, End, Position, Span)) {
-            }
-            Ready = Finder.Ready();
-            return;
-        }
-        std::unique_lock<std::mutex> Hold(Pipe->Lock);
-        Publish();
-        // The finder always gets this far: the input and the room for it reach a span ahead.
-        Pipe->Wanted = Position + WakeSpan;
-        Pipe->CoderWake.wait(Hold, [&] { return Pipe->Ready >= Pipe->Wanted || Pipe->Finished; });
-        Pipe->Wanted = INT64_MAX;
-        Ready = Pipe->Ready;
-    };
-
-    Await();
+    ReadAhead();
+    Finder.Advance(Read, End, Span);
     if (End && Read == 0) {
         // Nothing to code still sends one literal: the window's cleared byte at the start.
         Coder.EncodeSymbol(Sink, 0);
     }
-    // Where the coder next tells the finder how far it has come and reads on.
-    int64_t Report = PieceBytes;
     while (!(End && Position >= Read)) {
-        if (Position >= Ready)
-            Await();
-        const int Ahead = End && Read - Position < Lookahead ? static_cast<int>(Read - Position) : Lookahead;
-        const uint32_t Match = Pipe->Found[Position % Span];
-        const int MatchLength = std::min(static_cast<int>(Match >> 12), Ahead);
-        if (MatchLength <= Threshold) {
-            Coder.EncodeSymbol(Sink, Pipe->Input[Position % Span]);
-            ++Position;
-        } else {
-            Coder.EncodeSymbol(Sink, 255 - Threshold + MatchLength);
-            Coder.EncodePosition(Sink, Match & WindowMask);
-            Position += MatchLength;
-        }
-        if (Position >= Report) {
-            Report = Position + PieceBytes;
+        if (Position >= Finder.Ready()) {
             ReadAhead();
-            if (Worker.joinable()) {
-                std::lock_guard<std::mutex> Hold(Pipe->Lock);
-                Publish();
-                Ready = Pipe->Ready;
-            }
+            Finder.Advance(Read, End, Position + Span);
         }
+        const int Ahead = End && Read - Position < Lookahead ? static_cast<int>(Read - Position) : Lookahead;
+        Position += CodeStep(Coder, Sink, Solo.Found[Position % Span], Solo.Input[Position % Span], Ahead);
+    }
+    Coder.EndBits(Sink);
+    Count = static_cast<int32_t>(Read);
+}
+
+} // namespace
+
+TLZH::TLZH(bool FailAllocation) : FailAllocation(FailAllocation) {}
+TLZH::~TLZH() = default;
+
+void TLZH::Encode(int32_t& Count, TLZHByteSource& Source, TLZHByteSink& Sink)
+{
+    const auto Tables = TakeTables<TLZHTables>(FailAllocation);
+    const auto Solo = TakeTables<TSoloTables>(FailAllocation);
+    TCoder Coder(*Tables);
+    Coder.StartHuffman();
+    // Two threads need a second core, and enough input to repay starting one: the input is read
+    // that far before the choice.
+    if (!SearchThread || std::thread::hardware_concurrency() < 2) {
+        EncodeAlone(Coder, *Solo, Count, Source, Sink);
+        return;
+    }
+    const int BlockSize = std::max(SplitBlock, Tail);
+    std::unique_ptr<TSplitSearch> Split(new (std::nothrow) TSplitSearch(BlockSize, FailAllocation));
+    if (!Split)
+        throw ElzhException("LZH : Cannot get memory for dictionary tables");
+    const size_t SplitAt = static_cast<size_t>(std::max(SplitFrom, int32_t(1)));
+    std::vector<uint8_t> Prefix;
+    try {
+        Prefix.resize(SplitAt);
+    } catch (const std::bad_alloc&) {
+        throw ElzhException("LZH : Cannot get memory for dictionary tables");
+    }
+    Prefix.resize(Source.Read(Prefix.data(), Prefix.size()));
+    if (Prefix.size() < SplitAt) {
+        TMemoryByteSource Short(Prefix.data(), Prefix.size());
+        EncodeAlone(Coder, *Solo, Count, Short, Sink);
+        return;
     }
 
+    // The helper thread, stopped on every way out; without one, the caller's thread does it all.
+    std::thread Helper;
+    try {
+        Helper = std::thread([&Split] {
+            for (int64_t B = 0; Split->Give(1, B); ++B) {
+                // Read while the block is still this thread's to search: once searched, it
+                // may be coded and read over.
+                const bool Last = Split->Block(B).Last;
+                if (!Split->Search(1, B) || Last)
+                    break;
+            }
+        });
+    } catch (const std::system_error&) {
+        TPrefixedSource Rest(Prefix, Source);
+        EncodeAlone(Coder, *Solo, Count, Rest, Sink);
+        return;
+    }
+    struct TStopHelper {
+        TSplitSearch& Split;
+        std::thread& Helper;
+        ~TStopHelper()
+        {
+            Split.Quit();
+            Helper.join();
+        }
+    } Stopper{*Split, Helper};
+
+    size_t PrefixTaken = 0;
+    int64_t Read = 0;
+    bool End = false;
+    int64_t BlocksRead = 0;
+    const auto ReadBlock = [&] {
+        TSplitBlock& Blk = Split->Block(BlocksRead);
+        uint8_t* const To = Blk.Bytes.get();
+        size_t Got = std::min(Prefix.size() - PrefixTaken, size_t(BlockSize));
+        std::memcpy(To, Prefix.data() + PrefixTaken, Got);
+        PrefixTaken += Got;
+        if (Got < size_t(BlockSize))
+            Got += Source.Read(To + Got, BlockSize - Got);
+        Blk.First = Read;
+        Blk.Count = static_cast<int>(Got);
+        Read += static_cast<int64_t>(Got);
+        End = Got < size_t(BlockSize);
+        ++BlocksRead;
+    };
+    // Block B goes to the searches once the bytes after it are known: read the next block.
+    const auto Publish = [&](int64_t B) {
+        if (!End && BlocksRead == B + 1)
+            ReadBlock();
+        TSplitBlock& Blk = Split->Block(B);
+        uint8_t* const After = Blk.Bytes.get() + Blk.Count;
+        int Real = 0;
+        if (BlocksRead > B + 1) {
+            const TSplitBlock& Next = Split->Block(B + 1);
+            Real = std::min(Next.Count, Tail);
+            std::memcpy(After, Next.Bytes.get(), size_t(Real));
+        }
+        Blk.Last = Real == 0;
+        Blk.InputEnd = End ? Read : INT64_MAX;
+        Split->Publish(B);
+    };
+    int64_t Position = 0;
+    const auto CodeBlock = [&](int64_t B) {
+        const TSplitBlock& Blk = Split->Block(B);
+        const int64_t Stop = Blk.First + Blk.Count;
+        const uint8_t* const Data = Blk.Bytes.get();
+        const uint32_t* const Found[2] = {Blk.Found[0].get(), Blk.Found[1].get()};
+        while (Position < Stop) {
+            const int64_t I = Position - Blk.First;
+            // The input may end in the block after this one, within a match's reach.
+            const int Ahead = static_cast<int>(std::min<int64_t>(Lookahead, Blk.InputEnd - Position));
+            Position += CodeStep(Coder, Sink, Found[Blk.Owner[Data[I]]][I], Data[I], Ahead);
+        }
+    };
+
+    // The caller's thread searches its share and codes: the share follows the time both take.
+    using TClock = std::chrono::steady_clock;
+    const auto Seconds = [](TClock::time_point From, TClock::time_point To) { return std::chrono::duration<double>(To - From).count(); };
+    ReadBlock();
+    Publish(0);
+    Split->Give(0, 0);
+    for (int64_t B = 0;; ++B) {
+        const auto Start = TClock::now();
+        Split->Search(0, B);
+        const auto Searched = TClock::now();
+        const bool Last = Split->Block(B).Last;
+        if (!Last) {
+            Publish(B + 1);
+            Split->Give(0, B + 1);
+        }
+        if (B > 0) {
+            Split->AwaitHelper(B - 1);
+            const auto Coding = TClock::now();
+            CodeBlock(B - 1);
+            const double Code = Seconds(Coding, TClock::now());
+            const double Mine = Seconds(Start, Searched) + Code;
+            const double Helper = Split->HelperTime();
+            // Half the step that would even the two out, assuming search time follows the share.
+            const double Search = Mine + Helper - Code;
+            if (Search > 0)
+                Split->Share = std::clamp(Split->Share + (Helper - Mine) / (4 * Search), 0.05, 0.5);
+        }
+        if (Last) {
+            Split->AwaitHelper(B);
+            CodeBlock(B);
+            break;
+        }
+    }
     Coder.EndBits(Sink);
     Count = static_cast<int32_t>(Read);
 }

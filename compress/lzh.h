@@ -100,8 +100,15 @@ public:
     // code that would need bits past the end of the input.
     void Decode(int32_t Count, TLZHByteSource& Source, TLZHByteSink& Sink);
 
-    // When clear, the encoder searches for matches on the caller's thread only.
+    // When set, the encoder splits its search over two threads (the caller's and one more) on a
+    // machine with a second core, for inputs of at least SplitFrom bytes; when clear, it works on
+    // the caller's thread only. The stream is the same either way.
     bool SearchThread = true;
+    // Below 64 KB the second thread gains little (at most two blocks to overlap) and a late
+    // start of it costs more than the split saves.
+    int32_t SplitFrom = 65536;
+    // Positions per block the two threads hand over; small blocks are for tests.
+    int32_t SplitBlock = 32768;
 
 private:
     const bool FailAllocation;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "compress/LZRW1.h"
+#include "compress/lzh.h"
 #include "tests/support/SampleDisk.h"
 
 namespace {
@@ -53,6 +54,20 @@ TEST(GoldenImage, DiskettesEncodeToTheirKnownImagesAndBack)
         Compressor.Compress();
         EXPECT_EQ(Image.Bytes.size(), G.ImageSize);
         EXPECT_EQ(Fnv1a(Image.Bytes), G.Digest);
+        if (G.Mode == TCompressMode::Good) {
+            // The payload after the 8-byte header, from the search on one thread and on two.
+            const std::vector<uint8_t> Payload(Image.Bytes.begin() + 8, Image.Bytes.end());
+            for (const bool Split : {false, true}) {
+                TLZH Lzh;
+                Lzh.SearchThread = Split;
+                Lzh.SplitFrom = 0;
+                TMemoryByteSource Source(Dump.data(), Dump.size());
+                TVectorByteSink Sink;
+                int32_t Count = 0;
+                Lzh.Encode(Count, Source, Sink);
+                EXPECT_TRUE(Sink.Bytes() == Payload) << (Split ? "two threads" : "one thread");
+            }
+        }
 
         TMemoryStream Back;
         Image.Pos = 0;

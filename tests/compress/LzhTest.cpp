@@ -121,6 +121,30 @@ std::string Show(const std::vector<TSymbol>& trace)
     return s;
 }
 
+// The encoder's ways of working, which must all give one stream: the search on one thread, and
+// split over two from the first byte on, in the usual blocks and in blocks small enough to move
+// trees between the threads all the time.
+struct TMode {
+    const char* Name;
+    bool Split;
+    int32_t Block;
+};
+const TMode Modes[] = {{"one thread", false, 32768}, {"two threads", true, 32768}, {"two threads, small blocks", true, 300}};
+
+Bytes EncodeIn(const TMode& mode, const Bytes& input, size_t piece = 1000)
+{
+    TLZH lzh;
+    lzh.SearchThread = mode.Split;
+    lzh.SplitFrom = 0;
+    lzh.SplitBlock = mode.Block;
+    TCountingSource source(input, piece);
+    TVectorByteSink sink;
+    int32_t count = -1;
+    lzh.Encode(count, source, sink);
+    EXPECT_EQ(count, int32_t(input.size())) << mode.Name;
+    return sink.Bytes();
+}
+
 // Copies of recent data whose lengths 3..10 come with Fibonacci-like frequencies, each copy
 // chosen so that the one before it cannot grow: the encoder then sends exactly these lengths,
 // and a rarely used leaf sinks far below 16 levels. A fresh byte at the end is sent from there.
@@ -256,14 +280,16 @@ TEST(LzhStream, EncoderChoosesTheKnownSymbols)
         {"abcabc", Str("abcabcabcd"), {Lit('a'), Lit('b'), Lit('c'), Match(6, 2), Lit('d')}},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.Name);
-        Bytes stream = LZHEncode(c.Input);
-        EXPECT_EQ(LZHDecode(stream, int32_t(c.Input.size())), c.Input);
-        // The symbols, from an independent reading of the bits.
-        auto model = lzhmodel::Decode(stream, int64_t(c.Input.size()));
-        EXPECT_EQ(Show(model.Trace), Show(c.Trace));
-        EXPECT_EQ(model.Bytes, c.Input);
-        EXPECT_EQ(stream.size(), (model.BitsUsed + 7) / 8) << "stream longer than its symbols";
+        for (const TMode& mode : Modes) {
+            SCOPED_TRACE(std::string(c.Name) + ", " + mode.Name);
+            Bytes stream = EncodeIn(mode, c.Input);
+            EXPECT_EQ(LZHDecode(stream, int32_t(c.Input.size())), c.Input);
+            // The symbols, from an independent reading of the bits.
+            auto model = lzhmodel::Decode(stream, int64_t(c.Input.size()));
+            EXPECT_EQ(Show(model.Trace), Show(c.Trace));
+            EXPECT_EQ(model.Bytes, c.Input);
+            EXPECT_EQ(stream.size(), (model.BitsUsed + 7) / 8) << "stream longer than its symbols";
+        }
     }
 }
 
@@ -310,38 +336,79 @@ TEST(LzhStream, EncoderWritesTheStreamOfTheFormat)
          }()},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.Name);
-        Bytes stream = LZHEncode(c.Input);
         Bytes expected = lzhmodel::Encode(c.Input);
         ASSERT_TRUE(lzhmodel::Decode(expected, int64_t(c.Input.size())).Bytes == c.Input) << "model broken";
-        if (stream != expected) {
-            // Name the first symbol where the choices part.
-            auto engine = lzhmodel::Decode(stream, int64_t(c.Input.size())).Trace;
-            auto model = lzhmodel::Decode(expected, int64_t(c.Input.size())).Trace;
-            long at = FirstDifference(engine, model);
-            ADD_FAILURE() << "stream differs; first differing symbol " << at << " of " << model.size();
+        for (const TMode& mode : Modes) {
+            SCOPED_TRACE(std::string(c.Name) + ", " + mode.Name);
+            Bytes stream = EncodeIn(mode, c.Input, 4093);
+            if (stream != expected) {
+                // Name the first symbol where the choices part.
+                auto engine = lzhmodel::Decode(stream, int64_t(c.Input.size())).Trace;
+                auto model = lzhmodel::Decode(expected, int64_t(c.Input.size())).Trace;
+                long at = FirstDifference(engine, model);
+                ADD_FAILURE() << "stream differs; first differing symbol " << at << " of " << model.size();
+            }
         }
     }
 }
 
-TEST(LzhStream, SearchOnEitherThreadGivesTheFormatsStream)
+TEST(LzhStream, SplitSearchGivesTheFormatsStream)
 {
-    // Lengths about the pieces the search thread and the coder hand each other, fed in odd
-    // pieces; the coder's own search must give the same stream.
-    for (size_t size : {size_t(32767), size_t(131071), size_t(131072), size_t(131073), size_t(262205)}) {
+    // Lengths about the blocks the two threads hand each other, fed in odd pieces, and the
+    // shortest inputs, whose strings read the ring's first contents and its cleared mirror.
+    for (size_t size : {size_t(1), size_t(60), size_t(118), size_t(119), size_t(4096), size_t(32767),
+                        size_t(32768), size_t(32769), size_t(32768 + 59), size_t(32768 + 60), size_t(131073), size_t(262205)}) {
         Bytes input = MixedBytes(size);
         Bytes expected = lzhmodel::Encode(input);
-        for (bool thread : {true, false}) {
-            SCOPED_TRACE(std::to_string(size) + (thread ? " with the search thread" : " on one thread"));
-            TLZH lzh;
-            lzh.SearchThread = thread;
-            TCountingSource source(input, 777);
-            TVectorByteSink sink;
-            int32_t count = 0;
-            lzh.Encode(count, source, sink);
-            EXPECT_EQ(count, int32_t(size));
-            EXPECT_TRUE(sink.Bytes() == expected);
+        for (const TMode& mode : Modes) {
+            SCOPED_TRACE(std::to_string(size) + ", " + mode.Name);
+            EXPECT_TRUE(EncodeIn(mode, input, 777) == expected);
         }
+    }
+    // Inputs ending just after a block: the matches of the block before must be cut short.
+    for (size_t past : {size_t(1), size_t(30), size_t(59)}) {
+        Bytes input(32768 + past, 'x');
+        input[0] = 'y';
+        Bytes expected = lzhmodel::Encode(input);
+        for (const TMode& mode : Modes) {
+            SCOPED_TRACE(std::to_string(past) + " past a block, " + mode.Name);
+            EXPECT_TRUE(EncodeIn(mode, input) == expected);
+        }
+    }
+    // Blocks of unlike bytes, so that the trees move between the threads again and again, some
+    // back to where they were; the repeats make full-length matches, which drop strings from a
+    // tree while it is away.
+    Bytes shifting;
+    const Bytes repeat = TextBytes(61, 5);
+    for (int part = 0; part < 60; ++part) {
+        Bytes piece = part % 3 == 0 ? TextBytes(700, uint32_t(part)) : RandomBytes(250, uint32_t(part));
+        for (size_t i = 0; i < piece.size(); ++i)
+            piece[i] = part % 3 == 1 ? repeat[i % repeat.size()] : part % 3 == 2 ? uint8_t(128 + piece[i] % 40) : piece[i];
+        shifting.insert(shifting.end(), piece.begin(), piece.end());
+    }
+    Bytes expected = lzhmodel::Encode(shifting);
+    for (int32_t block : {60, 97, 300, 4096}) {
+        SCOPED_TRACE(block);
+        EXPECT_TRUE(EncodeIn({"two threads", true, block}, shifting, 333) == expected);
+    }
+}
+
+TEST(LzhStream, SplitSearchWaitsForEnoughInput)
+{
+    // Below SplitFrom the input is searched on one thread: the same stream, and the source read
+    // to its end once.
+    Bytes input = TextBytes(50000, 21);
+    for (int32_t from : {0, 49999, 50000, 50001, 1 << 20}) {
+        SCOPED_TRACE(from);
+        TLZH lzh;
+        lzh.SplitFrom = from;
+        TCountingSource source(input, 4096);
+        TVectorByteSink sink;
+        int32_t count = 0;
+        lzh.Encode(count, source, sink);
+        EXPECT_EQ(count, 50000);
+        EXPECT_TRUE(sink.Bytes() == LZHEncode(input));
+        EXPECT_EQ(source.Delivered, input.size());
     }
 }
 
@@ -527,17 +594,24 @@ TEST(LzhFailures, SourceAndSinkErrorsPassThroughAndTheCodecStaysUsable)
 {
     TLZH lzh;
     Bytes input = TextBytes(20000, 9);
-    {
-        TBreakingSource source(input, 1000);
-        TVectorByteSink sink;
-        int32_t count = 0;
-        EXPECT_THROW(lzh.Encode(count, source, sink), TSourceBroke);
-    }
-    {
-        TCountingSource source(input);
-        TBreakingSink sink;
-        int32_t count = 0;
-        EXPECT_THROW(lzh.Encode(count, source, sink), TSinkBroke);
+    for (const TMode& mode : Modes) {
+        SCOPED_TRACE(mode.Name);
+        lzh.SearchThread = mode.Split;
+        lzh.SplitFrom = 0;
+        lzh.SplitBlock = mode.Block;
+        {
+            // Broken while the other thread searches the blocks already read.
+            TBreakingSource source(input, 1000);
+            TVectorByteSink sink;
+            int32_t count = 0;
+            EXPECT_THROW(lzh.Encode(count, source, sink), TSourceBroke);
+        }
+        {
+            TCountingSource source(input);
+            TBreakingSink sink;
+            int32_t count = 0;
+            EXPECT_THROW(lzh.Encode(count, source, sink), TSinkBroke);
+        }
     }
     Bytes stream = LZHEncode(input);
     {
