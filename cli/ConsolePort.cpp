@@ -1,5 +1,7 @@
 #include "cli/ConsolePort.h"
 
+#include <unistd.h>
+
 #include <stdexcept>
 
 #include "cli/Console.h"
@@ -56,7 +58,8 @@ public:
 
 TConsolePort::TConsolePort(char Drive, TConsoleAnswers Answers, std::ostream& Out,
                            std::ostream& Err)
-    : Drive(Drive), Answers(Answers), Out(Out), Err(Err), Bar(stderr, Answers.Terminal)
+    : Drive(Drive), Answers(Answers), Out(Out), Err(Err),
+      Bar(stderr, ::isatty(STDERR_FILENO) == 1)
 {
 }
 
