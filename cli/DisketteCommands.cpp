@@ -217,13 +217,15 @@ std::string ExpandImageName(const std::string& Pattern, int Number, const std::s
         }
         if (Pattern.compare(At, 2, "{n") == 0) {
             const size_t Close = Pattern.find('}', At);
-            const std::string Spec =
+            // What follows "{n": nothing, or ":" and a width of one or two digits ("{n:03}"),
+            // at most 12.
+            const std::string Padding =
                 Close == std::string::npos ? "" : Pattern.substr(At + 2, Close - At - 2);
             int Width = 0;
-            if (Spec.size() >= 2 && Spec[0] == ':' &&
-                Spec.find_first_not_of("0123456789", 1) == std::string::npos)
-                Width = std::min(std::stoi(Spec.substr(1)), 12);
-            if (Spec.empty() || Width > 0) {
+            if (Padding.size() >= 2 && Padding.size() <= 3 && Padding[0] == ':' &&
+                Padding.find_first_not_of("0123456789", 1) == std::string::npos)
+                Width = std::min(std::stoi(Padding.substr(1)), 12);
+            if (Padding.empty() || Width > 0) {
                 std::ostringstream Text;
                 Text << std::setw(Width) << std::setfill('0') << Number;
                 Name += Text.str();
