@@ -364,22 +364,26 @@ int TCoder::Promote(int N, unsigned K)
     }
     Freq[N] = Freq[M];
     Freq[M] = static_cast<uint16_t>(K);
+    // A leaf has one entry, written twice: no branch on what kind of node moves.
     const int A = Child[N];
     HuffParent[A] = static_cast<int16_t>(M);
-    if (A < TreeNodes)
-        HuffParent[A + 1] = static_cast<int16_t>(M);
+    HuffParent[A + (A < TreeNodes)] = static_cast<int16_t>(M);
     const int B = Child[M];
     Child[M] = static_cast<int16_t>(A);
     HuffParent[B] = static_cast<int16_t>(N);
-    if (B < TreeNodes)
-        HuffParent[B + 1] = static_cast<int16_t>(N);
+    HuffParent[B + (B < TreeNodes)] = static_cast<int16_t>(N);
     Child[N] = static_cast<int16_t>(B);
     if (KeepGrand) {
-        // New children for N and M; their parents see new grandchildren.
-        RefreshGrand(N);
-        RefreshGrand(M);
-        RefreshGrand(HuffParent[N]);
-        RefreshGrand(HuffParent[M]);
+        // N and M swap their subtrees, so they swap their grandchildren. Neither is under the
+        // other (a parent counts more than its child), and a child is its parent's first child
+        // (an even index) or the next one.
+        uint32_t RowN, RowM;
+        std::memcpy(&RowN, Grand + 2 * N, 4);
+        std::memcpy(&RowM, Grand + 2 * M, 4);
+        std::memcpy(Grand + 2 * N, &RowM, 4);
+        std::memcpy(Grand + 2 * M, &RowN, 4);
+        Grand[2 * HuffParent[N] + (N & 1)] = static_cast<int16_t>(B);
+        Grand[2 * HuffParent[M] + (M & 1)] = static_cast<int16_t>(A);
     }
     return M;
 }
