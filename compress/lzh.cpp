@@ -972,27 +972,31 @@ void TSplitSearch::Publish(int64_t B)
     const uint8_t* const Data = Blk.Bytes.get();
     for (int I = 0; I < Blk.Count; ++I)
         ++Count[Data[I]];
-    // Trees stay where they are while the shares are near their aims: moving one makes the
-    // threads wait for each other. Otherwise the most frequent bytes are dealt again, each to
-    // the thread further below its aim.
+    // Trees stay where they are while the shares are near their aims: a tree that moves makes
+    // the threads wait for each other. Otherwise the thread above its aim gives up the fewest
+    // trees that bring it near: the biggest ones that fit what it has too much.
     const double Want[2] = {Share * Blk.Count, (1 - Share) * Blk.Count};
     double Load[2] = {0, 0};
     for (int V = 0; V < 256; ++V)
         Load[Previous[V]] += Count[V];
     std::memcpy(Blk.Owner, Previous, sizeof Previous);
     if (std::abs(Load[0] - Want[0]) > Slack * Blk.Count) {
+        const int Heavy = Load[0] > Want[0] ? 0 : 1;
+        double Excess = Load[Heavy] - Want[Heavy];
         int Order[256];
-        for (int V = 0; V < 256; ++V)
-            Order[V] = V;
-        std::sort(Order, Order + 256, [&](int X, int Y) { return Count[X] > Count[Y]; });
-        Load[0] = Load[1] = 0;
-        for (const int V : Order) {
-            // A byte absent here stays where its tree is.
-            if (Count[V] == 0)
-                continue;
-            const int P = Want[0] - Load[0] >= Want[1] - Load[1] ? 0 : 1;
-            Load[P] += Count[V];
-            Blk.Owner[V] = static_cast<uint8_t>(P);
+        int Candidates = 0;
+        for (int V = 0; V < 256; ++V) {
+            if (Previous[V] == Heavy && Count[V] > 0)
+                Order[Candidates++] = V;
+        }
+        std::sort(Order, Order + Candidates, [&](int X, int Y) { return Count[X] > Count[Y]; });
+        const double Near = Slack / 2 * Blk.Count;
+        for (int N = 0; N < Candidates && Excess > Near; ++N) {
+            const int V = Order[N];
+            if (Count[V] <= Excess + Near) {
+                Excess -= Count[V];
+                Blk.Owner[V] = static_cast<uint8_t>(1 - Heavy);
+            }
         }
     }
     std::memcpy(Previous, Blk.Owner, sizeof Previous);
@@ -1195,14 +1199,15 @@ void TLZH::Encode(int32_t& Count, TLZHByteSource& Source, TLZHByteSink& Sink)
     Publish(0);
     Split->Give(0, 0);
     for (int64_t B = 0;; ++B) {
+        const bool Last = Split->Block(B).Last;
+        // Dealt ahead, so that the helper can go on to the next block while this one searches.
+        if (!Last)
+            Publish(B + 1);
         const auto Start = TClock::now();
         Split->Search(0, B);
         const auto Searched = TClock::now();
-        const bool Last = Split->Block(B).Last;
-        if (!Last) {
-            Publish(B + 1);
+        if (!Last)
             Split->Give(0, B + 1);
-        }
         if (B > 0) {
             Split->AwaitHelper(B - 1);
             const auto Coding = TClock::now();
