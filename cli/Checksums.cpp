@@ -1,11 +1,12 @@
 #include "cli/Checksums.h"
 
-#include <openssl/evp.h>
+#include <nettle/md5.h>
+#include <nettle/sha1.h>
+#include <nettle/sha2.h>
 #include <zlib.h>
 
 #include <algorithm>
 #include <limits>
-#include <stdexcept>
 
 namespace {
 
@@ -20,38 +21,23 @@ std::string Hex(const unsigned char* Bytes, size_t Count)
     return Text;
 }
 
-struct TContextFree {
-    void operator()(EVP_MD_CTX* Context) const { EVP_MD_CTX_free(Context); }
-};
-using TContext = std::unique_ptr<EVP_MD_CTX, TContextFree>;
-
-TContext StartDigest(const EVP_MD* Kind)
-{
-    TContext Context(EVP_MD_CTX_new());
-    if (!Context || EVP_DigestInit_ex(Context.get(), Kind, nullptr) != 1)
-        throw std::runtime_error("cannot start a checksum: the crypto library refused");
-    return Context;
-}
-
-std::string FinishDigest(EVP_MD_CTX* Context)
-{
-    unsigned char Digest[EVP_MAX_MD_SIZE];
-    unsigned int Length = 0;
-    if (EVP_DigestFinal_ex(Context, Digest, &Length) != 1)
-        throw std::runtime_error("cannot finish a checksum: the crypto library refused");
-    return Hex(Digest, Length);
-}
-
 }  // namespace
 
+// A small library for the digests: the tool starts for every command, and loading a large one
+// took longer than digesting a diskette.
 struct TChecksummer::TDigests {
     uLong Crc = crc32(0L, Z_NULL, 0);
-    TContext Md5 = StartDigest(EVP_md5());
-    TContext Sha1 = StartDigest(EVP_sha1());
-    TContext Sha256 = StartDigest(EVP_sha256());
+    md5_ctx Md5;
+    sha1_ctx Sha1;
+    sha256_ctx Sha256;
 };
 
-TChecksummer::TChecksummer() : Digests(std::make_unique<TDigests>()) {}
+TChecksummer::TChecksummer() : Digests(std::make_unique<TDigests>())
+{
+    md5_init(&Digests->Md5);
+    sha1_init(&Digests->Sha1);
+    sha256_init(&Digests->Sha256);
+}
 
 TChecksummer::~TChecksummer() = default;
 
@@ -64,17 +50,20 @@ void TChecksummer::Add(const void* Bytes, size_t Count)
         Digests->Crc = crc32(Digests->Crc, Data + Done, Piece);
         Done += Piece;
     }
-    for (EVP_MD_CTX* Context : {Digests->Md5.get(), Digests->Sha1.get(), Digests->Sha256.get()})
-        if (EVP_DigestUpdate(Context, Data, Count) != 1)
-            throw std::runtime_error("cannot compute a checksum: the crypto library refused");
+    md5_update(&Digests->Md5, Count, Data);
+    sha1_update(&Digests->Sha1, Count, Data);
+    sha256_update(&Digests->Sha256, Count, Data);
 }
 
 TChecksums TChecksummer::Finish()
 {
     const unsigned char Crc[4] = {uint8_t(Digests->Crc >> 24), uint8_t(Digests->Crc >> 16),
                                   uint8_t(Digests->Crc >> 8), uint8_t(Digests->Crc)};
-    return {Hex(Crc, 4), FinishDigest(Digests->Md5.get()), FinishDigest(Digests->Sha1.get()),
-            FinishDigest(Digests->Sha256.get())};
+    uint8_t Md5[MD5_DIGEST_SIZE], Sha1[SHA1_DIGEST_SIZE], Sha256[SHA256_DIGEST_SIZE];
+    md5_digest(&Digests->Md5, sizeof Md5, Md5);
+    sha1_digest(&Digests->Sha1, sizeof Sha1, Sha1);
+    sha256_digest(&Digests->Sha256, sizeof Sha256, Sha256);
+    return {Hex(Crc, 4), Hex(Md5, sizeof Md5), Hex(Sha1, sizeof Sha1), Hex(Sha256, sizeof Sha256)};
 }
 
 int32_t TChecksumStream::Write(const void* Buffer, int32_t Count)
