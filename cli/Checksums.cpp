@@ -23,8 +23,8 @@ std::string Hex(const unsigned char* Bytes, size_t Count)
 
 }  // namespace
 
-// A small library for the digests: the tool starts for every command, and loading a large one
-// took longer than digesting a diskette.
+// A small library for the digests: the tool starts anew for every command, and loading a large
+// one doubled the time it took to start.
 struct TChecksummer::TDigests {
     uLong Crc = crc32(0L, Z_NULL, 0);
     md5_ctx Md5;
