@@ -82,6 +82,12 @@ void CheckOutput(const std::string& Path, bool Force)
         throw std::runtime_error(Path + ": already exists; use -f to overwrite");
 }
 
+// As the usual packers do: compressed data on a terminal is of no use to anyone.
+void RefuseTerminal(const std::string& Path, bool Force)
+{
+    if (Path == "/dev/stdout" && !Force && ::isatty(STDOUT_FILENO) == 1)
+        throw EUsage("compressed data is not written to a terminal; use -f to force it");
+}
 
 // "LZH, " or "LZRW1/KH, " as the mode chose, or nothing when an auto choice cannot be read back.
 std::string CodecOf(TCompressMode Mode, const std::string& Image)
@@ -107,6 +113,8 @@ int RunTasks(const TOptions& Options, std::ostream& Out, std::ostream& Err)
 {
     const bool Packing = Options.Command == TCommandKind::Pack;
     const std::vector<TTask> Tasks = PlanTasks(Options);
+    if (Packing)
+        RefuseTerminal(Options.Output, Options.Force);
     if (Options.HasOutputDir) {
         std::error_code Error;
         fs::create_directories(Options.OutputDir, Error);
@@ -216,17 +224,39 @@ TChecksums DumpChecksums(std::vector<uint8_t> Image, const std::string& Path)
     return Sums.Finish();
 }
 
-int RunInfo(const TOptions& Options, std::ostream& Out)
+std::string InfoText(const TOptions& Options, const std::string& Path)
 {
-    const std::string& Path = Options.Inputs[0];
     RefuseNonFile(Path);
     std::vector<uint8_t> Image;
     std::string Text = DescribeImage(ReadImageInfo(Path, Options.Hash ? &Image : nullptr));
     // Nothing is printed for an image that cannot be decoded.
     if (Options.Hash)
         Text += ChecksumLines(DumpChecksums(std::move(Image), Path));
-    Out << Text;
-    return 0;
+    return Text;
+}
+
+// One block per file, the file's name first when there are several; a file that fails is
+// named on Err and the rest are still shown.
+int RunInfo(const TOptions& Options, std::ostream& Out, std::ostream& Err)
+{
+    if (Options.Inputs.size() == 1) {
+        Out << InfoText(Options, Options.Inputs[0]);
+        return 0;
+    }
+    int Status = 0;
+    bool First = true;
+    for (const std::string& Path : Options.Inputs) {
+        try {
+            const std::string Text = InfoText(Options, Path);
+            Out << (First ? "" : "\n") << Path << ":\n" << Text;
+            First = false;
+        } catch (const std::exception& E) {
+            Out.flush();
+            PrintError(Err, Names(E.what(), Path) ? E.what() : Path + ": " + E.what());
+            Status = 1;
+        }
+    }
+    return Status;
 }
 
 int RunExport(const TOptions& Options, std::ostream& Out, std::ostream& Err)
@@ -235,6 +265,7 @@ int RunExport(const TOptions& Options, std::ostream& Out, std::ostream& Err)
     RefuseNonFile(Image);
     if (SameFile(Image, Options.Output))
         throw EUsage(Image + " would be overwritten by its own output");
+    RefuseTerminal(Options.Output, Options.Force);
     CheckOutput(Options.Output, Options.Force);
     const TExportResult Result = ExportImage(Image, Options.Output);
     std::ostream& Summary = IsStandardOutput(Options.Output) ? Err : Out;
@@ -303,7 +334,7 @@ int RunCommand(const TOptions& Options, std::ostream& Out, std::ostream& Err)
     case TCommandKind::Advise:
         return RunAdvise(Options, Out);
     case TCommandKind::Info:
-        return RunInfo(Options, Out);
+        return RunInfo(Options, Out, Err);
     case TCommandKind::Drive:
         return RunDrive(Options, Out);
     case TCommandKind::Format:
@@ -320,7 +351,7 @@ int RunCommand(const TOptions& Options, std::ostream& Out, std::ostream& Err)
         Out << VersionText;
         return 0;
     default:
-        Out << UsageText;
+        Out << (Options.HelpText.empty() ? UsageText : Options.HelpText);
         return 0;
     }
 }

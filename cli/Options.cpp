@@ -24,7 +24,8 @@ const char* const UsageText =
     "  unpack [-q] [-f] IMAGE... -o DIR\n"
     "                                  decompress several images at once into DIR as NAME.img\n"
     "  advise [--threshold N] RAW      tell which compression mode suits RAW\n"
-    "  info [--hash] IMAGE             show an image's codec, sizes, ratio and diskette format\n"
+    "  info [--hash] IMAGE...          show each image's codec, sizes, ratio and diskette\n"
+    "                                  format (after its name when there are several)\n"
     "  export [-f] IMAGE ARCHIVE       write IMAGE's dump into the LHA archive ARCHIVE (.lzh),\n"
     "                                  taking the image's LZH data as it is (method -lh1-)\n"
     "  drive list                      show which file or device each drive letter stands for\n"
@@ -48,6 +49,7 @@ const char* const UsageText =
     "  --mode good|fast|auto  good: LZH (the default); fast: LZRW1/KH; auto: as advise says\n"
     "  --threshold N          advise picks fast below N percent (0 to 100, default 40)\n"
     "  -o, --output DIR       write every output into DIR (made when missing)\n"
+    "  -c, --stdout           pack, unpack and export write to standard output (one input)\n"
     "  -q, --quiet            print no summary after pack and unpack, no messages but\n"
     "                         problems from read, write and verify\n"
     "  -f, --force            let pack, unpack, export and read replace an existing output\n"
@@ -69,7 +71,8 @@ const char* const UsageText =
     "  -h, --help             show this text\n"
     "  --version              show the program's version\n"
     "\n"
-    "Files are regular files or pipes (RAW may be /dev/stdin, IMAGE or RAW /dev/stdout);\n"
+    "Files are regular files or pipes; - is standard input for a file that is read and\n"
+    "standard output for one that is written (as are /dev/stdin and /dev/stdout).\n"
     "directories and devices are refused.\n"
     "Exit status: 0 done, 1 failed or given up, 2 bad usage, 130 interrupted (Ctrl-C).\n";
 
@@ -172,6 +175,9 @@ void ReadDisketteWords(TOptions& Options, const std::string& Command,
             throw EUsage(Options.Each.empty() ? "read takes a DRIVE and at most one IMAGE"
                                               : "read --each takes a DRIVE and no IMAGE");
         Options.DriveLetter = LetterOf(Words[0], Command);
+        // The image is named after its format and its messages go to standard output.
+        if (Words.size() == 2 && Words[1] == "-")
+            throw EUsage("read writes its image to a file, not to standard output");
         if (Words.size() == 2)
             Options.Output = Words[1];
         if (!Options.LogFile.empty() && Options.Each.empty())
@@ -180,7 +186,7 @@ void ReadDisketteWords(TOptions& Options, const std::string& Command,
     }
     if (Words.size() != 2)
         throw EUsage(Command + " takes an IMAGE and a DRIVE");
-    Options.Inputs = {Words[0]};
+    Options.Inputs = {Words[0] == "-" ? "/dev/stdin" : Words[0]};
     Options.DriveLetter = LetterOf(Words[1], Command);
 }
 
@@ -197,15 +203,30 @@ void ReadFiles(TOptions& Options, const std::string& Command, std::vector<std::s
         Options.OutputDir = OutputDirs[0];
         Options.HasOutputDir = true;
     }
+    // "-" is standard input where a file is read, standard output where one is written.
+    for (std::string& File : Files)
+        if (File == "-")
+            File = "/dev/stdin";
     Options.Inputs = std::move(Files);
     const size_t Count = Options.Inputs.size();
-    if (Options.Command == TCommandKind::Advise || Options.Command == TCommandKind::Info) {
+    if (Options.ToStdout) {
+        if (Options.HasOutputDir)
+            throw EUsage("-c and -o do not go together");
+        if (Count != 1)
+            throw EUsage(Command + " -c takes one input");
+        Options.Output = "/dev/stdout";
+        return;
+    }
+    if (Options.Command == TCommandKind::Advise) {
         if (Count != 1)
             throw EUsage(Command + " takes one file");
+    } else if (Options.Command == TCommandKind::Info) {
+        if (Count == 0)
+            throw EUsage(Command + " takes at least one file");
     } else if (Options.Command == TCommandKind::Export) {
         if (Count != 2)
             throw EUsage("export takes an image and an archive file");
-        Options.Output = Options.Inputs[1];
+        Options.Output = Options.Inputs[1] == "/dev/stdin" ? "/dev/stdout" : Options.Inputs[1];
         Options.Inputs.pop_back();
     } else if (Options.HasOutputDir) {
         if (Count == 0)
@@ -213,9 +234,69 @@ void ReadFiles(TOptions& Options, const std::string& Command, std::vector<std::s
     } else {
         if (Count != 2)
             throw EUsage(Command + " takes an input and an output file, or inputs and -o DIR");
-        Options.Output = Options.Inputs[1];
+        Options.Output = Options.Inputs[1] == "/dev/stdin" ? "/dev/stdout" : Options.Inputs[1];
         Options.Inputs.pop_back();
     }
+}
+
+std::vector<std::string> LinesOf(const std::string& Text)
+{
+    std::vector<std::string> Lines;
+    for (size_t Start = 0; Start < Text.size();) {
+        const size_t End = std::min(Text.find('\n', Start), Text.size());
+        Lines.push_back(Text.substr(Start, End - Start));
+        Start = End + 1;
+    }
+    return Lines;
+}
+
+// The names an option line of the usage starts with: "-o, --output DIR   ..." gives -o, --output.
+std::vector<std::string> OptionNamesOf(const std::string& Line)
+{
+    std::vector<std::string> Names;
+    const std::string Head = Line.substr(2, Line.find("  ", 2) - 2);
+    for (size_t Start = 0; Start < Head.size();) {
+        size_t End = Head.find(", ", Start);
+        End = End == std::string::npos ? Head.size() : End;
+        const std::string Name = Head.substr(Start, End - Start);
+        Names.push_back(Name.substr(0, Name.find(' ')));
+        Start = End + 2;
+    }
+    return Names;
+}
+
+// One command's part of the usage: its entries under "Commands:", the entries under "Options:"
+// that it takes, and the closing notes. Taken from the whole usage, so the texts live in one
+// place.
+std::string CommandUsage(const CLI::App& Command)
+{
+    const std::string Name = Command.get_name();
+    std::string Usage = "Usage of marrowtide-img " + Name + ":\n", Options, Notes;
+    enum { Head, Commands, OptionList, Tail } Section = Head;
+    bool Keep = false;
+    for (const std::string& Line : LinesOf(UsageText)) {
+        if (Line == "Commands:" || Line == "Options:") {
+            Section = Line == "Commands:" ? Commands : OptionList;
+            continue;
+        }
+        if (Section == OptionList && Line.empty())
+            Section = Tail;
+        const bool Entry = Line.size() > 2 && Line.starts_with("  ") && Line[2] != ' ';
+        if (Section == Commands && Entry)
+            Keep = Line.substr(2, Name.size() + 1) == Name + " ";
+        if (Section == OptionList && Entry) {
+            Keep = false;
+            for (const std::string& Option : OptionNamesOf(Line))
+                Keep = Keep || Option == "-h" || Command.get_option_no_throw(Option) != nullptr;
+        }
+        if (Section == Commands && Keep && !Line.empty())
+            Usage += Line + "\n";
+        else if (Section == OptionList && Keep)
+            Options += Line + "\n";
+        else if (Section == Tail)
+            Notes += Line + "\n";
+    }
+    return Usage + "\nOptions:\n" + Options + Notes;
 }
 
 }  // namespace
@@ -264,6 +345,8 @@ TOptions ParseArgs(const std::vector<std::string>& Args)
         Sub->add_flag("-f,--force", Options.Force);
         Sub->add_option("-o,--output", OutputDirs)->allow_extra_args(false);
     }
+    for (CLI::App* Sub : {Pack, Unpack, Export})
+        Sub->add_flag("-c,--stdout", Options.ToStdout);
     Export->add_flag("-f,--force", Options.Force);
     for (CLI::App* Sub : {Read, Write, Verify}) {
         Sub->add_flag("-q,--quiet", Options.Quiet);
@@ -298,7 +381,10 @@ TOptions ParseArgs(const std::vector<std::string>& Args)
     try {
         App.parse(std::vector<std::string>(std::make_reverse_iterator(OptionsEnd), Args.rend()));
     } catch (const CLI::CallForHelp&) {
-        return TOptions();
+        TOptions Help;
+        if (Command != &App)
+            Help.HelpText = CommandUsage(*Command);
+        return Help;
     } catch (const CLI::CallForVersion&) {
         TOptions Version;
         Version.Command = TCommandKind::Version;

@@ -18,6 +18,8 @@ struct TOptions {
     bool Quiet = false;
     // pack, unpack, export and read may replace an existing output.
     bool Force = false;
+    // -c: pack, unpack and export write their output to standard output.
+    bool ToStdout = false;
     // info also prints the checksums of the dump the image holds.
     bool Hash = false;
     // Set by -o: every input is written into this folder under a name made from its own.
@@ -39,6 +41,8 @@ struct TOptions {
     bool Convert = false;  // write converts a diskette of another format
     std::string Each;      // read: a whole box, one image per diskette named by this pattern
     std::string LogFile;   // read --each: one CSV line per diskette
+    // COMMAND --help: that command's part of the usage (the whole usage when empty).
+    std::string HelpText;
 
 };
 

@@ -40,6 +40,12 @@ bool TSafeOutput::Open(const std::string& Path)
     Discard();
     if (Path.empty())
         return false;
+    // Our own standard output is written where the shell put it (a pipe, a terminal, or a
+    // file opened for appending), never replaced by name.
+    if (Path == "/dev/stdout") {
+        Direct = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
+        return Direct >= 0;
+    }
     std::string Target = Path;
     struct stat St;
     mode_t Mode = 0666 & ~ProcessUmask();

@@ -57,11 +57,11 @@ _marrowtide_img()
     if ! $ended && [[ $cur == -* ]]; then
         local options='-h --help'
         case $command in
-            pack) options+=' --mode --threshold -o --output -q --quiet -f --force' ;;
-            unpack) options+=' -o --output -q --quiet -f --force' ;;
+            pack) options+=' --mode --threshold -o --output -c --stdout -q --quiet -f --force' ;;
+            unpack) options+=' -o --output -c --stdout -q --quiet -f --force' ;;
             advise) options+=' --threshold' ;;
             info) options+=' --hash' ;;
-            export) options+=' -f --force' ;;
+            export) options+=' -c --stdout -f --force' ;;
             read) options+=' -y --yes -f --force -q --quiet --mode --each --log' ;;
             write) options+=' -y --yes -q --quiet --convert' ;;
             verify) options+=' -y --yes -q --quiet' ;;

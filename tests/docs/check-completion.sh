@@ -33,7 +33,7 @@ formats=$(grep -oE '[0-9.]+[MK]B' <<<"$help" | sort -u | xargs)
 expect "$commands" ''
 expect "$formats" format ''
 expect '1.2MB 1.44MB' format 1.
-expect '--force --help --mode --output --quiet --threshold' pack --
+expect '--force --help --mode --output --quiet --stdout --threshold' pack --
 expect '--threshold' advise --t
 expect 'auto fast good' pack --mode ''
 expect 'A B list' drive ''
@@ -42,7 +42,7 @@ expect '--convert' write --c
 expect 'A B' verify x.144 ''
 expect '--clear --help' drive A --
 expect '--hash --help' info --
-expect '--force --help' export --
+expect '--force --help --stdout' export --
 
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
