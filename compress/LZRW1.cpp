@@ -6,9 +6,9 @@
 #include <fcntl.h>
 #include <limits>
 #include <memory>
-#include <vector>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 #include "SafeOutput.h"
 #include "platform/ByteOrder.h"
@@ -383,9 +383,7 @@ private:
     bool Owns = false;
 };
 
-Tlzrw1::Tlzrw1(TLzrw1Host* Host, TMemorySource& Memory) : Host(Host), Memory(Memory), Lzh(Memory), Lzr(Memory)
-{
-}
+Tlzrw1::Tlzrw1(TLzrw1Host* Host, TMemorySource& Memory) : Host(Host), Memory(Memory), Lzh(Memory), Lzr(Memory) {}
 
 Tlzrw1::~Tlzrw1() = default;
 

@@ -281,7 +281,8 @@ void TSplitSearch::Quit()
 class TPrefixedSource : public TLZHByteSource {
 public:
     TPrefixedSource(const uint8_t* Prefix, size_t PrefixSize, TLZHByteSource& Rest)
-        : Prefix(Prefix), PrefixSize(PrefixSize), Rest(Rest) {}
+        : Prefix(Prefix), PrefixSize(PrefixSize), Rest(Rest)
+    {}
 
 protected:
     bool Refill() override

@@ -19,7 +19,7 @@ public:
     }
 };
 
-} // namespace
+}  // namespace
 
 TMemorySource& HeapMemory()
 {

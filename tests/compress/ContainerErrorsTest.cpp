@@ -144,8 +144,7 @@ std::vector<TStreamCase> StreamCases()
          "Lzrw1 decompression : input stream contains no valid header !"},
         {"LZRW1/KH size too large", D, Good, WithSize(KhImage(), 100001), none, KhSizes},
         {"LZRW1/KH size too small", D, Good, WithSize(KhImage(), 99999), none, KhSizes},
-        {"LZH size ends inside a match", D, Good, WithSize(CompressInMemory(Bytes(200, 7), Good), 150), none,
-         LzhSizes},
+        {"LZH size ends inside a match", D, Good, WithSize(CompressInMemory(Bytes(200, 7), Good), 150), none, LzhSizes},
     };
 }
 
