@@ -9,7 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/FormatTable.h"
+#include "core/FormatTable.h"
 #include "platform/Drives.h"
 #include "platform/Errors.h"
 #include "platform/FatBoot.h"

@@ -12,7 +12,7 @@
 #include "compress/LZRW1.h"
 #include "cli/ImageInfo.h"
 #include "compress/SafeOutput.h"
-#include "platform/ByteOrder.h"
+#include "core/ByteOrder.h"
 #include "platform/Files.h"
 
 namespace {

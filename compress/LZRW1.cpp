@@ -12,7 +12,7 @@
 #include <unistd.h>
 
 #include "SafeOutput.h"
-#include "platform/ByteOrder.h"
+#include "core/ByteOrder.h"
 #include "platform/FileModes.h"
 
 namespace {
@@ -395,15 +395,11 @@ Tlzrw1::~Tlzrw1() = default;
 
 TImageHeader ReadImageHeader(const uint8_t* Bytes, size_t Count, const std::string& InputFile)
 {
-    const uint32_t Tag = Count >= 4 ? GetLE32(Bytes) : 0;
-    if (Tag != LzhTag && Tag != Lzrw1KhTag)
+    const std::optional<TImageHeader> Header = ParseImageHeader(Bytes, Count);
+    if (!Header)
         throw ELzrw1Exception(InputFile.empty() ? "Lzrw1 decompression : input stream contains no valid header !"
                                                 : InputFile + " : Lzrw1 decompression : this file has no valid header !");
-    TImageHeader Header;
-    Header.Codec = Tag == LzhTag ? TImageCodec::Lzh : TImageCodec::Lzrw1Kh;
-    if (Count >= ImageHeaderSize)
-        Header.OriginalSize = static_cast<int32_t>(GetLE32(Bytes + 4));
-    return Header;
+    return *Header;
 }
 
 void Tlzrw1::Loaded(bool DesignTime)
@@ -472,7 +468,7 @@ int64_t Tlzrw1::Compress()
     Op.OpenOutput();
 
     uint8_t Header[4];
-    PutLE32(Header, Fast ? Lzrw1KhTag : LzhTag);
+    PutLE32(Header, ImageTag(Fast ? TImageCodec::Lzrw1Kh : TImageCodec::Lzh));
     Op.WriteExactly(Header, 4);
     Out = 4;
     In = 0;

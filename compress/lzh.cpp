@@ -13,7 +13,7 @@
 #include <system_error>
 #include <thread>
 
-#include "platform/ByteOrder.h"
+#include "core/ByteOrder.h"
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif

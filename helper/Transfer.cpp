@@ -1,8 +1,8 @@
 #include "helper/Transfer.h"
 
+#include "core/FormatTable.h"
 #include "helper/DiskMedium.h"
 #include "helper/ExchangeFiles.h"
-#include "platform/FormatTable.h"
 #include "platform/Drives.h"
 
 #include <algorithm>

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <charconv>
 
-#include "platform/FormatTable.h"
+#include "core/FormatTable.h"
 #include "imaging/Imaging.h"
 #include "platform/Files.h"
 

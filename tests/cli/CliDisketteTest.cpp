@@ -14,7 +14,7 @@
 #include <thread>
 
 #include "CliTestSupport.h"
-#include "platform/FormatTable.h"
+#include "core/FormatTable.h"
 #include "tests/support/SampleDisk.h"
 
 using namespace clitest;

@@ -23,7 +23,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/FormatTable.h"
+#include "core/FormatTable.h"
 #include "imaging/Imaging.h"
 #include "platform/Drives.h"
 #include "platform/Files.h"
