@@ -12,8 +12,8 @@
 #include "platform/TempDir.h"
 #include "tests/support/PrivateProfile.h"
 #include "tests/support/TestFiles.h"
+#include "tests/support/WaitFor.h"
 
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -23,7 +23,6 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -39,32 +38,6 @@ std::pair<int, std::string> IoErrorOf(const std::function<void()>& Call)
         return {E.ErrorCode, E.what()};
     }
     return {0, "(no exception)"};
-}
-
-// Root passes every permission check; a forked child that became nobody does not.
-bool AsUnprivileged(const std::function<bool()>& Check)
-{
-    if (::geteuid() != 0)
-        return Check();
-    pid_t Child = ::fork();
-    if (Child == 0) {
-        if (::setgid(65534) != 0 || ::setuid(65534) != 0)
-            ::_exit(3);
-        ::_exit(Check() ? 0 : 1);
-    }
-    int Status = 0;
-    ::waitpid(Child, &Status, 0);
-    return WIFEXITED(Status) && WEXITSTATUS(Status) == 0;
-}
-
-bool WaitFor(const std::function<bool()>& Condition)
-{
-    for (int i = 0; i < 300; ++i) {
-        if (Condition())
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return Condition();
 }
 
 class PlatformTest : public ::testing::Test {
@@ -360,27 +333,6 @@ TEST_F(PlatformTest, TextFilesReportTheirIoErrors)
     EXPECT_EQ(FileSize(Working), 0);
     EXPECT_EQ(IoErrorOf([&] { RewriteTextFile(Root + "/nofolder/working.dat"); }).first, 2);
     EXPECT_EQ(IoErrorOf([&] { RewriteTextFile(Root); }).first, 5);
-}
-
-// Read-write is the first default for non-text files; read-only with sharing comes later.
-TEST_F(PlatformTest, DefaultOpenModeDecidesTheAccess)
-{
-    std::string Dump = Root + "/temp.del";
-    WriteText(Dump, "dump");
-    ::chmod(Dump.c_str(), 0444);
-    EXPECT_TRUE(AsUnprivileged([&] {
-        try {
-            OpenBinaryFile(Dump, FileModeReadWrite);
-            return false;
-        } catch (const EInOutError& E) {
-            if (E.ErrorCode != 5 || std::string(E.what()) != "File access denied")
-                return false;
-        }
-        int Fd = OpenBinaryFile(Dump, FileModeReadShareAll);
-        ::close(Fd);
-        return Fd >= 0;
-    }));
-    EXPECT_EQ(IoErrorOf([&] { OpenBinaryFile(Root + "/none", FileModeReadShareAll); }).first, 2);
 }
 
 TEST_F(PlatformTest, LaunchStartsAProgramDetachedInItsFolder)
