@@ -6,6 +6,7 @@
 #include "platform/Drives.h"
 #include "platform/Errors.h"
 #include "platform/FatBoot.h"
+#include "platform/FileHandle.h"
 #include "platform/Files.h"
 #include "platform/Launch.h"
 #include "platform/System.h"
@@ -16,6 +17,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -333,6 +335,40 @@ TEST_F(PlatformTest, TextFilesReportTheirIoErrors)
     EXPECT_EQ(FileSize(Working), 0);
     EXPECT_EQ(IoErrorOf([&] { RewriteTextFile(Root + "/nofolder/working.dat"); }).first, 2);
     EXPECT_EQ(IoErrorOf([&] { RewriteTextFile(Root); }).first, 5);
+}
+
+// The descriptor owner closes exactly once, hands over on a move, and keeps errno when it
+// closes on the way out, so a caller can still report the step that failed.
+TEST(FileHandle, ClosesOnceAndKeepsErrno)
+{
+    const auto Open = [](int Fd) { return ::fcntl(Fd, F_GETFD) != -1; };
+    int Fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(Fd, 0);
+    {
+        TFileHandle First(Fd);
+        TFileHandle Second(std::move(First));
+        EXPECT_FALSE(First.Valid());
+        EXPECT_EQ(Second.Get(), Fd);
+        errno = ENOSPC;
+    }
+    EXPECT_EQ(errno, ENOSPC);
+    EXPECT_FALSE(Open(Fd));
+
+    TFileHandle Held(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+    const int Old = Held.Get();
+    Held = TFileHandle(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+    EXPECT_NE(Held.Get(), -1);
+    EXPECT_FALSE(Open(Old)) << "the replaced descriptor is closed";
+    const int Kept = Held.Release();
+    EXPECT_TRUE(Open(Kept)) << "a released descriptor stays open";
+
+    // A failed close is reported, and the handle is empty afterwards.
+    TFileHandle Stale(Kept);
+    ::close(Kept);
+    EXPECT_FALSE(Stale.Close());
+    EXPECT_EQ(errno, EBADF);
+    EXPECT_FALSE(Stale.Valid());
+    EXPECT_TRUE(Stale.Close()) << "nothing left to close";
 }
 
 TEST_F(PlatformTest, LaunchStartsAProgramDetachedInItsFolder)
