@@ -17,6 +17,7 @@
 #include "cli/Checksums.h"
 #include "cli/Console.h"
 #include "cli/ConsolePort.h"
+#include "cli/DiskCommands.h"
 #include "cli/ImageInfo.h"
 #include "imaging/Imaging.h"
 #include "imaging/Settings.h"
@@ -88,6 +89,11 @@ public:
         // A command ends with its run, as a window started with a file does.
         State.StartedWithFile = 1;
         State.CompressMode = Options.Mode;
+        if (Options.Command == TCommandKind::Read) {
+            State.NamedFormat = Options.FormatIndex;
+            Port.NoDiskHint = "To read a diskette whose boot sector is damaged, blank or not DOS, "
+                              "name its format: --format " + FormatNameList() + ".";
+        }
         Folder = SetUpWorkFolder(State, Port);
     }
 
