@@ -21,6 +21,7 @@
 #include "imaging/Imaging.h"
 #include "imaging/Settings.h"
 #include "platform/Drives.h"
+#include "fat/FatVolume.h"
 #include "platform/FatBoot.h"
 #include "platform/FormatTable.h"
 #include "platform/Launch.h"
@@ -378,7 +379,7 @@ std::string ReadLabel(char Letter)
     std::ifstream In(DriveTarget(Letter), std::ios::binary);
     std::vector<uint8_t> Start(64 * 1024);
     In.read(reinterpret_cast<char*>(Start.data()), std::streamsize(Start.size()));
-    return FatVolumeLabel(Start.data(), static_cast<size_t>(In.gcount()));
+    return FatVolumeLabel(std::span<const uint8_t>(Start.data(), static_cast<size_t>(In.gcount())));
 }
 
 int RunBox(const TOptions& Options, std::ostream& Out, std::ostream& Err)
