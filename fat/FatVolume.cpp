@@ -5,7 +5,7 @@
 #include <set>
 
 #include "fat/FatNames.h"
-#include "platform/ByteOrder.h"
+#include "core/ByteOrder.h"
 
 namespace {
 
