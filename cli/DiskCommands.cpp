@@ -9,11 +9,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "core/FormatTable.h"
 #include "platform/AtomicFile.h"
-#include "platform/FormatTable.h"
 #include "platform/Drives.h"
 #include "platform/Errors.h"
 #include "platform/FatBoot.h"
+#include "platform/FileHandle.h"
 #include "platform/Files.h"
 
 namespace {
@@ -79,6 +80,15 @@ int FormatIndexOfName(const std::string& Name)
             if (Key == Known)
                 return Index;
     return -1;
+}
+
+std::string FormatNameList()
+{
+    std::string List;
+    for (unsigned Index = 0; Index < KnownFormatCount; ++Index)
+        List += (Index == 0 ? "" : Index + 1 == KnownFormatCount ? " or " : ", ") +
+                std::string(FormatOfIndex(Index).FormatName);
+    return List;
 }
 
 int RunDrive(const TOptions& Options, std::ostream& Out)

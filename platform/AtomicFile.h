@@ -8,6 +8,8 @@
 #include <string>
 #include <sys/types.h>
 
+#include "platform/FileHandle.h"
+
 class TAtomicFile {
 public:
     TAtomicFile() = default;
@@ -20,7 +22,7 @@ public:
     // is put in place (even a link to nowhere) stays. False with errno set when it cannot be
     // made.
     bool Open(const std::string& Target, mode_t Mode, bool Replace = true);
-    int Handle() const { return Fd; }
+    int Handle() const { return Fd.Get(); }
     // Puts the file in place of the target, first flushing it (and afterwards the folder) to the
     // disk when Durable. False with errno set on failure; the target is then as it was. EEXIST:
     // without Replace, another file took the name meanwhile; the finished file is kept under
@@ -38,7 +40,7 @@ private:
     // Gives the finished file a fresh name beside the target instead.
     void Keep();
 
-    int Fd = -1;
+    TFileHandle Fd;
     bool Replace = true;
     std::string Target;
     std::string Kept;
