@@ -2,6 +2,7 @@
 
 #include "cli/DiskCommands.h"
 #include "cli/DisketteCommands.h"
+#include "cli/FileCommands.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -320,6 +321,12 @@ int RunCommand(const TOptions& Options, std::ostream& Out, std::ostream& Err)
         return RunWrite(Options, Out, Err);
     case TCommandKind::Verify:
         return RunVerify(Options, Out, Err);
+    case TCommandKind::Ls:
+        return RunLs(Options, Out, Err);
+    case TCommandKind::Extract:
+        return RunExtract(Options, Out, Err);
+    case TCommandKind::Mount:
+        return RunMount(Options, Out, Err);
     case TCommandKind::Version:
         Out << VersionText;
         return 0;

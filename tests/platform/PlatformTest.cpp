@@ -101,23 +101,6 @@ TEST(FatBoot, InvalidBootSectorsHaveNoVolume)
     EXPECT_EQ(FatVolumeSize(Good.data(), 511), -1);
 }
 
-TEST(FatBoot, VolumeLabelFromTheRootDirectoryElseTheBootSector)
-{
-    std::vector<uint8_t> Disk = MakeBlankDiskette(3, 1);
-    EXPECT_EQ(FatVolumeLabel(Disk.data(), Disk.size()), "");  // "NO NAME"
-    std::memcpy(Disk.data() + 43, "BOOTLABEL  ", 11);
-    EXPECT_EQ(FatVolumeLabel(Disk.data(), Disk.size()), "BOOTLABEL");
-    const TBootParameters& P = StandardBootParameters(3);
-    uint8_t* Root = Disk.data() + P.FirstRootSector() * 512;
-    // A long-name piece and a deleted label come first and are passed over.
-    std::memcpy(Root, "AXXXXXXXXXX\x0F", 12);
-    std::memcpy(Root + 32, "\xE5LDLABEL   \x08", 12);
-    std::memcpy(Root + 64, "GAMES 1    \x08", 12);
-    EXPECT_EQ(FatVolumeLabel(Disk.data(), Disk.size()), "GAMES 1");
-    // A root directory cut off by the length read falls back to the boot sector.
-    EXPECT_EQ(FatVolumeLabel(Disk.data(), P.FirstRootSector() * 512 + 64), "BOOTLABEL");
-}
-
 TEST_F(PlatformTest, VolumeSizeOfFilesAndMissingTargets)
 {
     std::string Image = Root + "/a.img";
