@@ -25,6 +25,9 @@ const char* const UsageText =
     "                                  decompress several images at once into DIR as NAME.img\n"
     "  advise [--threshold N] RAW      tell which compression mode suits RAW\n"
     "  info [--hash] IMAGE             show an image's codec, sizes, ratio and diskette format\n"
+    "  info --json [--hash] IMAGE...   print what each image (or raw dump) holds as one JSON\n"
+    "                                  array: codec, sizes, ratio, format, label, serial number\n"
+    "                                  and file count\n"
     "  export [-f] IMAGE ARCHIVE       write IMAGE's dump into the LHA archive ARCHIVE (.lzh),\n"
     "                                  taking the image's LZH data as it is (method -lh1-)\n"
     "  drive list                      show which file or device each drive letter stands for\n"
@@ -43,16 +46,22 @@ const char* const UsageText =
     "                                  write IMAGE onto the diskette in DRIVE\n"
     "  verify [-y] IMAGE DRIVE         compare the diskette in DRIVE with IMAGE, sector by\n"
     "                                  sector, and name the sectors that differ\n"
+    "  catalog [-f] [-q] IMAGE... -o DAT\n"
+    "                                  write a Logiqx-style XML DAT of the images' dumps: one\n"
+    "                                  entry each with the dump's name, size, CRC32, MD5, SHA-1\n"
+    "  check --dat DAT IMAGE...        tell which entry of DAT each image's dump matches (by\n"
+    "                                  SHA-1, else size and CRC32); exit 1 if any matches none\n"
     "\n"
     "Options:\n"
     "  --mode good|fast|auto  good: LZH (the default); fast: LZRW1/KH; auto: as advise says\n"
     "  --threshold N          advise picks fast below N percent (0 to 100, default 40)\n"
-    "  -o, --output DIR       write every output into DIR (made when missing)\n"
+    "  -o, --output DIR       write every output into DIR (made when missing); catalog:\n"
+    "                         the DAT file to write\n"
     "  -q, --quiet            print no summary after pack and unpack, no messages but\n"
     "                         problems from read, write and verify\n"
-    "  -f, --force            let pack, unpack, export and read replace an existing output\n"
-    "                         file (even a read-only one); without it such an output is\n"
-    "                         refused\n"
+    "  -f, --force            let pack, unpack, export, read and catalog replace an existing\n"
+    "                         output file (even a read-only one); without it such an\n"
+    "                         output is refused\n"
     "  -y, --yes              the diskette is in the drive: read, write and verify do not\n"
     "                         ask for it (without a terminal they stop unless given -y)\n"
     "  --convert              write onto a diskette of another format: convert it to the\n"
@@ -66,9 +75,12 @@ const char* const UsageText =
     "                         format, sizes, ratio, CRC32, MD5, SHA-1, seconds, result\n"
     "  --hash                 info also prints the CRC32, MD5, SHA-1 and SHA-256 of the\n"
     "                         raw dump the image holds\n"
+    "  --json                 info: print JSON instead of lines of text\n"
+    "  --dat DAT              check: the DAT of the known dumps to compare with\n"
     "  -h, --help             show this text\n"
     "  --version              show the program's version\n"
     "\n"
+    "info --json, catalog and check also take a raw dump for IMAGE.\n"
     "Files are regular files or pipes (RAW may be /dev/stdin, IMAGE or RAW /dev/stdout);\n"
     "directories and devices are refused.\n"
     "Exit status: 0 done, 1 failed or given up, 2 bad usage, 130 interrupted (Ctrl-C).\n";
@@ -184,8 +196,8 @@ void ReadDisketteWords(TOptions& Options, const std::string& Command,
     Options.DriveLetter = LetterOf(Words[1], Command);
 }
 
-// pack and unpack take an input and an output, or inputs and -o DIR; advise and info one file;
-// export an image and an archive.
+// pack and unpack take an input and an output, or inputs and -o DIR; advise and info one file,
+// info --json, catalog and check one or more; export an image and an archive.
 void ReadFiles(TOptions& Options, const std::string& Command, std::vector<std::string> Files,
                const std::vector<std::string>& OutputDirs)
 {
@@ -199,9 +211,14 @@ void ReadFiles(TOptions& Options, const std::string& Command, std::vector<std::s
     }
     Options.Inputs = std::move(Files);
     const size_t Count = Options.Inputs.size();
-    if (Options.Command == TCommandKind::Advise || Options.Command == TCommandKind::Info) {
+    if (Options.Command == TCommandKind::Catalog || Options.Command == TCommandKind::Check ||
+        (Options.Command == TCommandKind::Info && Options.Json)) {
+        if (Count == 0)
+            throw EUsage(Command + " takes at least one image");
+    } else if (Options.Command == TCommandKind::Advise || Options.Command == TCommandKind::Info) {
         if (Count != 1)
-            throw EUsage(Command + " takes one file");
+            throw EUsage(Command + " takes one file" +
+                         (Options.Command == TCommandKind::Info ? " (many with --json)" : ""));
     } else if (Options.Command == TCommandKind::Export) {
         if (Count != 2)
             throw EUsage("export takes an image and an archive file");
@@ -255,6 +272,8 @@ TOptions ParseArgs(const std::vector<std::string>& Args)
     CLI::App* Read = AddCommand("read", TCommandKind::Read);
     CLI::App* Write = AddCommand("write", TCommandKind::Write);
     CLI::App* Verify = AddCommand("verify", TCommandKind::Verify);
+    CLI::App* Catalog = AddCommand("catalog", TCommandKind::Catalog);
+    CLI::App* Check = AddCommand("check", TCommandKind::Check);
     if (Command == &App && !App.get_option_no_throw(Args[0]))
         throw EUsage("unknown command '" + Args[0] + "'");
 
@@ -284,6 +303,12 @@ TOptions ParseArgs(const std::vector<std::string>& Args)
         Sub->add_option_function<std::string>("--threshold", SetThreshold)->take_last();
     Drive->add_flag("--clear", Options.DriveClear);
     Info->add_flag("--hash", Options.Hash);
+    Info->add_flag("--json", Options.Json);
+    std::vector<std::string> CatalogFiles;
+    Catalog->add_option("-o,--output", CatalogFiles)->allow_extra_args(false);
+    Catalog->add_flag("-f,--force", Options.Force);
+    Catalog->add_flag("-q,--quiet", Options.Quiet);
+    Check->add_option("--dat", Options.DatFile)->take_last();
 
     // Words after "--" are files whatever they look like; CLI11 gets the ones before.
     const auto OptionsEnd = std::find(Args.begin(), Args.end(), "--");
@@ -309,7 +334,7 @@ TOptions ParseArgs(const std::vector<std::string>& Args)
     } catch (const CLI::ParseError& E) {
         throw EUsage(E.what());
     }
-    RefuseLeftovers(*Command, {Pack, Info, Read, Write});
+    RefuseLeftovers(*Command, {Pack, Info, Read, Write, Catalog, Check});
     if (OptionsEnd != Args.end())
         Words.insert(Words.end(), OptionsEnd + 1, Args.end());
 
@@ -322,5 +347,12 @@ TOptions ParseArgs(const std::vector<std::string>& Args)
         ReadDisketteWords(Options, Command->get_name(), Words);
     else
         ReadFiles(Options, Command->get_name(), std::move(Words), OutputDirs);
+    if (Options.Command == TCommandKind::Catalog) {
+        if (CatalogFiles.size() != 1 || CatalogFiles[0].empty())
+            throw EUsage(CatalogFiles.size() > 1 ? "-o is given twice" : "catalog needs -o DAT");
+        Options.Output = CatalogFiles[0];
+    }
+    if (Options.Command == TCommandKind::Check && Options.DatFile.empty())
+        throw EUsage("check needs --dat DAT");
     return Options;
 }

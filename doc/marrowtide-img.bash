@@ -21,8 +21,17 @@ _marrowtide_img()
             _filedir csv
             return
             ;;
+        --dat)
+            _filedir dat
+            return
+            ;;
         -o | --output)
-            _filedir -d
+            # catalog writes one DAT file; the others write into a folder.
+            if [[ ${words[1]} == catalog ]]; then
+                _filedir dat
+            else
+                _filedir -d
+            fi
             return
             ;;
     esac
@@ -32,13 +41,13 @@ _marrowtide_img()
         if [[ $cur == -* ]]; then
             COMPREPLY=($(compgen -W '-h --help --version' -- "$cur"))
         else
-            COMPREPLY=($(compgen -W 'pack unpack advise info drive format export read write verify' -- "$cur"))
+            COMPREPLY=($(compgen -W 'pack unpack advise info drive format export read write verify catalog check' -- "$cur"))
         fi
         return
     fi
 
     # Count the words before the cursor that are not options, and whether -o was given.
-    local command=${words[1]} i args=0 output=false ended=false
+    local command=${words[1]} i args=0 output=false json=false ended=false
     for ((i = 2; i < cword; i++)); do
         if $ended; then
             ((args++))
@@ -46,7 +55,8 @@ _marrowtide_img()
         fi
         case ${words[i]} in
             --) ended=true ;;
-            --mode | --threshold | --each | --log) ((i++)) ;;
+            --mode | --threshold | --each | --log | --dat) ((i++)) ;;
+            --json) json=true ;;
             -o | --output) output=true && ((i++)) ;;
             -o?* | --output=*) output=true ;;
             -*) ;;
@@ -60,7 +70,9 @@ _marrowtide_img()
             pack) options+=' --mode --threshold -o --output -q --quiet -f --force' ;;
             unpack) options+=' -o --output -q --quiet -f --force' ;;
             advise) options+=' --threshold' ;;
-            info) options+=' --hash' ;;
+            info) options+=' --hash --json' ;;
+            catalog) options+=' -o --output -f --force -q --quiet' ;;
+            check) options+=' --dat' ;;
             export) options+=' -f --force' ;;
             read) options+=' -y --yes -f --force -q --quiet --mode --each --log' ;;
             write) options+=' -y --yes -q --quiet --convert' ;;
@@ -92,7 +104,16 @@ _marrowtide_img()
             ((args == 0)) && _filedir
             ;;
         info)
-            ((args == 0)) && _filedir "$images"
+            # info IMAGE; info --json IMAGE-OR-RAW...
+            if $json; then
+                _filedir
+            elif ((args == 0)); then
+                _filedir "$images"
+            fi
+            ;;
+        catalog | check)
+            # images or raw dumps, as many as there are
+            _filedir
             ;;
         export)
             # export IMAGE ARCHIVE
