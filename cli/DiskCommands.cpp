@@ -68,6 +68,15 @@ int FormatIndexOfName(const std::string& Name)
     return -1;
 }
 
+std::string FormatNameList()
+{
+    std::string List;
+    for (unsigned Index = 0; Index < KnownFormatCount; ++Index)
+        List += (Index == 0 ? "" : Index + 1 == KnownFormatCount ? " or " : ", ") +
+                std::string(FormatOfIndex(Index).FormatName);
+    return List;
+}
+
 int RunDrive(const TOptions& Options, std::ostream& Out)
 {
     if (Options.DriveListing) {

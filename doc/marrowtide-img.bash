@@ -25,6 +25,10 @@ _marrowtide_img()
             _filedir dat
             return
             ;;
+        --format)
+            COMPREPLY=($(compgen -W '2.88MB 1.44MB 1.2MB 720KB 360KB' -- "$cur"))
+            return
+            ;;
         -o | --output)
             # catalog writes one DAT file; the others write into a folder.
             if [[ ${words[1]} == catalog ]]; then
@@ -55,7 +59,7 @@ _marrowtide_img()
         fi
         case ${words[i]} in
             --) ended=true ;;
-            --mode | --threshold | --each | --log | --dat) ((i++)) ;;
+            --mode | --threshold | --each | --log | --format | --dat) ((i++)) ;;
             --json) json=true ;;
             -o | --output) output=true && ((i++)) ;;
             -o?* | --output=*) output=true ;;
@@ -74,7 +78,7 @@ _marrowtide_img()
             catalog) options+=' -o --output -f --force -q --quiet' ;;
             check) options+=' --dat' ;;
             export) options+=' -f --force' ;;
-            read) options+=' -y --yes -f --force -q --quiet --mode --each --log' ;;
+            read) options+=' -y --yes -f --force -q --quiet --mode --each --log --format' ;;
             write) options+=' -y --yes -q --quiet --convert' ;;
             verify) options+=' -y --yes -q --quiet' ;;
             drive) ((args == 1)) && [[ ${words[2]} != list ]] && options+=' --clear' ;;

@@ -38,6 +38,9 @@ private:
     // Formats and media detection (Geometry.cpp).
     void FillGeometry(TGeometry& Geometry);
     void DetectMedia();
+    // Detection's outcome for a recognised format: DiskGeometry's index, the sectors text and
+    // the gauge maximum (FillGeometry follows).
+    void Recognise(uint8_t FormatIndex);
 
     // Helper runs (Runs.cpp).
     bool LaunchHelper(const std::string& Parameters);

@@ -335,6 +335,29 @@ TEST_F(CliDiskette, BoxLogAsJsonLines)
     EXPECT_EQ(Line.size(), 12u) << Text;
 }
 
+// A diskette whose boot sector is gone: detection stops and names --format, which reads it.
+TEST_F(CliDiskette, FormatNamedByHandSkipsDetection)
+{
+    const std::string Source = Diskette("wiped.dsk", 2, 31);
+    std::vector<uint8_t> Wiped = ReadBytes(Source);
+    std::fill(Wiped.begin(), Wiped.begin() + 512, 0);
+    WriteBytes(Source, Wiped);
+    Dir.LinkDrive('A', Source);
+
+    const TRun Stopped = Run({"read", "-y", "A", Dir / "wiped"});
+    EXPECT_EQ(Stopped.Code, 1);
+    EXPECT_TRUE(Contains(Stopped.Err, "Can't find disk.")) << Stopped.Err;
+    EXPECT_TRUE(Contains(Stopped.Err, "--format 2.88MB, 1.44MB")) << Stopped.Err;
+
+    const TRun Read = Run({"read", "-y", "-q", "--format", "1.2mb", "A", Dir / "wiped"});
+    ASSERT_EQ(Read.Code, 0) << Read.Err;
+    std::vector<uint8_t> Dump = DumpOf(Dir / "wiped.120");
+    EXPECT_EQ(Dump, Wiped);
+
+    EXPECT_EQ(Run({"read", "-y", "--format", "1.3MB", "A"}).Code, 2);
+    EXPECT_EQ(Run({"write", "-y", "--format", "1.2MB", Dir / "wiped.120", "A"}).Code, 2);
+}
+
 // Ctrl-C while a stand-in helper works: it is stopped, and no image and no partial dump stay.
 TEST_F(CliDiskette, InterruptStopsTheHelperAndCleansUp)
 {
