@@ -21,6 +21,7 @@
 #include "cli/Session.h"
 #include "fat/FatVolume.h"
 #include "platform/Drives.h"
+#include "fat/FatVolume.h"
 #include "platform/FatBoot.h"
 
 std::string ExpandImageName(const std::string& Pattern, int Number, const std::string& Label)
@@ -243,7 +244,7 @@ std::string ReadLabel(char Letter)
     std::ifstream In(DriveTarget(Letter), std::ios::binary);
     std::vector<uint8_t> Start(64 * 1024);
     In.read(reinterpret_cast<char*>(Start.data()), std::streamsize(Start.size()));
-    return FatVolumeLabel(Start.data(), static_cast<size_t>(In.gcount()));
+    return FatVolumeLabel(std::span<const uint8_t>(Start.data(), static_cast<size_t>(In.gcount())));
 }
 
 }  // namespace

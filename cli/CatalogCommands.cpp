@@ -14,8 +14,8 @@
 #include "cli/FileCommands.h"
 #include "cli/ImageInfo.h"
 #include "cli/JsonText.h"
+#include "core/FormatTable.h"
 #include "platform/AtomicFile.h"
-#include "platform/FormatTable.h"
 
 namespace fs = std::filesystem;
 
@@ -196,7 +196,7 @@ int RunLsJson(const TOptions& Options, std::ostream& Out, std::ostream& Err)
     for (const std::string& Path : Options.Inputs) {
         try {
             const TLoadedDump Dump = LoadDump(Path);
-            const TFatVolume Volume(Dump.Bytes, false /*TEMP*/);
+            const TFatVolume Volume(Dump.Bytes, Options.Deleted);
             All.push_back(VolumeJson(Path, Dump, Volume));
             if (ReportProblems(Volume, Path, Err))
                 Status = 1;

@@ -3,6 +3,7 @@
 #include "cli/CatalogCommands.h"
 #include "cli/DiskCommands.h"
 #include "cli/DisketteCommands.h"
+#include "cli/FileCommands.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,8 +16,8 @@
 #include "cli/Jobs.h"
 #include "cli/LhaExport.h"
 #include "cli/Progress.h"
+#include "core/FormatTable.h"
 #include "platform/FileModes.h"
-#include "platform/FormatTable.h"
 
 namespace fs = std::filesystem;
 
@@ -315,6 +316,12 @@ int RunCommand(const TOptions& Options, std::ostream& Out, std::ostream& Err)
         return RunWrite(Options, Out, Err);
     case TCommandKind::Verify:
         return RunVerify(Options, Out, Err);
+    case TCommandKind::Ls:
+        return Options.Json ? RunLsJson(Options, Out, Err) : RunLs(Options, Out, Err);
+    case TCommandKind::Extract:
+        return RunExtract(Options, Out, Err);
+    case TCommandKind::Mount:
+        return RunMount(Options, Out, Err);
     case TCommandKind::Catalog:
         return RunCatalog(Options, Out, Err);
     case TCommandKind::Check:

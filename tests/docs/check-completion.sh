@@ -45,6 +45,9 @@ expect '--hash --help --json' info --
 expect '--dat' check --d
 expect '--force --help --output --quiet' catalog --
 expect '--force --help' export --
+expect '--deleted' ls --d
+expect '--json' ls --j
+expect '--force --help --output --quiet' extract --
 
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
@@ -56,6 +59,8 @@ expect 'a.144 b.720 c.mwi dump.img folder' export a.144 ''
 expect 'a.144 b.720 c.mwi dump.img folder' unpack a.144 ''
 expect 'a.144 b.720 c.mwi folder' unpack a.144 -o folder ''
 expect 'a.144 b.720 c.mwi dump.img folder' pack ''
+expect 'a.144 b.720 c.mwi dump.img folder' ls a.144 ''
+expect 'folder' mount a.144 ''
 touch box.dat
 expect 'a.144 b.720 box.dat c.mwi dump.img folder' info --json a.144 ''
 expect 'box.dat folder' catalog a.144 -o ''
