@@ -6,10 +6,9 @@
 #include <fcntl.h>
 #include <limits>
 #include <memory>
-#include <new>
-#include <vector>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 #include "SafeOutput.h"
 #include "core/ByteOrder.h"
@@ -117,10 +116,8 @@ public:
 
     bool TakeBuffers()
     {
-        if (Engine.FailBuffers)
-            return false;
-        InBuffer.reset(new (std::nothrow) uint8_t[IoBufferSize]);
-        OutBuffer.reset(new (std::nothrow) uint8_t[IoBufferSize]);
+        InBuffer = TakeArray<uint8_t>(Engine.Memory, IoBufferSize);
+        OutBuffer = TakeArray<uint8_t>(Engine.Memory, IoBufferSize);
         if (!InBuffer || !OutBuffer)
             return false;
         // The slack past a block is read by the block coder's look-ahead: keep it defined.
@@ -217,8 +214,8 @@ public:
 
     Tlzrw1& Engine;
     const bool Stream;
-    std::unique_ptr<uint8_t[]> InBuffer;
-    std::unique_ptr<uint8_t[]> OutBuffer;
+    TTaken<uint8_t> InBuffer;
+    TTaken<uint8_t> OutBuffer;
     TFileHandle Input;
     TSafeOutput Output;
 
@@ -373,10 +370,7 @@ private:
     bool Owns = false;
 };
 
-Tlzrw1::Tlzrw1(TLzrw1Host* Host, TAllocationFaults Faults)
-    : Host(Host), FailBuffers(Faults.Buffers), Lzh(Faults.LzhTables), Lzr(Faults.HashTable)
-{
-}
+Tlzrw1::Tlzrw1(TLzrw1Host* Host, TMemorySource& Memory) : Host(Host), Memory(Memory), Lzh(Memory), Lzr(Memory) {}
 
 Tlzrw1::~Tlzrw1() = default;
 

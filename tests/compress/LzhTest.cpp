@@ -7,6 +7,7 @@
 
 #include "LzhModel.h"
 #include "TestHosts.h"
+#include "TestMemory.h"
 #include "compress/lzh.h"
 
 using lzhmodel::TSymbol;
@@ -562,7 +563,9 @@ TEST(LzhStream, EncoderReportsEveryByteConsumed)
 
 TEST(LzhFailures, TablesThatCannotBeTakenStopBeforeAnyByte)
 {
-    TLZH lzh(true);
+    TTestMemory memory;
+    memory.FailAfter(0);
+    TLZH lzh(memory);
     {
         TCountingSource source(Str("abc"));
         TVectorByteSink sink;
@@ -587,6 +590,49 @@ TEST(LzhFailures, TablesThatCannotBeTakenStopBeforeAnyByte)
         }
         EXPECT_EQ(source.Refills, 0);
         EXPECT_TRUE(sink.Bytes().empty());
+    }
+}
+
+TEST(LzhFailures, EachRefusedTakeStopsTheRunAndGivesEverythingBack)
+{
+    // Refused at each of a run's takes in turn (the split search's tables and read-ahead among
+    // them): the run stops with the codec's text and nothing stays taken; the next run works.
+    const Bytes input = TextBytes(20000, 4);
+    const Bytes stream = LZHEncode(input);
+    const auto encode = [&](TLZH& lzh) {
+        TCountingSource source(input);
+        TVectorByteSink sink;
+        int32_t count = 0;
+        lzh.Encode(count, source, sink);
+        return sink.Bytes();
+    };
+    const auto decode = [&](TLZH& lzh) {
+        TCountingSource source(stream);
+        TVectorByteSink sink;
+        lzh.Decode(int32_t(input.size()), source, sink);
+        return sink.Bytes();
+    };
+    for (const TMode& mode : Modes) {
+        for (bool decoding : {false, true}) {
+            SCOPED_TRACE(std::string(mode.Name) + (decoding ? ", decode" : ", encode"));
+            TTestMemory memory;
+            TLZH lzh(memory);
+            lzh.SearchThread = mode.Split;
+            lzh.SplitFrom = 0;
+            lzh.SplitBlock = mode.Block;
+            const auto run = [&] { return decoding ? decode(lzh) : encode(lzh); };
+            EXPECT_TRUE(run() == (decoding ? input : stream));
+            const int takes = memory.Taken;
+            EXPECT_GE(takes, 2);
+            EXPECT_EQ(memory.Outstanding, 0);
+            for (int allowed = 0; allowed < takes; ++allowed) {
+                memory.FailAfter(allowed);
+                EXPECT_EQ(Thrown<ElzhException>(run), "LZH : Cannot get memory for dictionary tables") << allowed;
+                EXPECT_EQ(memory.Outstanding, 0) << allowed;
+            }
+            memory.FailAfter(-1);
+            EXPECT_TRUE(run() == (decoding ? input : stream));
+        }
     }
 }
 
