@@ -1,11 +1,9 @@
 #include "cli/CatalogCommands.h"
 
-#include <sys/stat.h>
-
+#include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <map>
 
 #include "cli/Checksums.h"
@@ -14,8 +12,9 @@
 #include "cli/FileCommands.h"
 #include "cli/ImageInfo.h"
 #include "cli/JsonText.h"
+#include "compress/SafeOutput.h"
 #include "core/FormatTable.h"
-#include "platform/AtomicFile.h"
+#include "platform/Files.h"
 
 namespace fs = std::filesystem;
 
@@ -90,18 +89,23 @@ std::string Today()
     return Text;
 }
 
-// A pipe gets the text as it comes; a file is replaced whole, or left as it was.
-void WriteOutput(const std::string& Path, const std::string& Text)
+// A pipe gets the text as it comes; a file is replaced whole, or left as it was. Without
+// Replace, a file another program put there meanwhile stays.
+void WriteOutput(const std::string& Path, const std::string& Text, bool Replace)
 {
-    struct stat Info {};
-    if (::stat(Path.c_str(), &Info) == 0 && S_ISFIFO(Info.st_mode)) {
-        std::ofstream Pipe(Path, std::ios::binary);
-        if (Pipe << Text << std::flush)
-            return;
-        throw std::runtime_error("cannot write " + Path);
+    TSafeOutput Output;
+    if (!Output.Open(Path, Replace))
+        throw std::runtime_error("cannot create " + Path + ": " + std::strerror(errno));
+    if (!WriteAll(Output.Handle(), Text.data(), Text.size()))
+        throw std::runtime_error("cannot write " + Path + ": " + std::strerror(errno));
+    if (!Output.Commit()) {
+        if (errno == EEXIST)
+            throw std::runtime_error(Path + ": already exists" +
+                                     (Output.KeptAs().empty()
+                                          ? std::string()
+                                          : "; the catalogue is kept as " + Output.KeptAs()));
+        throw std::runtime_error("cannot write " + Path + ": " + std::strerror(errno));
     }
-    if (const int Error = ReplaceFileWithText(Path, Text, 0644, true))
-        throw std::runtime_error("cannot write " + Path + ": " + std::strerror(Error));
 }
 
 // Names from a DAT go to a terminal: no control characters, of C0, DEL or C1 (in UTF-8).
@@ -238,7 +242,7 @@ int RunCatalog(const TOptions& Options, std::ostream& Out, std::ostream& Err)
     for (const std::string& Input : Options.Inputs)
         if (SameFile(Input, Target))
             throw EUsage(Input + " would be overwritten by its own output");
-    CheckOutput(Target, Options.Force);
+    const bool Replace = CheckOutput(Target, Options.Force);
 
     TDat Dat;
     Dat.Name = Dat.Description = fs::path(Target).stem().string();
@@ -263,7 +267,7 @@ int RunCatalog(const TOptions& Options, std::ostream& Out, std::ostream& Err)
         PrintError(Err, Target + ": not written, as not every image could be catalogued");
         return 1;
     }
-    WriteOutput(Target, DatText(Dat));
+    WriteOutput(Target, DatText(Dat), Replace);
     if (!Options.Quiet) {
         const size_t Count = Dat.Entries.size();
         (IsStandardOutput(Target) ? Err : Out)

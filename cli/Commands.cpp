@@ -96,7 +96,7 @@ int RunTasks(const TOptions& Options, std::ostream& Out, std::ostream& Err)
     std::vector<TJobResult> Results(Tasks.size());
     const auto Errors = RunJobs(Tasks.size(), DefaultWorkers(), [&](size_t i) {
         RefuseNonFile(Tasks[i].Input);
-        CheckOutput(Tasks[i].Output, Options.Force);
+        const bool Replace = CheckOutput(Tasks[i].Output, Options.Force);
         TTerminalHost Host(&Board, i);
         Tlzrw1 Engine(&Host);
         Host.Attach(Engine);
@@ -105,6 +105,7 @@ int RunTasks(const TOptions& Options, std::ostream& Out, std::ostream& Err)
         Engine.DefaultFileMode = &FileModeReadShareAll;
         Engine.InputFile = Tasks[i].Input;
         Engine.OutputFile = Tasks[i].Output;
+        Engine.ReplaceOutput = Replace;
         Engine.CompressMode = Options.Mode;
         Engine.Threshold = Options.Threshold;
         // The engine's counts hold for devices and pipes too, where a file size is not.
@@ -206,8 +207,8 @@ int RunExport(const TOptions& Options, std::ostream& Out, std::ostream& Err)
     RefuseNonFile(Image);
     if (SameFile(Image, Options.Output))
         throw EUsage(Image + " would be overwritten by its own output");
-    CheckOutput(Options.Output, Options.Force);
-    const TExportResult Result = ExportImage(Image, Options.Output);
+    const bool Replace = CheckOutput(Options.Output, Options.Force);
+    const TExportResult Result = ExportImage(Image, Options.Output, Replace);
     std::ostream& Summary = IsStandardOutput(Options.Output) ? Err : Out;
     Summary << Image << " -> " << Options.Output << ": " << Result.MemberName << ", "
         << Result.DumpSize << " -> " << Result.ArchiveSize << " bytes (-lh1-)\n";
@@ -235,14 +236,16 @@ bool SameFile(const std::string& A, const std::string& B)
 }
 
 // As the usual packers do.
-void CheckOutput(const std::string& Path, bool Force)
+bool CheckOutput(const std::string& Path, bool Force)
 {
     RefuseNonFile(Path);
     struct stat Info {};
     const bool Exists = ::stat(Path.c_str(), &Info) == 0 ? S_ISREG(Info.st_mode)
                                                         : ::lstat(Path.c_str(), &Info) == 0;
-    if (Exists && !Force && !IsStandardOutput(Path))
+    const bool Replace = Force || IsStandardOutput(Path);
+    if (Exists && !Replace)
         throw std::runtime_error(Path + ": already exists; use -f to overwrite");
+    return Replace;
 }
 
 void RefuseNonFile(const std::string& Path)

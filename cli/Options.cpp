@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "cli/DiskCommands.h"
+#include "cli/ImageName.h"
 
 const char* const UsageText =
     "Usage: marrowtide-img COMMAND [OPTIONS] FILES\n"
@@ -205,6 +206,8 @@ void ReadDisketteWords(TOptions& Options, const std::string& Command,
             Options.Output = Words[1];
         if (!Options.LogFile.empty() && Options.Each.empty())
             throw EUsage("--log goes with --each");
+        // A pattern that cannot be expanded is told before a diskette is read.
+        CheckImagePattern(Options.Each);
         return;
     }
     if (Words.size() != 2)

@@ -157,7 +157,7 @@ public:
                 Fail("Lzrw1 (de)compression : Failed to initialize output stream !");
             return;
         }
-        if (!Output.Open(Engine.OutputFile))
+        if (!Output.Open(Engine.OutputFile, Engine.ReplaceOutput))
             Fail("Lzrw1 (de)compression : Failed to open output file : " + Engine.OutputFile);
     }
 
@@ -201,8 +201,13 @@ public:
     void Commit()
     {
         Input.Reset();
-        if (!Stream && !Output.Commit())
+        if (Stream || Output.Commit())
+            return;
+        if (errno != EEXIST)
             Fail("Lzrw1 : Error writing to output file : " + Engine.OutputFile);
+        Fail("Lzrw1 : Output file already exists : " + Engine.OutputFile +
+             (Output.KeptAs().empty() ? std::string(" ; the result was dropped")
+                                      : " ; the result is kept as : " + Output.KeptAs()));
     }
 
     [[noreturn]] static void Fail(const std::string& Text) { throw ELzrw1Exception(Text); }

@@ -57,6 +57,10 @@ public:
     // The program-wide default open mode for non-text files, used by the size probes of
     // Compress and Advise; read-write when not set.
     const int* DefaultFileMode = nullptr;
+    // An OutputFile that is there when the output is put in place is replaced only when set;
+    // otherwise the operation fails, keeping the finished output under the name the message
+    // gives. The caller asks whether to replace before it starts.
+    bool ReplaceOutput = true;
 
     // Bytes written, header included.
     int64_t Compress();
