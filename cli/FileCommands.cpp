@@ -63,8 +63,9 @@ bool Matches(const std::string& Pattern, const std::string& Text, int Flags)
                    Flags) == 0;
 }
 
+// Whether the entry at Index is to be written; each pattern that matches it is marked in Used.
 bool Selected(const std::vector<std::string>& Patterns, const std::vector<TFatEntry>& Entries,
-              size_t Index, std::vector<bool>& Chosen)
+              size_t Index, const std::vector<bool>& Chosen, std::vector<bool>& Used)
 {
     if (Patterns.empty())
         return true;
@@ -77,10 +78,11 @@ bool Selected(const std::vector<std::string>& Patterns, const std::vector<TFatEn
                 return true;
             break;
         }
-    for (const std::string& Pattern : Patterns)
-        if (MatchesPattern(Pattern, Entry))
-            return true;
-    return false;
+    bool Any = false;
+    for (size_t i = 0; i < Patterns.size(); ++i)
+        if (MatchesPattern(Patterns[i], Entry))
+            Any = Used[i] = true;
+    return Any;
 }
 
 std::string SizeColumn(const TFatEntry& Entry)
@@ -204,11 +206,12 @@ int ExtractImage(const std::string& Image, const TOptions& Options, std::ostream
 
     const std::vector<TFatEntry>& Entries = Volume.Entries();
     std::vector<bool> Chosen(Entries.size(), false);
+    std::vector<bool> Used(Options.Patterns.size(), false);
     std::vector<size_t> Folders;
     size_t Files = 0;
     for (size_t i = 0; i < Entries.size(); ++i) {
         const TFatEntry& Entry = Entries[i];
-        Chosen[i] = Selected(Options.Patterns, Entries, i, Chosen);
+        Chosen[i] = Selected(Options.Patterns, Entries, i, Chosen, Used);
         if (!Chosen[i])
             continue;
         for (const std::string& Problem : Entry.Problems) {
@@ -236,6 +239,11 @@ int ExtractImage(const std::string& Image, const TOptions& Options, std::ostream
         }
         ++Files;
     }
+    for (size_t i = 0; i < Used.size(); ++i)
+        if (!Used[i]) {
+            PrintProblem(Err, Image, "no file matches " + Options.Patterns[i]);
+            Status = 1;
+        }
     // Last, as writing into a folder changes its time; the deepest first.
     for (auto Folder = Folders.rbegin(); Folder != Folders.rend(); ++Folder)
         SetTime(Root / fs::path(Entries[*Folder].Path), Entries[*Folder]);

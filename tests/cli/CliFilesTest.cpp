@@ -144,7 +144,7 @@ TEST_F(CliFiles, PatternsDosStyleShellStyleFoldersAndPaths)
         fs::remove_all(Out);
         std::vector<std::string> Args{"extract", "-q", Raw, "-o", Out};
         Args.insert(Args.end(), Patterns.begin(), Patterns.end());
-        EXPECT_EQ(RunTool(Dir, Args).Code, 0);
+        EXPECT_EQ(RunTool(Dir, Args).Code, 0) << Patterns[0];
         std::vector<std::string> Files;
         for (const auto& Item : fs::recursive_directory_iterator(Out))
             if (Item.is_regular_file())
@@ -159,6 +159,10 @@ TEST_F(CliFiles, PatternsDosStyleShellStyleFoldersAndPaths)
     EXPECT_EQ(Extracted({"[cm]*.?"}), (TNames{"src/main.c"}));
     EXPECT_EQ(Extracted({"docs/*"}), (TNames{"docs/deep/notes.txt", "docs/manual.doc"}));
     EXPECT_EQ(Extracted({"/docs/*.doc"}), (TNames{"docs/manual.doc"}));
+    // A pattern that matches nothing is named, and the run fails.
+    const TRun None = RunTool(Dir, {"extract", Raw, "-o", Dir / "none", "*.SYS", "*.EXE"});
+    EXPECT_EQ(None.Code, 1);
+    EXPECT_EQ(None.Err, "marrowtide-img: " + Raw + ": no file matches *.EXE\n");
 
     TFatEntry NoExtension;
     NoExtension.Name = NoExtension.ShortName = "README";
