@@ -2,7 +2,7 @@
 
 #include "cli/BoxLoop.h"
 #include "cli/Session.h"
-#include "platform/FormatTable.h"
+#include "core/FormatTable.h"
 
 bool HasExtension(const std::string& Name)
 {

@@ -1,6 +1,6 @@
 // Diskette formats and media detection: a format is recognised from the capacity the system
 // reports for the volume in the selected drive.
-#include "platform/FormatTable.h"
+#include "core/FormatTable.h"
 #include "imaging/Imaging.h"
 #include "platform/Drives.h"
 

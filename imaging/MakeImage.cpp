@@ -5,7 +5,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
-#include "platform/FormatTable.h"
+#include "core/FormatTable.h"
 #include "imaging/Imaging.h"
 #include "platform/Files.h"
 #include "platform/Registry.h"
@@ -92,11 +92,8 @@ void TImaging::MakeImage()
     Dialog.DefaultExt = DiskGeometry.FormatIndex < KnownFormatCount
                             ? SaveDefaultExt[DiskGeometry.FormatIndex]
                             : std::string(FormatTable[DiskGeometry.FormatIndex].Extension);
-    Dialog.InitialDir = State.LastFolder;
-    Dialog.FileName = SaveDialogFileName;
-    if (!Port.SaveDialog(Dialog))
+    if (!ChooseImageFile(Dialog, true, SaveDialogFileName))
         return;
-    SaveDialogFileName = Dialog.FileName;
 
     // Stored before the overwrite question: the path is remembered even when the user stops.
     SaveLastPath(Dialog.FileName);
@@ -189,6 +186,16 @@ void TImaging::LoadLastFolder()
         State.LastFolder = Stored.substr(0, Separator);
     else
         State.LastFolder = HomeFolder();
+}
+
+bool TImaging::ChooseImageFile(TFileDialog& Dialog, bool Saving, std::string& Offered)
+{
+    Dialog.InitialDir = State.LastFolder;
+    Dialog.FileName = Offered;
+    if (!(Saving ? Port.SaveDialog(Dialog) : Port.OpenDialog(Dialog)))
+        return false;
+    Offered = Dialog.FileName;
+    return true;
 }
 
 void TImaging::SaveLastPath(const std::string& Path)

@@ -4,7 +4,7 @@
 #include "imaging/Imaging.h"
 #include "platform/Drives.h"
 #include "platform/FatBoot.h"
-#include "platform/FormatTable.h"
+#include "core/FormatTable.h"
 
 namespace {
 

@@ -2,6 +2,7 @@
 
 #include "platform/Errors.h"
 #include "platform/FatBoot.h"
+#include "platform/FileHandle.h"
 #include "platform/UserDirs.h"
 
 #include <algorithm>
@@ -208,13 +209,12 @@ ssize_t ReadStart(const std::string& Target, uint8_t* Data, size_t Size)
     if (Target.empty())
         return -1;
     // Non-blocking: an empty floppy drive answers at once instead of hanging the caller.
-    int Fd = ::open(Target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (Fd < 0)
+    const TFileHandle File(::open(Target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!File.Valid())
         return -1;
-    ssize_t Got = ::pread(Fd, Data, Size, 0);
+    ssize_t Got = ::pread(File.Get(), Data, Size, 0);
     if (Got < 0)
         Got = errno == ENOMEDIUM || errno == ENXIO ? -1 : -errno - 1;
-    ::close(Fd);
     return Got;
 }
 
@@ -252,12 +252,10 @@ TMediumProbe ProbeMedium(const std::string& Target)
     Probe.Kind = Got == ssize_t(sizeof Sector) ? TMediumProbe::Readable : TMediumProbe::Unreadable;
     Probe.Bytes = Info.st_size;
     if (Probe.BlockDevice) {
-        const int Fd = ::open(Target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        const TFileHandle File(::open(Target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
         uint64_t Bytes = 0;
-        if (Fd >= 0 && ::ioctl(Fd, BLKGETSIZE64, &Bytes) == 0)
+        if (File.Valid() && ::ioctl(File.Get(), BLKGETSIZE64, &Bytes) == 0)
             Probe.Bytes = Bytes > uint64_t(INT64_MAX) ? INT64_MAX : int64_t(Bytes);
-        if (Fd >= 0)
-            ::close(Fd);
     }
     return Probe;
 }
