@@ -9,7 +9,7 @@
 #include "compress/LZRW1.h"
 
 enum class TCommandKind { Help, Pack, Unpack, Advise, Info, Drive, Format, Export, Version, Read, Write,
-                          Verify };
+                          Verify, Ls, Extract, Mount };
 
 struct TOptions {
     TCommandKind Command = TCommandKind::Help;
@@ -40,6 +40,9 @@ struct TOptions {
     bool Convert = false;  // write converts a diskette of another format
     std::string Each;      // read: a whole box, one image per diskette named by this pattern
     std::string LogFile;   // read --each: one CSV line per diskette
+    // ls: deleted entries too. extract: the patterns of the files to write (none: all).
+    bool Deleted = false;
+    std::vector<std::string> Patterns;
 
 };
 
