@@ -126,7 +126,7 @@ void TSplitSearch::SearchBlock(TMatchTrees& Trees, TSplitBlock& Blk, int P)
     if (Blk.First == 0) {
         StartRing(Ring);
         std::memcpy(Ring + StartPosition, Data, size_t(std::min<int64_t>(Blk.InputEnd, Lookahead)));
-        if (Owner[' '] == P) {
+        if (Owner[uint8_t(' ')] == P) {
             for (int J = 1; J <= Lookahead; ++J)
                 Trees.InsertNode(StartPosition - J);
         }
