@@ -2,7 +2,7 @@
 
 #include "cli/BoxLoop.h"
 #include "cli/Session.h"
-#include "platform/FormatTable.h"
+#include "core/FormatTable.h"
 
 bool HasExtension(const std::string& Name)
 {
@@ -16,7 +16,7 @@ std::string WithFormatExtension(const std::string& Name, int FormatIndex)
 {
     if (HasExtension(Name))
         return Name;
-    return Name + std::string(FormatOfIndex(static_cast<unsigned>(FormatIndex)).Extension);
+    return Name + std::string(FormatOfIndex(static_cast<unsigned>(FormatIndex), true).Extension);
 }
 
 int RunRead(const TOptions& Options, std::ostream& Out, std::ostream& Err)

@@ -9,7 +9,7 @@
 #include "compress/LZRW1.h"
 
 enum class TCommandKind { Help, Pack, Unpack, Advise, Info, Drive, Format, Export, Version, Read, Write,
-                          Verify };
+                          Verify, Ls, Extract, Mount, Catalog, Check };
 
 struct TOptions {
     TCommandKind Command = TCommandKind::Help;
@@ -22,18 +22,23 @@ struct TOptions {
     bool ToStdout = false;
     // info also prints the checksums of the dump the image holds.
     bool Hash = false;
+    // info prints one JSON array for all its images.
+    bool Json = false;
+    // check: the DAT of the known dumps.
+    std::string DatFile;
     // Set by -o: every input is written into this folder under a name made from its own.
     std::string OutputDir;
     bool HasOutputDir = false;
     std::vector<std::string> Inputs;
     // The second file of the two-file forms (pack RAW IMAGE, unpack IMAGE RAW, export IMAGE
-    // ARCHIVE).
+    // ARCHIVE); catalog's DAT.
     std::string Output;
     // drive: list, or a letter with a new target (in Output) or --clear.
     bool DriveListing = false;
     bool DriveClear = false;
     char DriveLetter = 0;
-    // format: the diskette format (0..4); the file is in Output.
+    // format: the diskette format; the file is in Output. read --format: the diskette's format,
+    // named by hand (-1: detected).
     int FormatIndex = -1;
     // read, write and verify: the drive is DriveLetter; read's IMAGE is in Output, write's and
     // verify's in Inputs.
@@ -43,6 +48,9 @@ struct TOptions {
     std::string LogFile;   // read --each: one CSV line per diskette
     // COMMAND --help: that command's part of the usage (the whole usage when empty).
     std::string HelpText;
+    // ls: deleted entries too. extract: the patterns of the files to write (none: all).
+    bool Deleted = false;
+    std::vector<std::string> Patterns;
 
 };
 

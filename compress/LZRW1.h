@@ -1,6 +1,6 @@
-// Tlzrw1: the compressor component. It defines the image file format (a 4-byte tag, the 4-byte
-// original size, then one LZH bit stream or a sequence of LZRW1/KH blocks), does all input and
-// output in 32 KB buffers, and reports progress through its panel's caption.
+// Tlzrw1: the compressor component. It writes and reads image files (their header is laid out in
+// core/ImageHeader.h), does all input and output in 32 KB buffers, and reports progress through
+// its panel's caption.
 #pragma once
 
 #include <cstdint>
@@ -11,8 +11,10 @@
 
 #include "EngineErrors.h"
 #include "LZRW1KH.h"
+#include "Memory.h"
 #include "Streams.h"
 #include "lzh.h"
+#include "core/ImageHeader.h"
 
 enum class TCompressMode { Good = 0, Fast = 1, Auto = 2 };
 
@@ -29,38 +31,18 @@ public:
     virtual void ShowBytes(int64_t /*Done*/, int64_t /*Total*/) {}
 };
 
-constexpr uint32_t LzhTag = 0x4C5A4821;     // bytes "!HZL"
-constexpr uint32_t Lzrw1KhTag = 0x4C5A5257; // bytes "WRZL"
 constexpr int32_t IoBlockSize = 32768;
 constexpr int32_t IoBufferSize = IoBlockSize + 16;
-
-// An image's header: the codec's tag, then the original size, 4 bytes each.
-constexpr size_t ImageHeaderSize = 8;
-
-enum class TImageCodec { Lzh, Lzrw1Kh };
-
-struct TImageHeader {
-    TImageCodec Codec = TImageCodec::Lzh;
-    // Signed as stored, so a damaged header can make it negative; none when the image ends
-    // inside the field.
-    std::optional<int32_t> OriginalSize;
-};
 
 // Reads the header from an image's first Count bytes (fewer than 8 for an image that short).
 // One without a valid tag is refused (ELzrw1Exception) with the engine's text, which names
 // InputFile, or the input stream when InputFile is empty.
 TImageHeader ReadImageHeader(const uint8_t* Bytes, size_t Count, const std::string& InputFile);
 
-// Allocations that fail as if memory ran out, for the tests of the engine's out-of-memory errors.
-struct TAllocationFaults {
-    bool HashTable = false;  // the LZRW1/KH codec's table, taken at construction
-    bool Buffers = false;    // the I/O buffers of each operation
-    bool LzhTables = false;  // the LZH codec's tables, taken by each LZH operation
-};
-
 class Tlzrw1 {
 public:
-    explicit Tlzrw1(TLzrw1Host* Host = nullptr, TAllocationFaults Faults = {});
+    // The codecs' tables and each operation's I/O buffers come from Memory.
+    explicit Tlzrw1(TLzrw1Host* Host = nullptr, TMemorySource& Memory = HeapMemory());
     ~Tlzrw1();
     Tlzrw1(const Tlzrw1&) = delete;
     Tlzrw1& operator=(const Tlzrw1&) = delete;
@@ -75,6 +57,10 @@ public:
     // The program-wide default open mode for non-text files, used by the size probes of
     // Compress and Advise; read-write when not set.
     const int* DefaultFileMode = nullptr;
+    // An OutputFile that is there when the output is put in place is replaced only when set;
+    // otherwise the operation fails, keeping the finished output under the name the message
+    // gives. The caller asks whether to replace before it starts.
+    bool ReplaceOutput = true;
 
     // Bytes written, header included.
     int64_t Compress();
@@ -108,7 +94,7 @@ private:
     std::string TooLargeText() const;
 
     TLzrw1Host* Host;
-    const bool FailBuffers;
+    TMemorySource& Memory;
     TLZH Lzh;
     TLZR Lzr;
     std::string CaptionText;

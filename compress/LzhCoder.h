@@ -10,7 +10,7 @@
 
 #include "LzhFormat.h"
 #include "lzh.h"
-#include "platform/ByteOrder.h"
+#include "core/ByteOrder.h"
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif

@@ -4,7 +4,7 @@
 #include <bit>
 #include <cstring>
 
-#include "platform/ByteOrder.h"
+#include "core/ByteOrder.h"
 
 namespace lzhcodec {
 

@@ -6,32 +6,15 @@
 #include <cstring>
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
 std::string ErrnoText(int Error) { return std::strerror(Error); }
-
-class TCloser {
-public:
-    explicit TCloser(int Fd) : Fd(Fd) {}
-    ~TCloser()
-    {
-        if (Fd >= 0)
-            ::close(Fd);
-    }
-    int Release()
-    {
-        const int Result = Fd;
-        Fd = -1;
-        return Result;
-    }
-
-private:
-    int Fd;
-};
 
 }  // namespace
 
@@ -74,7 +57,7 @@ std::unique_ptr<TDiskMedium> TDiskMedium::Open(const std::string& Target, char L
             throw ETransferError(Drive + " is in use (mounted?); a diskette in use is not written");
         throw ETransferError(Drive + " cannot be opened: " + ErrnoText(Error));
     }
-    TCloser Closer(Fd);
+    TFileHandle File(Fd);
 
     struct stat After {};
     if (::fstat(Fd, &After) != 0)
@@ -84,6 +67,15 @@ std::unique_ptr<TDiskMedium> TDiskMedium::Open(const std::string& Target, char L
         throw ETransferError(Drive + " changed while it was being opened");
     if (!Block)
         ::fcntl(Fd, F_SETFL, ::fcntl(Fd, F_GETFL) & ~O_NONBLOCK);
+    // The lock belongs to the open file: a helper left running after its program ended keeps it.
+    if (!Block && ::flock(Fd, (ForWriting ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
+        if (errno == EWOULDBLOCK)
+            throw ETransferError(Drive + (ForWriting ? " is in use by another run; a diskette in "
+                                                       "use is not written"
+                                                     : " is being written by another run; a "
+                                                       "diskette in use is not read"));
+        throw ETransferError(Drive + " cannot be locked: " + ErrnoText(errno));
+    }
     // An image file that backs a loop device is in use like a mounted diskette: writing under
     // the mount corrupts both, and the mount writes its own view back later.
     if (ForWriting && !Block) {
@@ -114,17 +106,15 @@ std::unique_ptr<TDiskMedium> TDiskMedium::Open(const std::string& Target, char L
         throw ETransferError(Drive + " holds " + std::to_string(Size) +
                              " bytes, more than any diskette; it is refused");
 
-    std::unique_ptr<TDiskMedium> Medium(new TDiskMedium(Closer.Release(), Size, Block));
+    std::unique_ptr<TDiskMedium> Medium(new TDiskMedium(std::move(File), Size, Block, Target));
     Medium->DropCache();
     return Medium;
 }
 
-TDiskMedium::TDiskMedium(int Fd, int64_t Size, bool BlockDevice)
-    : Fd(Fd), Size(Size), BlockDevice(BlockDevice)
+TDiskMedium::TDiskMedium(TFileHandle Fd, int64_t Size, bool BlockDevice, std::string Target)
+    : Fd(std::move(Fd)), Size(Size), BlockDevice(BlockDevice), Target(std::move(Target))
 {
 }
-
-TDiskMedium::~TDiskMedium() { ::close(Fd); }
 
 namespace {
 
@@ -159,7 +149,7 @@ void TDiskMedium::Read(int64_t Offset, std::span<uint8_t> Data)
 {
     CheckRange(Offset, Data.size());
     MoveAll(Data.size(), [&](size_t Done) {
-        return ::pread(Fd, Data.data() + Done, Data.size() - Done, Offset + static_cast<int64_t>(Done));
+        return ::pread(Fd.Get(), Data.data() + Done, Data.size() - Done, Offset + static_cast<int64_t>(Done));
     }, "the diskette ended early");
 }
 
@@ -167,7 +157,7 @@ void TDiskMedium::Write(int64_t Offset, std::span<const uint8_t> Data)
 {
     CheckRange(Offset, Data.size());
     MoveAll(Data.size(), [&](size_t Done) {
-        return ::pwrite(Fd, Data.data() + Done, Data.size() - Done, Offset + static_cast<int64_t>(Done));
+        return ::pwrite(Fd.Get(), Data.data() + Done, Data.size() - Done, Offset + static_cast<int64_t>(Done));
     }, ErrnoText(EIO));
 }
 
@@ -175,10 +165,16 @@ void TDiskMedium::Flush()
 {
     int Result;
     do
-        Result = ::fsync(Fd);
+        Result = ::fsync(Fd.Get());
     while (Result != 0 && errno == EINTR);
     if (Result != 0)
         throw EMediumError(ErrnoText(errno));
+    struct stat Open {}, Named {};
+    if (!BlockDevice && (::fstat(Fd.Get(), &Open) != 0 || Open.st_nlink == 0 ||
+                         ::stat(Target.c_str(), &Named) != 0 || Named.st_dev != Open.st_dev ||
+                         Named.st_ino != Open.st_ino))
+        throw EMediumError("the image file " + Target +
+                           " was removed or replaced while it was being written");
     DropCache();
 }
 
@@ -186,6 +182,6 @@ void TDiskMedium::DropCache()
 {
     // BLKFLSBUF needs privileges; without them the advice alone still drops clean pages.
     if (BlockDevice)
-        ::ioctl(Fd, BLKFLSBUF, 0);
-    ::posix_fadvise(Fd, 0, 0, POSIX_FADV_DONTNEED);
+        ::ioctl(Fd.Get(), BLKFLSBUF, 0);
+    ::posix_fadvise(Fd.Get(), 0, 0, POSIX_FADV_DONTNEED);
 }

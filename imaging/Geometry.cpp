@@ -1,6 +1,6 @@
 // Diskette formats and media detection: a format is recognised from the capacity the system
 // reports for the volume in the selected drive.
-#include "platform/FormatTable.h"
+#include "core/FormatTable.h"
 #include "imaging/Imaging.h"
 #include "platform/Drives.h"
 
@@ -36,7 +36,7 @@ uint8_t FormatIndexOfCapacity(int64_t Capacity)
 
 void TImaging::FillGeometry(TGeometry& Geometry)
 {
-    const TFormatRow& Row = FormatOfIndex(Geometry.FormatIndex);
+    const TFormatRow& Row = FormatOfIndex(Geometry.FormatIndex, State.AllFormats);
     Geometry.FormatIndex = Row.FormatIndex;
     Geometry.Heads = Row.Heads;
     Geometry.Tracks = Row.Tracks;
@@ -54,12 +54,23 @@ void TImaging::FillGeometry(TGeometry& Geometry)
 
 void TImaging::DetectMedia()
 {
+    if (State.NamedFormat >= 0) {
+        Recognise(static_cast<uint8_t>(State.NamedFormat));
+        FillGeometry(State.DiskGeometry);
+        return;
+    }
     int64_t Capacity = -1;
     if (Port.DriveMenuChecked('A'))
         Capacity = VolumeSize('A');
     if (Port.DriveMenuChecked('B'))
         Capacity = VolumeSize('B');
 
+    if (Capacity < 0 && State.AllFormats &&
+        State.CurrentOperation == TCurrentOperation::MakingDisk) {
+        // Nothing to convert: a blank or damaged diskette is written when its medium fits.
+        if (DetectBlankDiskette())
+            return;
+    }
     if (Capacity < 0) {
         // No readable volume: DiskGeometry keeps the previous detection.
         TModalResult Answer = Port.MessageBox("Can't find disk.  Try again?", "Attention!",
@@ -69,6 +80,8 @@ void TImaging::DetectMedia()
     }
 
     uint8_t Found = FormatIndexOfCapacity(Capacity);
+    if (State.AllFormats)
+        Found = FormatOfBootSector(Found);
     if (Found == UnknownFormatIndex) {
         // Too small, or between the windows: the user decides, so the callers' loop always ends
         // with a recognised format or an answer.
@@ -78,11 +91,16 @@ void TImaging::DetectMedia()
             "Attention", TMsgButtons::YesNo);
         State.MediaRetryState = RetryStateOf(Answer);
     } else {
-        const TFormatRow& Row = FormatOfIndex(Found);
-        State.DiskGeometry.FormatIndex = Found;
-        State.MediaRetryState = TMediaRetryState::Recognised;
-        State.DiskSectorsText = std::string(Row.SectorsText);
-        Port.SetGaugeMax(Row.Tracks);
+        Recognise(Found);
     }
     FillGeometry(State.DiskGeometry);
+}
+
+void TImaging::Recognise(uint8_t FormatIndex)
+{
+    const TFormatRow& Row = FormatOfIndex(FormatIndex, State.AllFormats);
+    State.DiskGeometry.FormatIndex = FormatIndex;
+    State.MediaRetryState = TMediaRetryState::Recognised;
+    State.DiskSectorsText = std::string(Row.SectorsText);
+    Port.SetGaugeMax(Row.Tracks);
 }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "compress/LZRW1.h"
 #include "imaging/Port.h"
 #include "imaging/ProgramState.h"
+#include "core/FormatTable.h"
 
 // A text that is no whole number: "'%s' is not a valid integer value".
 class EConvertError : public std::runtime_error {
@@ -38,6 +40,20 @@ private:
     // Formats and media detection (Geometry.cpp).
     void FillGeometry(TGeometry& Geometry);
     void DetectMedia();
+    // Detection's outcome for a recognised format: DiskGeometry's index, the sectors text and
+    // the gauge maximum (FillGeometry follows).
+    void Recognise(uint8_t FormatIndex);
+    // Detection beyond the capacity windows, for AllFormats (WideDetection.cpp). The drive
+    // detection measures (0 for none).
+    char DetectionDrive() const;
+    // The format the boot sector's layout names, where it decides over the capacity's.
+    uint8_t FormatOfBootSector(uint8_t ByCapacity) const;
+    // A diskette without a usable boot sector, for writing: recognised as the image's format
+    // when its medium has the image's size, else refused with what it is. False when there is
+    // no medium at all (the usual question follows).
+    bool DetectBlankDiskette();
+    // A format the workflows take: the window's five, or every row with AllFormats.
+    bool KnownFormat(uint8_t FormatIndex) const { return IsKnownFormat(FormatIndex, State.AllFormats); }
 
     // Helper runs (Runs.cpp).
     bool LaunchHelper(const std::string& Parameters);
@@ -91,6 +107,9 @@ private:
     // False when the engine failed: the error is shown and the window is idle again.
     bool CompressImage();
     void LoadLastFolder();
+    // The save or open dialog for an image, in the last folder used, offering the name chosen
+    // the time before (Offered, which then holds the new choice); false when the user cancels.
+    bool ChooseImageFile(TFileDialog& Dialog, bool Saving, std::string& Offered);
     void SaveLastPath(const std::string& Path);
     // An engine error ends its step: the message in an error box, the window idle again.
     void EngineFailed(const std::string& Message);
@@ -118,6 +137,7 @@ private:
     TImagingPort& Port;
     std::unique_ptr<Tlzrw1> Engine;
     std::string SaveDialogFileName;  // the save dialog offers the name chosen last time
+    bool ReplaceImage = false;       // the overwrite question was answered Yes
     std::string OpenDialogFileName;  // the open dialog keeps its last file and filter
     int OpenDialogFilterIndex = 1;
     bool PollerBusy = false;          // a Timer1 tick's message is open
@@ -130,8 +150,8 @@ uint8_t FormatIndexOfCapacity(int64_t Capacity);
 
 // How the diskette found relates to an image whose dump is DumpSize bytes: the same format,
 // a diskette of larger capacity, or one of smaller capacity (an unknown format on either side
-// counts as smaller).
-TConversionCase ClassifyFormats(int64_t DumpSize, uint8_t DiskFormatIndex);
+// counts as smaller). With AllFormats the added formats take part, compared by their media.
+TConversionCase ClassifyFormats(int64_t DumpSize, uint8_t DiskFormatIndex, bool AllFormats = false);
 
 class TWorkFolder;
 // The running program's own working folder (State.WorkDir) with the helper copied into it; a
@@ -143,6 +163,10 @@ std::unique_ptr<TWorkFolder> SetUpWorkFolder(TProgramState& State, TImagingPort&
 // ("3/0/4", "12/1/1-13/0/18"); the sectors are counted with the format's geometry.
 std::vector<std::string> DifferingSectors(const std::vector<uint8_t>& Disk,
                                           const std::vector<uint8_t>& Image, uint8_t FormatIndex);
+
+// A decimal whole number of 32 bits, leading blanks and a plus sign allowed, as the runtime's
+// conversion takes it; none when Text holds anything else.
+std::optional<int32_t> WholeNumber(const std::string& Text);
 
 // "/home/ann/disks/boot.144" -> "/.../boot.144"; a Windows path keeps its drive part.
 std::string ShortenPath(const std::string& Path);

@@ -2,9 +2,8 @@
 // the dump's size, and the dump written onto a diskette of that format, or onto another one
 // after a format conversion.
 #include <algorithm>
-#include <charconv>
 
-#include "platform/FormatTable.h"
+#include "core/FormatTable.h"
 #include "imaging/Imaging.h"
 #include "platform/Files.h"
 
@@ -31,15 +30,10 @@ const TWriteArguments WriteArguments[] = {
     {"80", "36"}, {"80", "18"}, {"80", "15"}, {"80", "09"}, {"40", "09"},
 };
 
-// The leading whole number of a command-line text such as "80" or "80 "; 0 for none.
+// The whole number of a command-line text such as "80" or "80 "; 0 for none.
 int TrackCount(const std::string& Text)
 {
-    const size_t Start = Text.find_first_not_of(' ');
-    if (Start == std::string::npos)
-        return 0;
-    int Value = 0;
-    std::from_chars(Text.data() + Start, Text.data() + Text.size(), Value);
-    return Value;
+    return WholeNumber(Text.substr(0, Text.find_last_not_of(' ') + 1)).value_or(0);
 }
 
 // The file's size in bytes, or 0 when it cannot be measured.
@@ -50,16 +44,20 @@ int64_t GetFileSizeOrZero(const std::string& Path)
 
 }  // namespace
 
-TConversionCase ClassifyFormats(int64_t DumpSize, uint8_t DiskFormatIndex)
+TConversionCase ClassifyFormats(int64_t DumpSize, uint8_t DiskFormatIndex, bool AllFormats)
 {
-    const uint8_t ImageFormat = FormatIndexOfDumpSize(DumpSize);
-    if (ImageFormat >= KnownFormatCount || DiskFormatIndex >= KnownFormatCount)
+    const uint8_t ImageFormat = FormatIndexOfDumpSize(DumpSize, AllFormats);
+    if (!IsKnownFormat(ImageFormat, AllFormats) || !IsKnownFormat(DiskFormatIndex, AllFormats))
         return TConversionCase::DisketteSmaller;
     if (DiskFormatIndex == ImageFormat)
-        return TConversionCase(ImageFormat);
-    // A lower index is a larger diskette.
-    return DiskFormatIndex < ImageFormat ? TConversionCase::DisketteLarger
-                                         : TConversionCase::DisketteSmaller;
+        return ImageFormat < KnownFormatCount ? TConversionCase(ImageFormat)
+                                              : TConversionCase::BothAdded;
+    // Among the five a lower index is a larger diskette; the added ones go by their media.
+    const bool Larger = ImageFormat < KnownFormatCount && DiskFormatIndex < KnownFormatCount
+                            ? DiskFormatIndex < ImageFormat
+                            : FormatTable[DiskFormatIndex].MediumBytes() >
+                                  FormatTable[ImageFormat].MediumBytes();
+    return Larger ? TConversionCase::DisketteLarger : TConversionCase::DisketteSmaller;
 }
 
 void TImaging::btnMakeDiskClick()
@@ -78,11 +76,8 @@ void TImaging::StartMakeDisk()
     Dialog.Filter = OpenFilter;
     Dialog.FilterIndex = OpenDialogFilterIndex;
     Dialog.DefaultExt = "144";
-    Dialog.InitialDir = State.LastFolder;
-    Dialog.FileName = OpenDialogFileName;
-    if (!Port.OpenDialog(Dialog))
+    if (!ChooseImageFile(Dialog, false, OpenDialogFileName))
         return;
-    OpenDialogFileName = Dialog.FileName;
     OpenDialogFilterIndex = Dialog.FilterIndex;
     // Remembered at once, before the image is examined.
     SaveLastPath(Dialog.FileName);
@@ -108,8 +103,8 @@ void TImaging::MakeDiskFromImage()
     if (!DecompressImage("temp.del") || State.Terminating)
         return;
     const std::string Dump = State.WorkDir + "/temp.del";
-    const uint8_t ImageFormat = FormatIndexOfDumpSize(GetFileSizeOrZero(Dump));
-    if (ImageFormat >= KnownFormatCount) {
+    const uint8_t ImageFormat = FormatIndexOfDumpSize(GetFileSizeOrZero(Dump), State.AllFormats);
+    if (!KnownFormat(ImageFormat)) {
         Port.ShowMessage("The image file is corrupt!");
         return;
     }
@@ -117,8 +112,11 @@ void TImaging::MakeDiskFromImage()
     FillGeometry(State.ImageGeometry);
     // Only the caption: the hint keeps what Make Image last put there.
     Port.SetText(TLabel::Path, ShortenPath(State.ImagePath));
-    if (Port.MessageBox(InsertPrompts[ImageFormat], "Insert Disk", TMsgButtons::OKCancel) !=
-        TModalResult::OK)
+    const std::string Prompt =
+        ImageFormat < KnownFormatCount
+            ? InsertPrompts[ImageFormat]
+            : "Insert a " + State.ImageGeometry.FormatName + " floppy into drive a: and click OK.";
+    if (Port.MessageBox(Prompt, "Insert Disk", TMsgButtons::OKCancel) != TModalResult::OK)
         return;
 
     State.MediaRetryState = TMediaRetryState::TryAgain;
@@ -126,8 +124,8 @@ void TImaging::MakeDiskFromImage()
         DetectMedia();
         if (State.MediaRetryState == TMediaRetryState::GaveUp)
             return;
-        State.ConversionCase =
-            ClassifyFormats(GetFileSizeOrZero(Dump), State.DiskGeometry.FormatIndex);
+        State.ConversionCase = ClassifyFormats(GetFileSizeOrZero(Dump),
+                                               State.DiskGeometry.FormatIndex, State.AllFormats);
     } while (State.MediaRetryState == TMediaRetryState::TryAgain);
     CompareFormats();
 }
@@ -139,6 +137,10 @@ void TImaging::CompareFormats()
     if (SameFormat < KnownFormatCount) {
         State.ImageTracksText = WriteArguments[SameFormat].Tracks;
         State.ImageSectorsText = WriteArguments[SameFormat].Sectors;
+        StartWriteRun();
+    } else if (State.ConversionCase == TConversionCase::BothAdded) {
+        State.ImageTracksText = State.ImageGeometry.TracksText;
+        State.ImageSectorsText = State.ImageGeometry.SectorsText;
         StartWriteRun();
     } else {
         OfferConversion();
@@ -154,6 +156,8 @@ bool TImaging::DecompressImage(const std::string& Dump)
     Engine->UseStream = false;
     Engine->InputFile = State.ImagePath;
     Engine->OutputFile = State.WorkDir + "/" + Dump;
+    // The dump in the program's own folder.
+    Engine->ReplaceOutput = true;
     try {
         Engine->Decompress();
     } catch (const std::exception& Error) {

@@ -5,7 +5,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
-#include "platform/FormatTable.h"
+#include "core/FormatTable.h"
 #include "imaging/Imaging.h"
 #include "platform/Files.h"
 #include "platform/Registry.h"
@@ -89,12 +89,11 @@ void TImaging::MakeImage()
     TFileDialog Dialog;
     Dialog.Filter = SaveFilter;
     Dialog.FilterIndex = DiskGeometry.FormatIndex + 1;
-    Dialog.DefaultExt = SaveDefaultExt[DiskGeometry.FormatIndex];
-    Dialog.InitialDir = State.LastFolder;
-    Dialog.FileName = SaveDialogFileName;
-    if (!Port.SaveDialog(Dialog))
+    Dialog.DefaultExt = DiskGeometry.FormatIndex < KnownFormatCount
+                            ? SaveDefaultExt[DiskGeometry.FormatIndex]
+                            : std::string(FormatTable[DiskGeometry.FormatIndex].Extension);
+    if (!ChooseImageFile(Dialog, true, SaveDialogFileName))
         return;
-    SaveDialogFileName = Dialog.FileName;
 
     // Stored before the overwrite question: the path is remembered even when the user stops.
     SaveLastPath(Dialog.FileName);
@@ -111,10 +110,11 @@ void TImaging::MakeImage()
         return;
     }
 
-    // The question is about the very file the engine will replace.
-    if (FileExistsExactly(State.ImagePath) &&
-        Port.MessageBox("The file already exists, overwrite?", "Continue?",
-                        TMsgButtons::YesNoCancel) != TModalResult::Yes)
+    // The question is about the very file the engine will replace. A file that appears only
+    // while the diskette is read is never replaced.
+    ReplaceImage = FileExistsExactly(State.ImagePath);
+    if (ReplaceImage && Port.MessageBox("The file already exists, overwrite?", "Continue?",
+                                        TMsgButtons::YesNoCancel) != TModalResult::Yes)
         return;
 
     StartReadRun("Creating Image from Diskette.");
@@ -130,7 +130,7 @@ bool TImaging::InsertAndDetect()
         DetectMedia();
     // Detection ends recognised or after the user gave up; an unknown format has no image type.
     return State.MediaRetryState == TMediaRetryState::Recognised &&
-           State.DiskGeometry.FormatIndex < KnownFormatCount;
+           KnownFormat(State.DiskGeometry.FormatIndex);
 }
 
 void TImaging::StartReadRun(const std::string& MessagesText)
@@ -151,6 +151,7 @@ bool TImaging::CompressImage()
     Engine->CompressMode = State.CompressMode;
     Engine->InputFile = State.WorkDir + "/temp.del";
     Engine->OutputFile = State.ImagePath;
+    Engine->ReplaceOutput = ReplaceImage;
     try {
         Engine->Compress();
     } catch (const std::exception& Error) {
@@ -187,6 +188,16 @@ void TImaging::LoadLastFolder()
         State.LastFolder = Stored.substr(0, Separator);
     else
         State.LastFolder = HomeFolder();
+}
+
+bool TImaging::ChooseImageFile(TFileDialog& Dialog, bool Saving, std::string& Offered)
+{
+    Dialog.InitialDir = State.LastFolder;
+    Dialog.FileName = Offered;
+    if (!(Saving ? Port.SaveDialog(Dialog) : Port.OpenDialog(Dialog)))
+        return false;
+    Offered = Dialog.FileName;
+    return true;
 }
 
 void TImaging::SaveLastPath(const std::string& Path)

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
@@ -55,7 +56,7 @@ void UnlistTemporary(int& Slot)
     Slot = -1;
 }
 
-std::string RandomName(const std::string& Folder)
+std::string RandomLetters()
 {
     static const char Letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     unsigned char Bytes[6];
@@ -65,10 +66,27 @@ std::string RandomName(const std::string& Folder)
         for (size_t I = 0; I < sizeof Bytes; ++I)
             Bytes[I] = static_cast<unsigned char>(Seed >> (5 * I));
     }
-    std::string Name = Folder + HiddenPrefix;
+    std::string Text;
     for (unsigned char B : Bytes)
-        Name += Letters[B % (sizeof Letters - 1)];
-    return Name;
+        Text += Letters[B % (sizeof Letters - 1)];
+    return Text;
+}
+
+std::string RandomName(const std::string& Folder)
+{
+    return Folder + HiddenPrefix + RandomLetters();
+}
+
+// A visible name beside Target for a finished file that may not take Target's own:
+// "box/disk.144" gives "box/disk.kept-k3Jd8a.144".
+std::string KeptName(const std::string& Target)
+{
+    const size_t Slash = Target.find_last_of('/');
+    const size_t Point = Target.find_last_of('.');
+    const bool Extension = Point != std::string::npos &&
+                           (Slash == std::string::npos || Point > Slash + 1);
+    const size_t Split = Extension ? Point : Target.size();
+    return Target.substr(0, Split) + ".kept-" + RandomLetters() + Target.substr(Split);
 }
 
 }  // namespace
@@ -82,26 +100,28 @@ void TAtomicFile::RemoveTemporariesNow()
             ::unlink(Slot.Path);
 }
 
-bool TAtomicFile::Open(const std::string& Path, mode_t Mode)
+bool TAtomicFile::Open(const std::string& Path, mode_t Mode, bool ReplaceTarget)
 {
     Discard();
     Target = Path;
+    Replace = ReplaceTarget;
+    Kept.clear();
     const std::string Folder = FolderOf(Target);
     // An unnamed file can only be named later through /proc.
     if (::access("/proc/self/fd", X_OK) == 0) {
-        Fd = ::open(Folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
-        if (Fd < 0 && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+        Fd.Reset(::open(Folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+        if (!Fd.Valid() && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
             return false;
     }
-    if (Fd < 0) {
+    if (!Fd.Valid()) {
         std::string Name = Folder + HiddenPrefix + "XXXXXX";
-        Fd = ::mkostemp(Name.data(), O_CLOEXEC);
-        if (Fd < 0)
+        Fd.Reset(::mkostemp(Name.data(), O_CLOEXEC));
+        if (!Fd.Valid())
             return false;
         Temporary = Name;
         Slot = ListTemporary(Name);
     }
-    if (::fchmod(Fd, Mode) != 0) {
+    if (::fchmod(Fd.Get(), Mode) != 0) {
         const int Error = errno;
         Discard();
         errno = Error;
@@ -110,15 +130,20 @@ bool TAtomicFile::Open(const std::string& Path, mode_t Mode)
     return true;
 }
 
-// Gives the unnamed file the target's name: directly when there is no target yet, else under
-// a fresh hidden name that is then renamed over the target.
+// Gives the unnamed file the target's name: directly when there is no target yet, else (when
+// replacing) under a fresh hidden name that is then renamed over the target.
 bool TAtomicFile::LinkIntoPlace()
 {
-    const std::string Self = "/proc/self/fd/" + std::to_string(Fd);
+    const std::string Self = "/proc/self/fd/" + std::to_string(Fd.Get());
     if (::linkat(AT_FDCWD, Self.c_str(), AT_FDCWD, Target.c_str(), AT_SYMLINK_FOLLOW) == 0)
         return true;
     if (errno != EEXIST)
         return false;
+    if (!Replace) {
+        Keep();
+        errno = EEXIST;
+        return false;
+    }
     const std::string Folder = FolderOf(Target);
     for (int Try = 0; Try < 100; ++Try) {
         const std::string Name = RandomName(Folder);
@@ -141,49 +166,83 @@ bool TAtomicFile::LinkIntoPlace()
 
 bool TAtomicFile::Commit(bool Durable)
 {
-    if (Fd < 0) {
+    if (!Fd.Valid()) {
         errno = EBADF;
         return false;
     }
-    bool Ok = !Durable || ::fsync(Fd) == 0;
+    bool Ok = !Durable || ::fsync(Fd.Get()) == 0;
     if (Temporary.empty()) {
         Ok = Ok && LinkIntoPlace();
-        const int Error = errno;
-        ::close(Fd);
-        errno = Error;
+        Fd.Reset();
     } else {
-        Ok = ::close(Fd) == 0 && Ok;
-        Ok = Ok && ::rename(Temporary.c_str(), Target.c_str()) == 0;
+        Ok = Fd.Close() && Ok;
+        if (Ok) {
+            const int Error = Replace ? (::rename(Temporary.c_str(), Target.c_str()) == 0 ? 0 : errno)
+                                      : RenameWithoutReplacing(Temporary, Target);
+            Ok = Error == 0;
+            errno = Error;
+        }
+        if (!Ok && !Replace && errno == EEXIST) {
+            Keep();
+            errno = EEXIST;
+        }
         const int Error = errno;
-        if (!Ok)
+        if (!Ok && Kept.empty())
             ::unlink(Temporary.c_str());
         errno = Error;
     }
-    Fd = -1;
     const int Error = errno;
     UnlistTemporary(Slot);
     Temporary.clear();
     if (Ok && Durable) {
         // Makes the new name itself durable.
-        const int Dir = ::open(FolderOf(Target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (Dir >= 0) {
-            ::fsync(Dir);
-            ::close(Dir);
-        }
+        const TFileHandle Dir(::open(FolderOf(Target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (Dir.Valid())
+            ::fsync(Dir.Get());
     }
     errno = Error;
     return Ok;
 }
 
+void TAtomicFile::Keep()
+{
+    const std::string Self = "/proc/self/fd/" + std::to_string(Fd.Get());
+    for (int Try = 0; Try < 100; ++Try) {
+        const std::string Name = KeptName(Target);
+        const int Error =
+            !Temporary.empty() ? RenameWithoutReplacing(Temporary, Name)
+            : ::linkat(AT_FDCWD, Self.c_str(), AT_FDCWD, Name.c_str(), AT_SYMLINK_FOLLOW) == 0
+                ? 0
+                : errno;
+        if (Error == 0) {
+            Kept = Name;
+            return;
+        }
+        if (Error != EEXIST)
+            return;
+    }
+}
+
 void TAtomicFile::Discard()
 {
-    if (Fd >= 0)
-        ::close(Fd);
-    Fd = -1;
+    Fd.Reset();
     if (!Temporary.empty())
         ::unlink(Temporary.c_str());
     UnlistTemporary(Slot);
     Temporary.clear();
+}
+
+int RenameWithoutReplacing(const std::string& From, const std::string& To)
+{
+    if (::renameat2(AT_FDCWD, From.c_str(), AT_FDCWD, To.c_str(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+        return errno;
+    // A file system without the flag: a second hard link never replaces either.
+    if (::link(From.c_str(), To.c_str()) != 0)
+        return errno;
+    ::unlink(From.c_str());
+    return 0;
 }
 
 int ReplaceFileWithText(const std::string& Target, const std::string& Text, mode_t Mode,

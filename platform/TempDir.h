@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "platform/FileHandle.h"
+
 // Each running program gets a folder of its own for the helper copy and the exchange files, so
 // that two programs never touch each other's files:
 //   $TMPDIR (default /tmp) + "/marrowtide-<uid>/run-<pid>-XXXXXX/"
@@ -11,13 +13,13 @@
 // that nobody else may enter; otherwise (another user made it first, or it is a link) a fresh
 // folder with an unpredictable name, $TMPDIR/marrowtide-<uid>-XXXXXX/, takes the place of the
 // per-user one. A program holds a lock in its folder for as long as it runs; folders whose lock
-// is free belong to programs that have ended and are removed when the next one starts.
+// is free belong to programs that have ended and are removed when the next one starts (the
+// fresh ones only when they are still private folders of ours).
 class TWorkFolder {
 public:
     // Throws EAPIException "GetTempPath failed." when no private folder can be made.
     TWorkFolder();
-    // Releases the lock; the folder stays until Remove or the next start's sweep.
-    ~TWorkFolder();
+    // Ending releases the lock; the folder stays until Remove or the next start's sweep.
     TWorkFolder(const TWorkFolder&) = delete;
     TWorkFolder& operator=(const TWorkFolder&) = delete;
 
@@ -31,5 +33,5 @@ public:
 private:
     std::string Folder;
     std::string RefusedFolder;
-    int Lock = -1;
+    TFileHandle Lock;
 };

@@ -6,16 +6,18 @@
 #include "platform/Drives.h"
 #include "platform/Errors.h"
 #include "platform/FatBoot.h"
+#include "platform/FileHandle.h"
 #include "platform/Files.h"
 #include "platform/Launch.h"
 #include "platform/System.h"
 #include "platform/TempDir.h"
 #include "tests/support/PrivateProfile.h"
 #include "tests/support/TestFiles.h"
+#include "tests/support/WaitFor.h"
 
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -23,7 +25,6 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -39,32 +40,6 @@ std::pair<int, std::string> IoErrorOf(const std::function<void()>& Call)
         return {E.ErrorCode, E.what()};
     }
     return {0, "(no exception)"};
-}
-
-// Root passes every permission check; a forked child that became nobody does not.
-bool AsUnprivileged(const std::function<bool()>& Check)
-{
-    if (::geteuid() != 0)
-        return Check();
-    pid_t Child = ::fork();
-    if (Child == 0) {
-        if (::setgid(65534) != 0 || ::setuid(65534) != 0)
-            ::_exit(3);
-        ::_exit(Check() ? 0 : 1);
-    }
-    int Status = 0;
-    ::waitpid(Child, &Status, 0);
-    return WIFEXITED(Status) && WEXITSTATUS(Status) == 0;
-}
-
-bool WaitFor(const std::function<bool()>& Condition)
-{
-    for (int i = 0; i < 300; ++i) {
-        if (Condition())
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return Condition();
 }
 
 class PlatformTest : public ::testing::Test {
@@ -124,23 +99,6 @@ TEST(FatBoot, InvalidBootSectorsHaveNoVolume)
     EXPECT_EQ(SizeWith([](auto& S) { S[19] = 10; S[20] = 0; }), -1);         // FATs fill the disk
     EXPECT_EQ(SizeWith([](auto& S) { S[22] = 0xFF; S[23] = 0xFF; }), -1);
     EXPECT_EQ(FatVolumeSize(Good.data(), 511), -1);
-}
-
-TEST(FatBoot, VolumeLabelFromTheRootDirectoryElseTheBootSector)
-{
-    std::vector<uint8_t> Disk = MakeBlankDiskette(3, 1);
-    EXPECT_EQ(FatVolumeLabel(Disk.data(), Disk.size()), "");  // "NO NAME"
-    std::memcpy(Disk.data() + 43, "BOOTLABEL  ", 11);
-    EXPECT_EQ(FatVolumeLabel(Disk.data(), Disk.size()), "BOOTLABEL");
-    const TBootParameters& P = StandardBootParameters(3);
-    uint8_t* Root = Disk.data() + P.FirstRootSector() * 512;
-    // A long-name piece and a deleted label come first and are passed over.
-    std::memcpy(Root, "AXXXXXXXXXX\x0F", 12);
-    std::memcpy(Root + 32, "\xE5LDLABEL   \x08", 12);
-    std::memcpy(Root + 64, "GAMES 1    \x08", 12);
-    EXPECT_EQ(FatVolumeLabel(Disk.data(), Disk.size()), "GAMES 1");
-    // A root directory cut off by the length read falls back to the boot sector.
-    EXPECT_EQ(FatVolumeLabel(Disk.data(), P.FirstRootSector() * 512 + 64), "BOOTLABEL");
 }
 
 TEST_F(PlatformTest, VolumeSizeOfFilesAndMissingTargets)
@@ -280,22 +238,58 @@ TEST_F(PlatformTest, EachProgramHasItsOwnWorkFolder)
     EXPECT_TRUE(fs::exists(First.Path()) && fs::exists(Second.Path()));
 }
 
-// A per-user folder others could reach is passed over for a fresh one nobody can guess.
+// A per-user folder others could reach is passed over for a fresh one nobody can guess: a link,
+// even to a private folder of ours (such as ~/.ssh), or a folder open to everyone.
 TEST_F(PlatformTest, AnUnsafeUserFolderGivesWayToAFreshPrivateOne)
 {
     const std::string UserDir = Root + "/tmp/marrowtide-" + std::to_string(::getuid());
     fs::create_directories(Root + "/elsewhere");
-    fs::create_directory_symlink(Root + "/elsewhere", UserDir);
-    for (int Attempt = 0; Attempt < 2; ++Attempt) {
+    fs::create_directories(Root + "/private");
+    fs::permissions(Root + "/private", fs::perms::owner_all);
+    const std::vector<std::function<void()>> Setups = {
+        [&] { fs::create_directory_symlink(Root + "/elsewhere", UserDir); },
+        [&] { fs::create_directory_symlink(Root + "/private", UserDir); },
+        [&] {
+            fs::create_directory(UserDir);  // ours, but open to everyone
+            fs::permissions(UserDir, fs::perms::all);
+        }};
+    for (const auto& Setup : Setups) {
+        fs::remove(UserDir);
+        Setup();
         TWorkFolder Folder;
         EXPECT_EQ(Folder.Refused(), UserDir);
         EXPECT_EQ(Folder.Path().rfind(UserDir + "-", 0), 0u);
         EXPECT_EQ(fs::status(Folder.Path()).permissions(), fs::perms::owner_all);
-        fs::remove(UserDir);
-        fs::create_directory(UserDir);  // ours, but open to everyone
-        fs::permissions(UserDir, fs::perms::all);
     }
     EXPECT_TRUE(fs::is_empty(Root + "/elsewhere"));
+    EXPECT_TRUE(fs::is_empty(Root + "/private"));
+}
+
+// The fresh folders of programs that ended are swept as the run folders are; a live program's
+// and folders that are not private ones of ours stay.
+TEST_F(PlatformTest, FreshFoldersOfEndedProgramsAreSwept)
+{
+    const std::string UserDir = Root + "/tmp/marrowtide-" + std::to_string(::getuid());
+    fs::create_directory_symlink(Root, UserDir);
+    TWorkFolder Live;
+    pid_t Child = ::fork();
+    if (Child == 0) {
+        TWorkFolder Ended;
+        std::ofstream(Root + "/ended") << Ended.Path();
+        ::_exit(0);
+    }
+    ::waitpid(Child, nullptr, 0);
+    const std::string Open = UserDir + "-opened";
+    fs::create_directory(Open);
+    std::ofstream(Open + "/lock");
+    fs::permissions(Open, fs::perms::all);
+    const std::string Ended = ReadText(Root + "/ended");
+    ASSERT_TRUE(fs::exists(Ended + "lock"));
+
+    TWorkFolder Next;
+    EXPECT_FALSE(fs::exists(Ended));
+    EXPECT_TRUE(fs::exists(Live.Path()) && fs::exists(Next.Path()));
+    EXPECT_TRUE(fs::exists(Open + "/lock"));
 }
 
 TEST_F(PlatformTest, FileNamesMatchWithoutRegardToCase)
@@ -362,25 +356,38 @@ TEST_F(PlatformTest, TextFilesReportTheirIoErrors)
     EXPECT_EQ(IoErrorOf([&] { RewriteTextFile(Root); }).first, 5);
 }
 
-// Read-write is the first default for non-text files; read-only with sharing comes later.
-TEST_F(PlatformTest, DefaultOpenModeDecidesTheAccess)
+// The descriptor owner closes exactly once, hands over on a move, and keeps errno when it
+// closes on the way out, so a caller can still report the step that failed.
+TEST(FileHandle, ClosesOnceAndKeepsErrno)
 {
-    std::string Dump = Root + "/temp.del";
-    WriteText(Dump, "dump");
-    ::chmod(Dump.c_str(), 0444);
-    EXPECT_TRUE(AsUnprivileged([&] {
-        try {
-            OpenBinaryFile(Dump, FileModeReadWrite);
-            return false;
-        } catch (const EInOutError& E) {
-            if (E.ErrorCode != 5 || std::string(E.what()) != "File access denied")
-                return false;
-        }
-        int Fd = OpenBinaryFile(Dump, FileModeReadShareAll);
-        ::close(Fd);
-        return Fd >= 0;
-    }));
-    EXPECT_EQ(IoErrorOf([&] { OpenBinaryFile(Root + "/none", FileModeReadShareAll); }).first, 2);
+    const auto Open = [](int Fd) { return ::fcntl(Fd, F_GETFD) != -1; };
+    int Fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(Fd, 0);
+    {
+        TFileHandle First(Fd);
+        TFileHandle Second(std::move(First));
+        EXPECT_FALSE(First.Valid());
+        EXPECT_EQ(Second.Get(), Fd);
+        errno = ENOSPC;
+    }
+    EXPECT_EQ(errno, ENOSPC);
+    EXPECT_FALSE(Open(Fd));
+
+    TFileHandle Held(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+    const int Old = Held.Get();
+    Held = TFileHandle(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+    EXPECT_NE(Held.Get(), -1);
+    EXPECT_FALSE(Open(Old)) << "the replaced descriptor is closed";
+    const int Kept = Held.Release();
+    EXPECT_TRUE(Open(Kept)) << "a released descriptor stays open";
+
+    // A failed close is reported, and the handle is empty afterwards.
+    TFileHandle Stale(Kept);
+    ::close(Kept);
+    EXPECT_FALSE(Stale.Close());
+    EXPECT_EQ(errno, EBADF);
+    EXPECT_FALSE(Stale.Valid());
+    EXPECT_TRUE(Stale.Close()) << "nothing left to close";
 }
 
 TEST_F(PlatformTest, LaunchStartsAProgramDetachedInItsFolder)
