@@ -3,6 +3,7 @@
 #include "platform/Drives.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -34,6 +35,28 @@ private:
 };
 
 }  // namespace
+
+namespace {
+
+// Repeats Step (one pread or pwrite of the bytes from Done on) until Length bytes have moved;
+// Short is the reason when a step moves nothing.
+template <typename TStep>
+void MoveAll(size_t Length, TStep Step, const std::string& Short)
+{
+    size_t Done = 0;
+    while (Done < Length) {
+        const ssize_t N = Step(Done);
+        if (N < 0 && errno == EINTR)
+            continue;
+        if (N < 0)
+            throw EMediumError(ErrnoText(errno));
+        if (N == 0)
+            throw EMediumError(Short);
+        Done += static_cast<size_t>(N);
+    }
+}
+
+} // namespace
 
 std::unique_ptr<TDiskMedium> TDiskMedium::Open(const std::string& Target, char Letter,
                                                bool ForWriting)
@@ -114,39 +137,77 @@ std::unique_ptr<TDiskMedium> TDiskMedium::Open(const std::string& Target, char L
         throw ETransferError(Drive + " holds " + std::to_string(Size) +
                              " bytes, more than any diskette; it is refused");
 
-    std::unique_ptr<TDiskMedium> Medium(new TDiskMedium(Closer.Release(), Size, Block));
+    std::unique_ptr<TDiskMedium> Medium(new TDiskMedium(Closer.Release(), Size, Block, Target));
     Medium->DropCache();
     return Medium;
 }
 
-TDiskMedium::TDiskMedium(int Fd, int64_t Size, bool BlockDevice)
-    : Fd(Fd), Size(Size), BlockDevice(BlockDevice)
+TDiskMedium::TDiskMedium(int Fd, int64_t Size, bool BlockDevice, std::string Target)
+    : Fd(Fd), Size(Size), BlockDevice(BlockDevice), Target(std::move(Target))
 {
 }
 
-TDiskMedium::~TDiskMedium() { ::close(Fd); }
-
-namespace {
-
-// Repeats Step (one pread or pwrite of the bytes from Done on) until Length bytes have moved;
-// Short is the reason when a step moves nothing.
-template <typename TStep>
-void MoveAll(size_t Length, TStep Step, const std::string& Short)
+TDiskMedium::~TDiskMedium()
 {
-    size_t Done = 0;
-    while (Done < Length) {
-        const ssize_t N = Step(Done);
-        if (N < 0 && errno == EINTR)
-            continue;
-        if (N < 0)
-            throw EMediumError(ErrnoText(errno));
-        if (N == 0)
-            throw EMediumError(Short);
-        Done += static_cast<size_t>(N);
+    ::close(Fd);
+    if (Direct >= 0)
+        ::close(Direct);
+    std::free(Aligned);
+}
+
+int TDiskMedium::DirectFd()
+{
+    if (Direct != -2)
+        return Direct;
+    Direct = -1;
+    int LogicalSector = 0;
+    if (!BlockDevice || ::ioctl(Fd, BLKSSZGET, &LogicalSector) != 0 || LogicalSector != SectorBytes)
+        return Direct;
+    // Opened anew through our own descriptor: the very device checked in Open.
+    const std::string Self = "/proc/self/fd/" + std::to_string(Fd);
+    const int New = ::open(Self.c_str(), O_RDONLY | O_DIRECT | O_CLOEXEC);
+    if (New < 0)
+        return Direct;
+    if (::posix_memalign(&Aligned, 4096, SectorBytes) != 0) {
+        ::close(New);
+        Aligned = nullptr;
+        return Direct;
+    }
+    Direct = New;
+    return Direct;
+}
+
+void TDiskMedium::ReadSector(int64_t Offset, std::span<uint8_t> Data)
+{
+    CheckRange(Offset, Data.size());
+    const int Device = Data.size() == size_t(SectorBytes) ? DirectFd() : -1;
+    if (Device < 0) {
+        if (BlockDevice)
+            DropCache();
+        Read(Offset, Data);
+        return;
+    }
+    uint8_t* Buffer = static_cast<uint8_t*>(Aligned);
+    MoveAll(Data.size(), [&](size_t Done) {
+        return ::pread(Device, Buffer + Done, Data.size() - Done, Offset + int64_t(Done));
+    }, "the diskette ended early");
+    std::memcpy(Data.data(), Buffer, Data.size());
+}
+
+void TDiskMedium::MoveHeadAway(int64_t Offset)
+{
+    if (!BlockDevice || Size < 2 * SectorBytes)
+        return;
+    const int64_t Far = Offset < Size / 2 ? Size - SectorBytes : 0;
+    uint8_t Sector[SectorBytes];
+    try {
+        ReadSector(Far, Sector);
+    } catch (const EMediumError&) {
+        // Where the head went matters, not what it read there.
     }
 }
 
-} // namespace
+
 
 void TDiskMedium::CheckRange(int64_t Offset, size_t Length) const
 {

@@ -21,15 +21,28 @@ public:
     void Read(int64_t Offset, std::span<uint8_t> Data) override;
     void Write(int64_t Offset, std::span<const uint8_t> Data) override;
     void Flush() override;
+    // On a block device each sector is read past the page cache (O_DIRECT), so the drive answers
+    // for that sector alone; an image file answers per read anyway.
+    void ReadSector(int64_t Offset, std::span<uint8_t> Data) override;
+    // A read far from Offset (at the other end of the diskette) moves a drive's head; only done
+    // on block devices, where there is a head.
+    void MoveHeadAway(int64_t Offset) override;
 
 private:
-    TDiskMedium(int Fd, int64_t Size, bool BlockDevice);
+    TDiskMedium(int Fd, int64_t Size, bool BlockDevice, std::string Target);
     // Length bytes at Offset lie on the diskette, else EMediumError.
     void CheckRange(int64_t Offset, size_t Length) const;
     // Asks the kernel to forget its cached copy, so that the next Read reaches the medium.
     void DropCache();
 
+    // A descriptor opened with O_DIRECT on a block device of 512-byte sectors, or -1 (and then
+    // single sectors are read through Fd after the cache was dropped).
+    int DirectFd();
+
     int Fd;
     int64_t Size;
     bool BlockDevice;
+    std::string Target;
+    int Direct = -2;  // -2: not tried yet
+    void* Aligned = nullptr;
 };
