@@ -18,6 +18,7 @@
 #include "cli/Console.h"
 #include "cli/ConsolePort.h"
 #include "cli/ImageInfo.h"
+#include "cli/Rescue.h"
 #include "imaging/Imaging.h"
 #include "imaging/Settings.h"
 #include "platform/Drives.h"
@@ -31,6 +32,8 @@ namespace {
 
 // The exit status of a command stopped by Ctrl-C, as shells report a signal.
 constexpr int InterruptedStatus = 128 + SIGINT;
+// The image was written, but some sectors could not be read.
+constexpr int PartialStatus = 3;
 // The helper's exchange files are looked at this often.
 constexpr int TickMilliseconds = 100;
 
@@ -88,6 +91,8 @@ public:
         // A command ends with its run, as a window started with a file does.
         State.StartedWithFile = 1;
         State.CompressMode = Options.Mode;
+        if (Options.Rescue)
+            State.RescueRetries = Options.RescueRetries;
         Folder = SetUpWorkFolder(State, Port);
     }
 
@@ -118,6 +123,8 @@ public:
             StopHelper();
             Port.SetTimerEnabled(TTimer::Timer1, false);
             Port.SetTimerEnabled(TTimer::Timer3, false);
+            if (OnInterrupted)
+                OnInterrupted();
             DeleteDumps();
             return TEnd::Interrupted;
         }
@@ -127,6 +134,8 @@ public:
     TProgramState State;
     TConsolePort Port;
     TImaging Imaging;
+    // Runs once the helper has ended and before the dumps are deleted.
+    std::function<void()> OnInterrupted;
 
 private:
     // What escapes a command or a tick is shown as the window's error box shows it; the run
@@ -478,14 +487,44 @@ int RunRead(const TOptions& Options, std::ostream& Out, std::ostream& Err)
     if (!Options.Each.empty())
         return RunBox(Options, Out, Err);
     TSession Session(Options, Out, Err);
+    TConsolePort& Port = Session.Port;
     const std::string Wanted = Options.Output.empty() ? "disk" : Options.Output;
-    Session.Port.ChooseImage = [&](int FormatIndex) {
-        return WithFormatExtension(Wanted, FormatIndex);
+    std::unique_ptr<TRescue> Rescue;
+    if (Options.Rescue)
+        Rescue = std::make_unique<TRescue>(Session.State.WorkDir, Options.MapFile, Options.Mode);
+    Port.ChooseImage = [&](int FormatIndex) {
+        const std::string Image = WithFormatExtension(Wanted, FormatIndex);
+        if (Rescue && Rescue->Prepare(Image, FormatIndex)) {
+            Port.AllowOverwrite();
+            Port.Note("Resuming: reading only the sectors that " + Rescue->MapOf(Image) +
+                      " does not mark finished.");
+        }
+        return Image;
+    };
+    bool Kept = false;
+    Session.OnInterrupted = [&] {
+        if (Rescue)
+            Kept = Rescue->KeepInterrupted(Session.State.ImagePath, Port);
     };
     const TSession::TEnd End = Session.Run([&] { Session.Imaging.btnMakeImageClick(); });
-    if (End == TSession::TEnd::Done)
-        Session.Port.Note("Wrote " + Session.State.ImagePath);
-    return StatusOf(End, Session.Port, "no image was made.");
+    if (End == TSession::TEnd::Failed && !Rescue) {
+        if (const std::string Hint = RescueHint(Session.State.WorkDir); !Hint.empty())
+            Port.Problem(Hint);
+    }
+    if (End != TSession::TEnd::Done)
+        return StatusOf(End, Port, Kept ? "the image holds what was read so far." : "no image was made.");
+    int64_t Missing = 0;
+    if (Rescue) {
+        try {
+            Missing = Rescue->Finish(Session.State.ImagePath,
+                                     Session.State.DiskGeometry.FormatIndex, Port);
+        } catch (const std::exception& E) {
+            Port.Problem(std::string("marrowtide-img: ") + E.what());
+            return 1;
+        }
+    }
+    Port.Note("Wrote " + Session.State.ImagePath + (Missing ? " (partial)" : ""));
+    return Missing ? PartialStatus : 0;
 }
 
 int RunWrite(const TOptions& Options, std::ostream& Out, std::ostream& Err)

@@ -37,6 +37,8 @@ const char* const UsageText =
     "  read [OPTIONS] DRIVE [IMAGE]    make an image of the diskette in DRIVE (A or B); IMAGE\n"
     "                                  defaults to disk.EXT, EXT being the extension of the\n"
     "                                  diskette's format, which an IMAGE without one also gets\n"
+    "  read [OPTIONS] DRIVE [IMAGE] --rescue [--retries N] [--map FILE]\n"
+    "                                  keep every sector that can be read; name the others\n"
     "  read [OPTIONS] DRIVE --each PATTERN [--log FILE]\n"
     "                                  image a whole box, one diskette after another\n"
     "  write [-y] [--convert] IMAGE DRIVE\n"
@@ -64,6 +66,12 @@ const char* const UsageText =
     "                         files are never replaced\n"
     "  --log FILE             read --each: add one CSV line per diskette to FILE: file,\n"
     "                         format, sizes, ratio, CRC32, MD5, SHA-1, seconds, result\n"
+    "  --rescue               read: keep every sector that can be read, zeros for the\n"
+    "                         others, and a map of them (exit status 3); given again with\n"
+    "                         the image and its map, reads only what is still missing\n"
+    "  --retries N            read --rescue: read a failing sector N more times (0 to 99,\n"
+    "                         default 5)\n"
+    "  --map FILE             read --rescue: the map's name (default: IMAGE.map)\n"
     "  --hash                 info also prints the CRC32, MD5, SHA-1 and SHA-256 of the\n"
     "                         raw dump the image holds\n"
     "  -h, --help             show this text\n"
@@ -136,6 +144,13 @@ void RefuseLeftovers(const CLI::App& Command, const std::vector<CLI::App*>& Comm
     }
 }
 
+int RetriesOf(const std::string& Text)
+{
+    if (Text.empty() || Text.size() > 2 || Text.find_first_not_of("0123456789") != std::string::npos)
+        throw EUsage("--retries takes a number from 0 to 99, not '" + Text + "'");
+    return std::stoi(Text);
+}
+
 void ReadDriveWords(TOptions& Options, const std::vector<std::string>& Words)
 {
     if (Words.size() == 1 && Words[0] == "list" && !Options.DriveClear) {
@@ -176,6 +191,13 @@ void ReadDisketteWords(TOptions& Options, const std::string& Command,
             Options.Output = Words[1];
         if (!Options.LogFile.empty() && Options.Each.empty())
             throw EUsage("--log goes with --each");
+        if ((Options.RescueRetries >= 0 || !Options.MapFile.empty()) && !Options.Rescue)
+            throw EUsage(std::string(Options.MapFile.empty() ? "--retries" : "--map") +
+                         " goes with --rescue");
+        if (!Options.MapFile.empty() && !Options.Each.empty())
+            throw EUsage("--map names one map: with --each every image gets its own IMAGE.map");
+        if (Options.RescueRetries < 0)
+            Options.RescueRetries = DefaultRescueRetries;
         return;
     }
     if (Words.size() != 2)
@@ -272,6 +294,11 @@ TOptions ParseArgs(const std::vector<std::string>& Args)
     Read->add_flag("-f,--force", Options.Force);
     Read->add_option("--each", Options.Each)->take_last();
     Read->add_option("--log", Options.LogFile)->take_last();
+    Read->add_flag("--rescue", Options.Rescue);
+    Read->add_option("--map", Options.MapFile)->take_last();
+    Read->add_option_function<std::string>("--retries", [&Options](const std::string& Text) {
+        Options.RescueRetries = RetriesOf(Text);
+    })->take_last();
     Write->add_flag("--convert", Options.Convert);
     const auto SetMode = [&Options](const std::string& Text) { Options.Mode = ModeOf(Text); };
     const auto SetThreshold = [&Options](const std::string& Text) {

@@ -114,16 +114,25 @@ private:
     {
         for (int Track = 0; Track < Request.Tracks; ++Track) {
             const int64_t First = Track * TrackSectors;
+            // One read of the whole track where it reads; sector by sector where it does not.
+            std::vector<uint8_t> Now(size_t(Request.TrackBytes()));
+            bool WholeTrack = true;
+            try {
+                Medium.Read(First * SectorBytes, Now);
+            } catch (const EMediumError&) {
+                WholeTrack = false;
+            }
             int Earlier = 0;
             int Compared = 0;
-            std::vector<uint8_t> Now(static_cast<size_t>(SectorBytes));
             for (int64_t S = First; S < First + TrackSectors; ++S) {
                 if (!Map.Finished(S))
                     continue;
                 ++Earlier;
-                if (!ReadOneSector(S, Now, std::max(1, Options.ReadAttempts)))
+                const std::span<uint8_t> Sector(Now.data() + (S - First) * SectorBytes,
+                                                size_t(SectorBytes));
+                if (!WholeTrack && !ReadOneSector(S, Sector, std::max(1, Options.ReadAttempts)))
                     continue;
-                if (!std::equal(Now.begin(), Now.end(), SectorData(S).begin()))
+                if (!std::equal(Sector.begin(), Sector.end(), SectorData(S).begin()))
                     throw ETransferError(
                         "the diskette in drive " + std::string(1, Request.Drive) +
                         ": is not the one the earlier passes read: sector " + std::to_string(S) +

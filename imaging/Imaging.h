@@ -139,6 +139,10 @@ class TWorkFolder;
 // EAPIException when no private folder can be made.
 std::unique_ptr<TWorkFolder> SetUpWorkFolder(TProgramState& State, TImagingPort& Port);
 
+// The sectors marked in Marked (one flag per 512 bytes of a dump) as "track/side/sector" ranges
+// in dump order, counted with the geometry of format FormatIndex.
+std::vector<std::string> SectorRanges(const std::vector<bool>& Marked, uint8_t FormatIndex);
+
 // Sectors where two dumps of one format differ, as "track/side/sector" ranges in dump order
 // ("3/0/4", "12/1/1-13/0/18"); the sectors are counted with the format's geometry.
 std::vector<std::string> DifferingSectors(const std::vector<uint8_t>& Disk,
