@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "cli/Console.h"
+#include "cli/Interrupts.h"
 
 namespace {
 

@@ -10,6 +10,7 @@
 #include <stdexcept>
 
 #include "cli/Commands.h"
+#include "cli/BoxLoop.h"
 #include "cli/DisketteCommands.h"
 #include "cli/ImageInfo.h"
 #include "cli/Jobs.h"
