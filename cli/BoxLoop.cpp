@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <memory>
 #include <iomanip>
 #include <sstream>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "cli/DisketteCommands.h"
 #include "cli/ImageInfo.h"
 #include "cli/Interrupts.h"
+#include "cli/Rescue.h"
 #include "cli/Session.h"
 #include "platform/Drives.h"
 #include "platform/FatBoot.h"
@@ -71,6 +73,7 @@ struct TBoxLine {
     TChecksums Sums;
     double Seconds = 0;
     std::string Result;
+    int64_t Unreadable = 0;  // sectors a rescue could not read
 };
 
 std::string CsvField(const std::string& Text)
@@ -83,7 +86,8 @@ std::string CsvField(const std::string& Text)
     return Quoted + "\"";
 }
 
-const char* const LogHeader = "file,format,raw_size,image_size,ratio,crc32,md5,sha1,seconds,result";
+const char* const LogHeader =
+    "file,format,raw_size,image_size,ratio,crc32,md5,sha1,seconds,result,unreadable";
 
 std::string CsvLine(const TBoxLine& Line)
 {
@@ -91,7 +95,7 @@ std::string CsvLine(const TBoxLine& Line)
     Text << CsvField(Line.File) << "," << Line.Format << "," << Line.RawSize << ","
          << Line.ImageSize << "," << Line.Ratio << "," << Line.Sums.Crc32 << "," << Line.Sums.Md5
          << "," << Line.Sums.Sha1 << "," << std::fixed << std::setprecision(1) << Line.Seconds
-         << "," << CsvField(Line.Result);
+         << "," << CsvField(Line.Result) << "," << Line.Unreadable;
     return Text.str();
 }
 
@@ -230,16 +234,26 @@ int RunBox(const TOptions& Options, std::ostream& Out, std::ostream& Err)
     int Next = 1;
     std::string Label;
     std::string Chosen;
+    std::unique_ptr<TRescue> Rescue;
+    if (Options.Rescue)
+        Rescue = std::make_unique<TRescue>(Session.State.WorkDir, "", Options.Mode);
     Port.ChooseImage = [&](int FormatIndex) {
         for (int Number = Next; Number < Next + 1000000; ++Number) {
             const std::string Name =
                 WithFormatExtension(ExpandImageName(Pattern, Number, Label), FormatIndex);
             if (!Exists(Name)) {
                 Next = Number + 1;
+                // A new image: nothing to resume, only the last diskette's files to clear.
+                if (Rescue)
+                    Rescue->Prepare(Name, FormatIndex);
                 return Chosen = Name;
             }
         }
         return Chosen = "";
+    };
+    Session.OnInterrupted = [&] {
+        if (Rescue)
+            Rescue->KeepInterrupted(Chosen, Port);
     };
 
     std::vector<TBoxLine> Lines;
@@ -261,10 +275,18 @@ int RunBox(const TOptions& Options, std::ostream& Out, std::ostream& Err)
                                                            : "failed";
         if (End == TSession::TEnd::Done) {
             try {
+                if (Rescue)
+                    Line.Unreadable = Rescue->Finish(Chosen, Session.State.DiskGeometry.FormatIndex,
+                                                     Port);
+                if (Line.Unreadable)
+                    Line.Result = "partial";
                 Describe(Line);
             } catch (const std::exception& E) {
                 Line.Result = std::string("failed: ") + E.what();
             }
+        } else if (End == TSession::TEnd::Failed && !Rescue) {
+            if (const std::string Hint = RescueHint(Session.State.WorkDir); !Hint.empty())
+                Port.Problem(Hint);
         }
         Line.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
         Lines.push_back(Line);
@@ -284,11 +306,16 @@ int RunBox(const TOptions& Options, std::ostream& Out, std::ostream& Err)
         for (const TBoxLine& Line : Lines)
             Out << CsvLine(Line) << "\n";
     }
-    for (const TBoxLine& Line : Lines)
-        Failed += Line.Result != "ok";
+    int Partial = 0;
+    for (const TBoxLine& Line : Lines) {
+        Partial += Line.Result == "partial";
+        Failed += Line.Result != "ok" && Line.Result != "partial";
+    }
     Port.Note(std::to_string(Lines.size() - Failed) + " of " + std::to_string(Lines.size()) +
-              " diskettes imaged.");
+              " diskettes imaged" +
+              (Partial ? " (" + std::to_string(Partial) + " partial)." : std::string(".")));
     if (Stopped)
         return StatusOf(TSession::TEnd::Interrupted, Port, "the box was stopped.");
-    return Failed ? 1 : 0;
+    // Partial images are written; a failed diskette weighs more.
+    return Failed ? 1 : Partial ? 3 : 0;
 }

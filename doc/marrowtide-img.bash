@@ -14,11 +14,15 @@ _marrowtide_img()
             COMPREPLY=($(compgen -W 'good fast auto' -- "$cur"))
             return
             ;;
-        --threshold | --each | -h | --help | --version)
+        --threshold | --each | --retries | -h | --help | --version)
             return
             ;;
         --log)
             _filedir csv
+            return
+            ;;
+        --map)
+            _filedir
             return
             ;;
         -o | --output)
@@ -46,7 +50,7 @@ _marrowtide_img()
         fi
         case ${words[i]} in
             --) ended=true ;;
-            --mode | --threshold | --each | --log) ((i++)) ;;
+            --mode | --threshold | --each | --log | --retries | --map) ((i++)) ;;
             -o | --output) output=true && ((i++)) ;;
             -o?* | --output=*) output=true ;;
             -*) ;;
@@ -62,7 +66,7 @@ _marrowtide_img()
             advise) options+=' --threshold' ;;
             info) options+=' --hash' ;;
             export) options+=' -f --force' ;;
-            read) options+=' -y --yes -f --force -q --quiet --mode --each --log' ;;
+            read) options+=' -y --yes -f --force -q --quiet --mode --each --log --rescue --retries --map' ;;
             write) options+=' -y --yes -q --quiet --convert' ;;
             verify) options+=' -y --yes -q --quiet' ;;
             drive) ((args == 1)) && [[ ${words[2]} != list ]] && options+=' --clear' ;;

@@ -141,6 +141,23 @@ TEST_F(CliRescue, ADamagedMapOrAnotherDisketteChangesNothing)
     }
 }
 
+TEST_F(CliRescue, ABoxLogsAPartialDisketteWithItsCountAndItsOwnMap)
+{
+    SERVE_OR_SKIP(Faults("100-102"));
+    const std::string Log = Dir / "box.csv";
+    // q as soon as the first diskette is done.
+    const std::string Line = "printf 'q\\n' | " + Quote(MARROWTIDE_IMG_PATH) + " read -q A --each " +
+                             Quote(Dir / "box-{n}.144") + " --log " + Quote(Log) +
+                             " --rescue >/dev/null 2>" + Quote(Dir / "err.txt");
+    const int Status = std::system(Line.c_str());
+    ASSERT_TRUE(WIFEXITED(Status));
+    EXPECT_EQ(WEXITSTATUS(Status), 3) << ReadText(Dir / "err.txt");
+    const std::string Text = ReadText(Log);
+    EXPECT_TRUE(Contains(Text, ",partial,3\n")) << Text;
+    EXPECT_EQ(ReadText(Dir / "box-1.144.map").empty(), false);
+    EXPECT_EQ(DumpOf(Dir / "box-1.144"), SourceWithout({100, 101, 102}));
+}
+
 TEST_F(CliRescue, WithoutRescueAFailedReadSaysWhatWouldKeepTheReadableSectors)
 {
     SERVE_OR_SKIP(Faults("40"));
