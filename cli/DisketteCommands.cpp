@@ -5,7 +5,7 @@
 #include "cli/BoxLoop.h"
 #include "cli/Rescue.h"
 #include "cli/Session.h"
-#include "platform/FormatTable.h"
+#include "core/FormatTable.h"
 
 namespace {
 

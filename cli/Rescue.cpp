@@ -14,7 +14,7 @@
 #include "cli/ImageInfo.h"
 #include "imaging/Imaging.h"
 #include "platform/AtomicFile.h"
-#include "platform/FormatTable.h"
+#include "core/FormatTable.h"
 #include "platform/RescueMap.h"
 
 namespace {

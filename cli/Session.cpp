@@ -1,5 +1,7 @@
 #include "cli/Session.h"
 
+#include "cli/DiskCommands.h"
+
 #include <poll.h>
 #include <signal.h>
 
@@ -70,6 +72,11 @@ TSession::TSession(const TOptions& Options, std::ostream& Out, std::ostream& Err
     State.CompressMode = Options.Mode;
     if (Options.Rescue)
         State.RescueRetries = Options.RescueRetries;
+    if (Options.Command == TCommandKind::Read) {
+        State.NamedFormat = Options.FormatIndex;
+        Port.NoDiskHint = "To read a diskette whose boot sector is damaged, blank or not DOS, "
+                          "name its format: --format " + FormatNameList() + ".";
+    }
     Folder = SetUpWorkFolder(State, Port);
 }
 

@@ -25,6 +25,10 @@ _marrowtide_img()
             _filedir
             return
             ;;
+        --format)
+            COMPREPLY=($(compgen -W '2.88MB 1.44MB 1.2MB 720KB 360KB' -- "$cur"))
+            return
+            ;;
         -o | --output)
             _filedir -d
             return
@@ -50,7 +54,7 @@ _marrowtide_img()
         fi
         case ${words[i]} in
             --) ended=true ;;
-            --mode | --threshold | --each | --log | --retries | --map) ((i++)) ;;
+            --mode | --threshold | --each | --log | --format | --retries | --map) ((i++)) ;;
             -o | --output) output=true && ((i++)) ;;
             -o?* | --output=*) output=true ;;
             -*) ;;
@@ -66,7 +70,7 @@ _marrowtide_img()
             advise) options+=' --threshold' ;;
             info) options+=' --hash' ;;
             export) options+=' -f --force' ;;
-            read) options+=' -y --yes -f --force -q --quiet --mode --each --log --rescue --retries --map' ;;
+            read) options+=' -y --yes -f --force -q --quiet --mode --each --log --format --rescue --retries --map' ;;
             write) options+=' -y --yes -q --quiet --convert' ;;
             verify) options+=' -y --yes -q --quiet' ;;
             drive) ((args == 1)) && [[ ${words[2]} != list ]] && options+=' --clear' ;;

@@ -3,60 +3,19 @@
 #include "platform/Drives.h"
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
 std::string ErrnoText(int Error) { return std::strerror(Error); }
 
-class TCloser {
-public:
-    explicit TCloser(int Fd) : Fd(Fd) {}
-    ~TCloser()
-    {
-        if (Fd >= 0)
-            ::close(Fd);
-    }
-    int Release()
-    {
-        const int Result = Fd;
-        Fd = -1;
-        return Result;
-    }
-
-private:
-    int Fd;
-};
-
 }  // namespace
-
-namespace {
-
-// Repeats Step (one pread or pwrite of the bytes from Done on) until Length bytes have moved;
-// Short is the reason when a step moves nothing.
-template <typename TStep>
-void MoveAll(size_t Length, TStep Step, const std::string& Short)
-{
-    size_t Done = 0;
-    while (Done < Length) {
-        const ssize_t N = Step(Done);
-        if (N < 0 && errno == EINTR)
-            continue;
-        if (N < 0)
-            throw EMediumError(ErrnoText(errno));
-        if (N == 0)
-            throw EMediumError(Short);
-        Done += static_cast<size_t>(N);
-    }
-}
-
-} // namespace
 
 std::unique_ptr<TDiskMedium> TDiskMedium::Open(const std::string& Target, char Letter,
                                                bool ForWriting)
@@ -97,7 +56,7 @@ std::unique_ptr<TDiskMedium> TDiskMedium::Open(const std::string& Target, char L
             throw ETransferError(Drive + " is in use (mounted?); a diskette in use is not written");
         throw ETransferError(Drive + " cannot be opened: " + ErrnoText(Error));
     }
-    TCloser Closer(Fd);
+    TFileHandle File(Fd);
 
     struct stat After {};
     if (::fstat(Fd, &After) != 0)
@@ -137,61 +96,101 @@ std::unique_ptr<TDiskMedium> TDiskMedium::Open(const std::string& Target, char L
         throw ETransferError(Drive + " holds " + std::to_string(Size) +
                              " bytes, more than any diskette; it is refused");
 
-    std::unique_ptr<TDiskMedium> Medium(new TDiskMedium(Closer.Release(), Size, Block, Target));
+    std::unique_ptr<TDiskMedium> Medium(new TDiskMedium(std::move(File), Size, Block));
     Medium->DropCache();
     return Medium;
 }
 
-TDiskMedium::TDiskMedium(int Fd, int64_t Size, bool BlockDevice, std::string Target)
-    : Fd(Fd), Size(Size), BlockDevice(BlockDevice), Target(std::move(Target))
+TDiskMedium::TDiskMedium(TFileHandle Fd, int64_t Size, bool BlockDevice)
+    : Fd(std::move(Fd)), Size(Size), BlockDevice(BlockDevice)
 {
 }
 
-TDiskMedium::~TDiskMedium()
+namespace {
+
+// Repeats Step (one pread or pwrite of the bytes from Done on) until Length bytes have moved;
+// Short is the reason when a step moves nothing.
+template <typename TStep>
+void MoveAll(size_t Length, TStep Step, const std::string& Short)
 {
-    ::close(Fd);
-    if (Direct >= 0)
-        ::close(Direct);
-    std::free(Aligned);
+    size_t Done = 0;
+    while (Done < Length) {
+        const ssize_t N = Step(Done);
+        if (N < 0 && errno == EINTR)
+            continue;
+        if (N < 0)
+            throw EMediumError(ErrnoText(errno));
+        if (N == 0)
+            throw EMediumError(Short);
+        Done += static_cast<size_t>(N);
+    }
+}
+
+} // namespace
+
+void TDiskMedium::CheckRange(int64_t Offset, size_t Length) const
+{
+    // A virtual diskette has a fixed size: never read past it, never make the file longer.
+    if (Offset < 0 || Offset > Size || static_cast<int64_t>(Length) > Size - Offset)
+        throw EMediumError("it lies beyond the end of the diskette");
+}
+
+void TDiskMedium::Read(int64_t Offset, std::span<uint8_t> Data)
+{
+    CheckRange(Offset, Data.size());
+    MoveAll(Data.size(), [&](size_t Done) {
+        return ::pread(Fd.Get(), Data.data() + Done, Data.size() - Done, Offset + static_cast<int64_t>(Done));
+    }, "the diskette ended early");
+}
+
+void TDiskMedium::Write(int64_t Offset, std::span<const uint8_t> Data)
+{
+    CheckRange(Offset, Data.size());
+    MoveAll(Data.size(), [&](size_t Done) {
+        return ::pwrite(Fd.Get(), Data.data() + Done, Data.size() - Done, Offset + static_cast<int64_t>(Done));
+    }, ErrnoText(EIO));
+}
+
+void TDiskMedium::Flush()
+{
+    int Result;
+    do
+        Result = ::fsync(Fd.Get());
+    while (Result != 0 && errno == EINTR);
+    if (Result != 0)
+        throw EMediumError(ErrnoText(errno));
+    DropCache();
 }
 
 int TDiskMedium::DirectFd()
 {
-    if (Direct != -2)
-        return Direct;
-    Direct = -1;
+    if (DirectTried)
+        return Direct.Get();
+    DirectTried = true;
     int LogicalSector = 0;
-    if (!BlockDevice || ::ioctl(Fd, BLKSSZGET, &LogicalSector) != 0 || LogicalSector != SectorBytes)
-        return Direct;
-    // Opened anew through our own descriptor: the very device checked in Open.
-    const std::string Self = "/proc/self/fd/" + std::to_string(Fd);
-    const int New = ::open(Self.c_str(), O_RDONLY | O_DIRECT | O_CLOEXEC);
-    if (New < 0)
-        return Direct;
-    if (::posix_memalign(&Aligned, 4096, SectorBytes) != 0) {
-        ::close(New);
-        Aligned = nullptr;
-        return Direct;
-    }
-    Direct = New;
-    return Direct;
+    if (!BlockDevice || ::ioctl(Fd.Get(), BLKSSZGET, &LogicalSector) != 0 ||
+        LogicalSector != SectorBytes)
+        return -1;
+    // Opened anew through our own descriptor: the very device Open checked.
+    const std::string Self = "/proc/self/fd/" + std::to_string(Fd.Get());
+    Direct = TFileHandle(::open(Self.c_str(), O_RDONLY | O_DIRECT | O_CLOEXEC));
+    return Direct.Get();
 }
 
 void TDiskMedium::ReadSector(int64_t Offset, std::span<uint8_t> Data)
 {
     CheckRange(Offset, Data.size());
-    const int Device = Data.size() == size_t(SectorBytes) ? DirectFd() : -1;
+    const int Device = Data.size() == sizeof Aligned ? DirectFd() : -1;
     if (Device < 0) {
         if (BlockDevice)
             DropCache();
         Read(Offset, Data);
         return;
     }
-    uint8_t* Buffer = static_cast<uint8_t*>(Aligned);
     MoveAll(Data.size(), [&](size_t Done) {
-        return ::pread(Device, Buffer + Done, Data.size() - Done, Offset + int64_t(Done));
+        return ::pread(Device, Aligned + Done, Data.size() - Done, Offset + int64_t(Done));
     }, "the diskette ended early");
-    std::memcpy(Data.data(), Buffer, Data.size());
+    std::memcpy(Data.data(), Aligned, Data.size());
 }
 
 void TDiskMedium::MoveHeadAway(int64_t Offset)
@@ -207,46 +206,10 @@ void TDiskMedium::MoveHeadAway(int64_t Offset)
     }
 }
 
-
-
-void TDiskMedium::CheckRange(int64_t Offset, size_t Length) const
-{
-    // A virtual diskette has a fixed size: never read past it, never make the file longer.
-    if (Offset < 0 || Offset > Size || static_cast<int64_t>(Length) > Size - Offset)
-        throw EMediumError("it lies beyond the end of the diskette");
-}
-
-void TDiskMedium::Read(int64_t Offset, std::span<uint8_t> Data)
-{
-    CheckRange(Offset, Data.size());
-    MoveAll(Data.size(), [&](size_t Done) {
-        return ::pread(Fd, Data.data() + Done, Data.size() - Done, Offset + static_cast<int64_t>(Done));
-    }, "the diskette ended early");
-}
-
-void TDiskMedium::Write(int64_t Offset, std::span<const uint8_t> Data)
-{
-    CheckRange(Offset, Data.size());
-    MoveAll(Data.size(), [&](size_t Done) {
-        return ::pwrite(Fd, Data.data() + Done, Data.size() - Done, Offset + static_cast<int64_t>(Done));
-    }, ErrnoText(EIO));
-}
-
-void TDiskMedium::Flush()
-{
-    int Result;
-    do
-        Result = ::fsync(Fd);
-    while (Result != 0 && errno == EINTR);
-    if (Result != 0)
-        throw EMediumError(ErrnoText(errno));
-    DropCache();
-}
-
 void TDiskMedium::DropCache()
 {
     // BLKFLSBUF needs privileges; without them the advice alone still drops clean pages.
     if (BlockDevice)
-        ::ioctl(Fd, BLKFLSBUF, 0);
-    ::posix_fadvise(Fd, 0, 0, POSIX_FADV_DONTNEED);
+        ::ioctl(Fd.Get(), BLKFLSBUF, 0);
+    ::posix_fadvise(Fd.Get(), 0, 0, POSIX_FADV_DONTNEED);
 }

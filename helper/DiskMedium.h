@@ -2,6 +2,7 @@
 #pragma once
 
 #include "helper/Transfer.h"
+#include "platform/FileHandle.h"
 
 #include <memory>
 #include <string>
@@ -13,9 +14,6 @@ public:
     // without a medium, and a write-protected one are refused. Throws ETransferError.
     static std::unique_ptr<TDiskMedium> Open(const std::string& Target, char Letter,
                                              bool ForWriting);
-    ~TDiskMedium() override;
-    TDiskMedium(const TDiskMedium&) = delete;
-    TDiskMedium& operator=(const TDiskMedium&) = delete;
 
     int64_t Capacity() const override { return Size; }
     void Read(int64_t Offset, std::span<uint8_t> Data) override;
@@ -29,20 +27,20 @@ public:
     void MoveHeadAway(int64_t Offset) override;
 
 private:
-    TDiskMedium(int Fd, int64_t Size, bool BlockDevice, std::string Target);
+    TDiskMedium(TFileHandle Fd, int64_t Size, bool BlockDevice);
     // Length bytes at Offset lie on the diskette, else EMediumError.
     void CheckRange(int64_t Offset, size_t Length) const;
     // Asks the kernel to forget its cached copy, so that the next Read reaches the medium.
     void DropCache();
-
-    // A descriptor opened with O_DIRECT on a block device of 512-byte sectors, or -1 (and then
-    // single sectors are read through Fd after the cache was dropped).
+    // A descriptor opened with O_DIRECT on a block device of 512-byte sectors, or -1 (single
+    // sectors are then read through Fd after the cache was dropped).
     int DirectFd();
 
-    int Fd;
+    TFileHandle Fd;
     int64_t Size;
     bool BlockDevice;
-    std::string Target;
-    int Direct = -2;  // -2: not tried yet
-    void* Aligned = nullptr;
+    TFileHandle Direct;
+    bool DirectTried = false;
+    // Where O_DIRECT reads land: aligned as the device needs.
+    alignas(4096) uint8_t Aligned[SectorBytes];
 };

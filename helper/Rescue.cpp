@@ -54,25 +54,21 @@ private:
 
     std::string ReadWhole(const std::string& Name, const std::string& What)
     {
-        const int Fd = Files.OpenRegular(Name, O_RDONLY, What, "opened");
+        const TFileHandle File = Files.OpenRegular(Name, O_RDONLY, What, "opened");
         std::string Text;
         char Buffer[65536];
         for (;;) {
-            const ssize_t N = ::read(Fd, Buffer, sizeof Buffer);
+            const ssize_t N = ::read(File.Get(), Buffer, sizeof Buffer);
             if (N < 0 && errno == EINTR)
                 continue;
-            if (N < 0) {
-                const int Error = errno;
-                ::close(Fd);
-                throw ETransferError(What + " cannot be read: " + std::strerror(Error));
-            }
+            if (N < 0)
+                throw ETransferError(What + " cannot be read: " + std::strerror(errno));
             if (N == 0)
                 break;
             Text.append(Buffer, size_t(N));
             if (Text.size() > size_t(LargestDiskBytes) * 2)
                 break;  // the size check below refuses it
         }
-        ::close(Fd);
         return Text;
     }
 

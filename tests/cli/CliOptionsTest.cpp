@@ -16,7 +16,7 @@
 #include "cli/Jobs.h"
 #include "cli/Options.h"
 #include "cli/Progress.h"
-#include "platform/FormatTable.h"
+#include "core/FormatTable.h"
 
 namespace {
 
