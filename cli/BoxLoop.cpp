@@ -3,7 +3,10 @@
 #include <unistd.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <iomanip>
@@ -14,46 +17,14 @@
 #include "cli/Console.h"
 #include "cli/DisketteCommands.h"
 #include "cli/ImageInfo.h"
+#include "cli/ImageName.h"
 #include "cli/Interrupts.h"
 #include "cli/Rescue.h"
 #include "cli/Session.h"
+#include "platform/AtomicFile.h"
 #include "platform/Drives.h"
+#include "fat/FatVolume.h"
 #include "platform/FatBoot.h"
-
-std::string ExpandImageName(const std::string& Pattern, int Number, const std::string& Label)
-{
-    std::string SafeLabel;
-    for (const char C : Label)
-        SafeLabel += std::isalnum(static_cast<unsigned char>(C)) || C == '-' || C == '.' ? C : '_';
-    std::string Name;
-    for (size_t At = 0; At < Pattern.size();) {
-        if (Pattern.compare(At, 7, "{label}") == 0) {
-            Name += SafeLabel;
-            At += 7;
-            continue;
-        }
-        if (Pattern.compare(At, 2, "{n") == 0) {
-            const size_t Close = Pattern.find('}', At);
-            // What follows "{n": nothing, or ":" and a width of one or two digits ("{n:03}"),
-            // at most 12.
-            const std::string Padding =
-                Close == std::string::npos ? "" : Pattern.substr(At + 2, Close - At - 2);
-            int Width = 0;
-            if (Padding.size() >= 2 && Padding.size() <= 3 && Padding[0] == ':' &&
-                Padding.find_first_not_of("0123456789", 1) == std::string::npos)
-                Width = std::min(std::stoi(Padding.substr(1)), 12);
-            if (Padding.empty() || Width > 0) {
-                std::ostringstream Text;
-                Text << std::setw(Width) << std::setfill('0') << Number;
-                Name += Text.str();
-                At = Close + 1;
-                continue;
-            }
-        }
-        Name += Pattern[At++];
-    }
-    return Name;
-}
 
 namespace {
 
@@ -203,8 +174,60 @@ std::string ReadLabel(char Letter)
     std::ifstream In(DriveTarget(Letter), std::ios::binary);
     std::vector<uint8_t> Start(64 * 1024);
     In.read(reinterpret_cast<char*>(Start.data()), std::streamsize(Start.size()));
-    return FatVolumeLabel(Start.data(), static_cast<size_t>(In.gcount()));
+    return FatVolumeLabel(std::span<const uint8_t>(Start.data(), static_cast<size_t>(In.gcount())));
 }
+
+// The names of one box: each finished image takes the first free number from the last one taken
+// on. It is made under a name of this run's own first, so that another run imaging into the same
+// folder can take a number meanwhile without either image being lost.
+class TBoxNames {
+public:
+    explicit TBoxNames(std::string Pattern) : Pattern(std::move(Pattern)) {}
+
+    std::string Staging(int FormatIndex, const std::string& DiskLabel)
+    {
+        Format = FormatIndex;
+        Label = DiskLabel;
+        const std::filesystem::path First = NameOf(Next);
+        const std::filesystem::path Folder = First.has_parent_path() ? First.parent_path() : ".";
+        return Folder / (".marrowtide-box-" + std::to_string(::getpid()) + "-" +
+                         std::to_string(++Staged) + First.extension().string());
+    }
+
+    // Moves the finished image Made to its name; throws, saying where it stays, when it cannot.
+    // Stoppable: Ctrl-C ends the search (not while keeping what an interrupted rescue read).
+    std::string Place(const std::string& Made, bool Stoppable = true)
+    {
+        for (int Number = Next; Number < Next + MostTries && !(Stoppable && Interrupted());
+             ++Number) {
+            const std::string Name = NameOf(Number);
+            const int Error = RenameWithoutReplacing(Made, Name);
+            if (Error == 0) {
+                Next = Number + 1;
+                return Name;
+            }
+            if (Error != EEXIST)
+                throw std::runtime_error(Name + " cannot be made: " + std::strerror(Error) +
+                                         "; the image stays as " + Made);
+        }
+        throw std::runtime_error("no free name from " + NameOf(Next) + " on; the image stays as " +
+                                 Made);
+    }
+
+private:
+    static constexpr int MostTries = 1000000;
+
+    std::string NameOf(int Number) const
+    {
+        return WithFormatExtension(ExpandImageName(Pattern, Number, Label), Format);
+    }
+
+    const std::string Pattern;
+    int Next = 1;
+    int Format = 0;
+    std::string Label;
+    int Staged = 0;
+};
 
 }  // namespace
 
@@ -216,9 +239,10 @@ int RunBox(const TOptions& Options, std::ostream& Out, std::ostream& Err)
         Log.open(Options.LogFile, std::ios::app);
         if (!Log)
             throw std::runtime_error("Cannot open the log " + Options.LogFile);
-        if (Fresh)
-            Log << LogHeader << "\n" << std::flush;
+        if (Fresh && !(Log << LogHeader << "\n" << std::flush))
+            throw std::runtime_error("cannot write to the log " + Options.LogFile);
     }
+    bool LogFailed = false;
     // Without {n}, the number goes before the extension.
     std::string Pattern = Options.Each;
     if (Pattern.find("{n") == std::string::npos) {
@@ -231,29 +255,25 @@ int RunBox(const TOptions& Options, std::ostream& Out, std::ostream& Err)
     // The loop itself waits for each diskette.
     Port.InsertAnswered = true;
     const char Letter = Options.DriveLetter;
-    int Next = 1;
+    TBoxNames Names(Pattern);
     std::string Label;
     std::string Chosen;
     std::unique_ptr<TRescue> Rescue;
     if (Options.Rescue)
         Rescue = std::make_unique<TRescue>(Session.State.WorkDir, "", Options.Mode);
     Port.ChooseImage = [&](int FormatIndex) {
-        for (int Number = Next; Number < Next + 1000000; ++Number) {
-            const std::string Name =
-                WithFormatExtension(ExpandImageName(Pattern, Number, Label), FormatIndex);
-            if (!Exists(Name)) {
-                Next = Number + 1;
-                // A new image: nothing to resume, only the last diskette's files to clear.
-                if (Rescue)
-                    Rescue->Prepare(Name, FormatIndex);
-                return Chosen = Name;
-            }
-        }
-        return Chosen = "";
-    };
-    Session.OnInterrupted = [&] {
+        Chosen = Names.Staging(FormatIndex, Label);
+        // A new image: nothing to resume, only the last diskette's files to clear.
         if (Rescue)
-            Rescue->KeepInterrupted(Chosen, Port);
+            Rescue->Prepare(Chosen, FormatIndex);
+        return Chosen;
+    };
+    std::string Kept;
+    Session.OnInterrupted = [&] {
+        if (Rescue && !Chosen.empty())
+            Rescue->KeepInterrupted(Chosen, Port, [&](const std::string& Made) {
+                return Kept = Names.Place(Made, false);
+            });
     };
 
     std::vector<TBoxLine> Lines;
@@ -266,18 +286,20 @@ int RunBox(const TOptions& Options, std::ostream& Out, std::ostream& Err)
         Previous = Look(Letter);
         Label = ReadLabel(Letter);
         Chosen.clear();
+        Kept.clear();
         const auto Start = std::chrono::steady_clock::now();
         const TSession::TEnd End = Session.Run([&] { Session.Imaging.btnMakeImageClick(); });
         TBoxLine Line;
-        Line.File = Chosen;
         Line.Result = End == TSession::TEnd::Done          ? "ok"
                       : End == TSession::TEnd::Interrupted ? "interrupted"
                                                            : "failed";
         if (End == TSession::TEnd::Done) {
             try {
+                Line.File = Chosen;
+                Line.File = Names.Place(Chosen);
                 if (Rescue)
-                    Line.Unreadable = Rescue->Finish(Chosen, Session.State.DiskGeometry.FormatIndex,
-                                                     Port);
+                    Line.Unreadable = Rescue->Finish(Line.File,
+                                                     Session.State.DiskGeometry.FormatIndex, Port);
                 if (Line.Unreadable)
                     Line.Result = "partial";
                 Describe(Line);
@@ -288,10 +310,15 @@ int RunBox(const TOptions& Options, std::ostream& Out, std::ostream& Err)
             if (const std::string Hint = RescueHint(Session.State.WorkDir); !Hint.empty())
                 Port.Problem(Hint);
         }
+        if (!Kept.empty())
+            Line.File = Kept;
         Line.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
         Lines.push_back(Line);
-        if (Log.is_open() && !(Log << CsvLine(Line) << "\n" << std::flush))
+        if (Log.is_open() && !(Log << CsvLine(Line) << "\n" << std::flush) && !LogFailed) {
+            // The images stay; the command fails at its end.
             Port.Problem("marrowtide-img: cannot write to the log " + Options.LogFile);
+            LogFailed = true;
+        }
         Port.Note((Line.File.empty() ? std::string("(no image)") : Line.File) + ": " + Line.Result);
         if (End == TSession::TEnd::Interrupted) {
             Stopped = true;
@@ -317,5 +344,5 @@ int RunBox(const TOptions& Options, std::ostream& Out, std::ostream& Err)
     if (Stopped)
         return StatusOf(TSession::TEnd::Interrupted, Port, "the box was stopped.");
     // Partial images are written; a failed diskette weighs more.
-    return Failed ? 1 : Partial ? 3 : 0;
+    return Failed || LogFailed ? 1 : Partial ? 3 : 0;
 }

@@ -2,6 +2,7 @@
 
 #include "cli/DiskCommands.h"
 #include "cli/DisketteCommands.h"
+#include "cli/FileCommands.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -71,15 +72,18 @@ bool IsStandardOutput(const std::string& Path)
 }
 
 // An output that is already there is replaced only when asked to (-f), as the usual packers do;
-// standard output is where the user sent it.
-void CheckOutput(const std::string& Path, bool Force)
+// standard output is where the user sent it. True when the output may be replaced: the final
+// placement then replaces whatever another program put there meanwhile; else it never does.
+bool CheckOutput(const std::string& Path, bool Force)
 {
     RefuseNonFile(Path);
     struct stat Info {};
     const bool Exists = ::stat(Path.c_str(), &Info) == 0 ? S_ISREG(Info.st_mode)
                                                         : ::lstat(Path.c_str(), &Info) == 0;
-    if (Exists && !Force && !IsStandardOutput(Path))
+    const bool Replace = Force || IsStandardOutput(Path);
+    if (Exists && !Replace)
         throw std::runtime_error(Path + ": already exists; use -f to overwrite");
+    return Replace;
 }
 
 
@@ -125,7 +129,7 @@ int RunTasks(const TOptions& Options, std::ostream& Out, std::ostream& Err)
     std::vector<TJobResult> Results(Tasks.size());
     const auto Errors = RunJobs(Tasks.size(), DefaultWorkers(), [&](size_t i) {
         RefuseNonFile(Tasks[i].Input);
-        CheckOutput(Tasks[i].Output, Options.Force);
+        const bool Replace = CheckOutput(Tasks[i].Output, Options.Force);
         TTerminalHost Host(&Board, i);
         Tlzrw1 Engine(&Host);
         Host.Attach(Engine);
@@ -134,6 +138,7 @@ int RunTasks(const TOptions& Options, std::ostream& Out, std::ostream& Err)
         Engine.DefaultFileMode = &FileModeReadShareAll;
         Engine.InputFile = Tasks[i].Input;
         Engine.OutputFile = Tasks[i].Output;
+        Engine.ReplaceOutput = Replace;
         Engine.CompressMode = Options.Mode;
         Engine.Threshold = Options.Threshold;
         // The engine's counts hold for devices and pipes too, where a file size is not.
@@ -235,8 +240,8 @@ int RunExport(const TOptions& Options, std::ostream& Out, std::ostream& Err)
     RefuseNonFile(Image);
     if (SameFile(Image, Options.Output))
         throw EUsage(Image + " would be overwritten by its own output");
-    CheckOutput(Options.Output, Options.Force);
-    const TExportResult Result = ExportImage(Image, Options.Output);
+    const bool Replace = CheckOutput(Options.Output, Options.Force);
+    const TExportResult Result = ExportImage(Image, Options.Output, Replace);
     std::ostream& Summary = IsStandardOutput(Options.Output) ? Err : Out;
     Summary << Image << " -> " << Options.Output << ": " << Result.MemberName << ", "
         << Result.DumpSize << " -> " << Result.ArchiveSize << " bytes (-lh1-)\n";
@@ -316,6 +321,12 @@ int RunCommand(const TOptions& Options, std::ostream& Out, std::ostream& Err)
         return RunWrite(Options, Out, Err);
     case TCommandKind::Verify:
         return RunVerify(Options, Out, Err);
+    case TCommandKind::Ls:
+        return RunLs(Options, Out, Err);
+    case TCommandKind::Extract:
+        return RunExtract(Options, Out, Err);
+    case TCommandKind::Mount:
+        return RunMount(Options, Out, Err);
     case TCommandKind::Version:
         Out << VersionText;
         return 0;

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "core/FormatTable.h"
+#include "platform/AtomicFile.h"
 #include "platform/Drives.h"
 #include "platform/Errors.h"
 #include "platform/FatBoot.h"
@@ -46,6 +47,18 @@ std::string Describe(char Letter)
     if (Size < 0)
         return Line + (S_ISBLK(Info.st_mode) ? "no medium or no FAT volume)" : "no FAT volume)");
     return Line + "volume of " + std::to_string(Size) + " bytes)";
+}
+
+// A file of Size bytes can be a diskette: a dump of one of the formats, or just its tracks.
+bool DisketteSize(int64_t Size)
+{
+    for (unsigned Index = 0; Index < KnownFormatCount; ++Index) {
+        const TFormatRow& Row = FormatTable[Index];
+        if (Size == Row.TotalBytes ||
+            Size == int64_t(Row.Heads) * Row.Tracks * Row.SectorsPerTrack * 512)
+            return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -102,6 +115,10 @@ int RunDrive(const TOptions& Options, std::ostream& Out)
         throw std::runtime_error(Options.Output + (S_ISDIR(Info.st_mode)
                                                        ? ": is a directory"
                                                        : ": is neither a block device nor a file"));
+    // A cut-short or foreign file would be read and written as if it were a diskette.
+    if (S_ISREG(Info.st_mode) && !DisketteSize(Info.st_size))
+        throw std::runtime_error(Options.Output + ": holds " + std::to_string(Info.st_size) +
+                                 " bytes, the size of no diskette");
     SetDriveTableEntry(Options.DriveLetter, Options.Output);
     Out << Describe(Options.DriveLetter) << "\n";
     return 0;
@@ -113,24 +130,24 @@ int RunFormat(const TOptions& Options, std::ostream& Out)
     struct stat Info {};
     if (::stat(File.c_str(), &Info) == 0 && S_ISDIR(Info.st_mode))
         throw std::runtime_error(File + ": is a directory");
+    if (::lstat(File.c_str(), &Info) == 0)
+        throw std::runtime_error("Will not replace the existing file " + File);
     std::vector<uint8_t> Disk =
         MakeBlankDiskette(static_cast<unsigned>(Options.FormatIndex),
                           static_cast<uint32_t>(::time(nullptr)) ^ static_cast<uint32_t>(::getpid()));
-    TFileHandle Target(::open(File.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
-    if (!Target.Valid())
+    // Written whole before it takes the name: a killed run leaves no part of a diskette.
+    TAtomicFile Blank;
+    if (!Blank.Open(File, 0644, false))
         throw std::runtime_error(errno == EEXIST
                                      ? "Will not replace the existing file " + File
                                      : "Cannot create " + File + ": " + std::strerror(errno));
-    bool Ok = WriteAll(Target.Get(), Disk.data(), Disk.size());
-    int Error = Ok ? 0 : errno;
-    Ok = Ok && ::fsync(Target.Get()) == 0;
-    if (!Ok && Error == 0)
-        Error = errno;
-    Ok = Target.Close() && Ok;
-    if (!Ok) {
-        // Only what we created goes away.
-        ::unlink(File.c_str());
-        throw std::runtime_error("Cannot write " + File + ": " + std::strerror(Error ? Error : EIO));
+    if (!WriteAll(Blank.Handle(), Disk.data(), Disk.size()) || !Blank.Commit()) {
+        const int Error = errno ? errno : EIO;
+        if (Error == EEXIST)
+            throw std::runtime_error("Will not replace the existing file " + File +
+                                     (Blank.KeptAs().empty() ? "" : "; the blank diskette is " +
+                                                                        Blank.KeptAs()));
+        throw std::runtime_error("Cannot write " + File + ": " + std::strerror(Error));
     }
     const TFormatRow& Row = FormatOfIndex(static_cast<unsigned>(Options.FormatIndex));
     Out << File << ": blank " << Row.FormatName << " diskette, " << Disk.size() << " bytes, "

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "cli/DiskCommands.h"
+#include "cli/ImageName.h"
 
 const char* const UsageText =
     "Usage: marrowtide-img COMMAND [OPTIONS] FILES\n"
@@ -48,6 +49,14 @@ const char* const UsageText =
     "                                  write IMAGE onto the diskette in DRIVE\n"
     "  verify [-y] IMAGE DRIVE         compare the diskette in DRIVE with IMAGE, sector by\n"
     "                                  sector, and name the sectors that differ\n"
+    "  ls [--deleted] IMAGE...         list the files on each image's diskette: the tree with\n"
+    "                                  sizes, dates, attributes and long names; the label,\n"
+    "                                  serial number, format and free space\n"
+    "  extract [-f] [-q] IMAGE [-o DIR] [PATTERN...]\n"
+    "                                  write the image's files (all, or those a DOS-style or\n"
+    "                                  shell-style PATTERN matches) into DIR (default: here)\n"
+    "  mount [-q] IMAGE DIR            show the image's files read-only in the folder DIR\n"
+    "                                  until 'fusermount3 -u DIR' or Ctrl-C\n"
     "\n"
     "Options:\n"
     "  --mode good|fast|auto  good: LZH (the default); fast: LZRW1/KH; auto: as advise says\n"
@@ -55,9 +64,9 @@ const char* const UsageText =
     "  -o, --output DIR       write every output into DIR (made when missing)\n"
     "  -q, --quiet            print no summary after pack and unpack, no messages but\n"
     "                         problems from read, write and verify\n"
-    "  -f, --force            let pack, unpack, export and read replace an existing output\n"
-    "                         file (even a read-only one); without it such an output is\n"
-    "                         refused\n"
+    "  -f, --force            let pack, unpack, export, read and extract replace an existing\n"
+    "                         output file (even a read-only one); without it such an\n"
+    "                         output is refused\n"
     "  -y, --yes              the diskette is in the drive: read, write and verify do not\n"
     "                         ask for it (without a terminal they stop unless given -y)\n"
     "  --convert              write onto a diskette of another format: convert it to the\n"
@@ -80,9 +89,12 @@ const char* const UsageText =
     "  --map FILE             read --rescue: the map's name (default: IMAGE.map)\n"
     "  --hash                 info also prints the CRC32, MD5, SHA-1 and SHA-256 of the\n"
     "                         raw dump the image holds\n"
+    "  --deleted              ls also lists deleted entries, marked, with how much of each\n"
+    "                         is still intact\n"
     "  -h, --help             show this text\n"
     "  --version              show the program's version\n"
     "\n"
+    "ls, extract and mount also take a raw dump for IMAGE.\n"
     "Files are regular files or pipes (RAW may be /dev/stdin, IMAGE or RAW /dev/stdout);\n"
     "directories and devices are refused.\n"
     "Exit status: 0 done, 1 failed or given up, 2 bad usage, 130 interrupted (Ctrl-C).\n";
@@ -197,6 +209,8 @@ void ReadDisketteWords(TOptions& Options, const std::string& Command,
             Options.Output = Words[1];
         if (!Options.LogFile.empty() && Options.Each.empty())
             throw EUsage("--log goes with --each");
+        // A pattern that cannot be expanded is told before a diskette is read.
+        CheckImagePattern(Options.Each);
         if ((Options.RescueRetries >= 0 || !Options.MapFile.empty()) && !Options.Rescue)
             throw EUsage(std::string(Options.MapFile.empty() ? "--retries" : "--map") +
                          " goes with --rescue");
@@ -212,10 +226,7 @@ void ReadDisketteWords(TOptions& Options, const std::string& Command,
     Options.DriveLetter = LetterOf(Words[1], Command);
 }
 
-// pack and unpack take an input and an output, or inputs and -o DIR; advise and info one file;
-// export an image and an archive.
-void ReadFiles(TOptions& Options, const std::string& Command, std::vector<std::string> Files,
-               const std::vector<std::string>& OutputDirs)
+void ReadOutputDir(TOptions& Options, const std::vector<std::string>& OutputDirs)
 {
     if (OutputDirs.size() > 1)
         throw EUsage("-o is given twice");
@@ -225,6 +236,36 @@ void ReadFiles(TOptions& Options, const std::string& Command, std::vector<std::s
         Options.OutputDir = OutputDirs[0];
         Options.HasOutputDir = true;
     }
+}
+
+// ls IMAGE...; extract IMAGE [PATTERN...]; mount IMAGE DIR.
+void ReadFileCommandWords(TOptions& Options, std::vector<std::string> Words,
+                          const std::vector<std::string>& OutputDirs)
+{
+    ReadOutputDir(Options, OutputDirs);
+    if (Options.Command == TCommandKind::Ls) {
+        if (Words.empty())
+            throw EUsage("ls takes at least one image");
+        Options.Inputs = std::move(Words);
+    } else if (Options.Command == TCommandKind::Extract) {
+        if (Words.empty())
+            throw EUsage("extract takes an image and, if need be, patterns of files");
+        Options.Inputs = {Words[0]};
+        Options.Patterns.assign(Words.begin() + 1, Words.end());
+    } else {
+        if (Words.size() != 2)
+            throw EUsage("mount takes an image and a folder");
+        Options.Inputs = {Words[0]};
+        Options.Output = Words[1];
+    }
+}
+
+// pack and unpack take an input and an output, or inputs and -o DIR; advise and info one file;
+// export an image and an archive.
+void ReadFiles(TOptions& Options, const std::string& Command, std::vector<std::string> Files,
+               const std::vector<std::string>& OutputDirs)
+{
+    ReadOutputDir(Options, OutputDirs);
     Options.Inputs = std::move(Files);
     const size_t Count = Options.Inputs.size();
     if (Options.Command == TCommandKind::Advise || Options.Command == TCommandKind::Info) {
@@ -283,11 +324,14 @@ TOptions ParseArgs(const std::vector<std::string>& Args)
     CLI::App* Read = AddCommand("read", TCommandKind::Read);
     CLI::App* Write = AddCommand("write", TCommandKind::Write);
     CLI::App* Verify = AddCommand("verify", TCommandKind::Verify);
+    CLI::App* Ls = AddCommand("ls", TCommandKind::Ls);
+    CLI::App* Extract = AddCommand("extract", TCommandKind::Extract);
+    CLI::App* Mount = AddCommand("mount", TCommandKind::Mount);
     if (Command == &App && !App.get_option_no_throw(Args[0]))
         throw EUsage("unknown command '" + Args[0] + "'");
 
     std::vector<std::string> OutputDirs;
-    for (CLI::App* Sub : {Pack, Unpack}) {
+    for (CLI::App* Sub : {Pack, Unpack, Extract}) {
         Sub->add_flag("-q,--quiet", Options.Quiet);
         Sub->add_flag("-f,--force", Options.Force);
         Sub->add_option("-o,--output", OutputDirs)->allow_extra_args(false);
@@ -319,6 +363,8 @@ TOptions ParseArgs(const std::vector<std::string>& Args)
         Sub->add_option_function<std::string>("--threshold", SetThreshold)->take_last();
     Drive->add_flag("--clear", Options.DriveClear);
     Info->add_flag("--hash", Options.Hash);
+    Ls->add_flag("--deleted", Options.Deleted);
+    Mount->add_flag("-q,--quiet", Options.Quiet);
 
     // Words after "--" are files whatever they look like; CLI11 gets the ones before.
     const auto OptionsEnd = std::find(Args.begin(), Args.end(), "--");
@@ -344,7 +390,7 @@ TOptions ParseArgs(const std::vector<std::string>& Args)
     } catch (const CLI::ParseError& E) {
         throw EUsage(E.what());
     }
-    RefuseLeftovers(*Command, {Pack, Info, Read, Write});
+    RefuseLeftovers(*Command, {Pack, Info, Read, Write, Ls});
     if (OptionsEnd != Args.end())
         Words.insert(Words.end(), OptionsEnd + 1, Args.end());
 
@@ -360,6 +406,9 @@ TOptions ParseArgs(const std::vector<std::string>& Args)
     else if (Options.Command == TCommandKind::Read || Options.Command == TCommandKind::Write ||
              Options.Command == TCommandKind::Verify)
         ReadDisketteWords(Options, Command->get_name(), Words);
+    else if (Options.Command == TCommandKind::Ls || Options.Command == TCommandKind::Extract ||
+             Options.Command == TCommandKind::Mount)
+        ReadFileCommandWords(Options, std::move(Words), OutputDirs);
     else
         ReadFiles(Options, Command->get_name(), std::move(Words), OutputDirs);
     return Options;

@@ -9,7 +9,7 @@
 #include "compress/LZRW1.h"
 
 enum class TCommandKind { Help, Pack, Unpack, Advise, Info, Drive, Format, Export, Version, Read, Write,
-                          Verify };
+                          Verify, Ls, Extract, Mount };
 
 struct TOptions {
     TCommandKind Command = TCommandKind::Help;
@@ -45,6 +45,9 @@ struct TOptions {
     bool Rescue = false;
     int RescueRetries = -1;  // -1: not given (DefaultRescueRetries)
     std::string MapFile;     // read --rescue --map: the map's name (default: IMAGE.map)
+    // ls: deleted entries too. extract: the patterns of the files to write (none: all).
+    bool Deleted = false;
+    std::vector<std::string> Patterns;
 
 };
 

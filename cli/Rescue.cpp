@@ -152,8 +152,10 @@ int64_t TRescue::Finish(const std::string& Image, int FormatIndex, TConsolePort&
     return Count;
 }
 
-bool TRescue::KeepInterrupted(const std::string& Image, TConsolePort& Port)
+bool TRescue::KeepInterrupted(const std::string& Packed, TConsolePort& Port,
+                              const std::function<std::string(const std::string&)>& Place)
 {
+    std::string Image = Packed;
     const std::string Dump = Work("temp.del");
     struct stat Info {};
     if (Image.empty() || !IsRegularFile(Work("temp.del.map")) || ::stat(Dump.c_str(), &Info) != 0)
@@ -161,6 +163,8 @@ bool TRescue::KeepInterrupted(const std::string& Image, TConsolePort& Port)
     try {
         const TRescueMap Map = TRescueMap::Parse(ReadMapText(Work("temp.del.map")), Info.st_size);
         Pack(Dump, Image, Mode);
+        if (Place)
+            Image = Place(Image);
         PlaceMap(Image, Map.Text("marrowtide-img read --rescue " + Image, MapUntried));
         Port.Problem("marrowtide-img: kept what was read in " + Image + " (" +
                      std::to_string(Map.Missing()) + " sectors still missing); the map " +

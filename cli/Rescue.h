@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "compress/LZRW1.h"
@@ -33,8 +34,10 @@ public:
     int64_t Finish(const std::string& Image, int FormatIndex, TConsolePort& Port);
 
     // After an interrupted run: what the helper had read goes into Image and its map (the part
-    // not tried is '?'). False when the helper left nothing to keep.
-    bool KeepInterrupted(const std::string& Image, TConsolePort& Port);
+    // not tried is '?'). Place, when given, moves the packed image to its final name and gives
+    // it (the box loop's). False when the helper left nothing to keep.
+    bool KeepInterrupted(const std::string& Image, TConsolePort& Port,
+                         const std::function<std::string(const std::string&)>& Place = {});
 
 private:
     std::string Work(const char* Name) const { return WorkDir + "/" + Name; }

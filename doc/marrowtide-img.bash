@@ -40,7 +40,7 @@ _marrowtide_img()
         if [[ $cur == -* ]]; then
             COMPREPLY=($(compgen -W '-h --help --version' -- "$cur"))
         else
-            COMPREPLY=($(compgen -W 'pack unpack advise info drive format export read write verify' -- "$cur"))
+            COMPREPLY=($(compgen -W 'pack unpack advise info drive format export read write verify ls extract mount' -- "$cur"))
         fi
         return
     fi
@@ -73,6 +73,9 @@ _marrowtide_img()
             read) options+=' -y --yes -f --force -q --quiet --mode --each --log --format --rescue --retries --map' ;;
             write) options+=' -y --yes -q --quiet --convert' ;;
             verify) options+=' -y --yes -q --quiet' ;;
+            ls) options+=' --deleted' ;;
+            extract) options+=' -o --output -q --quiet -f --force' ;;
+            mount) options+=' -q --quiet' ;;
             drive) ((args == 1)) && [[ ${words[2]} != list ]] && options+=' --clear' ;;
         esac
         COMPREPLY=($(compgen -W "$options" -- "$cur"))
@@ -132,6 +135,22 @@ _marrowtide_img()
                 _filedir "$images"
             elif ((args == 1)); then
                 COMPREPLY=($(compgen -W 'A B' -- "$cur"))
+            fi
+            ;;
+        ls)
+            # ls IMAGE...: images or raw dumps
+            _filedir
+            ;;
+        extract)
+            # extract IMAGE [PATTERN...]: patterns are the user's own
+            ((args == 0)) && _filedir
+            ;;
+        mount)
+            # mount IMAGE DIR
+            if ((args == 0)); then
+                _filedir
+            elif ((args == 1)); then
+                _filedir -d
             fi
             ;;
         format)

@@ -125,6 +125,7 @@ private:
     TImagingPort& Port;
     std::unique_ptr<Tlzrw1> Engine;
     std::string SaveDialogFileName;  // the save dialog offers the name chosen last time
+    bool ReplaceImage = false;       // the overwrite question was answered Yes
     std::string OpenDialogFileName;  // the open dialog keeps its last file and filter
     int OpenDialogFilterIndex = 1;
     bool PollerBusy = false;          // a Timer1 tick's message is open

@@ -145,6 +145,8 @@ bool TImaging::DecompressImage(const std::string& Dump)
     Engine->UseStream = false;
     Engine->InputFile = State.ImagePath;
     Engine->OutputFile = State.WorkDir + "/" + Dump;
+    // The dump in the program's own folder.
+    Engine->ReplaceOutput = true;
     try {
         Engine->Decompress();
     } catch (const std::exception& Error) {

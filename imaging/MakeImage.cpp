@@ -108,10 +108,11 @@ void TImaging::MakeImage()
         return;
     }
 
-    // The question is about the very file the engine will replace.
-    if (FileExistsExactly(State.ImagePath) &&
-        Port.MessageBox("The file already exists, overwrite?", "Continue?",
-                        TMsgButtons::YesNoCancel) != TModalResult::Yes)
+    // The question is about the very file the engine will replace. A file that appears only
+    // while the diskette is read is never replaced.
+    ReplaceImage = FileExistsExactly(State.ImagePath);
+    if (ReplaceImage && Port.MessageBox("The file already exists, overwrite?", "Continue?",
+                                        TMsgButtons::YesNoCancel) != TModalResult::Yes)
         return;
 
     StartReadRun("Creating Image from Diskette.");
@@ -151,6 +152,7 @@ bool TImaging::CompressImage()
     Engine->CompressMode = State.CompressMode;
     Engine->InputFile = State.WorkDir + "/temp.del";
     Engine->OutputFile = State.ImagePath;
+    Engine->ReplaceOutput = ReplaceImage;
     try {
         Engine->Compress();
     } catch (const std::exception& Error) {

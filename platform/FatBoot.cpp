@@ -129,32 +129,3 @@ int64_t FatVolumeSize(const uint8_t* Sector, size_t Length)
     return int64_t(P.ClusterCount()) * P.SectorsPerCluster * P.BytesPerSector;
 }
 
-namespace {
-
-std::string TrimLabel(const uint8_t* Field)
-{
-    std::string Label(reinterpret_cast<const char*>(Field), 11);
-    Label.erase(Label.find_last_not_of(' ') + 1);
-    return Label == "NO NAME" ? "" : Label;
-}
-
-}  // namespace
-
-std::string FatVolumeLabel(const uint8_t* Bytes, size_t Length)
-{
-    TBootParameters P{};
-    if (!ParseBootSector(Bytes, Length, P))
-        return "";
-    const size_t RootStart = size_t(P.FirstRootSector()) * P.BytesPerSector;
-    const size_t RootEnd = RootStart + size_t(P.RootEntries) * 32;
-    for (size_t Entry = RootStart; Entry + 32 <= std::min(RootEnd, Length); Entry += 32) {
-        const uint8_t* Dir = Bytes + Entry;
-        if (Dir[0] == 0)
-            break;  // the end of the directory
-        // A volume label, not a long-name piece (those carry every attribute bit of 0x0F).
-        if (Dir[0] != 0xE5 && (Dir[11] & 0x08) && (Dir[11] & 0x0F) != 0x0F)
-            return TrimLabel(Dir);
-    }
-    // The boot sector's own copy exists with the extended signature only.
-    return Bytes[38] == 0x29 ? TrimLabel(Bytes + 43) : "";
-}

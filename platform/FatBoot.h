@@ -56,7 +56,3 @@ bool ParseBootSector(const uint8_t* Sector, size_t Length, TBootParameters& P);
 // no valid FAT boot sector.
 int64_t FatVolumeSize(const uint8_t* Sector, size_t Length);
 
-// The volume label of the FAT volume whose first Length bytes are at Bytes: the root directory's
-// label entry, else the boot sector's own label; trailing blanks dropped, "" when there is none
-// ("NO NAME") or the root directory lies beyond Length.
-std::string FatVolumeLabel(const uint8_t* Bytes, size_t Length);

@@ -352,4 +352,82 @@ TEST_F(CliDiskette, InterruptStopsTheHelperAndCleansUp)
     EXPECT_EQ(ReadBytes(Source), MakeSampleDisk(1474560, TSampleKind::Filled, 5));
 }
 
+// The helper beside a copy of the program in Dir/bin: a stand-in that runs Script first, then
+// the real helper.
+std::string ToolWithHelperScript(TPrivateProfile& Dir, const std::string& Script)
+{
+    const std::string Bin = Dir / "bin";
+    fs::create_directories(Bin);
+    fs::copy_file(MARROWTIDE_IMG_PATH, Bin + "/marrowtide-img", fs::copy_options::overwrite_existing);
+    const std::string Real = (fs::path(MARROWTIDE_IMG_PATH).parent_path() / "Rastrel2.exe").string();
+    WriteText(Bin + "/Rastrel2.exe", "#!/bin/sh\n" + Script + "\nexec " + Quote(Real) + " \"$@\"\n");
+    fs::permissions(Bin + "/Rastrel2.exe", fs::perms::owner_all);
+    return Bin + "/marrowtide-img";
+}
+
+// Another run takes the image's name while the diskette is read: no image is lost. A single
+// read fails and keeps its image under the name it gives; the box takes the next number.
+TEST_F(CliDiskette, ANameTakenDuringTheReadIsNeverReplaced)
+{
+    const std::string Taken = Dir / "taken.txt";
+    const std::string Tool =
+        ToolWithHelperScript(Dir, "printf other >\"$(cat " + Quote(Taken) + ")\"");
+    const std::string Source = Diskette("source.dsk", 1, 7);
+    Dir.LinkDrive('A', Source);
+
+    WriteText(Taken, Dir / "same.144");
+    TChild Single({Tool, "read", "-y", "A", Dir / "same.144"}, Dir);
+    EXPECT_EQ(Single.Wait(), 1);
+    const std::string Err = ReadText(Dir / "stderr.txt");
+    EXPECT_EQ(ReadText(Dir / "same.144"), "other");
+    std::string Kept;
+    for (const auto& Entry : fs::directory_iterator(Dir.Path()))
+        if (Entry.path().filename().string().starts_with("same.kept-"))
+            Kept = Entry.path();
+    ASSERT_FALSE(Kept.empty()) << Err;
+    EXPECT_TRUE(Contains(Err, "already exists") && Contains(Err, Kept)) << Err;
+    EXPECT_EQ(DumpOf(Kept), ReadBytes(Source));
+
+    WriteText(Taken, Dir / "box-001.144");
+    const std::string Log = Dir / "box.csv";
+    TChild Box({Tool, "read", "A", "--each", Dir / "box-{n:03}.144", "--log", Log}, Dir);
+    ASSERT_TRUE(WaitFor([&] { return Contains(ReadText(Log), ",ok"); }, ToolLimit))
+        << ReadText(Dir / "stderr.txt");
+    Box.Type("q\n");
+    EXPECT_EQ(Box.Wait(), 0) << ReadText(Dir / "stderr.txt");
+    EXPECT_EQ(ReadText(Dir / "box-001.144"), "other");
+    EXPECT_EQ(DumpOf(Dir / "box-002.144"), ReadBytes(Source));
+    EXPECT_TRUE(Contains(ReadText(Log), "\n" + Dir / "box-002.144,1.44MB,")) << ReadText(Log);
+    for (const auto& Entry : fs::directory_iterator(Dir.Path()))
+        EXPECT_FALSE(Entry.path().filename().string().starts_with(".marrowtide")) << Entry.path();
+}
+
+// A pattern the box cannot use is a usage error before a diskette is read, never a loop.
+TEST_F(CliDiskette, ABadBoxPatternIsRefusedBeforeReading)
+{
+    Dir.LinkDrive('A', Diskette("source.dsk", 3, 9));
+    for (const std::string Pattern : {"box-{n.144", "fixed{n:0}.144", "{name}-{n}.720"}) {
+        const TRun Refused = Run({"read", "A", "--each", Dir / Pattern});
+        EXPECT_EQ(Refused.Code, 2) << Pattern;
+        EXPECT_TRUE(Contains(Refused.Err, "placeholder")) << Refused.Err;
+    }
+    EXPECT_TRUE(TempDels().empty());
+}
+
+// A log line that cannot be written fails the box at its end; the images made stay.
+TEST_F(CliDiskette, ALogThatCannotBeWrittenFailsTheBox)
+{
+    const std::string Source = Diskette("source.dsk", 3, 9);
+    Dir.LinkDrive('A', Source);
+    TChild Box({MARROWTIDE_IMG_PATH, "read", "A", "--each", Dir / "box.720", "--log", "/dev/full"},
+               Dir);
+    ASSERT_TRUE(WaitFor([&] { return Contains(ReadText(Dir / "stdout.txt"), "next one"); }, ToolLimit))
+        << ReadText(Dir / "stderr.txt");
+    Box.Type("q\n");
+    EXPECT_EQ(Box.Wait(), 1);
+    EXPECT_TRUE(Contains(ReadText(Dir / "stderr.txt"), "cannot write to the log /dev/full"))
+        << ReadText(Dir / "stderr.txt");
+    EXPECT_EQ(DumpOf(Dir / "box-1.720"), ReadBytes(Source));
+}
+
 }  // namespace

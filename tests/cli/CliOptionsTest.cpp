@@ -10,7 +10,7 @@
 #include <stdexcept>
 
 #include "cli/Commands.h"
-#include "cli/BoxLoop.h"
+#include "cli/ImageName.h"
 #include "cli/DisketteCommands.h"
 #include "cli/ImageInfo.h"
 #include "cli/Jobs.h"
@@ -149,6 +149,14 @@ TEST(CliNames, BoxNamesCountAndCarryTheLabel)
     EXPECT_EQ(ExpandImageName("box3-{n:03}.144", 7, ""), "box3-007.144");
     EXPECT_EQ(ExpandImageName("{label}-{n}", 12, "GAMES 1/2"), "GAMES_1_2-12");
     EXPECT_EQ(ExpandImageName("{n:x}{nope}", 1, ""), "{n:x}{nope}");
+    EXPECT_EQ(ExpandImageName("box-{n.144", 1, ""), "box-{n.144");
+    // A label never steps out of the folder the pattern names, nor collapses it.
+    for (const std::string Label : {"..", ".", ""})
+        EXPECT_EQ(ExpandImageName("L/{label}/x{n}.144", 1, Label), "L/NO_LABEL/x1.144") << Label;
+    EXPECT_EQ(ExpandImageName("{label}", 1, "../.."), ".._..");
+    for (const std::string Pattern : {"box-{n.144", "a{n:0}", "a{n:13}", "{lab}-{n}"})
+        EXPECT_THROW(ParseArgs({"read", "A", "--each", Pattern}), EUsage) << Pattern;
+    EXPECT_EQ(ParseArgs({"read", "A", "--each", "{label}/{n:12}"}).Each, "{label}/{n:12}");
     EXPECT_EQ(WithFormatExtension("disk", 3), "disk.720");
     EXPECT_EQ(WithFormatExtension("dir.v2/disk", 0), "dir.v2/disk.288");
     EXPECT_EQ(WithFormatExtension("disk.img", 1), "disk.img");

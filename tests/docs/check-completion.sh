@@ -43,6 +43,8 @@ expect 'A B' verify x.144 ''
 expect '--clear --help' drive A --
 expect '--hash --help' info --
 expect '--force --help' export --
+expect '--deleted' ls --d
+expect '--force --help --output --quiet' extract --
 
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
@@ -54,4 +56,6 @@ expect 'a.144 b.720 c.mwi dump.img folder' export a.144 ''
 expect 'a.144 b.720 c.mwi dump.img folder' unpack a.144 ''
 expect 'a.144 b.720 c.mwi folder' unpack a.144 -o folder ''
 expect 'a.144 b.720 c.mwi dump.img folder' pack ''
+expect 'a.144 b.720 c.mwi dump.img folder' ls a.144 ''
+expect 'folder' mount a.144 ''
 exit $status
