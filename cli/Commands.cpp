@@ -263,7 +263,7 @@ void RefuseNonFile(const std::string& Path)
 
 std::string PackedName(const std::string& Input, int64_t InputSize)
 {
-    const uint8_t Index = FormatIndexOfDumpSize(InputSize);
+    const uint8_t Index = FormatIndexOfDumpSize(InputSize, true);
     const std::string Extension =
         Index == UnknownFormatIndex ? ".mwi" : std::string(FormatTable[Index].Extension);
     return fs::path(Input).stem().string() + Extension;

@@ -9,7 +9,7 @@
 #include "cli/Options.h"
 
 // The file name a batch job gives its output: the input's stem, plus the extension of its
-// diskette format when the dump has one of the five sizes, else ".mwi".
+// diskette format when the dump has the size of one, else ".mwi".
 std::string PackedName(const std::string& Input, int64_t InputSize);
 // The input's stem plus ".img".
 std::string UnpackedName(const std::string& Input);

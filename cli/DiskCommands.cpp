@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
+#include <vector>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -65,29 +66,35 @@ bool DisketteSize(int64_t Size)
 
 int FormatIndexOfName(const std::string& Name)
 {
-    static const char* const Names[5][5] = {
-        {"2.88mb", "2.88", "288", "2880k", "2880kb"},
-        {"1.44mb", "1.44", "144", "1440k", "1440kb"},
-        {"1.2mb", "1.2", "120", "1200k", "1200kb"},
-        {"720kb", "720k", "720", "0.72mb", "720"},
-        {"360kb", "360k", "360", "0.36mb", "360"},
-    };
     std::string Key = Lower(Name);
     if (!Key.empty() && Key[0] == '.')
         Key.erase(0, 1);
-    for (int Index = 0; Index < 5; ++Index)
-        for (const char* Known : Names[Index])
-            if (Key == Known)
-                return Index;
+    if (Key == "dmf")
+        return FormatIndexOfName("1.68MB");
+    for (const TFormatRow& Row : FormatTable) {
+        if (!IsKnownFormat(Row.FormatIndex, true))
+            continue;
+        // "1.44mb", "1.44", "144", "1440k", "1440kb"; "720kb", "720k", "720", "0.72mb".
+        const std::string Full = Lower(std::string(Row.FormatName));
+        const std::string Number = Full.substr(0, Full.size() - 2);
+        const std::string Digits(Row.Extension.substr(1));
+        const std::vector<std::string> Names =
+            Full.ends_with("mb")
+                ? std::vector<std::string>{Full, Number, Digits, Digits + "0k", Digits + "0kb"}
+                : std::vector<std::string>{Full, Number + "k", Digits, "0." + Digits.substr(0, 2) + "mb"};
+        if (std::find(Names.begin(), Names.end(), Key) != Names.end())
+            return Row.FormatIndex;
+    }
     return -1;
 }
 
 std::string FormatNameList()
 {
     std::string List;
-    for (unsigned Index = 0; Index < KnownFormatCount; ++Index)
-        List += (Index == 0 ? "" : Index + 1 == KnownFormatCount ? " or " : ", ") +
-                std::string(FormatOfIndex(Index).FormatName);
+    for (const TFormatRow& Row : FormatTable)
+        if (IsKnownFormat(Row.FormatIndex, true))
+            List += (List.empty() ? "" : Row.FormatIndex + 1u == FormatTable.size() ? " or " : ", ") +
+                    std::string(Row.FormatName);
     return List;
 }
 
@@ -149,7 +156,7 @@ int RunFormat(const TOptions& Options, std::ostream& Out)
                                                                         Blank.KeptAs()));
         throw std::runtime_error("Cannot write " + File + ": " + std::strerror(Error));
     }
-    const TFormatRow& Row = FormatOfIndex(static_cast<unsigned>(Options.FormatIndex));
+    const TFormatRow& Row = FormatOfIndex(static_cast<unsigned>(Options.FormatIndex), true);
     Out << File << ": blank " << Row.FormatName << " diskette, " << Disk.size() << " bytes, "
         << FatVolumeSize(Disk.data(), Disk.size()) << " bytes free\n";
     return 0;

@@ -72,6 +72,7 @@ TSession::TSession(const TOptions& Options, std::ostream& Out, std::ostream& Err
     State.CompressMode = Options.Mode;
     if (Options.Rescue)
         State.RescueRetries = Options.RescueRetries;
+    State.AllFormats = true;
     if (Options.Command == TCommandKind::Read) {
         State.NamedFormat = Options.FormatIndex;
         Port.NoDiskHint = "To read a diskette whose boot sector is damaged, blank or not DOS, "

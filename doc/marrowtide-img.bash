@@ -7,7 +7,7 @@ _marrowtide_img()
     _init_completion -s -n : || return
 
     # Image files carry the extension of their diskette format, or .mwi.
-    local images='@(288|144|120|720|360|mwi)'
+    local images='@(288|144|120|720|360|168|172|320|180|160|mwi)'
 
     case $prev in
         --mode)
@@ -26,7 +26,7 @@ _marrowtide_img()
             return
             ;;
         --format)
-            COMPREPLY=($(compgen -W '2.88MB 1.44MB 1.2MB 720KB 360KB' -- "$cur"))
+            COMPREPLY=($(compgen -W '2.88MB 1.44MB 1.2MB 720KB 360KB 1.68MB 1.72MB 320KB 180KB 160KB' -- "$cur"))
             return
             ;;
         -o | --output)
@@ -155,7 +155,7 @@ _marrowtide_img()
             ;;
         format)
             if ((args == 0)); then
-                COMPREPLY=($(compgen -W '2.88MB 1.44MB 1.2MB 720KB 360KB' -- "$cur"))
+                COMPREPLY=($(compgen -W '2.88MB 1.44MB 1.2MB 720KB 360KB 1.68MB 1.72MB 320KB 180KB 160KB' -- "$cur"))
             elif ((args == 1)); then
                 _filedir
             fi

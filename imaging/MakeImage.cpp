@@ -89,7 +89,9 @@ void TImaging::MakeImage()
     TFileDialog Dialog;
     Dialog.Filter = SaveFilter;
     Dialog.FilterIndex = DiskGeometry.FormatIndex + 1;
-    Dialog.DefaultExt = SaveDefaultExt[DiskGeometry.FormatIndex];
+    Dialog.DefaultExt = DiskGeometry.FormatIndex < KnownFormatCount
+                            ? SaveDefaultExt[DiskGeometry.FormatIndex]
+                            : std::string(FormatTable[DiskGeometry.FormatIndex].Extension);
     if (!ChooseImageFile(Dialog, true, SaveDialogFileName))
         return;
 
@@ -128,7 +130,7 @@ bool TImaging::InsertAndDetect()
         DetectMedia();
     // Detection ends recognised or after the user gave up; an unknown format has no image type.
     return State.MediaRetryState == TMediaRetryState::Recognised &&
-           State.DiskGeometry.FormatIndex < KnownFormatCount;
+           KnownFormat(State.DiskGeometry.FormatIndex);
 }
 
 void TImaging::StartReadRun(const std::string& MessagesText)

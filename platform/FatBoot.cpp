@@ -7,12 +7,20 @@
 
 namespace {
 
-constexpr std::array<TBootParameters, 5> StandardFormats{{
+// By format index; the unknown format's row (5) is empty.
+constexpr std::array<TBootParameters, 11> StandardFormats{{
     {512, 2, 1, 2, 240, 5760, 0xF0, 9, 36, 2},
     {512, 1, 1, 2, 224, 2880, 0xF0, 9, 18, 2},
     {512, 1, 1, 2, 224, 2400, 0xF9, 7, 15, 2},
     {512, 2, 1, 2, 112, 1440, 0xF9, 3, 9, 2},
     {512, 2, 1, 2, 112, 720, 0xFD, 2, 9, 2},
+    {512, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+    // DMF: 2 KB clusters and a root of 16 entries leave room for the data.
+    {512, 4, 1, 2, 16, 3360, 0xF0, 3, 21, 2},
+    {512, 1, 1, 2, 224, 3444, 0xF0, 10, 21, 2},
+    {512, 2, 1, 2, 112, 640, 0xFF, 1, 8, 2},
+    {512, 1, 1, 2, 64, 360, 0xFC, 2, 9, 1},
+    {512, 1, 1, 2, 64, 320, 0xFE, 1, 8, 1},
 }};
 
 void PutText(uint8_t* At, const char* Text, size_t Width)
@@ -28,7 +36,7 @@ bool PowerOfTwo(uint32_t Value) { return Value != 0 && (Value & (Value - 1)) == 
 
 const TBootParameters& StandardBootParameters(unsigned FormatIndex)
 {
-    if (FormatIndex >= StandardFormats.size())
+    if (FormatIndex >= StandardFormats.size() || StandardFormats[FormatIndex].TotalSectors == 0)
         throw std::out_of_range("no diskette format " + std::to_string(FormatIndex));
     return StandardFormats[FormatIndex];
 }

@@ -27,7 +27,14 @@ TEST(CliDiskArgs, FormatNamesAndUsage)
     EXPECT_EQ(FormatIndexOfName("1.2MB"), 2);
     EXPECT_EQ(FormatIndexOfName("720k"), 3);
     EXPECT_EQ(FormatIndexOfName("360KB"), 4);
-    EXPECT_EQ(FormatIndexOfName("1.68MB"), -1);
+    EXPECT_EQ(FormatIndexOfName("1.68MB"), 6);
+    EXPECT_EQ(FormatIndexOfName("dmf"), 6);
+    EXPECT_EQ(FormatIndexOfName("1720k"), 7);
+    EXPECT_EQ(FormatIndexOfName("0.32mb"), 8);
+    EXPECT_EQ(FormatIndexOfName("180"), 9);
+    EXPECT_EQ(FormatIndexOfName("160KB"), 10);
+    EXPECT_EQ(FormatIndexOfName("Unknown Format"), -1);
+    EXPECT_EQ(FormatIndexOfName("1.3MB"), -1);
     EXPECT_EQ(FormatIndexOfName(""), -1);
 
     TOptions Drive = ParseArgs({"drive", "b:", "--clear"});

@@ -289,6 +289,52 @@ TEST_F(CliDiskette, BoxOfThreeWithLog)
     EXPECT_FALSE(fs::exists(Dir / "box-005.144"));
 }
 
+// The formats the window does not know, told by their boot sectors (320KB lies in the 360KB
+// window), through pack, read, write onto a diskette without a boot sector, verify and unpack.
+TEST_F(CliDiskette, AddedFormatsRoundTrip)
+{
+    for (const TFormatRow& Row : FormatTable) {
+        if (Row.FormatIndex <= UnknownFormatIndex)
+            continue;
+        SCOPED_TRACE(Row.FormatName);
+        const std::string Source = Blank("added.dsk", Row.FormatIndex);
+        std::vector<uint8_t> Dump = ReadBytes(Source);
+        ASSERT_EQ(Dump.size(), size_t(Row.MediumBytes()));
+        const std::vector<uint8_t> Data = MakeDump(Dump.size(), Row.FormatIndex);
+        std::copy(Data.begin() + 16384, Data.end(), Dump.begin() + 16384);
+        WriteBytes(Source, Dump);
+        Dir.LinkDrive('A', Source);
+
+        const std::string Image = Dir / ("added" + std::string(Row.Extension));
+        const TRun Read = Run({"read", "-y", "-q", "A", Dir / "added"});
+        ASSERT_EQ(Read.Code, 0) << Read.Err;
+        EXPECT_EQ(DumpOf(Image), Dump);
+        EXPECT_TRUE(Contains(Run({"info", Image}).Out, "diskette format: " +
+                                                           std::string(Row.FormatName)));
+        ASSERT_EQ(Run({"pack", "-q", Source, "-o", Dir / "packed"}).Code, 0);
+        EXPECT_TRUE(fs::exists(Dir / ("packed/added" + std::string(Row.Extension))));
+
+        const std::string Target = Dir / "zeros.dsk";
+        WriteBytes(Target, std::vector<uint8_t>(Dump.size(), 0));
+        Dir.LinkDrive('B', Target);
+        const TRun Write = Run({"write", "-y", "-q", Image, "B"});
+        ASSERT_EQ(Write.Code, 0) << Write.Err;
+        EXPECT_EQ(ReadBytes(Target), Dump);
+        EXPECT_EQ(Run({"verify", "-y", "-q", Image, "B"}).Code, 0);
+
+        // A blank medium of another size is named, and left as it was.
+        WriteBytes(Target, std::vector<uint8_t>(737280, 0));
+        const TRun Refused = Run({"write", "-y", "-q", Image, "B"});
+        EXPECT_EQ(Refused.Code, 1);
+        EXPECT_TRUE(Contains(Refused.Err, "no usable boot sector, and its medium holds 737,280 "
+                                          "bytes, the size of a 720KB diskette")) << Refused.Err;
+        EXPECT_EQ(ReadBytes(Target), std::vector<uint8_t>(737280, 0));
+        fs::remove(Image);
+        fs::remove_all(Dir / "packed");
+        fs::remove(Source);
+    }
+}
+
 // A diskette whose boot sector is gone: detection stops and names --format, which reads it.
 TEST_F(CliDiskette, FormatNamedByHandSkipsDetection)
 {
