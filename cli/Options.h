@@ -20,6 +20,8 @@ struct TOptions {
     bool Force = false;
     // info also prints the checksums of the dump the image holds.
     bool Hash = false;
+    // unpack keeps a 360KB or 1.2MB dump at its recorded length, padding included.
+    bool ExactSize = false;
     // Set by -o: every input is written into this folder under a name made from its own.
     std::string OutputDir;
     bool HasOutputDir = false;
