@@ -3,8 +3,11 @@
 #include <unistd.h>
 #include <sys/stat.h>
 
+#include <strings.h>
+
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -18,6 +21,7 @@
 #include "cli/ImageInfo.h"
 #include "cli/ImageName.h"
 #include "cli/Interrupts.h"
+#include "cli/JsonText.h"
 #include "cli/Session.h"
 #include "platform/AtomicFile.h"
 #include "platform/Drives.h"
@@ -42,6 +46,11 @@ struct TBoxLine {
     TChecksums Sums;
     double Seconds = 0;
     std::string Result;
+    bool Described = false;  // the fields above were read back from the image
+    // The volume's, when the dump holds a FAT volume.
+    bool HasVolume = false;
+    std::string Label;
+    std::string Serial;
 };
 
 std::string CsvField(const std::string& Text)
@@ -66,19 +75,53 @@ std::string CsvLine(const TBoxLine& Line)
     return Text.str();
 }
 
-// The sizes and checksums of the dump the finished image holds, decoded again from the file.
+// A log named *.jsonl gets the same fields as JSON Lines, with the label and serial.
+std::string JsonLine(const TBoxLine& Line)
+{
+    const bool Read = Line.Described;
+    TJson Json;
+    Json["file"] = OrNull(!Line.File.empty(), Line.File);
+    Json["format"] = OrNull(Read, Line.Format);
+    Json["raw_size"] = OrNull(Read, Line.RawSize);
+    Json["image_size"] = OrNull(Read, Line.ImageSize);
+    Json["ratio"] = OrNull(Read && Line.RawSize > 0, std::strtod(Line.Ratio.c_str(), nullptr));
+    Json["crc32"] = OrNull(Read, Line.Sums.Crc32);
+    Json["md5"] = OrNull(Read, Line.Sums.Md5);
+    Json["sha1"] = OrNull(Read, Line.Sums.Sha1);
+    Json["seconds"] = std::round(Line.Seconds * 10) / 10;
+    Json["result"] = Line.Result;
+    Json["label"] = OrNull(Line.HasVolume, Line.Label);
+    Json["serial"] = OrNull(!Line.Serial.empty(), Line.Serial);
+    return JsonText(Json);
+}
+
+bool IsJsonLines(const std::string& Log)
+{
+    return Log.size() > 6 && strcasecmp(Log.c_str() + Log.size() - 6, ".jsonl") == 0;
+}
+
+// The sizes, checksums and volume of the dump the finished image holds, decoded again from the
+// file.
 void Describe(TBoxLine& Line)
 {
     std::vector<uint8_t> Whole;
     const TImageInfo Info = ReadImageInfo(Line.File, &Whole);
-    TChecksummer Summer;
-    TChecksumStream Stream(Summer);
-    RunEngineInMemory(std::move(Whole), false, Stream);
-    Line.Sums = Summer.Finish();
+    TMemoryStream Dump;
+    RunEngineInMemory(std::move(Whole), false, Dump);
+    Line.Sums = ChecksumsOf(Dump.Bytes);
     Line.Format = DiskFormatText(Info.OriginalSize);
     Line.RawSize = Info.OriginalSize;
     Line.ImageSize = Info.CompressedSize;
     Line.Ratio = RatioText(Info.CompressedSize, Info.OriginalSize);
+    Line.Described = true;
+    try {
+        const TFatVolume Volume(Dump.Bytes);
+        Line.Label = Volume.Label();
+        Line.Serial = Volume.SerialText();
+        Line.HasVolume = true;
+    } catch (const EFatError&) {
+        // A diskette of another file system has neither.
+    }
 }
 
 // What the drive shows: whether a diskette is in, and which one.
@@ -228,12 +271,13 @@ private:
 int RunBox(const TOptions& Options, std::ostream& Out, std::ostream& Err)
 {
     std::ofstream Log;
+    const bool Json = IsJsonLines(Options.LogFile);
     if (!Options.LogFile.empty()) {
         const bool Fresh = !Exists(Options.LogFile) || std::ifstream(Options.LogFile).peek() == EOF;
         Log.open(Options.LogFile, std::ios::app);
         if (!Log)
             throw std::runtime_error("Cannot open the log " + Options.LogFile);
-        if (Fresh && !(Log << LogHeader << "\n" << std::flush))
+        if (Fresh && !Json && !(Log << LogHeader << "\n" << std::flush))
             throw std::runtime_error("cannot write to the log " + Options.LogFile);
     }
     bool LogFailed = false;
@@ -281,7 +325,8 @@ int RunBox(const TOptions& Options, std::ostream& Out, std::ostream& Err)
         }
         Line.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
         Lines.push_back(Line);
-        if (Log.is_open() && !(Log << CsvLine(Line) << "\n" << std::flush) && !LogFailed) {
+        if (Log.is_open() && !(Log << (Json ? JsonLine(Line) : CsvLine(Line)) << "\n" << std::flush) &&
+            !LogFailed) {
             // The images stay; the command fails at its end.
             Port.Problem("marrowtide-img: cannot write to the log " + Options.LogFile);
             LogFailed = true;

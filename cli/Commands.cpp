@@ -1,5 +1,6 @@
 #include "cli/Commands.h"
 
+#include "cli/CatalogCommands.h"
 #include "cli/DiskCommands.h"
 #include "cli/DisketteCommands.h"
 #include "cli/FileCommands.h"
@@ -30,17 +31,6 @@ int64_t SizeOf(const std::string& Path)
     return Error ? -1 : static_cast<int64_t>(Size);
 }
 
-bool SameFile(const std::string& A, const std::string& B)
-{
-    std::error_code Error;
-    if (fs::equivalent(A, B, Error))
-        return true;
-    std::error_code ErrorA, ErrorB;
-    const fs::path PathA = fs::weakly_canonical(A, ErrorA);
-    const fs::path PathB = fs::weakly_canonical(B, ErrorB);
-    return !ErrorA && !ErrorB && PathA == PathB;
-}
-
 void PrintError(std::ostream& Err, const std::string& Text)
 {
     Err << "marrowtide-img: " << Text << "\n";
@@ -62,29 +52,6 @@ bool Names(const std::string& Text, const std::string& Path)
 std::string AboutTask(const std::string& Text, const TTask& Task)
 {
     return Names(Text, Task.Input) || Names(Text, Task.Output) ? Text : Task.Input + ": " + Text;
-}
-
-// True when Path is the file or pipe our standard output goes to.
-bool IsStandardOutput(const std::string& Path)
-{
-    struct stat Ours {}, Theirs {};
-    return ::fstat(STDOUT_FILENO, &Ours) == 0 && ::stat(Path.c_str(), &Theirs) == 0 &&
-           Ours.st_dev == Theirs.st_dev && Ours.st_ino == Theirs.st_ino;
-}
-
-// An output that is already there is replaced only when asked to (-f), as the usual packers do;
-// standard output is where the user sent it. True when the output may be replaced: the final
-// placement then replaces whatever another program put there meanwhile; else it never does.
-bool CheckOutput(const std::string& Path, bool Force)
-{
-    RefuseNonFile(Path);
-    struct stat Info {};
-    const bool Exists = ::stat(Path.c_str(), &Info) == 0 ? S_ISREG(Info.st_mode)
-                                                        : ::lstat(Path.c_str(), &Info) == 0;
-    const bool Replace = Force || IsStandardOutput(Path);
-    if (Exists && !Replace)
-        throw std::runtime_error(Path + ": already exists; use -f to overwrite");
-    return Replace;
 }
 
 
@@ -267,6 +234,37 @@ int RunExport(const TOptions& Options, std::ostream& Out, std::ostream& Err)
 
 }  // namespace
 
+bool IsStandardOutput(const std::string& Path)
+{
+    struct stat Ours {}, Theirs {};
+    return ::fstat(STDOUT_FILENO, &Ours) == 0 && ::stat(Path.c_str(), &Theirs) == 0 &&
+           Ours.st_dev == Theirs.st_dev && Ours.st_ino == Theirs.st_ino;
+}
+
+bool SameFile(const std::string& A, const std::string& B)
+{
+    std::error_code Error;
+    if (fs::equivalent(A, B, Error))
+        return true;
+    std::error_code ErrorA, ErrorB;
+    const fs::path PathA = fs::weakly_canonical(A, ErrorA);
+    const fs::path PathB = fs::weakly_canonical(B, ErrorB);
+    return !ErrorA && !ErrorB && PathA == PathB;
+}
+
+// As the usual packers do.
+bool CheckOutput(const std::string& Path, bool Force)
+{
+    RefuseNonFile(Path);
+    struct stat Info {};
+    const bool Exists = ::stat(Path.c_str(), &Info) == 0 ? S_ISREG(Info.st_mode)
+                                                        : ::lstat(Path.c_str(), &Info) == 0;
+    const bool Replace = Force || IsStandardOutput(Path);
+    if (Exists && !Replace)
+        throw std::runtime_error(Path + ": already exists; use -f to overwrite");
+    return Replace;
+}
+
 void RefuseNonFile(const std::string& Path)
 {
     struct stat Info {};
@@ -325,7 +323,7 @@ int RunCommand(const TOptions& Options, std::ostream& Out, std::ostream& Err)
     case TCommandKind::Advise:
         return RunAdvise(Options, Out);
     case TCommandKind::Info:
-        return RunInfo(Options, Out);
+        return Options.Json ? RunInfoJson(Options, Out, Err) : RunInfo(Options, Out);
     case TCommandKind::Drive:
         return RunDrive(Options, Out);
     case TCommandKind::Format:
@@ -339,11 +337,15 @@ int RunCommand(const TOptions& Options, std::ostream& Out, std::ostream& Err)
     case TCommandKind::Verify:
         return RunVerify(Options, Out, Err);
     case TCommandKind::Ls:
-        return RunLs(Options, Out, Err);
+        return Options.Json ? RunLsJson(Options, Out, Err) : RunLs(Options, Out, Err);
     case TCommandKind::Extract:
         return RunExtract(Options, Out, Err);
     case TCommandKind::Mount:
         return RunMount(Options, Out, Err);
+    case TCommandKind::Catalog:
+        return RunCatalog(Options, Out, Err);
+    case TCommandKind::Check:
+        return RunCheck(Options, Out, Err);
     case TCommandKind::Version:
         Out << VersionText;
         return 0;

@@ -27,5 +27,16 @@ std::vector<TTask> PlanTasks(const TOptions& Options);
 // a pipe; a missing path passes.
 void RefuseNonFile(const std::string& Path);
 
+// True when A and B are one file, or would be once made.
+bool SameFile(const std::string& A, const std::string& B);
+
+// True when Path is the file or pipe our standard output goes to.
+bool IsStandardOutput(const std::string& Path);
+
+// Refuses (std::runtime_error) what RefuseNonFile refuses, and an output that exists already
+// unless Force or it is our standard output. True when the output may be replaced: the final
+// placement then replaces whatever another program put there meanwhile; else it never does.
+bool CheckOutput(const std::string& Path, bool Force);
+
 // Out gets the summaries and the results, Err the failures.
 int RunCommand(const TOptions& Options, std::ostream& Out, std::ostream& Err);

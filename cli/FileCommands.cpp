@@ -28,7 +28,8 @@ void PrintProblem(std::ostream& Err, const std::string& About, const std::string
     Err << "marrowtide-img: " << About << ": " << Problem << "\n";
 }
 
-// Each problem of the volume and of the entries, named by image and path. True when any.
+}  // namespace
+
 bool ReportProblems(const TFatVolume& Volume, const std::string& Image, std::ostream& Err)
 {
     for (const std::string& Problem : Volume.Problems())
@@ -41,6 +42,8 @@ bool ReportProblems(const TFatVolume& Volume, const std::string& Image, std::ost
         }
     return Any;
 }
+
+namespace {
 
 std::string Upper(std::string Text)
 {
@@ -270,6 +273,7 @@ TLoadedDump LoadDump(const std::string& Path)
     Dump.Bytes.assign(std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>());
     if (In.bad())
         throw std::runtime_error("cannot read " + Path + ": " + std::strerror(errno));
+    Dump.FileSize = int64_t(Dump.Bytes.size());
     TImageHeader Header;
     try {
         Header = ReadImageHeader(Dump.Bytes.data(), Dump.Bytes.size(), Path);
@@ -277,7 +281,8 @@ TLoadedDump LoadDump(const std::string& Path)
         Dump.Kind = "raw dump";
         return Dump;
     }
-    Dump.Kind = Header.Codec == TImageCodec::Lzh ? "LZH image" : "LZRW1/KH image";
+    Dump.Codec = Header.Codec == TImageCodec::Lzh ? "LZH" : "LZRW1/KH";
+    Dump.Kind = Dump.Codec + " image";
     TMemoryStream Decoded;
     try {
         RunEngineInMemory(std::move(Dump.Bytes), false, Decoded);

@@ -12,11 +12,16 @@
 struct TLoadedDump {
     std::vector<uint8_t> Bytes;
     std::string Kind;  // "LZH image", "LZRW1/KH image" or "raw dump"
+    std::string Codec;  // "LZH", "LZRW1/KH", or "" for a raw dump
+    int64_t FileSize = 0;  // the bytes the file held
 };
 
 // An image file's dump, decoded in memory; a file without an image header is taken as a raw
 // dump. Failures are std::runtime_error naming Path.
 TLoadedDump LoadDump(const std::string& Path);
+
+// Each problem of the volume and of the entries on Err, named by image and path. True when any.
+bool ReportProblems(const TFatVolume& Volume, const std::string& Image, std::ostream& Err);
 
 // True when Entry is selected by Pattern: DOS-style ("*.TXT", "*.*") or shell-style
 // ("[a-c]*.doc"), matched without regard to case against the long or the 8.3 name, or against

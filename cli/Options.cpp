@@ -29,6 +29,9 @@ const char* const UsageText =
     "                                  368640 or 1228800 bytes, unless --exact-size)\n"
     "  advise [--threshold N] RAW      tell which compression mode suits RAW\n"
     "  info [--hash] IMAGE             show an image's codec, sizes, ratio and diskette format\n"
+    "  info --json [--hash] IMAGE...   print what each image (or raw dump) holds as one JSON\n"
+    "                                  array: codec, sizes, ratio, format, label, serial number\n"
+    "                                  and file count\n"
     "  export [-f] IMAGE ARCHIVE       write IMAGE's dump into the LHA archive ARCHIVE (.lzh),\n"
     "                                  taking the image's LZH data as it is (method -lh1-)\n"
     "  drive list                      show which file or device each drive letter stands for\n"
@@ -51,7 +54,8 @@ const char* const UsageText =
     "                                  write IMAGE onto the diskette in DRIVE\n"
     "  verify [-y] IMAGE DRIVE         compare the diskette in DRIVE with IMAGE, sector by\n"
     "                                  sector, and name the sectors that differ\n"
-    "  ls [--deleted] IMAGE...         list the files on each image's diskette: the tree with\n"
+    "  ls [--deleted] [--json] IMAGE...\n"
+    "                                  list the files on each image's diskette: the tree with\n"
     "                                  sizes, dates, attributes and long names; the label,\n"
     "                                  serial number, format and free space\n"
     "  extract [-f] [-q] IMAGE [-o DIR] [PATTERN...]\n"
@@ -59,16 +63,22 @@ const char* const UsageText =
     "                                  shell-style PATTERN matches) into DIR (default: here)\n"
     "  mount [-q] IMAGE DIR            show the image's files read-only in the folder DIR\n"
     "                                  until 'fusermount3 -u DIR' or Ctrl-C\n"
+    "  catalog [-f] [-q] IMAGE... -o DAT\n"
+    "                                  write a Logiqx-style XML DAT of the images' dumps: one\n"
+    "                                  entry each with the dump's name, size, CRC32, MD5, SHA-1\n"
+    "  check --dat DAT IMAGE...        tell which entry of DAT each image's dump matches (by\n"
+    "                                  SHA-1, else size and CRC32); exit 1 if any matches none\n"
     "\n"
     "Options:\n"
     "  --mode good|fast|auto  good: LZH (the default); fast: LZRW1/KH; auto: as advise says\n"
     "  --threshold N          advise picks fast below N percent (0 to 100, default 40)\n"
-    "  -o, --output DIR       write every output into DIR (made when missing)\n"
+    "  -o, --output DIR       write every output into DIR (made when missing); catalog:\n"
+    "                         the DAT file to write\n"
     "  -q, --quiet            print no summary after pack and unpack, no messages but\n"
     "                         problems from read, write and verify\n"
-    "  -f, --force            let pack, unpack, export, read and extract replace an existing\n"
-    "                         output file (even a read-only one); without it such an\n"
-    "                         output is refused\n"
+    "  -f, --force            let pack, unpack, export, read, extract and catalog replace an\n"
+    "                         existing output file (even a read-only one); without it\n"
+    "                         such an output is refused\n"
     "  -y, --yes              the diskette is in the drive: read, write and verify do not\n"
     "                         ask for it (without a terminal they stop unless given -y)\n"
     "  --convert              write onto a diskette of another format: convert it to the\n"
@@ -90,10 +100,12 @@ const char* const UsageText =
     "                         raw dump the image holds\n"
     "  --deleted              ls also lists deleted entries, marked, with how much of each\n"
     "                         is still intact\n"
+    "  --json                 info and ls: print JSON instead of lines of text\n"
+    "  --dat DAT              check: the DAT of the known dumps to compare with\n"
     "  -h, --help             show this text\n"
     "  --version              show the program's version\n"
     "\n"
-    "ls, extract and mount also take a raw dump for IMAGE.\n"
+    "ls, extract, mount, info --json, catalog and check also take a raw dump for IMAGE.\n"
     "Files are regular files or pipes (RAW may be /dev/stdin, IMAGE or RAW /dev/stdout);\n"
     "directories and devices are refused.\n"
     "Exit status: 0 done, 1 failed or given up, 2 bad usage, 130 interrupted (Ctrl-C).\n";
@@ -245,17 +257,22 @@ void ReadFileCommandWords(TOptions& Options, std::vector<std::string> Words,
     }
 }
 
-// pack and unpack take an input and an output, or inputs and -o DIR; advise and info one file;
-// export an image and an archive.
+// pack and unpack take an input and an output, or inputs and -o DIR; advise and info one file,
+// info --json, catalog and check one or more; export an image and an archive.
 void ReadFiles(TOptions& Options, const std::string& Command, std::vector<std::string> Files,
                const std::vector<std::string>& OutputDirs)
 {
     ReadOutputDir(Options, OutputDirs);
     Options.Inputs = std::move(Files);
     const size_t Count = Options.Inputs.size();
-    if (Options.Command == TCommandKind::Advise || Options.Command == TCommandKind::Info) {
+    if (Options.Command == TCommandKind::Catalog || Options.Command == TCommandKind::Check ||
+        (Options.Command == TCommandKind::Info && Options.Json)) {
+        if (Count == 0)
+            throw EUsage(Command + " takes at least one image");
+    } else if (Options.Command == TCommandKind::Advise || Options.Command == TCommandKind::Info) {
         if (Count != 1)
-            throw EUsage(Command + " takes one file");
+            throw EUsage(Command + " takes one file" +
+                         (Options.Command == TCommandKind::Info ? " (many with --json)" : ""));
     } else if (Options.Command == TCommandKind::Export) {
         if (Count != 2)
             throw EUsage("export takes an image and an archive file");
@@ -312,6 +329,8 @@ TOptions ParseArgs(const std::vector<std::string>& Args)
     CLI::App* Ls = AddCommand("ls", TCommandKind::Ls);
     CLI::App* Extract = AddCommand("extract", TCommandKind::Extract);
     CLI::App* Mount = AddCommand("mount", TCommandKind::Mount);
+    CLI::App* Catalog = AddCommand("catalog", TCommandKind::Catalog);
+    CLI::App* Check = AddCommand("check", TCommandKind::Check);
     if (Command == &App && !App.get_option_no_throw(Args[0]))
         throw EUsage("unknown command '" + Args[0] + "'");
 
@@ -345,7 +364,14 @@ TOptions ParseArgs(const std::vector<std::string>& Args)
     Drive->add_flag("--clear", Options.DriveClear);
     Info->add_flag("--hash", Options.Hash);
     Ls->add_flag("--deleted", Options.Deleted);
+    Ls->add_flag("--json", Options.Json);
     Mount->add_flag("-q,--quiet", Options.Quiet);
+    Info->add_flag("--json", Options.Json);
+    std::vector<std::string> CatalogFiles;
+    Catalog->add_option("-o,--output", CatalogFiles)->allow_extra_args(false);
+    Catalog->add_flag("-f,--force", Options.Force);
+    Catalog->add_flag("-q,--quiet", Options.Quiet);
+    Check->add_option("--dat", Options.DatFile)->take_last();
 
     // Words after "--" are files whatever they look like; CLI11 gets the ones before.
     const auto OptionsEnd = std::find(Args.begin(), Args.end(), "--");
@@ -371,7 +397,7 @@ TOptions ParseArgs(const std::vector<std::string>& Args)
     } catch (const CLI::ParseError& E) {
         throw EUsage(E.what());
     }
-    RefuseLeftovers(*Command, {Pack, Info, Read, Write, Ls});
+    RefuseLeftovers(*Command, {Pack, Info, Read, Write, Ls, Catalog, Check});
     if (OptionsEnd != Args.end())
         Words.insert(Words.end(), OptionsEnd + 1, Args.end());
 
@@ -392,5 +418,12 @@ TOptions ParseArgs(const std::vector<std::string>& Args)
         ReadFileCommandWords(Options, std::move(Words), OutputDirs);
     else
         ReadFiles(Options, Command->get_name(), std::move(Words), OutputDirs);
+    if (Options.Command == TCommandKind::Catalog) {
+        if (CatalogFiles.size() != 1 || CatalogFiles[0].empty())
+            throw EUsage(CatalogFiles.size() > 1 ? "-o is given twice" : "catalog needs -o DAT");
+        Options.Output = CatalogFiles[0];
+    }
+    if (Options.Command == TCommandKind::Check && Options.DatFile.empty())
+        throw EUsage("check needs --dat DAT");
     return Options;
 }

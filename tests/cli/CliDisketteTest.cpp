@@ -1,6 +1,7 @@
 // read, write and verify of virtual diskettes, end to end: the real program and its helper in a
 // private profile (drive table, settings and working folder in a test folder).
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <fcntl.h>
 #include <signal.h>
@@ -287,6 +288,41 @@ TEST_F(CliDiskette, BoxOfThreeWithLog)
     EXPECT_FALSE(std::getline(Text, Line)) << Line;
     EXPECT_EQ(ReadText(Dir / "box-001.144"), "taken");
     EXPECT_FALSE(fs::exists(Dir / "box-005.144"));
+}
+
+// A log named *.jsonl: one JSON object per diskette, with the volume's label and serial.
+TEST_F(CliDiskette, BoxLogAsJsonLines)
+{
+    const std::string Source = Dir / "labelled.dsk";
+    ASSERT_EQ(std::system(("/usr/sbin/mkfs.fat -C -n BOX3DISK -i 0BADF00D " + Quote(Source) +
+                           " 720 >/dev/null").c_str()), 0);
+    Dir.LinkDrive('A', Source);
+    const std::string Log = Dir / "box.jsonl";
+    TChild Box({MARROWTIDE_IMG_PATH, "read", "A", "--each", Dir / "{label}.720", "--log", Log},
+               Dir);
+    ASSERT_TRUE(WaitFor([&] {
+        return Contains(ReadText(Dir / "stdout.txt"), "put in the next one");
+    }, ToolLimit)) << ReadText(Dir / "stderr.txt");
+    Box.Type("q\n");
+    ASSERT_EQ(Box.Wait(), 0) << ReadText(Dir / "stderr.txt");
+
+    const std::string Text = ReadText(Log);
+    ASSERT_EQ(std::count(Text.begin(), Text.end(), '\n'), 1) << Text;
+    const auto Line = nlohmann::json::parse(Text);
+    const std::string Image = Dir / "BOX3DISK-1.720";
+    ASSERT_TRUE(Line.is_object()) << Text;
+    EXPECT_EQ(Line["file"], Image);
+    EXPECT_EQ(Line["format"], "720KB");
+    EXPECT_EQ(Line["raw_size"], 737280);
+    EXPECT_EQ(Line["image_size"], fs::file_size(Image));
+    EXPECT_EQ(Line["crc32"], Crc32Of(ReadBytes(Source)));
+    EXPECT_EQ(Line["md5"], DigestBy("md5sum", Dir, Source));
+    EXPECT_EQ(Line["sha1"], DigestBy("sha1sum", Dir, Source));
+    EXPECT_TRUE(Line["ratio"].is_number() && Line["seconds"].is_number()) << Text;
+    EXPECT_EQ(Line["result"], "ok");
+    EXPECT_EQ(Line["label"], "BOX3DISK");
+    EXPECT_EQ(Line["serial"], "0BAD-F00D");
+    EXPECT_EQ(Line.size(), 12u) << Text;
 }
 
 // The formats the window does not know, told by their boot sectors (320KB lies in the 360KB

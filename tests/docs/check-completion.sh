@@ -41,9 +41,12 @@ expect 'A B' read ''
 expect '--convert' write --c
 expect 'A B' verify x.144 ''
 expect '--clear --help' drive A --
-expect '--hash --help' info --
+expect '--hash --help --json' info --
+expect '--dat' check --d
+expect '--force --help --output --quiet' catalog --
 expect '--force --help' export --
 expect '--deleted' ls --d
+expect '--json' ls --j
 expect '--force --help --output --quiet' extract --
 
 dir=$(mktemp -d)
@@ -58,4 +61,8 @@ expect 'a.144 b.720 c.mwi folder' unpack a.144 -o folder ''
 expect 'a.144 b.720 c.mwi dump.img folder' pack ''
 expect 'a.144 b.720 c.mwi dump.img folder' ls a.144 ''
 expect 'folder' mount a.144 ''
+touch box.dat
+expect 'a.144 b.720 box.dat c.mwi dump.img folder' info --json a.144 ''
+expect 'box.dat folder' catalog a.144 -o ''
+expect 'box.dat folder' check --dat ''
 exit $status

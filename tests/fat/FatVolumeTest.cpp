@@ -168,8 +168,9 @@ TEST(FatVolume, DeletedEntriesAndWhatIsLeftOfThem)
     TDisk Disk;
     // Deleted: its three clusters still free (intact), or the second taken by a live file.
     TDisk::Entry(Disk.Root(0), "\xE5" "ONE    TXT", 0x20, 10, 3000);
-    TDisk::Entry(Disk.Root(1), "\xE5" "TWO    TXT", 0x20, 20, 3000);
-    Disk.File(Disk.Root(2), "LIVE    TXT", {21}, 5, 'x');
+    TDisk::LongPiece(Disk.Root(1), "Second one", 0xE5, 0x42);  // its number is lost too
+    TDisk::Entry(Disk.Root(2), "\xE5" "ECOND~1TXT", 0x20, 20, 3000);
+    Disk.File(Disk.Root(3), "LIVE    TXT", {21}, 5, 'x');
     // The FAT copies disagree about a free cluster.
     Disk.SetFat(40, 0xFFF, 1);
 
@@ -183,6 +184,7 @@ TEST(FatVolume, DeletedEntriesAndWhatIsLeftOfThem)
     EXPECT_TRUE(One.Deleted);
     EXPECT_EQ(One.Name, "?ONE.TXT");
     EXPECT_EQ(One.IntactBytes, 3000u);
+    EXPECT_EQ(With.Entries()[1].Name, "Second one");
     EXPECT_EQ(With.Entries()[1].IntactBytes, 1024u);
     EXPECT_THROW(With.ReadFile(One), EFatError);
 }
