@@ -5,6 +5,7 @@
 
 #include "core/FormatTable.h"
 #include "imaging/Imaging.h"
+#include "imaging/RawInput.h"
 #include "platform/Files.h"
 
 namespace {
@@ -44,16 +45,20 @@ int64_t GetFileSizeOrZero(const std::string& Path)
 
 }  // namespace
 
-TConversionCase ClassifyFormats(int64_t DumpSize, uint8_t DiskFormatIndex)
+TConversionCase ClassifyFormats(int64_t DumpSize, uint8_t DiskFormatIndex, bool AllFormats)
 {
-    const uint8_t ImageFormat = FormatIndexOfDumpSize(DumpSize);
-    if (ImageFormat >= KnownFormatCount || DiskFormatIndex >= KnownFormatCount)
+    const uint8_t ImageFormat = FormatIndexOfDumpSize(DumpSize, AllFormats);
+    if (!IsKnownFormat(ImageFormat, AllFormats) || !IsKnownFormat(DiskFormatIndex, AllFormats))
         return TConversionCase::DisketteSmaller;
     if (DiskFormatIndex == ImageFormat)
-        return TConversionCase(ImageFormat);
-    // A lower index is a larger diskette.
-    return DiskFormatIndex < ImageFormat ? TConversionCase::DisketteLarger
-                                         : TConversionCase::DisketteSmaller;
+        return ImageFormat < KnownFormatCount ? TConversionCase(ImageFormat)
+                                              : TConversionCase::BothAdded;
+    // Among the five a lower index is a larger diskette; the added ones go by their media.
+    const bool Larger = ImageFormat < KnownFormatCount && DiskFormatIndex < KnownFormatCount
+                            ? DiskFormatIndex < ImageFormat
+                            : FormatTable[DiskFormatIndex].MediumBytes() >
+                                  FormatTable[ImageFormat].MediumBytes();
+    return Larger ? TConversionCase::DisketteLarger : TConversionCase::DisketteSmaller;
 }
 
 void TImaging::btnMakeDiskClick()
@@ -96,8 +101,8 @@ void TImaging::MakeDiskFromImage()
     if (!DecompressImage("temp.del") || State.Terminating)
         return;
     const std::string Dump = State.WorkDir + "/temp.del";
-    const uint8_t ImageFormat = FormatIndexOfDumpSize(GetFileSizeOrZero(Dump));
-    if (ImageFormat >= KnownFormatCount) {
+    const uint8_t ImageFormat = FormatIndexOfDumpSize(GetFileSizeOrZero(Dump), State.AllFormats);
+    if (!KnownFormat(ImageFormat)) {
         Port.ShowMessage("The image file is corrupt!");
         return;
     }
@@ -105,8 +110,11 @@ void TImaging::MakeDiskFromImage()
     FillGeometry(State.ImageGeometry);
     // Only the caption: the hint keeps what Make Image last put there.
     Port.SetText(TLabel::Path, ShortenPath(State.ImagePath));
-    if (Port.MessageBox(InsertPrompts[ImageFormat], "Insert Disk", TMsgButtons::OKCancel) !=
-        TModalResult::OK)
+    const std::string Prompt =
+        ImageFormat < KnownFormatCount
+            ? InsertPrompts[ImageFormat]
+            : "Insert a " + State.ImageGeometry.FormatName + " floppy into drive a: and click OK.";
+    if (Port.MessageBox(Prompt, "Insert Disk", TMsgButtons::OKCancel) != TModalResult::OK)
         return;
 
     State.MediaRetryState = TMediaRetryState::TryAgain;
@@ -114,8 +122,8 @@ void TImaging::MakeDiskFromImage()
         DetectMedia();
         if (State.MediaRetryState == TMediaRetryState::GaveUp)
             return;
-        State.ConversionCase =
-            ClassifyFormats(GetFileSizeOrZero(Dump), State.DiskGeometry.FormatIndex);
+        State.ConversionCase = ClassifyFormats(GetFileSizeOrZero(Dump),
+                                               State.DiskGeometry.FormatIndex, State.AllFormats);
     } while (State.MediaRetryState == TMediaRetryState::TryAgain);
     CompareFormats();
 }
@@ -128,6 +136,10 @@ void TImaging::CompareFormats()
         State.ImageTracksText = WriteArguments[SameFormat].Tracks;
         State.ImageSectorsText = WriteArguments[SameFormat].Sectors;
         StartWriteRun();
+    } else if (State.ConversionCase == TConversionCase::BothAdded) {
+        State.ImageTracksText = State.ImageGeometry.TracksText;
+        State.ImageSectorsText = State.ImageGeometry.SectorsText;
+        StartWriteRun();
     } else {
         OfferConversion();
     }
@@ -135,6 +147,22 @@ void TImaging::CompareFormats()
 
 bool TImaging::DecompressImage(const std::string& Dump)
 {
+    if (State.AllFormats) {
+        // The console tool also takes the raw dump itself.
+        uint8_t Format = UnknownFormatIndex;
+        switch (KindOfInput(State.ImagePath, Format)) {
+        case TInputKind::RawDump:
+            if (CopyFile(State.ImagePath, State.WorkDir + "/" + Dump, false))
+                return true;
+            EngineFailed("Cannot copy " + State.ImagePath + " to " + State.WorkDir);
+            return false;
+        case TInputKind::Neither:
+            EngineFailed(NeitherImageNorDump(State.ImagePath));
+            return false;
+        case TInputKind::Image:
+            break;
+        }
+    }
     DisableCommands();
     Port.SetText(TLabel::Messages, "Decompressing Image...");
     Port.SetText(TLabel::Status, "");
@@ -142,6 +170,8 @@ bool TImaging::DecompressImage(const std::string& Dump)
     Engine->UseStream = false;
     Engine->InputFile = State.ImagePath;
     Engine->OutputFile = State.WorkDir + "/" + Dump;
+    // The dump in the program's own folder.
+    Engine->ReplaceOutput = true;
     try {
         Engine->Decompress();
     } catch (const std::exception& Error) {
