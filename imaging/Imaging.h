@@ -60,6 +60,9 @@ private:
     // The working folder is set up; when not, says so and gives false: the transfer commands
     // then do nothing rather than use another folder.
     bool WorkDirReady();
+    // The start of Make Image, Make Disk and Verify: nothing without a working folder (false);
+    // else the operation is set, reading the diskette for all but Make Disk.
+    bool BeginCommand(TCurrentOperation Operation);
     void DisableCommands();
     void EnableCommands();
     // The common start of a run: commands disabled, "working.dat" emptied, the helper launched

@@ -72,15 +72,12 @@ std::string ShortenPath(const std::string& Path)
 
 void TImaging::btnMakeImageClick()
 {
-    if (!WorkDirReady())
-        return;
-    State.ReadingDisk = true;
-    MakeImage();
+    if (BeginCommand(TCurrentOperation::MakingImage))
+        MakeImage();
 }
 
 void TImaging::MakeImage()
 {
-    State.CurrentOperation = TCurrentOperation::MakingImage;
     LoadLastFolder();
     if (!InsertAndDetect())
         return;

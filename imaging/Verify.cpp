@@ -69,10 +69,8 @@ std::vector<std::string> DifferingSectors(const std::vector<uint8_t>& Disk,
 
 void TImaging::VerifyDiskette()
 {
-    if (!WorkDirReady())
+    if (!BeginCommand(TCurrentOperation::Verifying))
         return;
-    State.ReadingDisk = true;
-    State.CurrentOperation = TCurrentOperation::Verifying;
     if (!DecompressImage(ImageDump) || State.Terminating) {
         RemoveDumps();
         return;
