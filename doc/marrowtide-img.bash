@@ -14,11 +14,15 @@ _marrowtide_img()
             COMPREPLY=($(compgen -W 'good fast auto' -- "$cur"))
             return
             ;;
-        --threshold | --each | -h | --help | --version)
+        --threshold | --each | --retries | -h | --help | --version)
             return
             ;;
         --log)
             _filedir csv
+            return
+            ;;
+        --map)
+            _filedir
             return
             ;;
         --dat)
@@ -59,7 +63,7 @@ _marrowtide_img()
         fi
         case ${words[i]} in
             --) ended=true ;;
-            --mode | --threshold | --each | --log | --format | --dat) ((i++)) ;;
+            --mode | --threshold | --each | --log | --format | --dat | --retries | --map) ((i++)) ;;
             --json) json=true ;;
             -o | --output) output=true && ((i++)) ;;
             -o?* | --output=*) output=true ;;
@@ -72,13 +76,13 @@ _marrowtide_img()
         local options='-h --help'
         case $command in
             pack) options+=' --mode --threshold -o --output -c --stdout -q --quiet -f --force' ;;
-            unpack) options+=' -o --output -c --stdout -q --quiet -f --force' ;;
+            unpack) options+=' -o --output -c --stdout -q --quiet -f --force --exact-size' ;;
             advise) options+=' --threshold' ;;
             info) options+=' --hash --json' ;;
             catalog) options+=' -o --output -f --force -q --quiet' ;;
             check) options+=' --dat' ;;
             export) options+=' -c --stdout -f --force' ;;
-            read) options+=' -y --yes -f --force -q --quiet --mode --each --log --format' ;;
+            read) options+=' -y --yes -f --force -q --quiet --mode --each --log --format --rescue --retries --map' ;;
             write) options+=' -y --yes -q --quiet --convert' ;;
             verify) options+=' -y --yes -q --quiet' ;;
             ls) options+=' --deleted --json' ;;

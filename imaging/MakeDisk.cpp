@@ -5,6 +5,7 @@
 
 #include "core/FormatTable.h"
 #include "imaging/Imaging.h"
+#include "imaging/RawInput.h"
 #include "platform/Files.h"
 
 namespace {
@@ -62,15 +63,12 @@ TConversionCase ClassifyFormats(int64_t DumpSize, uint8_t DiskFormatIndex, bool 
 
 void TImaging::btnMakeDiskClick()
 {
-    if (!WorkDirReady())
-        return;
-    State.ReadingDisk = false;
-    StartMakeDisk();
+    if (BeginCommand(TCurrentOperation::MakingDisk))
+        StartMakeDisk();
 }
 
 void TImaging::StartMakeDisk()
 {
-    State.CurrentOperation = TCurrentOperation::MakingDisk;
     LoadLastFolder();
     TFileDialog Dialog;
     Dialog.Filter = OpenFilter;
@@ -149,6 +147,22 @@ void TImaging::CompareFormats()
 
 bool TImaging::DecompressImage(const std::string& Dump)
 {
+    if (State.AllFormats) {
+        // The console tool also takes the raw dump itself.
+        uint8_t Format = UnknownFormatIndex;
+        switch (KindOfInput(State.ImagePath, Format)) {
+        case TInputKind::RawDump:
+            if (CopyFile(State.ImagePath, State.WorkDir + "/" + Dump, false))
+                return true;
+            EngineFailed("Cannot copy " + State.ImagePath + " to " + State.WorkDir);
+            return false;
+        case TInputKind::Neither:
+            EngineFailed(NeitherImageNorDump(State.ImagePath));
+            return false;
+        case TInputKind::Image:
+            break;
+        }
+    }
     DisableCommands();
     Port.SetText(TLabel::Messages, "Decompressing Image...");
     Port.SetText(TLabel::Status, "");
