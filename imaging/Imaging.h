@@ -60,6 +60,9 @@ private:
     // The working folder is set up; when not, says so and gives false: the transfer commands
     // then do nothing rather than use another folder.
     bool WorkDirReady();
+    // The start of Make Image, Make Disk and Verify: nothing without a working folder (false);
+    // else the operation is set, reading the diskette for all but Make Disk.
+    bool BeginCommand(TCurrentOperation Operation);
     void DisableCommands();
     void EnableCommands();
     // The common start of a run: commands disabled, "working.dat" emptied, the helper launched
@@ -158,6 +161,10 @@ class TWorkFolder;
 // refused per-user folder and a helper that cannot be copied are told through the port. Throws
 // EAPIException when no private folder can be made.
 std::unique_ptr<TWorkFolder> SetUpWorkFolder(TProgramState& State, TImagingPort& Port);
+
+// The sectors marked in Marked (one flag per 512 bytes of a dump) as "track/side/sector" ranges
+// in dump order, counted with the geometry of format FormatIndex.
+std::vector<std::string> SectorRanges(const std::vector<bool>& Marked, uint8_t FormatIndex);
 
 // Sectors where two dumps of one format differ, as "track/side/sector" ranges in dump order
 // ("3/0/4", "12/1/1-13/0/18"); the sectors are counted with the format's geometry.
