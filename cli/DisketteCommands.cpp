@@ -83,12 +83,11 @@ public:
     {
         CatchInterrupts();
         State.ProgramDir = ExecutableDir();
-        State.Windows5OrLater = OSMajorVersion() > 4;
         State.SelectedDrive = std::string(1, Options.DriveLetter);
         // A command ends with its run, as a window started with a file does.
         State.StartedWithFile = 1;
         State.CompressMode = Options.Mode;
-        Folder = SetUpWorkFolder(State, Port);
+        Folder = SetUpProgram(State, Port);
     }
 
     ~TSession()
@@ -133,13 +132,11 @@ private:
     // goes on as the window's would.
     void Guarded(const std::function<void()>& Step)
     {
-        try {
-            Step();
-        } catch (const std::exception& E) {
-            if (E.what() != LastError)
-                Port.Problem(std::string("marrowtide-img: ") + E.what());
-            LastError = E.what();
-        }
+        ::Guarded(Step, [this](const std::string& Message) {
+            if (Message != LastError)
+                Port.Problem("marrowtide-img: " + Message);
+            LastError = Message;
+        });
     }
 
     // A helper that still runs is told to end (it leaves "error.dat" and ends without

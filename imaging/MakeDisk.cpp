@@ -117,8 +117,8 @@ void TImaging::MakeDiskFromImage()
     FillGeometry(State.ImageGeometry);
     // Only the caption: the hint keeps what Make Image last put there.
     Port.SetText(TLabel::Path, ShortenPath(State.ImagePath));
-    if (Port.MessageBox(InsertPrompts[ImageFormat], "Insert Disk", TMsgButtons::OKCancel) !=
-        TModalResult::OK)
+    if (Port.MessageBox(InsertPrompts[ImageFormat], "Insert Disk", TMsgButtons::OKCancel,
+                        TQuestion::Insert) != TModalResult::OK)
         return;
 
     State.MediaRetryState = TMediaRetryState::TryAgain;

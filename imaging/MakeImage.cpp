@@ -114,7 +114,7 @@ void TImaging::MakeImage()
     // The question is about the very file the engine will replace.
     if (FileExistsExactly(State.ImagePath) &&
         Port.MessageBox("The file already exists, overwrite?", "Continue?",
-                        TMsgButtons::YesNoCancel) != TModalResult::Yes)
+                        TMsgButtons::YesNoCancel, TQuestion::Overwrite) != TModalResult::Yes)
         return;
 
     StartReadRun("Creating Image from Diskette.");
@@ -122,8 +122,8 @@ void TImaging::MakeImage()
 
 bool TImaging::InsertAndDetect()
 {
-    if (Port.MessageBox("Insert Diskette.", "Insert Diskette.", TMsgButtons::OKCancel) !=
-        TModalResult::OK)
+    if (Port.MessageBox("Insert Diskette.", "Insert Diskette.", TMsgButtons::OKCancel,
+                        TQuestion::Insert) != TModalResult::OK)
         return false;
     State.MediaRetryState = TMediaRetryState::TryAgain;
     while (State.MediaRetryState == TMediaRetryState::TryAgain)
