@@ -9,7 +9,7 @@ JOBS       ?= $(shell nproc)
 PREFIX     ?= /usr/local
 DESTDIR    ?=
 
-.PHONY: all deps configure build run test install package bench fuzz sanitize screenshots clean
+.PHONY: all deps configure build run test install package bench fuzz sanitize screenshots format format-all clean
 
 all: build
 
@@ -75,6 +75,13 @@ $(SANITIZE_BUILD)/build.ninja: | deps
 sanitize: deps $(SANITIZE_BUILD)/build.ninja
 	$(SANITIZER_ENV) cmake --build $(SANITIZE_BUILD) -j $(JOBS)
 	cd $(SANITIZE_BUILD) && $(SANITIZER_ENV) ctest --output-on-failure -j $(JOBS)
+
+# clang-format: `make format` shapes the lines this branch changed, `make format-all` every source.
+format: deps
+	@scripts/format
+
+format-all: deps
+	@scripts/format all
 
 clean:
 	rm -rf $(BUILD) $(FUZZ_BUILD) $(SANITIZE_BUILD)

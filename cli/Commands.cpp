@@ -14,8 +14,8 @@
 #include "cli/Jobs.h"
 #include "cli/LhaExport.h"
 #include "cli/Progress.h"
+#include "core/FormatTable.h"
 #include "platform/FileModes.h"
-#include "platform/FormatTable.h"
 
 namespace fs = std::filesystem;
 

@@ -5,34 +5,15 @@
 
 #include <cerrno>
 #include <chrono>
-#include <csignal>
+
+#include "cli/Interrupts.h"
 
 namespace {
-
-volatile std::sig_atomic_t InterruptFlag = 0;
-
-extern "C" void OnInterruptFlag(int) { InterruptFlag = 1; }
 
 // What was read past the last line break, kept for the next call.
 std::string Pending;
 
 }  // namespace
-
-void CatchInterrupts()
-{
-    struct sigaction Action {};
-    Action.sa_handler = OnInterruptFlag;
-    sigemptyset(&Action.sa_mask);
-    // No SA_RESTART: a wait on the terminal ends at once.
-    Action.sa_flags = SA_RESETHAND;
-    for (int Signal : {SIGINT, SIGTERM, SIGHUP})
-        sigaction(Signal, &Action, nullptr);
-}
-
-bool Interrupted()
-{
-    return InterruptFlag != 0;
-}
 
 bool HasTerminal()
 {

@@ -1,12 +1,8 @@
-// The terminal user's side of the diskette commands: Ctrl-C, and lines typed on standard input.
+// The terminal user's side of the diskette commands: lines typed on standard input, and waits
+// that Ctrl-C ends (cli/Interrupts.h).
 #pragma once
 
 #include <string>
-
-// From now on SIGINT, SIGTERM and SIGHUP only set a flag, so a run can stop its helper and clean
-// up; a second signal ends the program at once.
-void CatchInterrupts();
-bool Interrupted();
 
 // Standard input and standard error are a terminal: there is someone to ask.
 bool HasTerminal();

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "cli/Console.h"
+#include "cli/Interrupts.h"
 
 namespace {
 
@@ -194,6 +195,11 @@ TModalResult TConsolePort::AnswerQuestion(const std::string& Text, TQuestion Kin
     if (!Answers.Terminal)
         Problem(Text + (Overwrite ? "\nNo: give -f to overwrite." : "\nNo: there is no terminal "
                                                                     "to answer on."));
+    // Detection's two questions: no volume found, or none of a known size.
+    const bool NoDisk = Text.starts_with("Can't find disk.") ||
+                        Text.starts_with("The disk is the wrong capacity");
+    if (NoDisk && !NoDiskHint.empty())
+        Problem(NoDiskHint);
     Stopped = true;
     return TModalResult::No;
 }

@@ -40,6 +40,9 @@ public:
     int Interval(TTimer Timer) const { return Timers[int(Timer)].Interval; }
     // The insert prompts are answered by the caller's own wait (the box loop).
     bool InsertAnswered = false;
+    // Told when the command stops because detection found no diskette it knows: which option
+    // would go on.
+    std::string NoDiskHint;
     // Prints a line on standard error, the bar cleared first.
     void Problem(const std::string& Text);
     void Note(const std::string& Text);

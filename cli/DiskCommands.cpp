@@ -9,10 +9,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/FormatTable.h"
+#include "core/FormatTable.h"
 #include "platform/Drives.h"
 #include "platform/Errors.h"
 #include "platform/FatBoot.h"
+#include "platform/FileHandle.h"
 #include "platform/Files.h"
 
 namespace {
@@ -68,6 +69,15 @@ int FormatIndexOfName(const std::string& Name)
     return -1;
 }
 
+std::string FormatNameList()
+{
+    std::string List;
+    for (unsigned Index = 0; Index < KnownFormatCount; ++Index)
+        List += (Index == 0 ? "" : Index + 1 == KnownFormatCount ? " or " : ", ") +
+                std::string(FormatOfIndex(Index).FormatName);
+    return List;
+}
+
 int RunDrive(const TOptions& Options, std::ostream& Out)
 {
     if (Options.DriveListing) {
@@ -106,17 +116,17 @@ int RunFormat(const TOptions& Options, std::ostream& Out)
     std::vector<uint8_t> Disk =
         MakeBlankDiskette(static_cast<unsigned>(Options.FormatIndex),
                           static_cast<uint32_t>(::time(nullptr)) ^ static_cast<uint32_t>(::getpid()));
-    int Fd = ::open(File.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (Fd < 0)
+    TFileHandle Target(::open(File.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+    if (!Target.Valid())
         throw std::runtime_error(errno == EEXIST
                                      ? "Will not replace the existing file " + File
                                      : "Cannot create " + File + ": " + std::strerror(errno));
-    bool Ok = WriteAll(Fd, Disk.data(), Disk.size());
+    bool Ok = WriteAll(Target.Get(), Disk.data(), Disk.size());
     int Error = Ok ? 0 : errno;
-    Ok = Ok && ::fsync(Fd) == 0;
+    Ok = Ok && ::fsync(Target.Get()) == 0;
     if (!Ok && Error == 0)
         Error = errno;
-    Ok = ::close(Fd) == 0 && Ok;
+    Ok = Target.Close() && Ok;
     if (!Ok) {
         // Only what we created goes away.
         ::unlink(File.c_str());

@@ -15,3 +15,6 @@ int RunFormat(const TOptions& Options, std::ostream& Out);
 // The format index (0..4) a user's format name stands for ("1.44MB", "1.44", "144", "720k" ...,
 // without regard to case), or -1.
 int FormatIndexOfName(const std::string& Name);
+
+// The format names the tool takes, for messages: "2.88MB, 1.44MB, ... or 360KB".
+std::string FormatNameList();

@@ -1,5 +1,5 @@
-// The diskette commands: read (Make Image), write (Make Disk) and verify, one diskette or a whole
-// box of them, through the same workflows as the window.
+// The diskette commands: read (Make Image), write (Make Disk) and verify, through the same
+// workflows as the window; a whole box of diskettes is read by the box loop (cli/BoxLoop.h).
 #pragma once
 
 #include <ostream>
@@ -14,9 +14,8 @@ int RunWrite(const TOptions& Options, std::ostream& Out, std::ostream& Err);
 // verify IMAGE DRIVE
 int RunVerify(const TOptions& Options, std::ostream& Out, std::ostream& Err);
 
-// A box's image name: "{n}" (or "{n:03}", zero-padded to 3 digits) becomes Number and
-// "{label}" the volume label, made safe for a file name.
-std::string ExpandImageName(const std::string& Pattern, int Number, const std::string& Label);
+// The last part of Name has an extension ("dir.v2/disk" has none).
+bool HasExtension(const std::string& Name);
 
 // Name with the extension of the diskette format FormatIndex when it has none.
 std::string WithFormatExtension(const std::string& Name, int FormatIndex);

@@ -7,7 +7,7 @@
 #include <stdexcept>
 
 #include "compress/LZRW1.h"
-#include "platform/FormatTable.h"
+#include "core/FormatTable.h"
 
 TImageInfo ReadImageInfo(const std::string& Path, std::vector<uint8_t>* Whole)
 {

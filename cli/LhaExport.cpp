@@ -9,10 +9,10 @@
 #include <filesystem>
 #include <stdexcept>
 
-#include "compress/LZRW1.h"
 #include "cli/ImageInfo.h"
 #include "compress/SafeOutput.h"
-#include "platform/ByteOrder.h"
+#include "core/ByteOrder.h"
+#include "core/ImageHeader.h"
 #include "platform/Files.h"
 
 namespace {

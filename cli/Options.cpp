@@ -39,6 +39,9 @@ const char* const UsageText =
     "                                  diskette's format, which an IMAGE without one also gets\n"
     "  read [OPTIONS] DRIVE --each PATTERN [--log FILE]\n"
     "                                  image a whole box, one diskette after another\n"
+    "  read [OPTIONS] DRIVE --format FORMAT [IMAGE]\n"
+    "                                  read the diskette as FORMAT, whatever its boot sector\n"
+    "                                  says\n"
     "  write [-y] [--convert] IMAGE DRIVE\n"
     "                                  write IMAGE onto the diskette in DRIVE\n"
     "  verify [-y] IMAGE DRIVE         compare the diskette in DRIVE with IMAGE, sector by\n"
@@ -62,6 +65,9 @@ const char* const UsageText =
     "                         and name its image PATTERN with {n} counting up from 1 ({n:03}\n"
     "                         for 001) and {label} the diskette's volume label; existing\n"
     "                         files are never replaced\n"
+    "  --format FORMAT        read: the diskette's format, named by hand, for a diskette\n"
+    "                         whose boot sector is damaged, blank or not DOS: 2.88MB,\n"
+    "                         1.44MB, 1.2MB, 720KB or 360KB\n"
     "  --log FILE             read --each: add one CSV line per diskette to FILE: file,\n"
     "                         format, sizes, ratio, CRC32, MD5, SHA-1, seconds, result\n"
     "  --hash                 info also prints the CRC32, MD5, SHA-1 and SHA-256 of the\n"
@@ -159,7 +165,7 @@ void ReadFormatWords(TOptions& Options, const std::vector<std::string>& Words)
         throw EUsage("format takes a FORMAT and a FILE");
     Options.FormatIndex = FormatIndexOfName(Words[0]);
     if (Options.FormatIndex < 0)
-        throw EUsage("format takes 2.88MB, 1.44MB, 1.2MB, 720KB or 360KB, not '" + Words[0] + "'");
+        throw EUsage("format takes " + FormatNameList() + ", not '" + Words[0] + "'");
     Options.Output = Words[1];
 }
 
@@ -272,6 +278,8 @@ TOptions ParseArgs(const std::vector<std::string>& Args)
     Read->add_flag("-f,--force", Options.Force);
     Read->add_option("--each", Options.Each)->take_last();
     Read->add_option("--log", Options.LogFile)->take_last();
+    std::string NamedFormat;
+    Read->add_option("--format", NamedFormat)->take_last();
     Write->add_flag("--convert", Options.Convert);
     const auto SetMode = [&Options](const std::string& Text) { Options.Mode = ModeOf(Text); };
     const auto SetThreshold = [&Options](const std::string& Text) {
@@ -313,6 +321,11 @@ TOptions ParseArgs(const std::vector<std::string>& Args)
     if (OptionsEnd != Args.end())
         Words.insert(Words.end(), OptionsEnd + 1, Args.end());
 
+    if (!NamedFormat.empty()) {
+        Options.FormatIndex = FormatIndexOfName(NamedFormat);
+        if (Options.FormatIndex < 0)
+            throw EUsage("--format takes " + FormatNameList() + ", not '" + NamedFormat + "'");
+    }
     if (Options.Command == TCommandKind::Drive)
         ReadDriveWords(Options, Words);
     else if (Options.Command == TCommandKind::Format)

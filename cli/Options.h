@@ -31,7 +31,8 @@ struct TOptions {
     bool DriveListing = false;
     bool DriveClear = false;
     char DriveLetter = 0;
-    // format: the diskette format (0..4); the file is in Output.
+    // format: the diskette format; the file is in Output. read --format: the diskette's format,
+    // named by hand (-1: detected).
     int FormatIndex = -1;
     // read, write and verify: the drive is DriveLetter; read's IMAGE is in Output, write's and
     // verify's in Inputs.

@@ -12,7 +12,8 @@
 #include <unistd.h>
 
 #include "SafeOutput.h"
-#include "platform/ByteOrder.h"
+#include "core/ByteOrder.h"
+#include "platform/FileHandle.h"
 #include "platform/FileModes.h"
 
 namespace {
@@ -20,26 +21,16 @@ namespace {
 constexpr int32_t AdviseMinimum = 3 * IoBlockSize;  // 98304
 constexpr int32_t SampleMask = 0x7FFF8000;
 
-int OpenFlags(int Mode)
-{
-    switch (Mode & 3) {
-    case 0: return O_RDONLY;
-    case 1: return O_WRONLY;
-    default: return O_RDWR;
-    }
-}
-
 // The size of a file opened with the given default mode, or -1.
 int64_t ProbeSize(const std::string& Path, int Mode)
 {
-    const int Fd = ::open(Path.c_str(), OpenFlags(Mode) | O_CLOEXEC);
-    if (Fd < 0)
+    const TFileHandle File(::open(Path.c_str(), OpenFlagsOfFileMode(Mode) | O_CLOEXEC));
+    if (!File.Valid())
         return -1;
     struct stat St;
-    int64_t Size = ::fstat(Fd, &St) == 0 ? St.st_size : -1;
+    int64_t Size = ::fstat(File.Get(), &St) == 0 ? St.st_size : -1;
     if (Size >= 0 && S_ISBLK(St.st_mode))
-        Size = ::lseek(Fd, 0, SEEK_END);  // a diskette device reports its size only this way
-    ::close(Fd);
+        Size = ::lseek(File.Get(), 0, SEEK_END);  // a diskette device reports its size only this way
     return Size;
 }
 
@@ -120,8 +111,6 @@ public:
     explicit TOperation(Tlzrw1& Owner) : Engine(Owner), Stream(Owner.UseStream) {}
     ~TOperation()
     {
-        if (InputFd >= 0)
-            ::close(InputFd);
         // Not committed: only what this operation created goes away.
         Output.Discard();
     }
@@ -159,8 +148,8 @@ public:
                 Fail("Lzrw1 (de)compression : Failed to initialize input stream !");
             return;
         }
-        InputFd = ::open(Engine.InputFile.c_str(), O_RDONLY | O_CLOEXEC);
-        if (InputFd < 0)
+        Input.Reset(::open(Engine.InputFile.c_str(), O_RDONLY | O_CLOEXEC));
+        if (!Input.Valid())
             Fail("Lzrw1 (de)compression : Failed to open input file : " + Engine.InputFile);
     }
 
@@ -180,7 +169,7 @@ public:
     {
         if (Engine.WholeInput)
             return Engine.WholeInput->Read(Buffer, Count);
-        return Stream ? Engine.InputStream->Read(Buffer, Count) : TFileStream(InputFd).Read(Buffer, Count);
+        return Stream ? Engine.InputStream->Read(Buffer, Count) : TFileStream(Input.Get()).Read(Buffer, Count);
     }
 
     int32_t Write(const uint8_t* Buffer, int32_t Count)
@@ -214,9 +203,7 @@ public:
 
     void Commit()
     {
-        if (InputFd >= 0)
-            ::close(InputFd);
-        InputFd = -1;
+        Input.Reset();
         if (!Stream && !Output.Commit())
             Fail("Lzrw1 : Error writing to output file : " + Engine.OutputFile);
     }
@@ -232,7 +219,7 @@ public:
     const bool Stream;
     std::unique_ptr<uint8_t[]> InBuffer;
     std::unique_ptr<uint8_t[]> OutBuffer;
-    int InputFd = -1;
+    TFileHandle Input;
     TSafeOutput Output;
 
 private:
@@ -360,12 +347,12 @@ public:
     {
         if (Engine.UseStream || Engine.WholeInput || !ReadOnlyOnce(Engine.InputFile))
             return;
-        const int Fd = ::open(Engine.InputFile.c_str(), O_RDONLY | O_CLOEXEC);
-        if (Fd < 0)
+        TFileHandle File(::open(Engine.InputFile.c_str(), O_RDONLY | O_CLOEXEC));
+        if (!File.Valid())
             TOperation::Fail("Lzrw1 (de)compression : Failed to open input file : " + Engine.InputFile);
         auto Whole = std::make_unique<TPiecesStream>();
-        const bool Ok = Whole->Fill(Fd, LargestInput, Engine.Host);
-        ::close(Fd);
+        const bool Ok = Whole->Fill(File.Get(), LargestInput, Engine.Host);
+        File.Reset();
         if (!Ok)
             TOperation::Fail("Lzrw1 : Error reading from input file : " + Engine.InputFile);
         if (Whole->Size() > LargestInput)
@@ -395,15 +382,11 @@ Tlzrw1::~Tlzrw1() = default;
 
 TImageHeader ReadImageHeader(const uint8_t* Bytes, size_t Count, const std::string& InputFile)
 {
-    const uint32_t Tag = Count >= 4 ? GetLE32(Bytes) : 0;
-    if (Tag != LzhTag && Tag != Lzrw1KhTag)
+    const std::optional<TImageHeader> Header = ParseImageHeader(Bytes, Count);
+    if (!Header)
         throw ELzrw1Exception(InputFile.empty() ? "Lzrw1 decompression : input stream contains no valid header !"
                                                 : InputFile + " : Lzrw1 decompression : this file has no valid header !");
-    TImageHeader Header;
-    Header.Codec = Tag == LzhTag ? TImageCodec::Lzh : TImageCodec::Lzrw1Kh;
-    if (Count >= ImageHeaderSize)
-        Header.OriginalSize = static_cast<int32_t>(GetLE32(Bytes + 4));
-    return Header;
+    return *Header;
 }
 
 void Tlzrw1::Loaded(bool DesignTime)
@@ -472,7 +455,7 @@ int64_t Tlzrw1::Compress()
     Op.OpenOutput();
 
     uint8_t Header[4];
-    PutLE32(Header, Fast ? Lzrw1KhTag : LzhTag);
+    PutLE32(Header, ImageTag(Fast ? TImageCodec::Lzrw1Kh : TImageCodec::Lzh));
     Op.WriteExactly(Header, 4);
     Out = 4;
     In = 0;
@@ -556,8 +539,8 @@ TCompressMode Tlzrw1::Advise()
         if (!InputStream || InputStream->Seek(0, TSeekOrigin::Beginning) < 0)
             TOperation::Fail("Lzrw1 edvise : can not initialize the input stream!");
     } else if (!WholeInput) {
-        Op.InputFd = ::open(InputFile.c_str(), O_RDONLY | O_CLOEXEC);
-        if (Op.InputFd < 0)
+        Op.Input.Reset(::open(InputFile.c_str(), O_RDONLY | O_CLOEXEC));
+        if (!Op.Input.Valid())
             TOperation::Fail("Lzrw1 advise : can open input file : " + InputFile);
     }
 
@@ -571,7 +554,7 @@ TCompressMode Tlzrw1::Advise()
     for (const int64_t Offset : {(Size / 3) & SampleMask, (2 * Size / 3) & SampleMask}) {
         TStream* const Seekable = UseStream ? InputStream : WholeInput.get();
         const bool Placed = Seekable ? Seekable->Seek(Offset, TSeekOrigin::Beginning) == Offset
-                                     : ::lseek(Op.InputFd, Offset, SEEK_SET) == Offset;
+                                     : ::lseek(Op.Input.Get(), Offset, SEEK_SET) == Offset;
         const int32_t Count = Placed ? Op.Read(Op.InBuffer.get(), IoBlockSize) : -1;
         if (Count < 0)
             TOperation::Fail(UseStream ? "Lzrw1 advise : input stream read error !"

@@ -1,6 +1,6 @@
-// Tlzrw1: the compressor component. It defines the image file format (a 4-byte tag, the 4-byte
-// original size, then one LZH bit stream or a sequence of LZRW1/KH blocks), does all input and
-// output in 32 KB buffers, and reports progress through its panel's caption.
+// Tlzrw1: the compressor component. It writes and reads image files (their header is laid out in
+// core/ImageHeader.h), does all input and output in 32 KB buffers, and reports progress through
+// its panel's caption.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +13,7 @@
 #include "LZRW1KH.h"
 #include "Streams.h"
 #include "lzh.h"
+#include "core/ImageHeader.h"
 
 enum class TCompressMode { Good = 0, Fast = 1, Auto = 2 };
 
@@ -29,22 +30,8 @@ public:
     virtual void ShowBytes(int64_t /*Done*/, int64_t /*Total*/) {}
 };
 
-constexpr uint32_t LzhTag = 0x4C5A4821;     // bytes "!HZL"
-constexpr uint32_t Lzrw1KhTag = 0x4C5A5257; // bytes "WRZL"
 constexpr int32_t IoBlockSize = 32768;
 constexpr int32_t IoBufferSize = IoBlockSize + 16;
-
-// An image's header: the codec's tag, then the original size, 4 bytes each.
-constexpr size_t ImageHeaderSize = 8;
-
-enum class TImageCodec { Lzh, Lzrw1Kh };
-
-struct TImageHeader {
-    TImageCodec Codec = TImageCodec::Lzh;
-    // Signed as stored, so a damaged header can make it negative; none when the image ends
-    // inside the field.
-    std::optional<int32_t> OriginalSize;
-};
 
 // Reads the header from an image's first Count bytes (fewer than 8 for an image that short).
 // One without a valid tag is refused (ELzrw1Exception) with the engine's text, which names

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <new>
 
-#include "platform/ByteOrder.h"
+#include "core/ByteOrder.h"
 
 namespace {
 

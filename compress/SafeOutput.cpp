@@ -45,8 +45,8 @@ bool TSafeOutput::Open(const std::string& Path)
     mode_t Mode = 0666 & ~ProcessUmask();
     if (::stat(Path.c_str(), &St) == 0) {
         if (!S_ISREG(St.st_mode)) {
-            Direct = ::open(Path.c_str(), O_WRONLY | O_CLOEXEC);
-            return Direct >= 0;
+            Direct.Reset(::open(Path.c_str(), O_WRONLY | O_CLOEXEC));
+            return Direct.Valid();
         }
         Mode = St.st_mode & 07777;
         // Replace the file a link points to, not the link.
@@ -60,18 +60,13 @@ bool TSafeOutput::Open(const std::string& Path)
 
 bool TSafeOutput::Commit()
 {
-    if (Direct >= 0) {
-        const bool Ok = ::close(Direct) == 0;
-        Direct = -1;
-        return Ok;
-    }
+    if (Direct.Valid())
+        return Direct.Close();
     return File.Commit();
 }
 
 void TSafeOutput::Discard()
 {
-    if (Direct >= 0)
-        ::close(Direct);
-    Direct = -1;
+    Direct.Reset();
     File.Discard();
 }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/AtomicFile.h"
+#include "platform/FileHandle.h"
 
 class TSafeOutput {
 public:
@@ -17,7 +18,7 @@ public:
 
     // False when the output cannot be created.
     bool Open(const std::string& Path);
-    int Handle() const { return Direct >= 0 ? Direct : File.Handle(); }
+    int Handle() const { return Direct.Valid() ? Direct.Get() : File.Handle(); }
     // Flushes, closes and moves the temporary file into place; false on failure (then discarded).
     bool Commit();
     // Closes and removes what this object created; the target itself stays as it was.
@@ -28,6 +29,6 @@ public:
     static void RemoveTemporariesNow();
 
 private:
-    int Direct = -1;  // a device or pipe written in place
+    TFileHandle Direct;  // a device or pipe written in place
     TAtomicFile File;
 };

@@ -21,6 +21,10 @@ _marrowtide_img()
             _filedir csv
             return
             ;;
+        --format)
+            COMPREPLY=($(compgen -W '2.88MB 1.44MB 1.2MB 720KB 360KB' -- "$cur"))
+            return
+            ;;
         -o | --output)
             _filedir -d
             return
@@ -46,7 +50,7 @@ _marrowtide_img()
         fi
         case ${words[i]} in
             --) ended=true ;;
-            --mode | --threshold | --each | --log) ((i++)) ;;
+            --mode | --threshold | --each | --log | --format) ((i++)) ;;
             -o | --output) output=true && ((i++)) ;;
             -o?* | --output=*) output=true ;;
             -*) ;;
@@ -62,7 +66,7 @@ _marrowtide_img()
             advise) options+=' --threshold' ;;
             info) options+=' --hash' ;;
             export) options+=' -f --force' ;;
-            read) options+=' -y --yes -f --force -q --quiet --mode --each --log' ;;
+            read) options+=' -y --yes -f --force -q --quiet --mode --each --log --format' ;;
             write) options+=' -y --yes -q --quiet --convert' ;;
             verify) options+=' -y --yes -q --quiet' ;;
             drive) ((args == 1)) && [[ ${words[2]} != list ]] && options+=' --clear' ;;

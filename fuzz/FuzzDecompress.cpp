@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "compress/LZRW1.h"
-#include "platform/ByteOrder.h"
+#include "core/ByteOrder.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
 {

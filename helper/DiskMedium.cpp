@@ -9,29 +9,11 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
 std::string ErrnoText(int Error) { return std::strerror(Error); }
-
-class TCloser {
-public:
-    explicit TCloser(int Fd) : Fd(Fd) {}
-    ~TCloser()
-    {
-        if (Fd >= 0)
-            ::close(Fd);
-    }
-    int Release()
-    {
-        const int Result = Fd;
-        Fd = -1;
-        return Result;
-    }
-
-private:
-    int Fd;
-};
 
 }  // namespace
 
@@ -74,7 +56,7 @@ std::unique_ptr<TDiskMedium> TDiskMedium::Open(const std::string& Target, char L
             throw ETransferError(Drive + " is in use (mounted?); a diskette in use is not written");
         throw ETransferError(Drive + " cannot be opened: " + ErrnoText(Error));
     }
-    TCloser Closer(Fd);
+    TFileHandle File(Fd);
 
     struct stat After {};
     if (::fstat(Fd, &After) != 0)
@@ -114,17 +96,15 @@ std::unique_ptr<TDiskMedium> TDiskMedium::Open(const std::string& Target, char L
         throw ETransferError(Drive + " holds " + std::to_string(Size) +
                              " bytes, more than any diskette; it is refused");
 
-    std::unique_ptr<TDiskMedium> Medium(new TDiskMedium(Closer.Release(), Size, Block));
+    std::unique_ptr<TDiskMedium> Medium(new TDiskMedium(std::move(File), Size, Block));
     Medium->DropCache();
     return Medium;
 }
 
-TDiskMedium::TDiskMedium(int Fd, int64_t Size, bool BlockDevice)
-    : Fd(Fd), Size(Size), BlockDevice(BlockDevice)
+TDiskMedium::TDiskMedium(TFileHandle Fd, int64_t Size, bool BlockDevice)
+    : Fd(std::move(Fd)), Size(Size), BlockDevice(BlockDevice)
 {
 }
-
-TDiskMedium::~TDiskMedium() { ::close(Fd); }
 
 namespace {
 
@@ -159,7 +139,7 @@ void TDiskMedium::Read(int64_t Offset, std::span<uint8_t> Data)
 {
     CheckRange(Offset, Data.size());
     MoveAll(Data.size(), [&](size_t Done) {
-        return ::pread(Fd, Data.data() + Done, Data.size() - Done, Offset + static_cast<int64_t>(Done));
+        return ::pread(Fd.Get(), Data.data() + Done, Data.size() - Done, Offset + static_cast<int64_t>(Done));
     }, "the diskette ended early");
 }
 
@@ -167,7 +147,7 @@ void TDiskMedium::Write(int64_t Offset, std::span<const uint8_t> Data)
 {
     CheckRange(Offset, Data.size());
     MoveAll(Data.size(), [&](size_t Done) {
-        return ::pwrite(Fd, Data.data() + Done, Data.size() - Done, Offset + static_cast<int64_t>(Done));
+        return ::pwrite(Fd.Get(), Data.data() + Done, Data.size() - Done, Offset + static_cast<int64_t>(Done));
     }, ErrnoText(EIO));
 }
 
@@ -175,7 +155,7 @@ void TDiskMedium::Flush()
 {
     int Result;
     do
-        Result = ::fsync(Fd);
+        Result = ::fsync(Fd.Get());
     while (Result != 0 && errno == EINTR);
     if (Result != 0)
         throw EMediumError(ErrnoText(errno));
@@ -186,6 +166,6 @@ void TDiskMedium::DropCache()
 {
     // BLKFLSBUF needs privileges; without them the advice alone still drops clean pages.
     if (BlockDevice)
-        ::ioctl(Fd, BLKFLSBUF, 0);
-    ::posix_fadvise(Fd, 0, 0, POSIX_FADV_DONTNEED);
+        ::ioctl(Fd.Get(), BLKFLSBUF, 0);
+    ::posix_fadvise(Fd.Get(), 0, 0, POSIX_FADV_DONTNEED);
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "helper/Transfer.h"
+#include "platform/FileHandle.h"
 
 #include <memory>
 #include <string>
@@ -13,9 +14,6 @@ public:
     // without a medium, and a write-protected one are refused. Throws ETransferError.
     static std::unique_ptr<TDiskMedium> Open(const std::string& Target, char Letter,
                                              bool ForWriting);
-    ~TDiskMedium() override;
-    TDiskMedium(const TDiskMedium&) = delete;
-    TDiskMedium& operator=(const TDiskMedium&) = delete;
 
     int64_t Capacity() const override { return Size; }
     void Read(int64_t Offset, std::span<uint8_t> Data) override;
@@ -23,13 +21,13 @@ public:
     void Flush() override;
 
 private:
-    TDiskMedium(int Fd, int64_t Size, bool BlockDevice);
+    TDiskMedium(TFileHandle Fd, int64_t Size, bool BlockDevice);
     // Length bytes at Offset lie on the diskette, else EMediumError.
     void CheckRange(int64_t Offset, size_t Length) const;
     // Asks the kernel to forget its cached copy, so that the next Read reaches the medium.
     void DropCache();
 
-    int Fd;
+    TFileHandle Fd;
     int64_t Size;
     bool BlockDevice;
 };

@@ -39,8 +39,7 @@ void TExchangeFiles::ReportProgress(int Value) const
 {
     if (const int Error = ReplaceFile("Status.dat", std::to_string(Value) + "\r\n"))
         throw ETransferError("Status.dat cannot be written: " + std::string(std::strerror(Error)));
-    const int Fd = OpenRegular("check.dat", O_WRONLY | O_CREAT, "check.dat", "created");
-    if (::close(Fd) != 0)
+    if (!OpenRegular("check.dat", O_WRONLY | O_CREAT, "check.dat", "created").Close())
         throw ETransferError("check.dat cannot be created: " + std::string(std::strerror(errno)));
 }
 
@@ -58,8 +57,8 @@ bool TExchangeFiles::RemoveWorking() const
     return ::unlink(Path.c_str()) == 0 || errno == ENOENT;
 }
 
-int TExchangeFiles::OpenRegular(const std::string& Name, int Flags, const std::string& What,
-                                const std::string& Failing) const
+TFileHandle TExchangeFiles::OpenRegular(const std::string& Name, int Flags, const std::string& What,
+                                        const std::string& Failing) const
 {
     const std::string Path = PathOf(Name);
     const std::string NotRegular = What + " is not a regular file; it is refused";
@@ -71,6 +70,7 @@ int TExchangeFiles::OpenRegular(const std::string& Name, int Flags, const std::s
     do
         Fd = ::open(Path.c_str(), Flags | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644);
     while (Fd < 0 && errno == EINTR);
+    TFileHandle File(Fd);
     if (Fd < 0 && errno == ELOOP)
         throw ETransferError(What + " is a symbolic link; it is not followed");
     if (Fd < 0 && errno == ENXIO)  // a FIFO nobody reads
@@ -81,9 +81,8 @@ int TExchangeFiles::OpenRegular(const std::string& Name, int Flags, const std::s
     const int Error = errno;
     if (Stated && S_ISREG(Info.st_mode)) {
         ::fcntl(Fd, F_SETFL, ::fcntl(Fd, F_GETFL) & ~O_NONBLOCK);
-        return Fd;
+        return File;
     }
-    ::close(Fd);
     throw ETransferError(Stated ? NotRegular
                                 : What + " cannot be " + Failing + ": " + std::strerror(Error));
 }

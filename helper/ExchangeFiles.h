@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "platform/FileHandle.h"
+
 class TExchangeFiles {
 public:
     explicit TExchangeFiles(std::string WorkDir);
@@ -29,8 +31,8 @@ public:
     // (a FIFO or device planted there is refused without blocking). What names the file in
     // the error, Failing says what could not be done ("created", "opened"). Throws
     // ETransferError.
-    int OpenRegular(const std::string& Name, int Flags, const std::string& What,
-                    const std::string& Failing) const;
+    TFileHandle OpenRegular(const std::string& Name, int Flags, const std::string& What,
+                            const std::string& Failing) const;
 
 private:
     // Writes Text to a temporary file beside Name and renames it into place; errno on failure.

@@ -1,8 +1,8 @@
 #include "helper/Transfer.h"
 
+#include "core/FormatTable.h"
 #include "helper/DiskMedium.h"
 #include "helper/ExchangeFiles.h"
-#include "platform/FormatTable.h"
 #include "platform/Drives.h"
 
 #include <algorithm>
@@ -86,19 +86,17 @@ public:
         : Path(Files.PathOf(Name)), Name(std::move(Name))
     {
         // Emptied only once it is known to be a plain file of ours.
-        Fd = Files.OpenRegular(this->Name, O_WRONLY | O_CREAT, "the dump file " + this->Name,
-                               "created");
-        if (::ftruncate(Fd, 0) != 0) {
+        File = Files.OpenRegular(this->Name, O_WRONLY | O_CREAT, "the dump file " + this->Name,
+                                 "created");
+        if (::ftruncate(File.Get(), 0) != 0) {
             const int Error = errno;
-            ::close(Fd);
-            Fd = -1;
+            File.Reset();
             Failed(Error);
         }
     }
     ~TDumpOutput()
     {
-        if (Fd >= 0)
-            ::close(Fd);
+        File.Reset();
         if (!Committed)
             ::unlink(Path.c_str());
     }
@@ -109,7 +107,7 @@ public:
     {
         int64_t Done = 0;
         while (Done < Bytes) {
-            const ssize_t N = ::pwrite(Fd, Data + Done, static_cast<size_t>(Bytes - Done),
+            const ssize_t N = ::pwrite(File.Get(), Data + Done, static_cast<size_t>(Bytes - Done),
                                        Offset + Done);
             if (N < 0 && errno == EINTR)
                 continue;
@@ -122,11 +120,7 @@ public:
     // Zero-fills up to Length (the longer dumps), flushes and closes.
     void Commit(int64_t Length)
     {
-        if (::ftruncate(Fd, Length) != 0 || ::fsync(Fd) != 0)
-            Failed(errno);
-        const int Result = ::close(Fd);
-        Fd = -1;
-        if (Result != 0)
+        if (::ftruncate(File.Get(), Length) != 0 || ::fsync(File.Get()) != 0 || !File.Close())
             Failed(errno);
         Committed = true;
     }
@@ -140,7 +134,7 @@ private:
 
     std::string Path;
     std::string Name;
-    int Fd = -1;
+    TFileHandle File;
     bool Committed = false;
 };
 
@@ -218,13 +212,13 @@ void TRun::ReadDisk()
 
 void TRun::WriteDisk()
 {
-    const int Dump = Files.OpenRegular(Request.File, O_RDONLY, "the image file " + Request.File,
-                                       "opened");
+    TFileHandle Dump = Files.OpenRegular(Request.File, O_RDONLY, "the image file " + Request.File,
+                                         "opened");
     std::vector<uint8_t> Image(static_cast<size_t>(Request.TracksBytes()));
     int64_t Have = 0;
     int Error = 0;
     while (Have < Request.TracksBytes()) {
-        const ssize_t N = ::pread(Dump, Image.data() + Have,
+        const ssize_t N = ::pread(Dump.Get(), Image.data() + Have,
                                   static_cast<size_t>(Request.TracksBytes() - Have), Have);
         if (N < 0 && errno == EINTR)
             continue;
@@ -234,7 +228,7 @@ void TRun::WriteDisk()
             break;
         Have += N;
     }
-    ::close(Dump);
+    Dump.Reset();
     if (Error)
         throw ETransferError("the image file " + Request.File + " cannot be read: " +
                              std::strerror(Error));

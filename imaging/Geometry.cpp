@@ -1,6 +1,6 @@
 // Diskette formats and media detection: a format is recognised from the capacity the system
 // reports for the volume in the selected drive.
-#include "platform/FormatTable.h"
+#include "core/FormatTable.h"
 #include "imaging/Imaging.h"
 #include "platform/Drives.h"
 
@@ -54,6 +54,11 @@ void TImaging::FillGeometry(TGeometry& Geometry)
 
 void TImaging::DetectMedia()
 {
+    if (State.NamedFormat >= 0) {
+        Recognise(static_cast<uint8_t>(State.NamedFormat));
+        FillGeometry(State.DiskGeometry);
+        return;
+    }
     int64_t Capacity = -1;
     if (Port.DriveMenuChecked('A'))
         Capacity = VolumeSize('A');
@@ -78,11 +83,16 @@ void TImaging::DetectMedia()
             "Attention", TMsgButtons::YesNo, TQuestion::WrongCapacity);
         State.MediaRetryState = RetryStateOf(Answer);
     } else {
-        const TFormatRow& Row = FormatOfIndex(Found);
-        State.DiskGeometry.FormatIndex = Found;
-        State.MediaRetryState = TMediaRetryState::Recognised;
-        State.DiskSectorsText = std::string(Row.SectorsText);
-        Port.SetGaugeMax(Row.Tracks);
+        Recognise(Found);
     }
     FillGeometry(State.DiskGeometry);
+}
+
+void TImaging::Recognise(uint8_t FormatIndex)
+{
+    const TFormatRow& Row = FormatOfIndex(FormatIndex);
+    State.DiskGeometry.FormatIndex = FormatIndex;
+    State.MediaRetryState = TMediaRetryState::Recognised;
+    State.DiskSectorsText = std::string(Row.SectorsText);
+    Port.SetGaugeMax(Row.Tracks);
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -39,6 +40,9 @@ private:
     // Formats and media detection (Geometry.cpp).
     void FillGeometry(TGeometry& Geometry);
     void DetectMedia();
+    // Detection's outcome for a recognised format: DiskGeometry's index, the sectors text and
+    // the gauge maximum (FillGeometry follows).
+    void Recognise(uint8_t FormatIndex);
 
     // Helper runs (Runs.cpp).
     bool LaunchHelper(const std::string& Parameters);
@@ -92,6 +96,9 @@ private:
     // False when the engine failed: the error is shown and the window is idle again.
     bool CompressImage();
     void LoadLastFolder();
+    // The save or open dialog for an image, in the last folder used, offering the name chosen
+    // the time before (Offered, which then holds the new choice); false when the user cancels.
+    bool ChooseImageFile(TFileDialog& Dialog, bool Saving, std::string& Offered);
     void SaveLastPath(const std::string& Path);
     // An engine error ends its step: the message in an error box, the window idle again.
     void EngineFailed(const std::string& Message);
@@ -152,6 +159,10 @@ void Guarded(const std::function<void()>& Step,
 // ("3/0/4", "12/1/1-13/0/18"); the sectors are counted with the format's geometry.
 std::vector<std::string> DifferingSectors(const std::vector<uint8_t>& Disk,
                                           const std::vector<uint8_t>& Image, uint8_t FormatIndex);
+
+// A decimal whole number of 32 bits, leading blanks and a plus sign allowed, as the runtime's
+// conversion takes it; none when Text holds anything else.
+std::optional<int32_t> WholeNumber(const std::string& Text);
 
 // "/home/ann/disks/boot.144" -> "/.../boot.144"; a Windows path keeps its drive part.
 std::string ShortenPath(const std::string& Path);

@@ -2,9 +2,8 @@
 // the dump's size, and the dump written onto a diskette of that format, or onto another one
 // after a format conversion.
 #include <algorithm>
-#include <charconv>
 
-#include "platform/FormatTable.h"
+#include "core/FormatTable.h"
 #include "imaging/Imaging.h"
 #include "platform/Files.h"
 
@@ -31,15 +30,10 @@ const TWriteArguments WriteArguments[] = {
     {"80", "36"}, {"80", "18"}, {"80", "15"}, {"80", "09"}, {"40", "09"},
 };
 
-// The leading whole number of a command-line text such as "80" or "80 "; 0 for none.
+// The whole number of a command-line text such as "80" or "80 "; 0 for none.
 int TrackCount(const std::string& Text)
 {
-    const size_t Start = Text.find_first_not_of(' ');
-    if (Start == std::string::npos)
-        return 0;
-    int Value = 0;
-    std::from_chars(Text.data() + Start, Text.data() + Text.size(), Value);
-    return Value;
+    return WholeNumber(Text.substr(0, Text.find_last_not_of(' ') + 1)).value_or(0);
 }
 
 // The file's size in bytes, or 0 when it cannot be measured.
@@ -78,11 +72,8 @@ void TImaging::StartMakeDisk()
     Dialog.Filter = OpenFilter;
     Dialog.FilterIndex = OpenDialogFilterIndex;
     Dialog.DefaultExt = "144";
-    Dialog.InitialDir = State.LastFolder;
-    Dialog.FileName = OpenDialogFileName;
-    if (!Port.OpenDialog(Dialog))
+    if (!ChooseImageFile(Dialog, false, OpenDialogFileName))
         return;
-    OpenDialogFileName = Dialog.FileName;
     OpenDialogFilterIndex = Dialog.FilterIndex;
     // Remembered at once, before the image is examined.
     SaveLastPath(Dialog.FileName);

@@ -5,7 +5,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
-#include "platform/FormatTable.h"
+#include "core/FormatTable.h"
 #include "imaging/Imaging.h"
 #include "platform/Files.h"
 #include "platform/Registry.h"
@@ -90,11 +90,8 @@ void TImaging::MakeImage()
     Dialog.Filter = SaveFilter;
     Dialog.FilterIndex = DiskGeometry.FormatIndex + 1;
     Dialog.DefaultExt = SaveDefaultExt[DiskGeometry.FormatIndex];
-    Dialog.InitialDir = State.LastFolder;
-    Dialog.FileName = SaveDialogFileName;
-    if (!Port.SaveDialog(Dialog))
+    if (!ChooseImageFile(Dialog, true, SaveDialogFileName))
         return;
-    SaveDialogFileName = Dialog.FileName;
 
     // Stored before the overwrite question: the path is remembered even when the user stops.
     SaveLastPath(Dialog.FileName);
@@ -187,6 +184,16 @@ void TImaging::LoadLastFolder()
         State.LastFolder = Stored.substr(0, Separator);
     else
         State.LastFolder = HomeFolder();
+}
+
+bool TImaging::ChooseImageFile(TFileDialog& Dialog, bool Saving, std::string& Offered)
+{
+    Dialog.InitialDir = State.LastFolder;
+    Dialog.FileName = Offered;
+    if (!(Saving ? Port.SaveDialog(Dialog) : Port.OpenDialog(Dialog)))
+        return false;
+    Offered = Dialog.FileName;
+    return true;
 }
 
 void TImaging::SaveLastPath(const std::string& Path)

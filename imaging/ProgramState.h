@@ -54,6 +54,9 @@ struct TProgramState {
     std::string ImageSectorsText = "18 ";
     std::string DiskSectorsText = "18 ";
     TConversionCase ConversionCase = TConversionCase::Both288;
+    // The console tool's read --format: detection takes this format index without measuring
+    // the diskette (a damaged, blank or foreign boot sector); -1 measures as usual.
+    int NamedFormat = -1;
     int DefaultFileMode = 2;         // read and write, until the first progress poll
     // How Make Image packs the dump.
     TCompressMode CompressMode = TCompressMode::Good;

@@ -16,8 +16,17 @@ constexpr TCommand CommandOrder[] = {TCommand::MakeImageButton, TCommand::ExitBu
                                      TCommand::MakeDiskButton, TCommand::MakeDiskMenu,
                                      TCommand::SaveDiskMenu};
 
-// A decimal whole number of 32 bits, leading blanks allowed, as the runtime's conversion takes it.
 int StrToInt(const std::string& Text)
+{
+    const std::optional<int32_t> Value = WholeNumber(Text);
+    if (!Value)
+        throw EConvertError("'" + Text + "' is not a valid integer value");
+    return *Value;
+}
+
+}  // namespace
+
+std::optional<int32_t> WholeNumber(const std::string& Text)
 {
     size_t Start = Text.find_first_not_of(' ');
     const char* First = Text.data() + (Start == std::string::npos ? Text.size() : Start);
@@ -27,11 +36,9 @@ int StrToInt(const std::string& Text)
     int32_t Value = 0;
     auto [End, Error] = std::from_chars(First, Last, Value, 10);
     if (First == Last || Error != std::errc() || End != Last)
-        throw EConvertError("'" + Text + "' is not a valid integer value");
+        return std::nullopt;
     return Value;
 }
-
-}  // namespace
 
 bool TImaging::LaunchHelper(const std::string& Parameters)
 {

@@ -3,10 +3,10 @@
 #include <fstream>
 #include <iterator>
 
+#include "core/FormatTable.h"
 #include "imaging/Imaging.h"
 #include "platform/FatBoot.h"
 #include "platform/Files.h"
-#include "platform/FormatTable.h"
 
 namespace {
 

@@ -89,19 +89,19 @@ bool TAtomicFile::Open(const std::string& Path, mode_t Mode)
     const std::string Folder = FolderOf(Target);
     // An unnamed file can only be named later through /proc.
     if (::access("/proc/self/fd", X_OK) == 0) {
-        Fd = ::open(Folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
-        if (Fd < 0 && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+        Fd.Reset(::open(Folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+        if (!Fd.Valid() && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
             return false;
     }
-    if (Fd < 0) {
+    if (!Fd.Valid()) {
         std::string Name = Folder + HiddenPrefix + "XXXXXX";
-        Fd = ::mkostemp(Name.data(), O_CLOEXEC);
-        if (Fd < 0)
+        Fd.Reset(::mkostemp(Name.data(), O_CLOEXEC));
+        if (!Fd.Valid())
             return false;
         Temporary = Name;
         Slot = ListTemporary(Name);
     }
-    if (::fchmod(Fd, Mode) != 0) {
+    if (::fchmod(Fd.Get(), Mode) != 0) {
         const int Error = errno;
         Discard();
         errno = Error;
@@ -114,7 +114,7 @@ bool TAtomicFile::Open(const std::string& Path, mode_t Mode)
 // a fresh hidden name that is then renamed over the target.
 bool TAtomicFile::LinkIntoPlace()
 {
-    const std::string Self = "/proc/self/fd/" + std::to_string(Fd);
+    const std::string Self = "/proc/self/fd/" + std::to_string(Fd.Get());
     if (::linkat(AT_FDCWD, Self.c_str(), AT_FDCWD, Target.c_str(), AT_SYMLINK_FOLLOW) == 0)
         return true;
     if (errno != EEXIST)
@@ -141,35 +141,30 @@ bool TAtomicFile::LinkIntoPlace()
 
 bool TAtomicFile::Commit(bool Durable)
 {
-    if (Fd < 0) {
+    if (!Fd.Valid()) {
         errno = EBADF;
         return false;
     }
-    bool Ok = !Durable || ::fsync(Fd) == 0;
+    bool Ok = !Durable || ::fsync(Fd.Get()) == 0;
     if (Temporary.empty()) {
         Ok = Ok && LinkIntoPlace();
-        const int Error = errno;
-        ::close(Fd);
-        errno = Error;
+        Fd.Reset();
     } else {
-        Ok = ::close(Fd) == 0 && Ok;
+        Ok = Fd.Close() && Ok;
         Ok = Ok && ::rename(Temporary.c_str(), Target.c_str()) == 0;
         const int Error = errno;
         if (!Ok)
             ::unlink(Temporary.c_str());
         errno = Error;
     }
-    Fd = -1;
     const int Error = errno;
     UnlistTemporary(Slot);
     Temporary.clear();
     if (Ok && Durable) {
         // Makes the new name itself durable.
-        const int Dir = ::open(FolderOf(Target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (Dir >= 0) {
-            ::fsync(Dir);
-            ::close(Dir);
-        }
+        const TFileHandle Dir(::open(FolderOf(Target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (Dir.Valid())
+            ::fsync(Dir.Get());
     }
     errno = Error;
     return Ok;
@@ -177,9 +172,7 @@ bool TAtomicFile::Commit(bool Durable)
 
 void TAtomicFile::Discard()
 {
-    if (Fd >= 0)
-        ::close(Fd);
-    Fd = -1;
+    Fd.Reset();
     if (!Temporary.empty())
         ::unlink(Temporary.c_str());
     UnlistTemporary(Slot);

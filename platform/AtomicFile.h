@@ -8,6 +8,8 @@
 #include <string>
 #include <sys/types.h>
 
+#include "platform/FileHandle.h"
+
 class TAtomicFile {
 public:
     TAtomicFile() = default;
@@ -18,7 +20,7 @@ public:
     // Starts the file that is to replace Target (a path to a regular file or to nothing yet),
     // with the permission bits Mode. False with errno set when it cannot be created.
     bool Open(const std::string& Target, mode_t Mode);
-    int Handle() const { return Fd; }
+    int Handle() const { return Fd.Get(); }
     // Puts the file in place of the target, first flushing it (and afterwards the folder) to the
     // disk when Durable. False with errno set on failure; the target is then as it was.
     bool Commit(bool Durable = true);
@@ -31,7 +33,7 @@ public:
 private:
     bool LinkIntoPlace();
 
-    int Fd = -1;
+    TFileHandle Fd;
     std::string Target;
     std::string Temporary;  // the named file; empty while the file has no name
     int Slot = -1;

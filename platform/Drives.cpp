@@ -2,6 +2,7 @@
 
 #include "platform/Errors.h"
 #include "platform/FatBoot.h"
+#include "platform/FileHandle.h"
 #include "platform/UserDirs.h"
 
 #include <algorithm>
@@ -202,12 +203,11 @@ int64_t VolumeSizeOfTarget(const std::string& Target)
     if (Target.empty())
         return -1;
     // Non-blocking: an empty floppy drive answers at once instead of hanging the caller.
-    int Fd = ::open(Target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (Fd < 0)
+    const TFileHandle File(::open(Target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!File.Valid())
         return -1;
     uint8_t Sector[4096];
-    ssize_t Got = ::pread(Fd, Sector, sizeof Sector, 0);
-    ::close(Fd);
+    const ssize_t Got = ::pread(File.Get(), Sector, sizeof Sector, 0);
     if (Got < 512)
         return -1;
     return FatVolumeSize(Sector, static_cast<size_t>(Got));

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/ByteOrder.h"
+#include "core/ByteOrder.h"
 
 struct TBootParameters {
     uint16_t BytesPerSector = 512;

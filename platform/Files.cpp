@@ -1,6 +1,7 @@
 #include "platform/Files.h"
 
 #include "platform/Errors.h"
+#include "platform/FileHandle.h"
 
 #include <cerrno>
 #include <dirent.h>
@@ -9,20 +10,6 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-namespace {
-
-struct TFd {
-    int Fd = -1;
-    ~TFd()
-    {
-        if (Fd >= 0)
-            ::close(Fd);
-    }
-};
-
-
-}  // namespace
 
 bool WriteAll(int Fd, const void* Data, size_t Length)
 {
@@ -95,10 +82,9 @@ int64_t FileSize(const std::string& Path)
 
 bool CopyFile(const std::string& Source, const std::string& Target, bool FailIfExists)
 {
-    TFd In;
-    In.Fd = ::open(ResolveNoCase(Source).c_str(), O_RDONLY | O_CLOEXEC);
+    const TFileHandle In(::open(ResolveNoCase(Source).c_str(), O_RDONLY | O_CLOEXEC));
     struct stat Info {};
-    if (In.Fd < 0 || ::fstat(In.Fd, &Info) != 0 || !S_ISREG(Info.st_mode))
+    if (!In.Valid() || ::fstat(In.Get(), &Info) != 0 || !S_ISREG(Info.st_mode))
         return false;
     std::string Destination = ResolveNoCase(Target);
     if (FailIfExists && FileExists(Destination))
@@ -106,26 +92,24 @@ bool CopyFile(const std::string& Source, const std::string& Target, bool FailIfE
 
     std::string Temporary = Destination + ".copy" + std::to_string(::getpid());
     mode_t Mode = (Info.st_mode & 0111) ? 0755 : 0644;
-    TFd Out;
-    Out.Fd = ::open(Temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, Mode);
-    if (Out.Fd < 0)
+    TFileHandle Out(::open(Temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, Mode));
+    if (!Out.Valid())
         return false;
     bool Ok = true;
     char Buffer[65536];
     for (;;) {
-        ssize_t Got = ::read(In.Fd, Buffer, sizeof Buffer);
+        ssize_t Got = ::read(In.Get(), Buffer, sizeof Buffer);
         if (Got < 0 && errno == EINTR)
             continue;
-        if (Got < 0 || (Got > 0 && !WriteAll(Out.Fd, Buffer, static_cast<size_t>(Got))))
+        if (Got < 0 || (Got > 0 && !WriteAll(Out.Get(), Buffer, static_cast<size_t>(Got))))
             Ok = false;
         if (Got <= 0)
             break;
     }
     // The umask may have taken bits away; the copy runs when the original did.
-    Ok = Ok && ::fchmod(Out.Fd, Mode) == 0;
-    Ok = Ok && ::fsync(Out.Fd) == 0;
-    Ok = ::close(Out.Fd) == 0 && Ok;
-    Out.Fd = -1;
+    Ok = Ok && ::fchmod(Out.Get(), Mode) == 0;
+    Ok = Ok && ::fsync(Out.Get()) == 0;
+    Ok = Out.Close() && Ok;
     if (Ok && FailIfExists)
         Ok = ::link(Temporary.c_str(), Destination.c_str()) == 0;
     else if (Ok)
@@ -136,26 +120,23 @@ bool CopyFile(const std::string& Source, const std::string& Target, bool FailIfE
 
 void RewriteTextFile(const std::string& Path)
 {
-    int Fd = ::open(ResolveNoCase(Path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (Fd < 0)
-        throw EInOutError(InOutErrorOfErrno(errno));
-    if (::close(Fd) != 0)
+    TFileHandle File(::open(ResolveNoCase(Path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    if (!File.Valid() || !File.Close())
         throw EInOutError(InOutErrorOfErrno(errno));
 }
 
 std::string ReadFirstLine(const std::string& Path)
 {
-    TFd In;
-    In.Fd = ::open(ResolveNoCase(Path).c_str(), O_RDONLY | O_CLOEXEC);
-    if (In.Fd < 0)
+    TFileHandle In(::open(ResolveNoCase(Path).c_str(), O_RDONLY | O_CLOEXEC));
+    if (!In.Valid())
         throw EInOutError(InOutErrorOfErrno(errno));
     // Shared read: a writer's exclusive lock is a sharing violation, as on Windows.
-    if (::flock(In.Fd, LOCK_SH | LOCK_NB) != 0)
+    if (::flock(In.Get(), LOCK_SH | LOCK_NB) != 0)
         throw EInOutError(errno == EWOULDBLOCK ? 32 : InOutErrorOfErrno(errno));
     std::string Line;
     char Buffer[256];
     for (;;) {
-        ssize_t Got = ::read(In.Fd, Buffer, sizeof Buffer);
+        ssize_t Got = ::read(In.Get(), Buffer, sizeof Buffer);
         if (Got < 0 && errno == EINTR)
             continue;
         if (Got < 0)
@@ -168,19 +149,7 @@ std::string ReadFirstLine(const std::string& Path)
         if (End != std::string_view::npos || Line.size() > 4096)
             break;
     }
-    int Closed = ::close(In.Fd);
-    In.Fd = -1;
-    if (Closed != 0)
+    if (!In.Close())
         throw EInOutError(InOutErrorOfErrno(errno));
     return Line;
-}
-
-int OpenBinaryFile(const std::string& Path, int FileMode)
-{
-    int Access = FileMode & 3;
-    int Flags = Access == 0 ? O_RDONLY : Access == 1 ? O_WRONLY : O_RDWR;
-    int Fd = ::open(ResolveNoCase(Path).c_str(), Flags | O_CLOEXEC);
-    if (Fd < 0)
-        throw EInOutError(InOutErrorOfErrno(errno));
-    return Fd;
 }

@@ -6,8 +6,6 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/FileModes.h"
-
 // Path itself when it exists; else the entry of its folder whose name equals the last
 // component without regard to case; else Path unchanged.
 std::string ResolveNoCase(const std::string& Path);
@@ -41,8 +39,3 @@ void RewriteTextFile(const std::string& Path);
 // may read the file meanwhile but not write it: a writer holding it gives the sharing
 // violation, I/O error 32. Throws EInOutError.
 std::string ReadFirstLine(const std::string& Path);
-
-
-// Opens a non-text file for the access FileMode gives; returns the descriptor. Throws
-// EInOutError (for example 5 when read-write access is refused to a read-only file).
-int OpenBinaryFile(const std::string& Path, int FileMode);

@@ -1,5 +1,6 @@
 #include "platform/Launch.h"
 
+#include "platform/FileHandle.h"
 #include "platform/Files.h"
 
 #include <cerrno>
@@ -84,21 +85,19 @@ TLaunch SpawnDetached(const std::string& Program, const std::vector<std::string>
     int Pipe[2];
     if (::pipe2(Pipe, O_CLOEXEC) != 0)
         return {SE_ERR_OOM, -1};
+    TFileHandle ReadEnd(Pipe[0]), WriteEnd(Pipe[1]);
     pid_t Child = ::fork();
-    if (Child < 0) {
-        ::close(Pipe[0]);
-        ::close(Pipe[1]);
+    if (Child < 0)
         return {SE_ERR_OOM, -1};
-    }
     if (Child == 0) {
-        ::close(Pipe[0]);
+        ReadEnd.Reset();
         ::setsid();
         pid_t Grandchild = ::fork();
         if (Grandchild != 0) {
             if (Grandchild < 0)
-                SendReport(Pipe[1], 1, ENOMEM);
+                SendReport(WriteEnd.Get(), 1, ENOMEM);
             else if (int Status = WatchMs > 0 ? StatusWithin(Grandchild, WatchMs) : -2; Status != -2)
-                SendReport(Pipe[1], 2, Status);
+                SendReport(WriteEnd.Get(), 2, Status);
             ::_exit(0);
         }
         int Null = ::open("/dev/null", O_RDWR);
@@ -112,21 +111,21 @@ TLaunch SpawnDetached(const std::string& Program, const std::vector<std::string>
         // Nothing of ours but the report pipe leaks into the program.
         ::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
         if (::chdir(Directory.c_str()) != 0) {
-            SendReport(Pipe[1], 1, ENOTDIR);
+            SendReport(WriteEnd.Get(), 1, ENOTDIR);
             ::_exit(127);
         }
-        SendReport(Pipe[1], 0, static_cast<int>(::getpid()));
+        SendReport(WriteEnd.Get(), 0, static_cast<int>(::getpid()));
         ::execv(Program.c_str(), Argv.data());
-        SendReport(Pipe[1], 1, errno);
+        SendReport(WriteEnd.Get(), 1, errno);
         ::_exit(127);
     }
-    ::close(Pipe[1]);
+    WriteEnd.Reset();
     while (::waitpid(Child, nullptr, 0) < 0 && errno == EINTR) {
     }
     TLaunch Result{SE_ERR_OOM, -1};
     TReport Report{};
     for (;;) {
-        ssize_t Got = ::read(Pipe[0], &Report, sizeof Report);
+        ssize_t Got = ::read(ReadEnd.Get(), &Report, sizeof Report);
         if (Got < 0 && errno == EINTR)
             continue;
         if (Got != sizeof Report)
@@ -141,7 +140,6 @@ TLaunch SpawnDetached(const std::string& Program, const std::vector<std::string>
             break;
         }
     }
-    ::close(Pipe[0]);
     return Result;
 }
 

@@ -2,6 +2,7 @@
 
 #include "platform/AtomicFile.h"
 #include "platform/Errors.h"
+#include "platform/FileHandle.h"
 #include "platform/HiveText.h"
 #include "platform/UserDirs.h"
 
@@ -124,19 +125,6 @@ TChange RemoveKey(THive& Hive, const std::vector<std::string>& Path)
 
 // ---- the hive file ----
 
-class TFd {
-public:
-    explicit TFd(int Fd = -1) : Fd(Fd) {}
-    ~TFd()
-    {
-        if (Fd >= 0)
-            ::close(Fd);
-    }
-    TFd(const TFd&) = delete;
-    TFd& operator=(const TFd&) = delete;
-    int Fd;
-};
-
 bool Lock(int Fd, int Operation)
 {
     while (::flock(Fd, Operation) != 0)
@@ -153,21 +141,21 @@ bool Lock(int Fd, int Operation)
 // The file's text; "" when there is none.
 std::string ReadHiveText(const std::string& Path)
 {
-    TFd File(::open(Path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (File.Fd < 0) {
+    const TFileHandle File(::open(Path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!File.Valid()) {
         if (errno == ENOENT || errno == ENOTDIR)
             return {};
         CannotRead(Path, std::strerror(errno));
     }
     struct stat Info {};
-    if (::fstat(File.Fd, &Info) != 0)
+    if (::fstat(File.Get(), &Info) != 0)
         CannotRead(Path, std::strerror(errno));
     if (!S_ISREG(Info.st_mode))
         CannotRead(Path, "not a regular file");
     std::string Text;
     char Buffer[65536];
     while (true) {
-        const ssize_t Got = ::read(File.Fd, Buffer, sizeof Buffer);
+        const ssize_t Got = ::read(File.Get(), Buffer, sizeof Buffer);
         if (Got < 0 && errno == EINTR)
             continue;
         if (Got < 0)
@@ -204,13 +192,13 @@ THive ReadHive(TRootKey Root)
 {
     const std::string Path = TRegistry::HivePath(Root);
     const std::string LockPath = Path + ".lock";
-    TFd LockFile(::open(LockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
-    if (LockFile.Fd < 0)
-        LockFile.Fd = ::open(LockPath.c_str(), O_RDONLY | O_CLOEXEC);
+    TFileHandle LockFile(::open(LockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+    if (!LockFile.Valid())
+        LockFile.Reset(::open(LockPath.c_str(), O_RDONLY | O_CLOEXEC));
     // Without a lock file (no folder yet, or a read-only one) the read is still whole: writers
     // only ever rename complete files into place.
-    if (LockFile.Fd >= 0)
-        Lock(LockFile.Fd, LOCK_SH);
+    if (LockFile.Valid())
+        Lock(LockFile.Get(), LOCK_SH);
     return ParseHive(Path, Root);
 }
 
@@ -226,8 +214,8 @@ TOutcome ChangeHive(TRootKey Root, const std::function<TChange(THive&)>& Change)
     } catch (const EAPIException&) {
         return TOutcome::WriteFailed;
     }
-    TFd LockFile(::open((Path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
-    if (LockFile.Fd < 0 || !Lock(LockFile.Fd, LOCK_EX))
+    const TFileHandle LockFile(::open((Path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+    if (!LockFile.Valid() || !Lock(LockFile.Get(), LOCK_EX))
         return TOutcome::WriteFailed;
     THive Hive = ParseHive(Path, Root);
     switch (Change(Hive)) {
@@ -326,15 +314,6 @@ void TRegistry::CloseKey()
 {
     KeyOpen = false;
     OpenPath.clear();
-}
-
-bool TRegistry::KeyExists(const std::string& Key)
-{
-    std::vector<std::string> Path;
-    if (!Resolve(Key, Path))
-        return false;
-    THive Hive = ReadHive(RootKey);
-    return HasKey(Hive, Path);
 }
 
 bool TRegistry::ValueExists(const std::string& Name)

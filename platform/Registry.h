@@ -37,7 +37,6 @@ public:
     // created, its path is malformed, or the hive cannot be written; the open key then stays.
     bool OpenKey(const std::string& Key, bool CanCreate);
     void CloseKey();
-    bool KeyExists(const std::string& Key);
     // False with no key open.
     bool ValueExists(const std::string& Name);
 

@@ -1,6 +1,7 @@
 #include "platform/TempDir.h"
 
 #include "platform/Errors.h"
+#include "platform/FileHandle.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -30,32 +31,25 @@ std::string TempBase()
 // that it cannot be swapped between the check and the use.
 bool IsPrivateFolder(const std::string& Dir)
 {
-    int Fd = ::open(Dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (Fd < 0)
-        return false;
+    const TFileHandle Folder(::open(Dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     struct stat Info {};
-    bool Private = ::fstat(Fd, &Info) == 0 && S_ISDIR(Info.st_mode) &&
-                   Info.st_uid == ::getuid() && (Info.st_mode & 077) == 0;
-    ::close(Fd);
-    return Private;
+    return Folder.Valid() && ::fstat(Folder.Get(), &Info) == 0 && S_ISDIR(Info.st_mode) &&
+           Info.st_uid == ::getuid() && (Info.st_mode & 077) == 0;
 }
 
-// Opens File and takes its exclusive lock, waiting for it or not; -1 when that fails.
-int TakeLock(const std::string& File, int Flags, bool Wait)
+// Opens File and takes its exclusive lock, waiting for it or not; none (errno set) when that
+// fails.
+TFileHandle TakeLock(const std::string& File, int Flags, bool Wait)
 {
-    int Fd = ::open(File.c_str(), Flags | O_RDWR | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (Fd < 0)
-        return -1;
+    TFileHandle Lock(::open(File.c_str(), Flags | O_RDWR | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!Lock.Valid())
+        return Lock;
     int Locked;
-    while ((Locked = ::flock(Fd, LOCK_EX | (Wait ? 0 : LOCK_NB))) != 0 && errno == EINTR) {
+    while ((Locked = ::flock(Lock.Get(), LOCK_EX | (Wait ? 0 : LOCK_NB))) != 0 && errno == EINTR) {
     }
-    if (Locked != 0) {
-        int Error = errno;
-        ::close(Fd);
-        errno = Error;
-        return -1;
-    }
-    return Fd;
+    if (Locked != 0)
+        Lock.Reset();
+    return Lock;
 }
 
 void RemoveTree(const std::string& Dir)
@@ -79,11 +73,9 @@ void SweepEndedRuns(const std::string& UserDir)
         std::string Run = UserDir + "/" + Name;
         if (!IsPrivateFolder(Run))
             continue;
-        int Fd = TakeLock(Run + "/" + LockName, 0, false);
-        if (Fd >= 0 || errno == ENOENT)
+        const TFileHandle Lock = TakeLock(Run + "/" + LockName, 0, false);
+        if (Lock.Valid() || errno == ENOENT)
             RemoveTree(Run);
-        if (Fd >= 0)
-            ::close(Fd);
     }
     ::closedir(Listing);
 }
@@ -96,18 +88,18 @@ TWorkFolder::TWorkFolder()
     const std::string UserDir = Base + "/marrowtide-" + std::to_string(::getuid());
     if ((::mkdir(UserDir.c_str(), 0700) == 0 || errno == EEXIST) && IsPrivateFolder(UserDir)) {
         // One program at a time makes its folder or sweeps ended ones.
-        int UserLock = TakeLock(UserDir + "/.lock", O_CREAT, true);
-        if (UserLock >= 0) {
+        TFileHandle UserLock = TakeLock(UserDir + "/.lock", O_CREAT, true);
+        if (UserLock.Valid()) {
             SweepEndedRuns(UserDir);
             std::string Template = UserDir + "/" + RunPrefix + std::to_string(::getpid()) + "-XXXXXX";
             if (::mkdtemp(Template.data())) {
                 Lock = TakeLock(Template + "/" + LockName, O_CREAT | O_EXCL, false);
-                if (Lock >= 0)
+                if (Lock.Valid())
                     Folder = Template + "/";
                 else
                     RemoveTree(Template);
             }
-            ::close(UserLock);
+            UserLock.Reset();
         }
         if (Folder.empty())
             throw EAPIException("GetTempPath failed.");
@@ -120,12 +112,6 @@ TWorkFolder::TWorkFolder()
     if (!::mkdtemp(Template.data()))
         throw EAPIException("GetTempPath failed.");
     Folder = Template + "/";
-}
-
-TWorkFolder::~TWorkFolder()
-{
-    if (Lock >= 0)
-        ::close(Lock);
 }
 
 void TWorkFolder::Remove()

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "platform/FileHandle.h"
+
 // Each running program gets a folder of its own for the helper copy and the exchange files, so
 // that two programs never touch each other's files:
 //   $TMPDIR (default /tmp) + "/marrowtide-<uid>/run-<pid>-XXXXXX/"
@@ -16,8 +18,7 @@ class TWorkFolder {
 public:
     // Throws EAPIException "GetTempPath failed." when no private folder can be made.
     TWorkFolder();
-    // Releases the lock; the folder stays until Remove or the next start's sweep.
-    ~TWorkFolder();
+    // Ending releases the lock; the folder stays until Remove or the next start's sweep.
     TWorkFolder(const TWorkFolder&) = delete;
     TWorkFolder& operator=(const TWorkFolder&) = delete;
 
@@ -31,5 +32,5 @@ public:
 private:
     std::string Folder;
     std::string RefusedFolder;
-    int Lock = -1;
+    TFileHandle Lock;
 };

@@ -6,7 +6,7 @@
 #include <optional>
 #include <utility>
 
-#include "platform/ByteOrder.h"
+#include "core/ByteOrder.h"
 
 EInvalidAvi::EInvalidAvi(std::string Detail)
     : std::runtime_error("Cannot open AVI"), FDetail(std::move(Detail))

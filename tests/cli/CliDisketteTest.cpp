@@ -10,29 +10,19 @@
 
 #include <chrono>
 #include <filesystem>
-#include <functional>
-#include <thread>
 
 #include "CliTestSupport.h"
-#include "platform/FormatTable.h"
+#include "core/FormatTable.h"
 #include "tests/support/SampleDisk.h"
+#include "tests/support/WaitFor.h"
 
 using namespace clitest;
 namespace fs = std::filesystem;
 
 namespace {
 
-// Polls Condition for up to Seconds.
-bool Eventually(const std::function<bool()>& Condition, int Seconds = 30)
-{
-    const auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(Seconds);
-    while (!Condition()) {
-        if (std::chrono::steady_clock::now() > Deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return true;
-}
+// The console tool and its helper start slowly on a busy machine.
+constexpr std::chrono::seconds ToolLimit(30);
 
 // A program running beside the test, its stdin a pipe the test holds, its output in files.
 struct TChild {
@@ -76,7 +66,7 @@ struct TChild {
     int Wait()
     {
         int Status = 0;
-        const bool Ended = Eventually([&] { return ::waitpid(Pid, &Status, WNOHANG) == Pid; });
+        const bool Ended = WaitFor([&] { return ::waitpid(Pid, &Status, WNOHANG) == Pid; }, ToolLimit);
         if (!Ended)
             return -1;
         Pid = -1;
@@ -267,10 +257,10 @@ TEST_F(CliDiskette, BoxOfThreeWithLog)
     // The next diskette goes in once the log has the last one's line and the loop asks for the
     // next (it has then noted which diskette it read).
     for (size_t Done = 1; Done <= Disks.size(); ++Done) {
-        ASSERT_TRUE(Eventually([&] {
+        ASSERT_TRUE(WaitFor([&] {
             return Count(ReadText(Log), "\n") > Done &&
                    Count(ReadText(Dir / "stdout.txt"), "put in the next one") >= Done;
-        })) << ReadText(Dir / "stderr.txt");
+        }, ToolLimit)) << ReadText(Dir / "stderr.txt");
         if (Done < Disks.size())
             Dir.LinkDrive('A', Disks[Done]);
     }
@@ -299,6 +289,29 @@ TEST_F(CliDiskette, BoxOfThreeWithLog)
     EXPECT_FALSE(fs::exists(Dir / "box-005.144"));
 }
 
+// A diskette whose boot sector is gone: detection stops and names --format, which reads it.
+TEST_F(CliDiskette, FormatNamedByHandSkipsDetection)
+{
+    const std::string Source = Diskette("wiped.dsk", 2, 31);
+    std::vector<uint8_t> Wiped = ReadBytes(Source);
+    std::fill(Wiped.begin(), Wiped.begin() + 512, 0);
+    WriteBytes(Source, Wiped);
+    Dir.LinkDrive('A', Source);
+
+    const TRun Stopped = Run({"read", "-y", "A", Dir / "wiped"});
+    EXPECT_EQ(Stopped.Code, 1);
+    EXPECT_TRUE(Contains(Stopped.Err, "Can't find disk.")) << Stopped.Err;
+    EXPECT_TRUE(Contains(Stopped.Err, "--format 2.88MB, 1.44MB")) << Stopped.Err;
+
+    const TRun Read = Run({"read", "-y", "-q", "--format", "1.2mb", "A", Dir / "wiped"});
+    ASSERT_EQ(Read.Code, 0) << Read.Err;
+    std::vector<uint8_t> Dump = DumpOf(Dir / "wiped.120");
+    EXPECT_EQ(Dump, Wiped);
+
+    EXPECT_EQ(Run({"read", "-y", "--format", "1.3MB", "A"}).Code, 2);
+    EXPECT_EQ(Run({"write", "-y", "--format", "1.2MB", Dir / "wiped.120", "A"}).Code, 2);
+}
+
 // Ctrl-C while a stand-in helper works: it is stopped, and no image and no partial dump stay.
 TEST_F(CliDiskette, InterruptStopsTheHelperAndCleansUp)
 {
@@ -321,9 +334,9 @@ TEST_F(CliDiskette, InterruptStopsTheHelperAndCleansUp)
         TChild Child(Reading ? std::vector<std::string>{Tool, "read", "-y", "A", Dir / "out"}
                              : std::vector<std::string>{Tool, "write", "-y", Dir / "whole.144", "A"},
                      Dir);
-        ASSERT_TRUE(Eventually([&] { return fs::exists(PidFile); }));
+        ASSERT_TRUE(WaitFor([&] { return fs::exists(PidFile); }, ToolLimit));
         const pid_t Helper = std::stoi(ReadText(PidFile));
-        ASSERT_TRUE(Eventually([&] { return !TempDels().empty(); }));
+        ASSERT_TRUE(WaitFor([&] { return !TempDels().empty(); }, ToolLimit));
         ::kill(Child.Pid, SIGINT);
         EXPECT_EQ(Child.Wait(), 130);
         EXPECT_TRUE(ProcessGone(Helper));

@@ -10,12 +10,13 @@
 #include <stdexcept>
 
 #include "cli/Commands.h"
+#include "cli/BoxLoop.h"
 #include "cli/DisketteCommands.h"
 #include "cli/ImageInfo.h"
 #include "cli/Jobs.h"
 #include "cli/Options.h"
 #include "cli/Progress.h"
-#include "platform/FormatTable.h"
+#include "core/FormatTable.h"
 
 namespace {
 

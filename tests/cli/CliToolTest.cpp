@@ -4,7 +4,7 @@
 #include <filesystem>
 
 #include "CliTestSupport.h"
-#include "platform/FormatTable.h"
+#include "core/FormatTable.h"
 
 using namespace clitest;
 namespace fs = std::filesystem;

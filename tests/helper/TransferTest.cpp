@@ -2,8 +2,8 @@
 // plays the program's poller between transfers.
 #include "HelperTestSupport.h"
 
+#include "core/FormatTable.h"
 #include "helper/Transfer.h"
-#include "platform/FormatTable.h"
 #include "tests/support/SampleDisk.h"
 
 #include <csignal>

@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "platform/FormatTable.h"
+#include "core/FormatTable.h"
 #include "imaging/Imaging.h"
 #include "platform/Drives.h"
 #include "platform/Files.h"

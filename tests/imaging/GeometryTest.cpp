@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/FormatTable.h"
+#include "core/FormatTable.h"
 #include "imaging/Imaging.h"
 #include "platform/Drives.h"
 #include "platform/FatBoot.h"

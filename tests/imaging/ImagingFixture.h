@@ -14,16 +14,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
-#include "platform/FormatTable.h"
+#include "core/FormatTable.h"
 #include "imaging/Imaging.h"
 #include "platform/Drives.h"
 #include "platform/Files.h"
@@ -33,6 +31,7 @@
 #include "tests/imaging/FakePort.h"
 #include "tests/support/PrivateProfile.h"
 #include "tests/support/TestFiles.h"
+#include "tests/support/WaitFor.h"
 
 namespace imagingtest {
 
@@ -41,18 +40,6 @@ using Bytes = std::vector<uint8_t>;
 
 // As the console tool's format command names them, by format index.
 inline const char* const FormatNames[] = {"2.88MB", "1.44MB", "1.2MB", "720KB", "360KB"};
-
-// Polls Condition until it holds or Limit has passed.
-inline bool WaitFor(const std::function<bool()>& Condition,
-                    std::chrono::milliseconds Limit = std::chrono::seconds(10))
-{
-    for (auto End = std::chrono::steady_clock::now() + Limit;
-         std::chrono::steady_clock::now() < End;
-         std::this_thread::sleep_for(std::chrono::milliseconds(5)))
-        if (Condition())
-            return true;
-    return Condition();
-}
 
 template <class TPort = TFakePort>
 class TImagingTest : public ::testing::Test {

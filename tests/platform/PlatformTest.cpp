@@ -6,16 +6,18 @@
 #include "platform/Drives.h"
 #include "platform/Errors.h"
 #include "platform/FatBoot.h"
+#include "platform/FileHandle.h"
 #include "platform/Files.h"
 #include "platform/Launch.h"
 #include "platform/System.h"
 #include "platform/TempDir.h"
 #include "tests/support/PrivateProfile.h"
 #include "tests/support/TestFiles.h"
+#include "tests/support/WaitFor.h"
 
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -23,7 +25,6 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -39,32 +40,6 @@ std::pair<int, std::string> IoErrorOf(const std::function<void()>& Call)
         return {E.ErrorCode, E.what()};
     }
     return {0, "(no exception)"};
-}
-
-// Root passes every permission check; a forked child that became nobody does not.
-bool AsUnprivileged(const std::function<bool()>& Check)
-{
-    if (::geteuid() != 0)
-        return Check();
-    pid_t Child = ::fork();
-    if (Child == 0) {
-        if (::setgid(65534) != 0 || ::setuid(65534) != 0)
-            ::_exit(3);
-        ::_exit(Check() ? 0 : 1);
-    }
-    int Status = 0;
-    ::waitpid(Child, &Status, 0);
-    return WIFEXITED(Status) && WEXITSTATUS(Status) == 0;
-}
-
-bool WaitFor(const std::function<bool()>& Condition)
-{
-    for (int i = 0; i < 300; ++i) {
-        if (Condition())
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return Condition();
 }
 
 class PlatformTest : public ::testing::Test {
@@ -362,25 +337,38 @@ TEST_F(PlatformTest, TextFilesReportTheirIoErrors)
     EXPECT_EQ(IoErrorOf([&] { RewriteTextFile(Root); }).first, 5);
 }
 
-// Read-write is the first default for non-text files; read-only with sharing comes later.
-TEST_F(PlatformTest, DefaultOpenModeDecidesTheAccess)
+// The descriptor owner closes exactly once, hands over on a move, and keeps errno when it
+// closes on the way out, so a caller can still report the step that failed.
+TEST(FileHandle, ClosesOnceAndKeepsErrno)
 {
-    std::string Dump = Root + "/temp.del";
-    WriteText(Dump, "dump");
-    ::chmod(Dump.c_str(), 0444);
-    EXPECT_TRUE(AsUnprivileged([&] {
-        try {
-            OpenBinaryFile(Dump, FileModeReadWrite);
-            return false;
-        } catch (const EInOutError& E) {
-            if (E.ErrorCode != 5 || std::string(E.what()) != "File access denied")
-                return false;
-        }
-        int Fd = OpenBinaryFile(Dump, FileModeReadShareAll);
-        ::close(Fd);
-        return Fd >= 0;
-    }));
-    EXPECT_EQ(IoErrorOf([&] { OpenBinaryFile(Root + "/none", FileModeReadShareAll); }).first, 2);
+    const auto Open = [](int Fd) { return ::fcntl(Fd, F_GETFD) != -1; };
+    int Fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(Fd, 0);
+    {
+        TFileHandle First(Fd);
+        TFileHandle Second(std::move(First));
+        EXPECT_FALSE(First.Valid());
+        EXPECT_EQ(Second.Get(), Fd);
+        errno = ENOSPC;
+    }
+    EXPECT_EQ(errno, ENOSPC);
+    EXPECT_FALSE(Open(Fd));
+
+    TFileHandle Held(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+    const int Old = Held.Get();
+    Held = TFileHandle(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+    EXPECT_NE(Held.Get(), -1);
+    EXPECT_FALSE(Open(Old)) << "the replaced descriptor is closed";
+    const int Kept = Held.Release();
+    EXPECT_TRUE(Open(Kept)) << "a released descriptor stays open";
+
+    // A failed close is reported, and the handle is empty afterwards.
+    TFileHandle Stale(Kept);
+    ::close(Kept);
+    EXPECT_FALSE(Stale.Close());
+    EXPECT_EQ(errno, EBADF);
+    EXPECT_FALSE(Stale.Valid());
+    EXPECT_TRUE(Stale.Close()) << "nothing left to close";
 }
 
 TEST_F(PlatformTest, LaunchStartsAProgramDetachedInItsFolder)

@@ -85,7 +85,7 @@ TEST_F(RegistryTest, NamesIgnoreCaseAndKeepTheirSpelling)
     ASSERT_TRUE(Reg.OpenKey("\\mwtest", true));
     ASSERT_TRUE(Reg.OpenKey("\\MWTEST\\Sub", true));  // relative to the root: leading backslash
     ASSERT_TRUE(Reg.OpenKey("Deeper", true));         // relative to the open key
-    EXPECT_TRUE(Reg.KeyExists("\\mwtest\\sub\\deeper"));
+    EXPECT_TRUE(Reg.OpenKey("\\mwtest\\sub\\deeper", false));
     const std::string File = ReadText(Hive());
     EXPECT_NE(File.find("\"IgnoreMedia\"=dword:00000005\n"), std::string::npos) << File;
     EXPECT_NE(File.find("[HKEY_CURRENT_USER\\mwtest\\Sub\\Deeper]\n"), std::string::npos) << File;
@@ -114,7 +114,7 @@ TEST_F(RegistryTest, ErrorTexts)
     TRegistry Other;
     ASSERT_TRUE(Other.DeleteKey(Settings));
     EXPECT_EQ(ErrorOf([&] { Reg.WriteBool("Hints", true); }), "Failed to set data for 'Hints'");
-    EXPECT_FALSE(Other.KeyExists(Settings));
+    EXPECT_FALSE(Other.OpenKey(Settings, false));
 
     Reg.RootKey = TRootKey::ClassesRoot;  // changing the root closes the key
     EXPECT_EQ(ErrorOf([&] { Reg.ReadInteger("Number"); }), "Failed to get data for 'Number'");
@@ -126,7 +126,7 @@ TEST_F(RegistryTest, UnwritableHive)
     WriteText(Home + "/marrowtide", "not a folder");
     TRegistry Reg;
     EXPECT_FALSE(Reg.OpenKey("mwtest", true));
-    EXPECT_FALSE(Reg.KeyExists("mwtest"));
+    EXPECT_FALSE(Reg.OpenKey("mwtest", false));
     EXPECT_EQ(ErrorOf([&] { Reg.WriteString("path", "x"); }), "Failed to set data for 'path'");
     ASSERT_TRUE(Reg.OpenKey("\\", false));  // the root is always there
     EXPECT_EQ(ErrorOf([&] { Reg.WriteString("path", "x"); }), "Failed to set data for 'path'");
@@ -148,13 +148,13 @@ TEST_F(RegistryTest, OpenWithoutCreateAndDelete)
     EXPECT_FALSE(Cr.OpenKey("Missing", false));
     EXPECT_EQ(ErrorOf([&] { Cr.ReadInteger("x"); }), "Failed to get data for 'x'")
         << "the previous key stays open after a failed open";
-    EXPECT_TRUE(Cr.KeyExists("open\\command"));  // relative to the open key
+    EXPECT_TRUE(Cr.OpenKey("open\\command", false));  // relative to the open key
 
     EXPECT_FALSE(Cr.DeleteKey("\\"));
     EXPECT_TRUE(Cr.DeleteKey("\\144FILE"));
-    EXPECT_FALSE(Cr.KeyExists("\\144file\\Shell\\OPEN\\Command"));
-    EXPECT_FALSE(Cr.KeyExists("\\144file"));
-    EXPECT_TRUE(Cr.KeyExists("\\120file"));
+    EXPECT_FALSE(Cr.OpenKey("\\144file\\Shell\\OPEN\\Command", false));
+    EXPECT_FALSE(Cr.OpenKey("\\144file", false));
+    EXPECT_TRUE(Cr.OpenKey("\\120file", false));
     EXPECT_FALSE(Cr.DeleteKey("\\144file"));
     EXPECT_EQ(ReadText(TRegistry::HivePath(TRootKey::ClassesRoot)),
               "Windows Registry Editor Version 5.00\n\n[HKEY_CLASSES_ROOT\\120file]\n\n");
@@ -211,7 +211,7 @@ TEST_F(RegistryTest, HandEditedLinesAreKept)
         "@=\"C:\\Images\\disk.144\"\r\n";
     WriteText(Hive(), Written);
     TRegistry Reg;
-    EXPECT_TRUE(Reg.KeyExists("\\Software\\Wendlow Software"));  // implied parent
+    EXPECT_TRUE(Reg.OpenKey("\\Software\\Wendlow Software", false));  // implied parent
     ASSERT_TRUE(Reg.OpenKey(Settings, false));
     EXPECT_EQ(Reg.ReadInteger("Forced"), 7);
     EXPECT_EQ(Reg.ReadString(""), "C:\\Images\\disk.144");  // a lone backslash stands for itself
@@ -248,7 +248,7 @@ TEST_F(RegistryTest, LinesItDoesNotReadAreKeptVerbatim)
     ASSERT_TRUE(Reg.OpenKey("mwtest", false));
     EXPECT_EQ(ErrorOf([&] { Reg.ReadInteger("Q"); }), "Invalid data type for 'Q'");
     EXPECT_EQ(ErrorOf([&] { Reg.ReadString("m"); }), "Invalid data type for 'm'");
-    EXPECT_FALSE(Reg.KeyExists("\\x")) << "a continued line is no key";
+    EXPECT_FALSE(Reg.OpenKey("\\x", false)) << "a continued line is no key";
     Reg.WriteString("path", "x");
     EXPECT_EQ(ReadText(Hive()), Head + Kept + "\"m\"=hex(7):41,00,\\\n  [HKEY_CURRENT_USER\\x],00\n"
                                 "\"path\"=\"x\"\n\n");
@@ -312,7 +312,7 @@ TEST_F(RegistryTest, DamagedHivesNameFileAndLine)
         EXPECT_EQ(ReadText(Hive()), Case.Text) << "a damaged hive is never overwritten";
     }
     WriteText(Hive(), "");  // an empty file is an empty hive
-    EXPECT_FALSE(TRegistry().KeyExists("mwtest"));
+    EXPECT_FALSE(TRegistry().OpenKey("mwtest", false));
 }
 
 TEST_F(RegistryTest, ConcurrentWritersLoseNothing)

@@ -5,4 +5,4 @@ target_compile_definitions(shell_animation_tests PRIVATE
   ANIMATION_DIR="${CMAKE_BINARY_DIR}/bin"
   MAKE_ANIMATIONS="$<TARGET_FILE:marrowtide-make-animations>")
 add_dependencies(shell_animation_tests animations)
-gtest_discover_tests(shell_animation_tests DISCOVERY_TIMEOUT 60)
+gtest_discover_tests(shell_animation_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 30)

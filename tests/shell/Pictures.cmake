@@ -4,4 +4,4 @@ find_package(JPEG REQUIRED)
 
 add_executable(shell_pictures_tests PicturesTest.cpp)
 target_link_libraries(shell_pictures_tests PRIVATE marrowtide_pictures GTest::gtest)
-gtest_discover_tests(shell_pictures_tests DISCOVERY_TIMEOUT 60)
+gtest_discover_tests(shell_pictures_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 30)

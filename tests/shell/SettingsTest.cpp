@@ -110,14 +110,14 @@ TEST_F(SettingsTest, FirstStartRemovesTheEighteenFileTypeKeys)
 
     Start();
     for (const char* Key : {".144", "144file", ".120", "120file", ".720", "720file"})
-        EXPECT_FALSE(Classes.KeyExists(std::string("\\") + Key)) << Key;
-    EXPECT_TRUE(Classes.KeyExists("\\.288"));
+        EXPECT_FALSE(Classes.OpenKey(std::string("\\") + Key, false)) << Key;
+    EXPECT_TRUE(Classes.OpenKey("\\.288", false));
 
     // A later start with Forced present leaves new registrations alone.
     ASSERT_TRUE(Classes.OpenKey("\\.144", true));
     Classes.CloseKey();
     Start();
-    EXPECT_TRUE(Classes.KeyExists("\\.144"));
+    EXPECT_TRUE(Classes.OpenKey("\\.144", false));
 }
 
 TEST_F(SettingsTest, AMissingValueFailsWithItsName)
@@ -161,7 +161,7 @@ TEST_F(SettingsTest, ASettingsKeyThatCannotBeOpenedIsNoFirstStart)
     } catch (const ERegistryException& E) {
         EXPECT_STREQ(E.what(), "Failed to get data for 'IgnoreMedia'");
     }
-    EXPECT_TRUE(Classes.KeyExists("\\.144")) << "registrations are removed only on a first start";
+    EXPECT_TRUE(Classes.OpenKey("\\.144", false)) << "registrations are removed only on a first start";
 }
 
 }  // namespace
