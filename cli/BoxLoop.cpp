@@ -3,7 +3,13 @@
 #include <unistd.h>
 #include <sys/stat.h>
 
+#include <strings.h>
+
+#include <cerrno>
 #include <chrono>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iomanip>
 #include <sstream>
@@ -13,45 +19,14 @@
 #include "cli/Console.h"
 #include "cli/DisketteCommands.h"
 #include "cli/ImageInfo.h"
+#include "cli/ImageName.h"
 #include "cli/Interrupts.h"
+#include "cli/JsonText.h"
 #include "cli/Session.h"
+#include "platform/AtomicFile.h"
 #include "platform/Drives.h"
+#include "fat/FatVolume.h"
 #include "platform/FatBoot.h"
-
-std::string ExpandImageName(const std::string& Pattern, int Number, const std::string& Label)
-{
-    std::string SafeLabel;
-    for (const char C : Label)
-        SafeLabel += std::isalnum(static_cast<unsigned char>(C)) || C == '-' || C == '.' ? C : '_';
-    std::string Name;
-    for (size_t At = 0; At < Pattern.size();) {
-        if (Pattern.compare(At, 7, "{label}") == 0) {
-            Name += SafeLabel;
-            At += 7;
-            continue;
-        }
-        if (Pattern.compare(At, 2, "{n") == 0) {
-            const size_t Close = Pattern.find('}', At);
-            // What follows "{n": nothing, or ":" and a width of one or two digits ("{n:03}"),
-            // at most 12.
-            const std::string Padding =
-                Close == std::string::npos ? "" : Pattern.substr(At + 2, Close - At - 2);
-            int Width = 0;
-            if (Padding.size() >= 2 && Padding.size() <= 3 && Padding[0] == ':' &&
-                Padding.find_first_not_of("0123456789", 1) == std::string::npos)
-                Width = std::min(std::stoi(Padding.substr(1)), 12);
-            if (Padding.empty() || Width > 0) {
-                std::ostringstream Text;
-                Text << std::setw(Width) << std::setfill('0') << Number;
-                Name += Text.str();
-                At = Close + 1;
-                continue;
-            }
-        }
-        Name += Pattern[At++];
-    }
-    return Name;
-}
 
 namespace {
 
@@ -71,6 +46,11 @@ struct TBoxLine {
     TChecksums Sums;
     double Seconds = 0;
     std::string Result;
+    bool Described = false;  // the fields above were read back from the image
+    // The volume's, when the dump holds a FAT volume.
+    bool HasVolume = false;
+    std::string Label;
+    std::string Serial;
 };
 
 std::string CsvField(const std::string& Text)
@@ -95,19 +75,53 @@ std::string CsvLine(const TBoxLine& Line)
     return Text.str();
 }
 
-// The sizes and checksums of the dump the finished image holds, decoded again from the file.
+// A log named *.jsonl gets the same fields as JSON Lines, with the label and serial.
+std::string JsonLine(const TBoxLine& Line)
+{
+    const bool Read = Line.Described;
+    TJson Json;
+    Json["file"] = OrNull(!Line.File.empty(), Line.File);
+    Json["format"] = OrNull(Read, Line.Format);
+    Json["raw_size"] = OrNull(Read, Line.RawSize);
+    Json["image_size"] = OrNull(Read, Line.ImageSize);
+    Json["ratio"] = OrNull(Read && Line.RawSize > 0, std::strtod(Line.Ratio.c_str(), nullptr));
+    Json["crc32"] = OrNull(Read, Line.Sums.Crc32);
+    Json["md5"] = OrNull(Read, Line.Sums.Md5);
+    Json["sha1"] = OrNull(Read, Line.Sums.Sha1);
+    Json["seconds"] = std::round(Line.Seconds * 10) / 10;
+    Json["result"] = Line.Result;
+    Json["label"] = OrNull(Line.HasVolume, Line.Label);
+    Json["serial"] = OrNull(!Line.Serial.empty(), Line.Serial);
+    return JsonText(Json);
+}
+
+bool IsJsonLines(const std::string& Log)
+{
+    return Log.size() > 6 && strcasecmp(Log.c_str() + Log.size() - 6, ".jsonl") == 0;
+}
+
+// The sizes, checksums and volume of the dump the finished image holds, decoded again from the
+// file.
 void Describe(TBoxLine& Line)
 {
     std::vector<uint8_t> Whole;
     const TImageInfo Info = ReadImageInfo(Line.File, &Whole);
-    TChecksummer Summer;
-    TChecksumStream Stream(Summer);
-    RunEngineInMemory(std::move(Whole), false, Stream);
-    Line.Sums = Summer.Finish();
+    TMemoryStream Dump;
+    RunEngineInMemory(std::move(Whole), false, Dump);
+    Line.Sums = ChecksumsOf(Dump.Bytes);
     Line.Format = DiskFormatText(Info.OriginalSize);
     Line.RawSize = Info.OriginalSize;
     Line.ImageSize = Info.CompressedSize;
     Line.Ratio = RatioText(Info.CompressedSize, Info.OriginalSize);
+    Line.Described = true;
+    try {
+        const TFatVolume Volume(Dump.Bytes);
+        Line.Label = Volume.Label();
+        Line.Serial = Volume.SerialText();
+        Line.HasVolume = true;
+    } catch (const EFatError&) {
+        // A diskette of another file system has neither.
+    }
 }
 
 // What the drive shows: whether a diskette is in, and which one.
@@ -199,22 +213,74 @@ std::string ReadLabel(char Letter)
     std::ifstream In(DriveTarget(Letter), std::ios::binary);
     std::vector<uint8_t> Start(64 * 1024);
     In.read(reinterpret_cast<char*>(Start.data()), std::streamsize(Start.size()));
-    return FatVolumeLabel(Start.data(), static_cast<size_t>(In.gcount()));
+    return FatVolumeLabel(std::span<const uint8_t>(Start.data(), static_cast<size_t>(In.gcount())));
 }
+
+// The names of one box: each finished image takes the first free number from the last one taken
+// on. It is made under a name of this run's own first, so that another run imaging into the same
+// folder can take a number meanwhile without either image being lost.
+class TBoxNames {
+public:
+    explicit TBoxNames(std::string Pattern) : Pattern(std::move(Pattern)) {}
+
+    std::string Staging(int FormatIndex, const std::string& DiskLabel)
+    {
+        Format = FormatIndex;
+        Label = DiskLabel;
+        const std::filesystem::path First = NameOf(Next);
+        const std::filesystem::path Folder = First.has_parent_path() ? First.parent_path() : ".";
+        return Folder / (".marrowtide-box-" + std::to_string(::getpid()) + "-" +
+                         std::to_string(++Staged) + First.extension().string());
+    }
+
+    // Moves the finished image Made to its name; throws, saying where it stays, when it cannot.
+    std::string Place(const std::string& Made)
+    {
+        for (int Number = Next; Number < Next + MostTries && !Interrupted(); ++Number) {
+            const std::string Name = NameOf(Number);
+            const int Error = RenameWithoutReplacing(Made, Name);
+            if (Error == 0) {
+                Next = Number + 1;
+                return Name;
+            }
+            if (Error != EEXIST)
+                throw std::runtime_error(Name + " cannot be made: " + std::strerror(Error) +
+                                         "; the image stays as " + Made);
+        }
+        throw std::runtime_error("no free name from " + NameOf(Next) + " on; the image stays as " +
+                                 Made);
+    }
+
+private:
+    static constexpr int MostTries = 1000000;
+
+    std::string NameOf(int Number) const
+    {
+        return WithFormatExtension(ExpandImageName(Pattern, Number, Label), Format);
+    }
+
+    const std::string Pattern;
+    int Next = 1;
+    int Format = 0;
+    std::string Label;
+    int Staged = 0;
+};
 
 }  // namespace
 
 int RunBox(const TOptions& Options, std::ostream& Out, std::ostream& Err)
 {
     std::ofstream Log;
+    const bool Json = IsJsonLines(Options.LogFile);
     if (!Options.LogFile.empty()) {
         const bool Fresh = !Exists(Options.LogFile) || std::ifstream(Options.LogFile).peek() == EOF;
         Log.open(Options.LogFile, std::ios::app);
         if (!Log)
             throw std::runtime_error("Cannot open the log " + Options.LogFile);
-        if (Fresh)
-            Log << LogHeader << "\n" << std::flush;
+        if (Fresh && !Json && !(Log << LogHeader << "\n" << std::flush))
+            throw std::runtime_error("cannot write to the log " + Options.LogFile);
     }
+    bool LogFailed = false;
     // Without {n}, the number goes before the extension.
     std::string Pattern = Options.Each;
     if (Pattern.find("{n") == std::string::npos) {
@@ -227,20 +293,10 @@ int RunBox(const TOptions& Options, std::ostream& Out, std::ostream& Err)
     // The loop itself waits for each diskette.
     Port.InsertAnswered = true;
     const char Letter = Options.DriveLetter;
-    int Next = 1;
+    TBoxNames Names(Pattern);
     std::string Label;
     std::string Chosen;
-    Port.ChooseImage = [&](int FormatIndex) {
-        for (int Number = Next; Number < Next + 1000000; ++Number) {
-            const std::string Name =
-                WithFormatExtension(ExpandImageName(Pattern, Number, Label), FormatIndex);
-            if (!Exists(Name)) {
-                Next = Number + 1;
-                return Chosen = Name;
-            }
-        }
-        return Chosen = "";
-    };
+    Port.ChooseImage = [&](int FormatIndex) { return Chosen = Names.Staging(FormatIndex, Label); };
 
     std::vector<TBoxLine> Lines;
     TMedium Previous;
@@ -255,12 +311,13 @@ int RunBox(const TOptions& Options, std::ostream& Out, std::ostream& Err)
         const auto Start = std::chrono::steady_clock::now();
         const TSession::TEnd End = Session.Run([&] { Session.Imaging.btnMakeImageClick(); });
         TBoxLine Line;
-        Line.File = Chosen;
         Line.Result = End == TSession::TEnd::Done          ? "ok"
                       : End == TSession::TEnd::Interrupted ? "interrupted"
                                                            : "failed";
         if (End == TSession::TEnd::Done) {
             try {
+                Line.File = Chosen;
+                Line.File = Names.Place(Chosen);
                 Describe(Line);
             } catch (const std::exception& E) {
                 Line.Result = std::string("failed: ") + E.what();
@@ -268,8 +325,12 @@ int RunBox(const TOptions& Options, std::ostream& Out, std::ostream& Err)
         }
         Line.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
         Lines.push_back(Line);
-        if (Log.is_open() && !(Log << CsvLine(Line) << "\n" << std::flush))
+        if (Log.is_open() && !(Log << (Json ? JsonLine(Line) : CsvLine(Line)) << "\n" << std::flush) &&
+            !LogFailed) {
+            // The images stay; the command fails at its end.
             Port.Problem("marrowtide-img: cannot write to the log " + Options.LogFile);
+            LogFailed = true;
+        }
         Port.Note((Line.File.empty() ? std::string("(no image)") : Line.File) + ": " + Line.Result);
         if (End == TSession::TEnd::Interrupted) {
             Stopped = true;
@@ -290,5 +351,5 @@ int RunBox(const TOptions& Options, std::ostream& Out, std::ostream& Err)
               " diskettes imaged.");
     if (Stopped)
         return StatusOf(TSession::TEnd::Interrupted, Port, "the box was stopped.");
-    return Failed ? 1 : 0;
+    return Failed || LogFailed ? 1 : 0;
 }

@@ -9,7 +9,3 @@
 
 // read DRIVE --each PATTERN [--log FILE]
 int RunBox(const TOptions& Options, std::ostream& Out, std::ostream& Err);
-
-// A box's image name: "{n}" (or "{n:03}", zero-padded to 3 digits) becomes Number and
-// "{label}" the volume label, made safe for a file name.
-std::string ExpandImageName(const std::string& Pattern, int Number, const std::string& Label);

@@ -81,6 +81,13 @@ int64_t TChecksumStream::Seek(int64_t Offset, TSeekOrigin Origin)
     return Offset == 0 && Origin != TSeekOrigin::Beginning ? Written : -1;
 }
 
+TChecksums ChecksumsOf(const std::vector<uint8_t>& Bytes)
+{
+    TChecksummer Sums;
+    Sums.Add(Bytes.data(), Bytes.size());
+    return Sums.Finish();
+}
+
 std::string ChecksumLines(const TChecksums& Sums)
 {
     return "CRC32: " + Sums.Crc32 + "\nMD5: " + Sums.Md5 + "\nSHA-1: " + Sums.Sha1 +

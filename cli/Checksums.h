@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "compress/Streams.h"
 
@@ -45,6 +46,8 @@ private:
     TChecksummer& Sums;
     int64_t Written = 0;
 };
+
+TChecksums ChecksumsOf(const std::vector<uint8_t>& Bytes);
 
 // "CRC32: 1a2b3c4d\nMD5: ...\nSHA-1: ...\nSHA-256: ...\n"
 std::string ChecksumLines(const TChecksums& Sums);

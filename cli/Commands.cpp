@@ -1,7 +1,9 @@
 #include "cli/Commands.h"
 
+#include "cli/CatalogCommands.h"
 #include "cli/DiskCommands.h"
 #include "cli/DisketteCommands.h"
+#include "cli/FileCommands.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -28,17 +30,6 @@ int64_t SizeOf(const std::string& Path)
     return Error ? -1 : static_cast<int64_t>(Size);
 }
 
-bool SameFile(const std::string& A, const std::string& B)
-{
-    std::error_code Error;
-    if (fs::equivalent(A, B, Error))
-        return true;
-    std::error_code ErrorA, ErrorB;
-    const fs::path PathA = fs::weakly_canonical(A, ErrorA);
-    const fs::path PathB = fs::weakly_canonical(B, ErrorB);
-    return !ErrorA && !ErrorB && PathA == PathB;
-}
-
 void PrintError(std::ostream& Err, const std::string& Text)
 {
     Err << "marrowtide-img: " << Text << "\n";
@@ -60,26 +51,6 @@ bool Names(const std::string& Text, const std::string& Path)
 std::string AboutTask(const std::string& Text, const TTask& Task)
 {
     return Names(Text, Task.Input) || Names(Text, Task.Output) ? Text : Task.Input + ": " + Text;
-}
-
-// True when Path is the file or pipe our standard output goes to.
-bool IsStandardOutput(const std::string& Path)
-{
-    struct stat Ours {}, Theirs {};
-    return ::fstat(STDOUT_FILENO, &Ours) == 0 && ::stat(Path.c_str(), &Theirs) == 0 &&
-           Ours.st_dev == Theirs.st_dev && Ours.st_ino == Theirs.st_ino;
-}
-
-// An output that is already there is replaced only when asked to (-f), as the usual packers do;
-// standard output is where the user sent it.
-void CheckOutput(const std::string& Path, bool Force)
-{
-    RefuseNonFile(Path);
-    struct stat Info {};
-    const bool Exists = ::stat(Path.c_str(), &Info) == 0 ? S_ISREG(Info.st_mode)
-                                                        : ::lstat(Path.c_str(), &Info) == 0;
-    if (Exists && !Force && !IsStandardOutput(Path))
-        throw std::runtime_error(Path + ": already exists; use -f to overwrite");
 }
 
 
@@ -125,7 +96,7 @@ int RunTasks(const TOptions& Options, std::ostream& Out, std::ostream& Err)
     std::vector<TJobResult> Results(Tasks.size());
     const auto Errors = RunJobs(Tasks.size(), DefaultWorkers(), [&](size_t i) {
         RefuseNonFile(Tasks[i].Input);
-        CheckOutput(Tasks[i].Output, Options.Force);
+        const bool Replace = CheckOutput(Tasks[i].Output, Options.Force);
         TTerminalHost Host(&Board, i);
         Tlzrw1 Engine(&Host);
         Host.Attach(Engine);
@@ -134,6 +105,7 @@ int RunTasks(const TOptions& Options, std::ostream& Out, std::ostream& Err)
         Engine.DefaultFileMode = &FileModeReadShareAll;
         Engine.InputFile = Tasks[i].Input;
         Engine.OutputFile = Tasks[i].Output;
+        Engine.ReplaceOutput = Replace;
         Engine.CompressMode = Options.Mode;
         Engine.Threshold = Options.Threshold;
         // The engine's counts hold for devices and pipes too, where a file size is not.
@@ -235,8 +207,8 @@ int RunExport(const TOptions& Options, std::ostream& Out, std::ostream& Err)
     RefuseNonFile(Image);
     if (SameFile(Image, Options.Output))
         throw EUsage(Image + " would be overwritten by its own output");
-    CheckOutput(Options.Output, Options.Force);
-    const TExportResult Result = ExportImage(Image, Options.Output);
+    const bool Replace = CheckOutput(Options.Output, Options.Force);
+    const TExportResult Result = ExportImage(Image, Options.Output, Replace);
     std::ostream& Summary = IsStandardOutput(Options.Output) ? Err : Out;
     Summary << Image << " -> " << Options.Output << ": " << Result.MemberName << ", "
         << Result.DumpSize << " -> " << Result.ArchiveSize << " bytes (-lh1-)\n";
@@ -244,6 +216,37 @@ int RunExport(const TOptions& Options, std::ostream& Out, std::ostream& Err)
 }
 
 }  // namespace
+
+bool IsStandardOutput(const std::string& Path)
+{
+    struct stat Ours {}, Theirs {};
+    return ::fstat(STDOUT_FILENO, &Ours) == 0 && ::stat(Path.c_str(), &Theirs) == 0 &&
+           Ours.st_dev == Theirs.st_dev && Ours.st_ino == Theirs.st_ino;
+}
+
+bool SameFile(const std::string& A, const std::string& B)
+{
+    std::error_code Error;
+    if (fs::equivalent(A, B, Error))
+        return true;
+    std::error_code ErrorA, ErrorB;
+    const fs::path PathA = fs::weakly_canonical(A, ErrorA);
+    const fs::path PathB = fs::weakly_canonical(B, ErrorB);
+    return !ErrorA && !ErrorB && PathA == PathB;
+}
+
+// As the usual packers do.
+bool CheckOutput(const std::string& Path, bool Force)
+{
+    RefuseNonFile(Path);
+    struct stat Info {};
+    const bool Exists = ::stat(Path.c_str(), &Info) == 0 ? S_ISREG(Info.st_mode)
+                                                        : ::lstat(Path.c_str(), &Info) == 0;
+    const bool Replace = Force || IsStandardOutput(Path);
+    if (Exists && !Replace)
+        throw std::runtime_error(Path + ": already exists; use -f to overwrite");
+    return Replace;
+}
 
 void RefuseNonFile(const std::string& Path)
 {
@@ -258,7 +261,7 @@ void RefuseNonFile(const std::string& Path)
 
 std::string PackedName(const std::string& Input, int64_t InputSize)
 {
-    const uint8_t Index = FormatIndexOfDumpSize(InputSize);
+    const uint8_t Index = FormatIndexOfDumpSize(InputSize, true);
     const std::string Extension =
         Index == UnknownFormatIndex ? ".mwi" : std::string(FormatTable[Index].Extension);
     return fs::path(Input).stem().string() + Extension;
@@ -303,7 +306,7 @@ int RunCommand(const TOptions& Options, std::ostream& Out, std::ostream& Err)
     case TCommandKind::Advise:
         return RunAdvise(Options, Out);
     case TCommandKind::Info:
-        return RunInfo(Options, Out);
+        return Options.Json ? RunInfoJson(Options, Out, Err) : RunInfo(Options, Out);
     case TCommandKind::Drive:
         return RunDrive(Options, Out);
     case TCommandKind::Format:
@@ -316,6 +319,16 @@ int RunCommand(const TOptions& Options, std::ostream& Out, std::ostream& Err)
         return RunWrite(Options, Out, Err);
     case TCommandKind::Verify:
         return RunVerify(Options, Out, Err);
+    case TCommandKind::Ls:
+        return Options.Json ? RunLsJson(Options, Out, Err) : RunLs(Options, Out, Err);
+    case TCommandKind::Extract:
+        return RunExtract(Options, Out, Err);
+    case TCommandKind::Mount:
+        return RunMount(Options, Out, Err);
+    case TCommandKind::Catalog:
+        return RunCatalog(Options, Out, Err);
+    case TCommandKind::Check:
+        return RunCheck(Options, Out, Err);
     case TCommandKind::Version:
         Out << VersionText;
         return 0;

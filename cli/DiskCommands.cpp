@@ -5,11 +5,13 @@
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
+#include <vector>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "core/FormatTable.h"
+#include "platform/AtomicFile.h"
 #include "platform/Drives.h"
 #include "platform/Errors.h"
 #include "platform/FatBoot.h"
@@ -48,33 +50,51 @@ std::string Describe(char Letter)
     return Line + "volume of " + std::to_string(Size) + " bytes)";
 }
 
+// A file of Size bytes can be a diskette: a dump of one of the formats, or just its tracks.
+bool DisketteSize(int64_t Size)
+{
+    for (unsigned Index = 0; Index < KnownFormatCount; ++Index) {
+        const TFormatRow& Row = FormatTable[Index];
+        if (Size == Row.TotalBytes ||
+            Size == int64_t(Row.Heads) * Row.Tracks * Row.SectorsPerTrack * 512)
+            return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 int FormatIndexOfName(const std::string& Name)
 {
-    static const char* const Names[5][5] = {
-        {"2.88mb", "2.88", "288", "2880k", "2880kb"},
-        {"1.44mb", "1.44", "144", "1440k", "1440kb"},
-        {"1.2mb", "1.2", "120", "1200k", "1200kb"},
-        {"720kb", "720k", "720", "0.72mb", "720"},
-        {"360kb", "360k", "360", "0.36mb", "360"},
-    };
     std::string Key = Lower(Name);
     if (!Key.empty() && Key[0] == '.')
         Key.erase(0, 1);
-    for (int Index = 0; Index < 5; ++Index)
-        for (const char* Known : Names[Index])
-            if (Key == Known)
-                return Index;
+    if (Key == "dmf")
+        return FormatIndexOfName("1.68MB");
+    for (const TFormatRow& Row : FormatTable) {
+        if (!IsKnownFormat(Row.FormatIndex, true))
+            continue;
+        // "1.44mb", "1.44", "144", "1440k", "1440kb"; "720kb", "720k", "720", "0.72mb".
+        const std::string Full = Lower(std::string(Row.FormatName));
+        const std::string Number = Full.substr(0, Full.size() - 2);
+        const std::string Digits(Row.Extension.substr(1));
+        const std::vector<std::string> Names =
+            Full.ends_with("mb")
+                ? std::vector<std::string>{Full, Number, Digits, Digits + "0k", Digits + "0kb"}
+                : std::vector<std::string>{Full, Number + "k", Digits, "0." + Digits.substr(0, 2) + "mb"};
+        if (std::find(Names.begin(), Names.end(), Key) != Names.end())
+            return Row.FormatIndex;
+    }
     return -1;
 }
 
 std::string FormatNameList()
 {
     std::string List;
-    for (unsigned Index = 0; Index < KnownFormatCount; ++Index)
-        List += (Index == 0 ? "" : Index + 1 == KnownFormatCount ? " or " : ", ") +
-                std::string(FormatOfIndex(Index).FormatName);
+    for (const TFormatRow& Row : FormatTable)
+        if (IsKnownFormat(Row.FormatIndex, true))
+            List += (List.empty() ? "" : Row.FormatIndex + 1u == FormatTable.size() ? " or " : ", ") +
+                    std::string(Row.FormatName);
     return List;
 }
 
@@ -102,6 +122,10 @@ int RunDrive(const TOptions& Options, std::ostream& Out)
         throw std::runtime_error(Options.Output + (S_ISDIR(Info.st_mode)
                                                        ? ": is a directory"
                                                        : ": is neither a block device nor a file"));
+    // A cut-short or foreign file would be read and written as if it were a diskette.
+    if (S_ISREG(Info.st_mode) && !DisketteSize(Info.st_size))
+        throw std::runtime_error(Options.Output + ": holds " + std::to_string(Info.st_size) +
+                                 " bytes, the size of no diskette");
     SetDriveTableEntry(Options.DriveLetter, Options.Output);
     Out << Describe(Options.DriveLetter) << "\n";
     return 0;
@@ -113,26 +137,26 @@ int RunFormat(const TOptions& Options, std::ostream& Out)
     struct stat Info {};
     if (::stat(File.c_str(), &Info) == 0 && S_ISDIR(Info.st_mode))
         throw std::runtime_error(File + ": is a directory");
+    if (::lstat(File.c_str(), &Info) == 0)
+        throw std::runtime_error("Will not replace the existing file " + File);
     std::vector<uint8_t> Disk =
         MakeBlankDiskette(static_cast<unsigned>(Options.FormatIndex),
                           static_cast<uint32_t>(::time(nullptr)) ^ static_cast<uint32_t>(::getpid()));
-    TFileHandle Target(::open(File.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
-    if (!Target.Valid())
+    // Written whole before it takes the name: a killed run leaves no part of a diskette.
+    TAtomicFile Blank;
+    if (!Blank.Open(File, 0644, false))
         throw std::runtime_error(errno == EEXIST
                                      ? "Will not replace the existing file " + File
                                      : "Cannot create " + File + ": " + std::strerror(errno));
-    bool Ok = WriteAll(Target.Get(), Disk.data(), Disk.size());
-    int Error = Ok ? 0 : errno;
-    Ok = Ok && ::fsync(Target.Get()) == 0;
-    if (!Ok && Error == 0)
-        Error = errno;
-    Ok = Target.Close() && Ok;
-    if (!Ok) {
-        // Only what we created goes away.
-        ::unlink(File.c_str());
-        throw std::runtime_error("Cannot write " + File + ": " + std::strerror(Error ? Error : EIO));
+    if (!WriteAll(Blank.Handle(), Disk.data(), Disk.size()) || !Blank.Commit()) {
+        const int Error = errno ? errno : EIO;
+        if (Error == EEXIST)
+            throw std::runtime_error("Will not replace the existing file " + File +
+                                     (Blank.KeptAs().empty() ? "" : "; the blank diskette is " +
+                                                                        Blank.KeptAs()));
+        throw std::runtime_error("Cannot write " + File + ": " + std::strerror(Error));
     }
-    const TFormatRow& Row = FormatOfIndex(static_cast<unsigned>(Options.FormatIndex));
+    const TFormatRow& Row = FormatOfIndex(static_cast<unsigned>(Options.FormatIndex), true);
     Out << File << ": blank " << Row.FormatName << " diskette, " << Disk.size() << " bytes, "
         << FatVolumeSize(Disk.data(), Disk.size()) << " bytes free\n";
     return 0;

@@ -16,7 +16,7 @@ std::string WithFormatExtension(const std::string& Name, int FormatIndex)
 {
     if (HasExtension(Name))
         return Name;
-    return Name + std::string(FormatOfIndex(static_cast<unsigned>(FormatIndex)).Extension);
+    return Name + std::string(FormatOfIndex(static_cast<unsigned>(FormatIndex), true).Extension);
 }
 
 int RunRead(const TOptions& Options, std::ostream& Out, std::ostream& Err)

@@ -62,7 +62,7 @@ std::string RatioText(int64_t Part, int64_t Whole)
 
 std::string DiskFormatText(int64_t DumpSize)
 {
-    const uint8_t Index = FormatIndexOfDumpSize(DumpSize);
+    const uint8_t Index = FormatIndexOfDumpSize(DumpSize, true);
     if (Index == UnknownFormatIndex)
         return "not a diskette size";
     return std::string(FormatTable[Index].FormatName);

@@ -97,7 +97,7 @@ std::vector<uint8_t> LhaHeader(const TLhaMember& Member)
     return H;
 }
 
-TExportResult ExportImage(const std::string& Image, const std::string& Archive)
+TExportResult ExportImage(const std::string& Image, const std::string& Archive, bool Replace)
 {
     std::vector<uint8_t> Packed;
     // The engine refuses what is not an image, with its own text naming the file.
@@ -117,14 +117,20 @@ TExportResult ExportImage(const std::string& Image, const std::string& Archive)
     const std::vector<uint8_t> Head = LhaHeader(Member);
 
     TSafeOutput Output;
-    if (!Output.Open(Archive))
+    if (!Output.Open(Archive, Replace))
         throw std::runtime_error("cannot create " + Archive + ": " + std::strerror(errno));
     Write(Output.Handle(), Head.data(), Head.size(), Archive);
     Write(Output.Handle(), Packed.data() + ImageHeaderSize, Member.CompressedSize, Archive);
     const uint8_t End = 0;  // a level-2 archive ends with a zero byte
     Write(Output.Handle(), &End, 1, Archive);
-    if (!Output.Commit())
+    if (!Output.Commit()) {
+        if (errno == EEXIST)
+            throw std::runtime_error(Archive + ": already exists" +
+                                     (Output.KeptAs().empty()
+                                          ? std::string()
+                                          : "; the archive is kept as " + Output.KeptAs()));
         throw std::runtime_error("cannot write " + Archive + ": " + std::strerror(errno));
+    }
     return {Member.Name, int64_t(Dump.size()),
             int64_t(Head.size() + Member.CompressedSize + 1)};
 }

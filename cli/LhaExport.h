@@ -29,5 +29,5 @@ struct TExportResult {
 
 // Writes the dump of Image into Archive as its one member, "<Image's stem>.img"; an LZRW1/KH
 // image is packed with LZH first. Failures are std::runtime_error (ELzrw1Exception from the
-// engine); a failed run leaves no archive behind.
-TExportResult ExportImage(const std::string& Image, const std::string& Archive);
+// engine); a failed run leaves no archive behind. Without Replace an existing Archive stays.
+TExportResult ExportImage(const std::string& Image, const std::string& Archive, bool Replace);

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "cli/DiskCommands.h"
+#include "cli/ImageName.h"
 
 const char* const UsageText =
     "Usage: marrowtide-img COMMAND [OPTIONS] FILES\n"
@@ -19,12 +20,16 @@ const char* const UsageText =
     "  pack [OPTIONS] RAW IMAGE        compress the raw dump RAW into the image IMAGE\n"
     "  pack [OPTIONS] RAW... -o DIR    compress several dumps at once into DIR; each image\n"
     "                                  is named after its dump, with the extension of its\n"
-    "                                  diskette format (.288 .144 .120 .720 .360) or .mwi\n"
+    "                                  diskette format (.288 .144 .120 .720 .360 .168 .172\n"
+    "                                  .320 .180 .160) or .mwi\n"
     "  unpack [-q] [-f] IMAGE RAW      decompress IMAGE into the raw dump RAW\n"
     "  unpack [-q] [-f] IMAGE... -o DIR\n"
     "                                  decompress several images at once into DIR as NAME.img\n"
     "  advise [--threshold N] RAW      tell which compression mode suits RAW\n"
     "  info [--hash] IMAGE             show an image's codec, sizes, ratio and diskette format\n"
+    "  info --json [--hash] IMAGE...   print what each image (or raw dump) holds as one JSON\n"
+    "                                  array: codec, sizes, ratio, format, label, serial number\n"
+    "                                  and file count\n"
     "  export [-f] IMAGE ARCHIVE       write IMAGE's dump into the LHA archive ARCHIVE (.lzh),\n"
     "                                  taking the image's LZH data as it is (method -lh1-)\n"
     "  drive list                      show which file or device each drive letter stands for\n"
@@ -33,7 +38,8 @@ const char* const UsageText =
     "  drive LETTER --clear            remove LETTER from the drive table (A: and B: are then\n"
     "                                  the machine's floppy drives, when it has them)\n"
     "  format FORMAT FILE              create FILE as a blank virtual diskette; FORMAT is\n"
-    "                                  2.88MB, 1.44MB, 1.2MB, 720KB or 360KB\n"
+    "                                  2.88MB, 1.44MB, 1.2MB, 720KB, 360KB, 1.68MB (DMF),\n"
+    "                                  1.72MB, 320KB, 180KB or 160KB\n"
     "  read [OPTIONS] DRIVE [IMAGE]    make an image of the diskette in DRIVE (A or B); IMAGE\n"
     "                                  defaults to disk.EXT, EXT being the extension of the\n"
     "                                  diskette's format, which an IMAGE without one also gets\n"
@@ -46,16 +52,31 @@ const char* const UsageText =
     "                                  write IMAGE onto the diskette in DRIVE\n"
     "  verify [-y] IMAGE DRIVE         compare the diskette in DRIVE with IMAGE, sector by\n"
     "                                  sector, and name the sectors that differ\n"
+    "  ls [--deleted] [--json] IMAGE...\n"
+    "                                  list the files on each image's diskette: the tree with\n"
+    "                                  sizes, dates, attributes and long names; the label,\n"
+    "                                  serial number, format and free space\n"
+    "  extract [-f] [-q] IMAGE [-o DIR] [PATTERN...]\n"
+    "                                  write the image's files (all, or those a DOS-style or\n"
+    "                                  shell-style PATTERN matches) into DIR (default: here)\n"
+    "  mount [-q] IMAGE DIR            show the image's files read-only in the folder DIR\n"
+    "                                  until 'fusermount3 -u DIR' or Ctrl-C\n"
+    "  catalog [-f] [-q] IMAGE... -o DAT\n"
+    "                                  write a Logiqx-style XML DAT of the images' dumps: one\n"
+    "                                  entry each with the dump's name, size, CRC32, MD5, SHA-1\n"
+    "  check --dat DAT IMAGE...        tell which entry of DAT each image's dump matches (by\n"
+    "                                  SHA-1, else size and CRC32); exit 1 if any matches none\n"
     "\n"
     "Options:\n"
     "  --mode good|fast|auto  good: LZH (the default); fast: LZRW1/KH; auto: as advise says\n"
     "  --threshold N          advise picks fast below N percent (0 to 100, default 40)\n"
-    "  -o, --output DIR       write every output into DIR (made when missing)\n"
+    "  -o, --output DIR       write every output into DIR (made when missing); catalog:\n"
+    "                         the DAT file to write\n"
     "  -q, --quiet            print no summary after pack and unpack, no messages but\n"
     "                         problems from read, write and verify\n"
-    "  -f, --force            let pack, unpack, export and read replace an existing output\n"
-    "                         file (even a read-only one); without it such an output is\n"
-    "                         refused\n"
+    "  -f, --force            let pack, unpack, export, read, extract and catalog replace an\n"
+    "                         existing output file (even a read-only one); without it\n"
+    "                         such an output is refused\n"
     "  -y, --yes              the diskette is in the drive: read, write and verify do not\n"
     "                         ask for it (without a terminal they stop unless given -y)\n"
     "  --convert              write onto a diskette of another format: convert it to the\n"
@@ -67,14 +88,20 @@ const char* const UsageText =
     "                         files are never replaced\n"
     "  --format FORMAT        read: the diskette's format, named by hand, for a diskette\n"
     "                         whose boot sector is damaged, blank or not DOS: 2.88MB,\n"
-    "                         1.44MB, 1.2MB, 720KB or 360KB\n"
+    "                         1.44MB, 1.2MB, 720KB, 360KB, 1.68MB, 1.72MB, 320KB, 180KB or\n"
+    "                         160KB\n"
     "  --log FILE             read --each: add one CSV line per diskette to FILE: file,\n"
     "                         format, sizes, ratio, CRC32, MD5, SHA-1, seconds, result\n"
     "  --hash                 info also prints the CRC32, MD5, SHA-1 and SHA-256 of the\n"
     "                         raw dump the image holds\n"
+    "  --deleted              ls also lists deleted entries, marked, with how much of each\n"
+    "                         is still intact\n"
+    "  --json                 info and ls: print JSON instead of lines of text\n"
+    "  --dat DAT              check: the DAT of the known dumps to compare with\n"
     "  -h, --help             show this text\n"
     "  --version              show the program's version\n"
     "\n"
+    "ls, extract, mount, info --json, catalog and check also take a raw dump for IMAGE.\n"
     "Files are regular files or pipes (RAW may be /dev/stdin, IMAGE or RAW /dev/stdout);\n"
     "directories and devices are refused.\n"
     "Exit status: 0 done, 1 failed or given up, 2 bad usage, 130 interrupted (Ctrl-C).\n";
@@ -182,6 +209,8 @@ void ReadDisketteWords(TOptions& Options, const std::string& Command,
             Options.Output = Words[1];
         if (!Options.LogFile.empty() && Options.Each.empty())
             throw EUsage("--log goes with --each");
+        // A pattern that cannot be expanded is told before a diskette is read.
+        CheckImagePattern(Options.Each);
         return;
     }
     if (Words.size() != 2)
@@ -190,10 +219,7 @@ void ReadDisketteWords(TOptions& Options, const std::string& Command,
     Options.DriveLetter = LetterOf(Words[1], Command);
 }
 
-// pack and unpack take an input and an output, or inputs and -o DIR; advise and info one file;
-// export an image and an archive.
-void ReadFiles(TOptions& Options, const std::string& Command, std::vector<std::string> Files,
-               const std::vector<std::string>& OutputDirs)
+void ReadOutputDir(TOptions& Options, const std::vector<std::string>& OutputDirs)
 {
     if (OutputDirs.size() > 1)
         throw EUsage("-o is given twice");
@@ -203,11 +229,46 @@ void ReadFiles(TOptions& Options, const std::string& Command, std::vector<std::s
         Options.OutputDir = OutputDirs[0];
         Options.HasOutputDir = true;
     }
+}
+
+// ls IMAGE...; extract IMAGE [PATTERN...]; mount IMAGE DIR.
+void ReadFileCommandWords(TOptions& Options, std::vector<std::string> Words,
+                          const std::vector<std::string>& OutputDirs)
+{
+    ReadOutputDir(Options, OutputDirs);
+    if (Options.Command == TCommandKind::Ls) {
+        if (Words.empty())
+            throw EUsage("ls takes at least one image");
+        Options.Inputs = std::move(Words);
+    } else if (Options.Command == TCommandKind::Extract) {
+        if (Words.empty())
+            throw EUsage("extract takes an image and, if need be, patterns of files");
+        Options.Inputs = {Words[0]};
+        Options.Patterns.assign(Words.begin() + 1, Words.end());
+    } else {
+        if (Words.size() != 2)
+            throw EUsage("mount takes an image and a folder");
+        Options.Inputs = {Words[0]};
+        Options.Output = Words[1];
+    }
+}
+
+// pack and unpack take an input and an output, or inputs and -o DIR; advise and info one file,
+// info --json, catalog and check one or more; export an image and an archive.
+void ReadFiles(TOptions& Options, const std::string& Command, std::vector<std::string> Files,
+               const std::vector<std::string>& OutputDirs)
+{
+    ReadOutputDir(Options, OutputDirs);
     Options.Inputs = std::move(Files);
     const size_t Count = Options.Inputs.size();
-    if (Options.Command == TCommandKind::Advise || Options.Command == TCommandKind::Info) {
+    if (Options.Command == TCommandKind::Catalog || Options.Command == TCommandKind::Check ||
+        (Options.Command == TCommandKind::Info && Options.Json)) {
+        if (Count == 0)
+            throw EUsage(Command + " takes at least one image");
+    } else if (Options.Command == TCommandKind::Advise || Options.Command == TCommandKind::Info) {
         if (Count != 1)
-            throw EUsage(Command + " takes one file");
+            throw EUsage(Command + " takes one file" +
+                         (Options.Command == TCommandKind::Info ? " (many with --json)" : ""));
     } else if (Options.Command == TCommandKind::Export) {
         if (Count != 2)
             throw EUsage("export takes an image and an archive file");
@@ -261,11 +322,16 @@ TOptions ParseArgs(const std::vector<std::string>& Args)
     CLI::App* Read = AddCommand("read", TCommandKind::Read);
     CLI::App* Write = AddCommand("write", TCommandKind::Write);
     CLI::App* Verify = AddCommand("verify", TCommandKind::Verify);
+    CLI::App* Ls = AddCommand("ls", TCommandKind::Ls);
+    CLI::App* Extract = AddCommand("extract", TCommandKind::Extract);
+    CLI::App* Mount = AddCommand("mount", TCommandKind::Mount);
+    CLI::App* Catalog = AddCommand("catalog", TCommandKind::Catalog);
+    CLI::App* Check = AddCommand("check", TCommandKind::Check);
     if (Command == &App && !App.get_option_no_throw(Args[0]))
         throw EUsage("unknown command '" + Args[0] + "'");
 
     std::vector<std::string> OutputDirs;
-    for (CLI::App* Sub : {Pack, Unpack}) {
+    for (CLI::App* Sub : {Pack, Unpack, Extract}) {
         Sub->add_flag("-q,--quiet", Options.Quiet);
         Sub->add_flag("-f,--force", Options.Force);
         Sub->add_option("-o,--output", OutputDirs)->allow_extra_args(false);
@@ -292,6 +358,15 @@ TOptions ParseArgs(const std::vector<std::string>& Args)
         Sub->add_option_function<std::string>("--threshold", SetThreshold)->take_last();
     Drive->add_flag("--clear", Options.DriveClear);
     Info->add_flag("--hash", Options.Hash);
+    Ls->add_flag("--deleted", Options.Deleted);
+    Ls->add_flag("--json", Options.Json);
+    Mount->add_flag("-q,--quiet", Options.Quiet);
+    Info->add_flag("--json", Options.Json);
+    std::vector<std::string> CatalogFiles;
+    Catalog->add_option("-o,--output", CatalogFiles)->allow_extra_args(false);
+    Catalog->add_flag("-f,--force", Options.Force);
+    Catalog->add_flag("-q,--quiet", Options.Quiet);
+    Check->add_option("--dat", Options.DatFile)->take_last();
 
     // Words after "--" are files whatever they look like; CLI11 gets the ones before.
     const auto OptionsEnd = std::find(Args.begin(), Args.end(), "--");
@@ -317,7 +392,7 @@ TOptions ParseArgs(const std::vector<std::string>& Args)
     } catch (const CLI::ParseError& E) {
         throw EUsage(E.what());
     }
-    RefuseLeftovers(*Command, {Pack, Info, Read, Write});
+    RefuseLeftovers(*Command, {Pack, Info, Read, Write, Ls, Catalog, Check});
     if (OptionsEnd != Args.end())
         Words.insert(Words.end(), OptionsEnd + 1, Args.end());
 
@@ -333,7 +408,17 @@ TOptions ParseArgs(const std::vector<std::string>& Args)
     else if (Options.Command == TCommandKind::Read || Options.Command == TCommandKind::Write ||
              Options.Command == TCommandKind::Verify)
         ReadDisketteWords(Options, Command->get_name(), Words);
+    else if (Options.Command == TCommandKind::Ls || Options.Command == TCommandKind::Extract ||
+             Options.Command == TCommandKind::Mount)
+        ReadFileCommandWords(Options, std::move(Words), OutputDirs);
     else
         ReadFiles(Options, Command->get_name(), std::move(Words), OutputDirs);
+    if (Options.Command == TCommandKind::Catalog) {
+        if (CatalogFiles.size() != 1 || CatalogFiles[0].empty())
+            throw EUsage(CatalogFiles.size() > 1 ? "-o is given twice" : "catalog needs -o DAT");
+        Options.Output = CatalogFiles[0];
+    }
+    if (Options.Command == TCommandKind::Check && Options.DatFile.empty())
+        throw EUsage("check needs --dat DAT");
     return Options;
 }

@@ -9,7 +9,7 @@
 #include "compress/LZRW1.h"
 
 enum class TCommandKind { Help, Pack, Unpack, Advise, Info, Drive, Format, Export, Version, Read, Write,
-                          Verify };
+                          Verify, Ls, Extract, Mount, Catalog, Check };
 
 struct TOptions {
     TCommandKind Command = TCommandKind::Help;
@@ -20,12 +20,16 @@ struct TOptions {
     bool Force = false;
     // info also prints the checksums of the dump the image holds.
     bool Hash = false;
+    // info prints one JSON array for all its images.
+    bool Json = false;
+    // check: the DAT of the known dumps.
+    std::string DatFile;
     // Set by -o: every input is written into this folder under a name made from its own.
     std::string OutputDir;
     bool HasOutputDir = false;
     std::vector<std::string> Inputs;
     // The second file of the two-file forms (pack RAW IMAGE, unpack IMAGE RAW, export IMAGE
-    // ARCHIVE).
+    // ARCHIVE); catalog's DAT.
     std::string Output;
     // drive: list, or a letter with a new target (in Output) or --clear.
     bool DriveListing = false;
@@ -40,6 +44,9 @@ struct TOptions {
     bool Convert = false;  // write converts a diskette of another format
     std::string Each;      // read: a whole box, one image per diskette named by this pattern
     std::string LogFile;   // read --each: one CSV line per diskette
+    // ls: deleted entries too. extract: the patterns of the files to write (none: all).
+    bool Deleted = false;
+    std::vector<std::string> Patterns;
 
 };
 

@@ -69,6 +69,7 @@ TSession::TSession(const TOptions& Options, std::ostream& Out, std::ostream& Err
     // A command ends with its run, as a window started with a file does.
     State.StartedWithFile = 1;
     State.CompressMode = Options.Mode;
+    State.AllFormats = true;
     if (Options.Command == TCommandKind::Read) {
         State.NamedFormat = Options.FormatIndex;
         Port.NoDiskHint = "To read a diskette whose boot sector is damaged, blank or not DOS, "

@@ -6,10 +6,9 @@
 #include <fcntl.h>
 #include <limits>
 #include <memory>
-#include <new>
-#include <vector>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 #include "SafeOutput.h"
 #include "core/ByteOrder.h"
@@ -117,10 +116,8 @@ public:
 
     bool TakeBuffers()
     {
-        if (Engine.FailBuffers)
-            return false;
-        InBuffer.reset(new (std::nothrow) uint8_t[IoBufferSize]);
-        OutBuffer.reset(new (std::nothrow) uint8_t[IoBufferSize]);
+        InBuffer = TakeArray<uint8_t>(Engine.Memory, IoBufferSize);
+        OutBuffer = TakeArray<uint8_t>(Engine.Memory, IoBufferSize);
         if (!InBuffer || !OutBuffer)
             return false;
         // The slack past a block is read by the block coder's look-ahead: keep it defined.
@@ -160,7 +157,7 @@ public:
                 Fail("Lzrw1 (de)compression : Failed to initialize output stream !");
             return;
         }
-        if (!Output.Open(Engine.OutputFile))
+        if (!Output.Open(Engine.OutputFile, Engine.ReplaceOutput))
             Fail("Lzrw1 (de)compression : Failed to open output file : " + Engine.OutputFile);
     }
 
@@ -204,8 +201,13 @@ public:
     void Commit()
     {
         Input.Reset();
-        if (!Stream && !Output.Commit())
+        if (Stream || Output.Commit())
+            return;
+        if (errno != EEXIST)
             Fail("Lzrw1 : Error writing to output file : " + Engine.OutputFile);
+        Fail("Lzrw1 : Output file already exists : " + Engine.OutputFile +
+             (Output.KeptAs().empty() ? std::string(" ; the result was dropped")
+                                      : " ; the result is kept as : " + Output.KeptAs()));
     }
 
     [[noreturn]] static void Fail(const std::string& Text) { throw ELzrw1Exception(Text); }
@@ -217,8 +219,8 @@ public:
 
     Tlzrw1& Engine;
     const bool Stream;
-    std::unique_ptr<uint8_t[]> InBuffer;
-    std::unique_ptr<uint8_t[]> OutBuffer;
+    TTaken<uint8_t> InBuffer;
+    TTaken<uint8_t> OutBuffer;
     TFileHandle Input;
     TSafeOutput Output;
 
@@ -373,10 +375,7 @@ private:
     bool Owns = false;
 };
 
-Tlzrw1::Tlzrw1(TLzrw1Host* Host, TAllocationFaults Faults)
-    : Host(Host), FailBuffers(Faults.Buffers), Lzh(Faults.LzhTables), Lzr(Faults.HashTable)
-{
-}
+Tlzrw1::Tlzrw1(TLzrw1Host* Host, TMemorySource& Memory) : Host(Host), Memory(Memory), Lzh(Memory), Lzr(Memory) {}
 
 Tlzrw1::~Tlzrw1() = default;
 

@@ -11,6 +11,7 @@
 
 #include "EngineErrors.h"
 #include "LZRW1KH.h"
+#include "Memory.h"
 #include "Streams.h"
 #include "lzh.h"
 #include "core/ImageHeader.h"
@@ -38,16 +39,10 @@ constexpr int32_t IoBufferSize = IoBlockSize + 16;
 // InputFile, or the input stream when InputFile is empty.
 TImageHeader ReadImageHeader(const uint8_t* Bytes, size_t Count, const std::string& InputFile);
 
-// Allocations that fail as if memory ran out, for the tests of the engine's out-of-memory errors.
-struct TAllocationFaults {
-    bool HashTable = false;  // the LZRW1/KH codec's table, taken at construction
-    bool Buffers = false;    // the I/O buffers of each operation
-    bool LzhTables = false;  // the LZH codec's tables, taken by each LZH operation
-};
-
 class Tlzrw1 {
 public:
-    explicit Tlzrw1(TLzrw1Host* Host = nullptr, TAllocationFaults Faults = {});
+    // The codecs' tables and each operation's I/O buffers come from Memory.
+    explicit Tlzrw1(TLzrw1Host* Host = nullptr, TMemorySource& Memory = HeapMemory());
     ~Tlzrw1();
     Tlzrw1(const Tlzrw1&) = delete;
     Tlzrw1& operator=(const Tlzrw1&) = delete;
@@ -62,6 +57,10 @@ public:
     // The program-wide default open mode for non-text files, used by the size probes of
     // Compress and Advise; read-write when not set.
     const int* DefaultFileMode = nullptr;
+    // An OutputFile that is there when the output is put in place is replaced only when set;
+    // otherwise the operation fails, keeping the finished output under the name the message
+    // gives. The caller asks whether to replace before it starts.
+    bool ReplaceOutput = true;
 
     // Bytes written, header included.
     int64_t Compress();
@@ -95,7 +94,7 @@ private:
     std::string TooLargeText() const;
 
     TLzrw1Host* Host;
-    const bool FailBuffers;
+    TMemorySource& Memory;
     TLZH Lzh;
     TLZR Lzr;
     std::string CaptionText;

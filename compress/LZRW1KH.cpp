@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
-#include <new>
 
 #include "core/ByteOrder.h"
 
@@ -210,15 +209,12 @@ inline void CopyMatch(uint8_t* To, uint32_t Offset, uint32_t Count)
 
 } // namespace
 
-TLZR::TLZR(bool FailAllocation)
+// The slots, then room for the slot index of every position of a block.
+TLZR::TLZR(TMemorySource& Memory) : HashTable(TakeArray<int16_t>(Memory, HashEntries + TLZR::BlockSize))
 {
-    // The slots, then room for the slot index of every position of a block.
-    HashTable = FailAllocation ? nullptr : new (std::nothrow) int16_t[HashEntries + TLZR::BlockSize];
     if (!HashTable)
         throw ELzrw1KHCompressor("LZRW1KH : no memory for HASH table");
 }
-
-TLZR::~TLZR() { delete[] HashTable; }
 
 // Inlined into the block loop: a call per position cost more than the probe itself.
 [[gnu::always_inline]] inline bool TLZR::FindMatch(const uint8_t* Source, uint16_t X, uint16_t Size,
@@ -231,7 +227,7 @@ TLZR::~TLZR() { delete[] HashTable; }
         Bytes = static_cast<uint32_t>(GetLE64(Source + X));
     else
         Bytes = uint32_t(Source[X]) | uint32_t(Source[X + 1]) << 8 | uint32_t(Source[X + 2]) << 16;
-    const uint32_t Distance = ProbeAndUpdate(HashTable, HashIndex(Bytes), X);
+    const uint32_t Distance = ProbeAndUpdate(HashTable.get(), HashIndex(Bytes), X);
     if (Distance > MaxOffset)
         return false;
     P = static_cast<uint16_t>(X - Distance);
@@ -246,7 +242,7 @@ TLZR::~TLZR() { delete[] HashTable; }
 uint16_t TLZR::CompressBlock(const uint8_t* Source, uint8_t* Dest, uint16_t Size)
 {
     // A local copy: stores through Dest could alias the member and force a reload per position.
-    int16_t* const Table = HashTable;
+    int16_t* const Table = HashTable.get();
     std::fill_n(Table, HashEntries, EmptySlot);
     Dest[0] = FlagCompressed;
     uint32_t X = 0, Y = 3, Z = 1, B = 0;

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "EngineErrors.h"
+#include "Memory.h"
 
 class TLZR {
 public:
@@ -12,9 +13,9 @@ public:
     static constexpr uint8_t FlagCompressed = 0x40;
     static constexpr uint8_t FlagStored = 0x80;
 
-    // FailAllocation: taking the table fails as if memory ran out, for the tests of that error.
-    explicit TLZR(bool FailAllocation = false);
-    ~TLZR();
+    // Takes its table from Memory for its whole life; refuses to be made (ELzrw1KHCompressor)
+    // when the source has none.
+    explicit TLZR(TMemorySource& Memory = HeapMemory());
     TLZR(const TLZR&) = delete;
     TLZR& operator=(const TLZR&) = delete;
 
@@ -27,5 +28,5 @@ public:
 
 private:
     bool FindMatch(const uint8_t* Source, uint16_t X, uint16_t Size, uint16_t& P, uint16_t& M);
-    int16_t* HashTable;
+    TTaken<int16_t> HashTable;
 };

@@ -38,8 +38,8 @@ inline void CopyMatch(uint8_t* Out, int Distance, int Length)
 
 void TLZH::Decode(int32_t Count, TLZHByteSource& Source, TLZHByteSink& Sink)
 {
-    const auto Tables = TakeTables<TLZHTables>(FailAllocation);
-    const auto Window = TakeTables<TDecodeWindow>(FailAllocation);
+    const auto Tables = TakeTables<TLZHTables>(Memory);
+    const auto Window = TakeTables<TDecodeWindow>(Memory);
     TCoder Coder(*Tables);
     Coder.StartHuffman(true);
     TBitReader In(Source);

@@ -2,10 +2,9 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
-#include <new>
 
 #include "EngineErrors.h"
+#include "Memory.h"
 
 namespace lzhcodec {
 
@@ -53,20 +52,20 @@ constexpr TPositionCode MakePositionCode()
 
 inline constexpr TPositionCode PositionCode = MakePositionCode();
 
-// The codec's tables; Fail acts as if memory ran out.
-template <typename T>
-std::unique_ptr<T> TakeTables(bool Fail)
+// The codec's tables, made in Memory (with Args); a source without memory stops the operation.
+template <typename T, typename... TArgs>
+TTaken<T> TakeTables(TMemorySource& Memory, TArgs&&... Args)
 {
-    std::unique_ptr<T> Tables(Fail ? nullptr : new (std::nothrow) T);
+    TTaken<T> Tables = TakeObject<T>(Memory, std::forward<TArgs>(Args)...);
     if (!Tables)
         throw ElzhException("LZH : Cannot get memory for dictionary tables");
     return Tables;
 }
 
 template <typename T>
-std::unique_ptr<T[]> TakeArray(size_t Count, bool Fail)
+TTaken<T> TakeTableArray(TMemorySource& Memory, size_t Count)
 {
-    std::unique_ptr<T[]> Array(Fail ? nullptr : new (std::nothrow) T[Count]);
+    TTaken<T> Array = TakeArray<T>(Memory, Count);
     if (!Array)
         throw ElzhException("LZH : Cannot get memory for dictionary tables");
     return Array;

@@ -38,10 +38,10 @@ struct TSplitBlock {
     int64_t InputEnd = INT64_MAX;  // the input's length, once known
     uint8_t Owner[256];  // the thread that searches each first byte's tree
     // Position K's byte at Bytes[K - First], and the 60 bytes after the block.
-    std::unique_ptr<uint8_t[]> Bytes;
+    TTaken<uint8_t> Bytes;
     // Each thread's matches for its positions (length << 12 | position), apart so that the two
     // never write to one cache line.
-    std::unique_ptr<uint32_t[]> Found[2];
+    TTaken<uint32_t> Found[2];
 };
 
 struct TSplitPart {
@@ -55,7 +55,7 @@ struct TSplitPart {
 // The state the two threads share.
 class TSplitSearch {
 public:
-    TSplitSearch(int BlockSize, bool Fail);
+    TSplitSearch(int BlockSize, TMemorySource& Memory);
 
     // One thread's turn at block B, in two steps: it gives up the trees it no longer owns
     // (once B is published), then takes the other's and makes its searches; false when told
@@ -85,7 +85,7 @@ private:
     void SearchBlock(TMatchTrees& Trees, TSplitBlock& Blk, int P);
 
     TSplitBlock Blocks[BlockRing];
-    std::unique_ptr<TSplitPart> Parts[2];
+    TTaken<TSplitPart> Parts[2];
     uint8_t Previous[256] = {};  // the owners of the last block published
     std::mutex Lock;
     std::condition_variable Wake;
@@ -98,15 +98,15 @@ private:
     double HelperBusy = 0;
 };
 
-TSplitSearch::TSplitSearch(int BlockSize, bool Fail) : BlockSize(BlockSize)
+TSplitSearch::TSplitSearch(int BlockSize, TMemorySource& Memory) : BlockSize(BlockSize)
 {
     for (TSplitBlock& Blk : Blocks) {
-        Blk.Bytes = TakeArray<uint8_t>(size_t(BlockSize) + Tail, Fail);
+        Blk.Bytes = TakeTableArray<uint8_t>(Memory, size_t(BlockSize) + Tail);
         for (auto& Found : Blk.Found)
-            Found = TakeArray<uint32_t>(size_t(BlockSize), Fail);
+            Found = TakeTableArray<uint32_t>(Memory, size_t(BlockSize));
     }
     for (auto& Part : Parts) {
-        Part = TakeTables<TSplitPart>(Fail);
+        Part = TakeTables<TSplitPart>(Memory);
         TMatchTrees(Part->Trees).StartTrees();
         std::fill(std::begin(Part->Owns), std::end(Part->Owns), false);
     }
@@ -126,7 +126,7 @@ void TSplitSearch::SearchBlock(TMatchTrees& Trees, TSplitBlock& Blk, int P)
     if (Blk.First == 0) {
         StartRing(Ring);
         std::memcpy(Ring + StartPosition, Data, size_t(std::min<int64_t>(Blk.InputEnd, Lookahead)));
-        if (Owner[' '] == P) {
+        if (Owner[uint8_t(' ')] == P) {
             for (int J = 1; J <= Lookahead; ++J)
                 Trees.InsertNode(StartPosition - J);
         }
@@ -280,16 +280,18 @@ void TSplitSearch::Quit()
 // Bytes read ahead of a decision, then the rest of the source.
 class TPrefixedSource : public TLZHByteSource {
 public:
-    TPrefixedSource(const std::vector<uint8_t>& Prefix, TLZHByteSource& Rest) : Prefix(Prefix), Rest(Rest) {}
+    TPrefixedSource(const uint8_t* Prefix, size_t PrefixSize, TLZHByteSource& Rest)
+        : Prefix(Prefix), PrefixSize(PrefixSize), Rest(Rest)
+    {}
 
 protected:
     bool Refill() override
     {
         if (!PrefixGiven) {
             PrefixGiven = true;
-            if (!Prefix.empty()) {
-                Next = Prefix.data();
-                Limit = Next + Prefix.size();
+            if (PrefixSize > 0) {
+                Next = Prefix;
+                Limit = Next + PrefixSize;
                 return true;
             }
         }
@@ -300,7 +302,8 @@ protected:
     }
 
 private:
-    const std::vector<uint8_t>& Prefix;
+    const uint8_t* Prefix;
+    size_t PrefixSize;
     TLZHByteSource& Rest;
     bool PrefixGiven = false;
     uint8_t Piece[PieceBytes];
@@ -309,22 +312,15 @@ private:
 } // namespace
 
 void EncodeSplit(TCoder& Coder, TSoloTables& Solo, int32_t& Count, TLZHByteSource& Source, TLZHByteSink& Sink,
-                 int32_t SplitFrom, int32_t SplitBlock, bool Fail)
+                 int32_t SplitFrom, int32_t SplitBlock, TMemorySource& Memory)
 {
     const int BlockSize = std::max(SplitBlock, Tail);
-    std::unique_ptr<TSplitSearch> Split(new (std::nothrow) TSplitSearch(BlockSize, Fail));
-    if (!Split)
-        throw ElzhException("LZH : Cannot get memory for dictionary tables");
+    const auto Split = TakeTables<TSplitSearch>(Memory, BlockSize, Memory);
     const size_t SplitAt = static_cast<size_t>(std::max(SplitFrom, int32_t(1)));
-    std::vector<uint8_t> Prefix;
-    try {
-        Prefix.resize(SplitAt);
-    } catch (const std::bad_alloc&) {
-        throw ElzhException("LZH : Cannot get memory for dictionary tables");
-    }
-    Prefix.resize(Source.Read(Prefix.data(), Prefix.size()));
-    if (Prefix.size() < SplitAt) {
-        TMemoryByteSource Short(Prefix.data(), Prefix.size());
+    const auto Prefix = TakeTableArray<uint8_t>(Memory, SplitAt);
+    const size_t PrefixSize = Source.Read(Prefix.get(), SplitAt);
+    if (PrefixSize < SplitAt) {
+        TMemoryByteSource Short(Prefix.get(), PrefixSize);
         EncodeAlone(Coder, Solo, Count, Short, Sink);
         return;
     }
@@ -342,7 +338,7 @@ void EncodeSplit(TCoder& Coder, TSoloTables& Solo, int32_t& Count, TLZHByteSourc
             }
         });
     } catch (const std::system_error&) {
-        TPrefixedSource Rest(Prefix, Source);
+        TPrefixedSource Rest(Prefix.get(), PrefixSize, Source);
         EncodeAlone(Coder, Solo, Count, Rest, Sink);
         return;
     }
@@ -363,8 +359,8 @@ void EncodeSplit(TCoder& Coder, TSoloTables& Solo, int32_t& Count, TLZHByteSourc
     const auto ReadBlock = [&] {
         TSplitBlock& Blk = Split->Block(BlocksRead);
         uint8_t* const To = Blk.Bytes.get();
-        size_t Got = std::min(Prefix.size() - PrefixTaken, size_t(BlockSize));
-        std::memcpy(To, Prefix.data() + PrefixTaken, Got);
+        size_t Got = std::min(PrefixSize - PrefixTaken, size_t(BlockSize));
+        std::memcpy(To, Prefix.get() + PrefixTaken, Got);
         PrefixTaken += Got;
         if (Got < size_t(BlockSize))
             Got += Source.Read(To + Got, BlockSize - Got);

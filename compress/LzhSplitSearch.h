@@ -11,6 +11,6 @@ namespace lzhcodec {
 // Reads SplitFrom bytes first: a shorter input, or a helper thread that cannot start, is coded
 // on the caller's thread alone. SplitBlock: positions per block the threads hand over.
 void EncodeSplit(TCoder& Coder, TSoloTables& Solo, int32_t& Count, TLZHByteSource& Source, TLZHByteSink& Sink,
-                 int32_t SplitFrom, int32_t SplitBlock, bool Fail);
+                 int32_t SplitFrom, int32_t SplitBlock, TMemorySource& Memory);
 
 } // namespace lzhcodec

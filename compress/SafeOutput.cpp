@@ -35,7 +35,7 @@ void TSafeOutput::RemoveTemporariesNow() { TAtomicFile::RemoveTemporariesNow(); 
 
 TSafeOutput::~TSafeOutput() { Discard(); }
 
-bool TSafeOutput::Open(const std::string& Path)
+bool TSafeOutput::Open(const std::string& Path, bool Replace)
 {
     Discard();
     if (Path.empty())
@@ -50,12 +50,12 @@ bool TSafeOutput::Open(const std::string& Path)
         }
         Mode = St.st_mode & 07777;
         // Replace the file a link points to, not the link.
-        if (char* Real = ::realpath(Path.c_str(), nullptr)) {
+        if (char* Real = Replace ? ::realpath(Path.c_str(), nullptr) : nullptr) {
             Target = Real;
             std::free(Real);
         }
     }
-    return File.Open(Target, Mode);
+    return File.Open(Target, Mode, Replace);
 }
 
 bool TSafeOutput::Commit()

@@ -16,11 +16,14 @@ public:
     TSafeOutput(const TSafeOutput&) = delete;
     TSafeOutput& operator=(const TSafeOutput&) = delete;
 
-    // False when the output cannot be created.
-    bool Open(const std::string& Path);
+    // False when the output cannot be created. Without Replace, whatever has the name Path when
+    // Commit() comes is never replaced: Commit() fails then (errno EEXIST), keeping the output.
+    bool Open(const std::string& Path, bool Replace = true);
     int Handle() const { return Direct.Valid() ? Direct.Get() : File.Handle(); }
     // Flushes, closes and moves the temporary file into place; false on failure (then discarded).
     bool Commit();
+    // Where a Commit() that found the name taken (EEXIST) kept the finished file; "" when not.
+    const std::string& KeptAs() const { return File.KeptAs(); }
     // Closes and removes what this object created; the target itself stays as it was.
     void Discard();
 

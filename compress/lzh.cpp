@@ -9,13 +9,13 @@
 
 using namespace lzhcodec;
 
-TLZH::TLZH(bool FailAllocation) : FailAllocation(FailAllocation) {}
+TLZH::TLZH(TMemorySource& Memory) : Memory(Memory) {}
 TLZH::~TLZH() = default;
 
 void TLZH::Encode(int32_t& Count, TLZHByteSource& Source, TLZHByteSink& Sink)
 {
-    const auto Tables = TakeTables<TLZHTables>(FailAllocation);
-    const auto Solo = TakeTables<TSoloTables>(FailAllocation);
+    const auto Tables = TakeTables<TLZHTables>(Memory);
+    const auto Solo = TakeTables<TSoloTables>(Memory);
     TCoder Coder(*Tables);
     Coder.StartHuffman();
     // Two threads need a second core, and enough input to repay starting one: the input is read
@@ -24,7 +24,7 @@ void TLZH::Encode(int32_t& Count, TLZHByteSource& Source, TLZHByteSink& Sink)
         EncodeAlone(Coder, *Solo, Count, Source, Sink);
         return;
     }
-    EncodeSplit(Coder, *Solo, Count, Source, Sink, SplitFrom, SplitBlock, FailAllocation);
+    EncodeSplit(Coder, *Solo, Count, Source, Sink, SplitFrom, SplitBlock, Memory);
 }
 
 size_t TLZHByteSource::Read(uint8_t* To, size_t Count)

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "EngineErrors.h"
+#include "Memory.h"
 
 // The codec's input: one byte per request. A buffer window keeps the common request inline;
 // Refill() is asked only when the window is empty.
@@ -86,8 +87,9 @@ private:
 
 class TLZH {
 public:
-    // FailAllocation: taking the tables fails as if memory ran out, for the tests of that error.
-    explicit TLZH(bool FailAllocation = false);
+    // Each operation takes its tables from Memory and gives them back before it returns; one
+    // the source refuses stops it with ElzhException before it reads or writes a byte.
+    explicit TLZH(TMemorySource& Memory = HeapMemory());
     ~TLZH();
     TLZH(const TLZH&) = delete;
     TLZH& operator=(const TLZH&) = delete;
@@ -111,7 +113,7 @@ public:
     int32_t SplitBlock = 32768;
 
 private:
-    const bool FailAllocation;
+    TMemorySource& Memory;
 };
 
 // Convenience for tests and tools: whole buffers in memory.

@@ -7,7 +7,7 @@ _marrowtide_img()
     _init_completion -s -n : || return
 
     # Image files carry the extension of their diskette format, or .mwi.
-    local images='@(288|144|120|720|360|mwi)'
+    local images='@(288|144|120|720|360|168|172|320|180|160|mwi)'
 
     case $prev in
         --mode)
@@ -21,12 +21,21 @@ _marrowtide_img()
             _filedir csv
             return
             ;;
+        --dat)
+            _filedir dat
+            return
+            ;;
         --format)
-            COMPREPLY=($(compgen -W '2.88MB 1.44MB 1.2MB 720KB 360KB' -- "$cur"))
+            COMPREPLY=($(compgen -W '2.88MB 1.44MB 1.2MB 720KB 360KB 1.68MB 1.72MB 320KB 180KB 160KB' -- "$cur"))
             return
             ;;
         -o | --output)
-            _filedir -d
+            # catalog writes one DAT file; the others write into a folder.
+            if [[ ${words[1]} == catalog ]]; then
+                _filedir dat
+            else
+                _filedir -d
+            fi
             return
             ;;
     esac
@@ -36,13 +45,13 @@ _marrowtide_img()
         if [[ $cur == -* ]]; then
             COMPREPLY=($(compgen -W '-h --help --version' -- "$cur"))
         else
-            COMPREPLY=($(compgen -W 'pack unpack advise info drive format export read write verify' -- "$cur"))
+            COMPREPLY=($(compgen -W 'pack unpack advise info drive format export read write verify ls extract mount catalog check' -- "$cur"))
         fi
         return
     fi
 
     # Count the words before the cursor that are not options, and whether -o was given.
-    local command=${words[1]} i args=0 output=false ended=false
+    local command=${words[1]} i args=0 output=false json=false ended=false
     for ((i = 2; i < cword; i++)); do
         if $ended; then
             ((args++))
@@ -50,7 +59,8 @@ _marrowtide_img()
         fi
         case ${words[i]} in
             --) ended=true ;;
-            --mode | --threshold | --each | --log | --format) ((i++)) ;;
+            --mode | --threshold | --each | --log | --format | --dat) ((i++)) ;;
+            --json) json=true ;;
             -o | --output) output=true && ((i++)) ;;
             -o?* | --output=*) output=true ;;
             -*) ;;
@@ -64,11 +74,16 @@ _marrowtide_img()
             pack) options+=' --mode --threshold -o --output -q --quiet -f --force' ;;
             unpack) options+=' -o --output -q --quiet -f --force' ;;
             advise) options+=' --threshold' ;;
-            info) options+=' --hash' ;;
+            info) options+=' --hash --json' ;;
+            catalog) options+=' -o --output -f --force -q --quiet' ;;
+            check) options+=' --dat' ;;
             export) options+=' -f --force' ;;
             read) options+=' -y --yes -f --force -q --quiet --mode --each --log --format' ;;
             write) options+=' -y --yes -q --quiet --convert' ;;
             verify) options+=' -y --yes -q --quiet' ;;
+            ls) options+=' --deleted --json' ;;
+            extract) options+=' -o --output -q --quiet -f --force' ;;
+            mount) options+=' -q --quiet' ;;
             drive) ((args == 1)) && [[ ${words[2]} != list ]] && options+=' --clear' ;;
         esac
         COMPREPLY=($(compgen -W "$options" -- "$cur"))
@@ -96,7 +111,16 @@ _marrowtide_img()
             ((args == 0)) && _filedir
             ;;
         info)
-            ((args == 0)) && _filedir "$images"
+            # info IMAGE; info --json IMAGE-OR-RAW...
+            if $json; then
+                _filedir
+            elif ((args == 0)); then
+                _filedir "$images"
+            fi
+            ;;
+        catalog | check)
+            # images or raw dumps, as many as there are
+            _filedir
             ;;
         export)
             # export IMAGE ARCHIVE
@@ -130,9 +154,25 @@ _marrowtide_img()
                 COMPREPLY=($(compgen -W 'A B' -- "$cur"))
             fi
             ;;
+        ls)
+            # ls IMAGE...: images or raw dumps
+            _filedir
+            ;;
+        extract)
+            # extract IMAGE [PATTERN...]: patterns are the user's own
+            ((args == 0)) && _filedir
+            ;;
+        mount)
+            # mount IMAGE DIR
+            if ((args == 0)); then
+                _filedir
+            elif ((args == 1)); then
+                _filedir -d
+            fi
+            ;;
         format)
             if ((args == 0)); then
-                COMPREPLY=($(compgen -W '2.88MB 1.44MB 1.2MB 720KB 360KB' -- "$cur"))
+                COMPREPLY=($(compgen -W '2.88MB 1.44MB 1.2MB 720KB 360KB 1.68MB 1.72MB 320KB 180KB 160KB' -- "$cur"))
             elif ((args == 1)); then
                 _filedir
             fi

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -66,6 +67,15 @@ std::unique_ptr<TDiskMedium> TDiskMedium::Open(const std::string& Target, char L
         throw ETransferError(Drive + " changed while it was being opened");
     if (!Block)
         ::fcntl(Fd, F_SETFL, ::fcntl(Fd, F_GETFL) & ~O_NONBLOCK);
+    // The lock belongs to the open file: a helper left running after its program ended keeps it.
+    if (!Block && ::flock(Fd, (ForWriting ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
+        if (errno == EWOULDBLOCK)
+            throw ETransferError(Drive + (ForWriting ? " is in use by another run; a diskette in "
+                                                       "use is not written"
+                                                     : " is being written by another run; a "
+                                                       "diskette in use is not read"));
+        throw ETransferError(Drive + " cannot be locked: " + ErrnoText(errno));
+    }
     // An image file that backs a loop device is in use like a mounted diskette: writing under
     // the mount corrupts both, and the mount writes its own view back later.
     if (ForWriting && !Block) {
@@ -96,13 +106,13 @@ std::unique_ptr<TDiskMedium> TDiskMedium::Open(const std::string& Target, char L
         throw ETransferError(Drive + " holds " + std::to_string(Size) +
                              " bytes, more than any diskette; it is refused");
 
-    std::unique_ptr<TDiskMedium> Medium(new TDiskMedium(std::move(File), Size, Block));
+    std::unique_ptr<TDiskMedium> Medium(new TDiskMedium(std::move(File), Size, Block, Target));
     Medium->DropCache();
     return Medium;
 }
 
-TDiskMedium::TDiskMedium(TFileHandle Fd, int64_t Size, bool BlockDevice)
-    : Fd(std::move(Fd)), Size(Size), BlockDevice(BlockDevice)
+TDiskMedium::TDiskMedium(TFileHandle Fd, int64_t Size, bool BlockDevice, std::string Target)
+    : Fd(std::move(Fd)), Size(Size), BlockDevice(BlockDevice), Target(std::move(Target))
 {
 }
 
@@ -159,6 +169,12 @@ void TDiskMedium::Flush()
     while (Result != 0 && errno == EINTR);
     if (Result != 0)
         throw EMediumError(ErrnoText(errno));
+    struct stat Open {}, Named {};
+    if (!BlockDevice && (::fstat(Fd.Get(), &Open) != 0 || Open.st_nlink == 0 ||
+                         ::stat(Target.c_str(), &Named) != 0 || Named.st_dev != Open.st_dev ||
+                         Named.st_ino != Open.st_ino))
+        throw EMediumError("the image file " + Target +
+                           " was removed or replaced while it was being written");
     DropCache();
 }
 

@@ -10,18 +10,22 @@
 class TDiskMedium : public TMedium {
 public:
     // Opens Target, the drive Letter stands for. A block device is opened exclusively when
-    // writing (a mounted diskette is refused); a device or file larger than any diskette, one
-    // without a medium, and a write-protected one are refused. Throws ETransferError.
+    // writing (a mounted diskette is refused); an image file is locked for as long as the medium
+    // is open, shared for reading and exclusively for writing (a file another run writes, or
+    // reads while this one would write, is refused). A device or file larger than any diskette,
+    // one without a medium, and a write-protected one are refused. Throws ETransferError.
     static std::unique_ptr<TDiskMedium> Open(const std::string& Target, char Letter,
                                              bool ForWriting);
 
     int64_t Capacity() const override { return Size; }
     void Read(int64_t Offset, std::span<uint8_t> Data) override;
     void Write(int64_t Offset, std::span<const uint8_t> Data) override;
+    // An image file must still be the file under its name: one removed or renamed over while
+    // it was written fails the run.
     void Flush() override;
 
 private:
-    TDiskMedium(TFileHandle Fd, int64_t Size, bool BlockDevice);
+    TDiskMedium(TFileHandle Fd, int64_t Size, bool BlockDevice, std::string Target);
     // Length bytes at Offset lie on the diskette, else EMediumError.
     void CheckRange(int64_t Offset, size_t Length) const;
     // Asks the kernel to forget its cached copy, so that the next Read reaches the medium.
@@ -30,4 +34,5 @@ private:
     TFileHandle Fd;
     int64_t Size;
     bool BlockDevice;
+    std::string Target;
 };

@@ -275,10 +275,8 @@ void TRun::WriteDisk()
 
 int64_t TTransferRequest::DumpBytes() const
 {
-    for (uint8_t I = 0; I < KnownFormatCount; ++I)
-        if (FormatTable[I].Tracks == Tracks && FormatTable[I].SectorsPerTrack == SectorsPerTrack)
-            return FormatTable[I].TotalBytes;
-    return TracksBytes();
+    const uint8_t Format = FormatIndexOfHelperTracks(Tracks, SectorsPerTrack);
+    return Format == UnknownFormatIndex ? TracksBytes() : FormatTable[Format].TotalBytes;
 }
 
 TTransferRequest ParseParameters(const std::string& Parameters)

@@ -36,7 +36,7 @@ uint8_t FormatIndexOfCapacity(int64_t Capacity)
 
 void TImaging::FillGeometry(TGeometry& Geometry)
 {
-    const TFormatRow& Row = FormatOfIndex(Geometry.FormatIndex);
+    const TFormatRow& Row = FormatOfIndex(Geometry.FormatIndex, State.AllFormats);
     Geometry.FormatIndex = Row.FormatIndex;
     Geometry.Heads = Row.Heads;
     Geometry.Tracks = Row.Tracks;
@@ -65,6 +65,12 @@ void TImaging::DetectMedia()
     if (Port.DriveMenuChecked('B'))
         Capacity = VolumeSize('B');
 
+    if (Capacity < 0 && State.AllFormats &&
+        State.CurrentOperation == TCurrentOperation::MakingDisk) {
+        // Nothing to convert: a blank or damaged diskette is written when its medium fits.
+        if (DetectBlankDiskette())
+            return;
+    }
     if (Capacity < 0) {
         // No readable volume: DiskGeometry keeps the previous detection.
         TModalResult Answer = Port.MessageBox("Can't find disk.  Try again?", "Attention!",
@@ -74,6 +80,8 @@ void TImaging::DetectMedia()
     }
 
     uint8_t Found = FormatIndexOfCapacity(Capacity);
+    if (State.AllFormats)
+        Found = FormatOfBootSector(Found);
     if (Found == UnknownFormatIndex) {
         // Too small, or between the windows: the user decides, so the callers' loop always ends
         // with a recognised format or an answer.
@@ -90,7 +98,7 @@ void TImaging::DetectMedia()
 
 void TImaging::Recognise(uint8_t FormatIndex)
 {
-    const TFormatRow& Row = FormatOfIndex(FormatIndex);
+    const TFormatRow& Row = FormatOfIndex(FormatIndex, State.AllFormats);
     State.DiskGeometry.FormatIndex = FormatIndex;
     State.MediaRetryState = TMediaRetryState::Recognised;
     State.DiskSectorsText = std::string(Row.SectorsText);

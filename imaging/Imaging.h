@@ -14,6 +14,7 @@
 #include "compress/LZRW1.h"
 #include "imaging/Port.h"
 #include "imaging/ProgramState.h"
+#include "core/FormatTable.h"
 
 // A text that is no whole number: "'%s' is not a valid integer value".
 class EConvertError : public std::runtime_error {
@@ -43,6 +44,17 @@ private:
     // Detection's outcome for a recognised format: DiskGeometry's index, the sectors text and
     // the gauge maximum (FillGeometry follows).
     void Recognise(uint8_t FormatIndex);
+    // Detection beyond the capacity windows, for AllFormats (WideDetection.cpp). The drive
+    // detection measures (0 for none).
+    char DetectionDrive() const;
+    // The format the boot sector's layout names, where it decides over the capacity's.
+    uint8_t FormatOfBootSector(uint8_t ByCapacity) const;
+    // A diskette without a usable boot sector, for writing: recognised as the image's format
+    // when its medium has the image's size, else refused with what it is. False when there is
+    // no medium at all (the usual question follows).
+    bool DetectBlankDiskette();
+    // A format the workflows take: the window's five, or every row with AllFormats.
+    bool KnownFormat(uint8_t FormatIndex) const { return IsKnownFormat(FormatIndex, State.AllFormats); }
 
     // Helper runs (Runs.cpp).
     bool LaunchHelper(const std::string& Parameters);
@@ -126,6 +138,7 @@ private:
     TImagingPort& Port;
     std::unique_ptr<Tlzrw1> Engine;
     std::string SaveDialogFileName;  // the save dialog offers the name chosen last time
+    bool ReplaceImage = false;       // the overwrite question was answered Yes
     std::string OpenDialogFileName;  // the open dialog keeps its last file and filter
     int OpenDialogFilterIndex = 1;
     bool PollerBusy = false;          // a Timer1 tick's message is open
@@ -138,8 +151,8 @@ uint8_t FormatIndexOfCapacity(int64_t Capacity);
 
 // How the diskette found relates to an image whose dump is DumpSize bytes: the same format,
 // a diskette of larger capacity, or one of smaller capacity (an unknown format on either side
-// counts as smaller).
-TConversionCase ClassifyFormats(int64_t DumpSize, uint8_t DiskFormatIndex);
+// counts as smaller). With AllFormats the added formats take part, compared by their media.
+TConversionCase ClassifyFormats(int64_t DumpSize, uint8_t DiskFormatIndex, bool AllFormats = false);
 
 class TWorkFolder;
 // The running program's own working folder (State.WorkDir) with the helper copied into it; a

@@ -44,16 +44,20 @@ int64_t GetFileSizeOrZero(const std::string& Path)
 
 }  // namespace
 
-TConversionCase ClassifyFormats(int64_t DumpSize, uint8_t DiskFormatIndex)
+TConversionCase ClassifyFormats(int64_t DumpSize, uint8_t DiskFormatIndex, bool AllFormats)
 {
-    const uint8_t ImageFormat = FormatIndexOfDumpSize(DumpSize);
-    if (ImageFormat >= KnownFormatCount || DiskFormatIndex >= KnownFormatCount)
+    const uint8_t ImageFormat = FormatIndexOfDumpSize(DumpSize, AllFormats);
+    if (!IsKnownFormat(ImageFormat, AllFormats) || !IsKnownFormat(DiskFormatIndex, AllFormats))
         return TConversionCase::DisketteSmaller;
     if (DiskFormatIndex == ImageFormat)
-        return TConversionCase(ImageFormat);
-    // A lower index is a larger diskette.
-    return DiskFormatIndex < ImageFormat ? TConversionCase::DisketteLarger
-                                         : TConversionCase::DisketteSmaller;
+        return ImageFormat < KnownFormatCount ? TConversionCase(ImageFormat)
+                                              : TConversionCase::BothAdded;
+    // Among the five a lower index is a larger diskette; the added ones go by their media.
+    const bool Larger = ImageFormat < KnownFormatCount && DiskFormatIndex < KnownFormatCount
+                            ? DiskFormatIndex < ImageFormat
+                            : FormatTable[DiskFormatIndex].MediumBytes() >
+                                  FormatTable[ImageFormat].MediumBytes();
+    return Larger ? TConversionCase::DisketteLarger : TConversionCase::DisketteSmaller;
 }
 
 void TImaging::btnMakeDiskClick()
@@ -99,8 +103,8 @@ void TImaging::MakeDiskFromImage()
     if (!DecompressImage("temp.del") || State.Terminating)
         return;
     const std::string Dump = State.WorkDir + "/temp.del";
-    const uint8_t ImageFormat = FormatIndexOfDumpSize(GetFileSizeOrZero(Dump));
-    if (ImageFormat >= KnownFormatCount) {
+    const uint8_t ImageFormat = FormatIndexOfDumpSize(GetFileSizeOrZero(Dump), State.AllFormats);
+    if (!KnownFormat(ImageFormat)) {
         Port.ShowMessage("The image file is corrupt!");
         return;
     }
@@ -108,8 +112,12 @@ void TImaging::MakeDiskFromImage()
     FillGeometry(State.ImageGeometry);
     // Only the caption: the hint keeps what Make Image last put there.
     Port.SetText(TLabel::Path, ShortenPath(State.ImagePath));
-    if (Port.MessageBox(InsertPrompts[ImageFormat], "Insert Disk", TMsgButtons::OKCancel,
-                        TQuestion::Insert) != TModalResult::OK)
+    const std::string Prompt =
+        ImageFormat < KnownFormatCount
+            ? InsertPrompts[ImageFormat]
+            : "Insert a " + State.ImageGeometry.FormatName + " floppy into drive a: and click OK.";
+    if (Port.MessageBox(Prompt, "Insert Disk", TMsgButtons::OKCancel, TQuestion::Insert) !=
+        TModalResult::OK)
         return;
 
     State.MediaRetryState = TMediaRetryState::TryAgain;
@@ -117,8 +125,8 @@ void TImaging::MakeDiskFromImage()
         DetectMedia();
         if (State.MediaRetryState == TMediaRetryState::GaveUp)
             return;
-        State.ConversionCase =
-            ClassifyFormats(GetFileSizeOrZero(Dump), State.DiskGeometry.FormatIndex);
+        State.ConversionCase = ClassifyFormats(GetFileSizeOrZero(Dump),
+                                               State.DiskGeometry.FormatIndex, State.AllFormats);
     } while (State.MediaRetryState == TMediaRetryState::TryAgain);
     CompareFormats();
 }
@@ -130,6 +138,10 @@ void TImaging::CompareFormats()
     if (SameFormat < KnownFormatCount) {
         State.ImageTracksText = WriteArguments[SameFormat].Tracks;
         State.ImageSectorsText = WriteArguments[SameFormat].Sectors;
+        StartWriteRun();
+    } else if (State.ConversionCase == TConversionCase::BothAdded) {
+        State.ImageTracksText = State.ImageGeometry.TracksText;
+        State.ImageSectorsText = State.ImageGeometry.SectorsText;
         StartWriteRun();
     } else {
         OfferConversion();
@@ -145,6 +157,8 @@ bool TImaging::DecompressImage(const std::string& Dump)
     Engine->UseStream = false;
     Engine->InputFile = State.ImagePath;
     Engine->OutputFile = State.WorkDir + "/" + Dump;
+    // The dump in the program's own folder.
+    Engine->ReplaceOutput = true;
     try {
         Engine->Decompress();
     } catch (const std::exception& Error) {

@@ -89,7 +89,9 @@ void TImaging::MakeImage()
     TFileDialog Dialog;
     Dialog.Filter = SaveFilter;
     Dialog.FilterIndex = DiskGeometry.FormatIndex + 1;
-    Dialog.DefaultExt = SaveDefaultExt[DiskGeometry.FormatIndex];
+    Dialog.DefaultExt = DiskGeometry.FormatIndex < KnownFormatCount
+                            ? SaveDefaultExt[DiskGeometry.FormatIndex]
+                            : std::string(FormatTable[DiskGeometry.FormatIndex].Extension);
     if (!ChooseImageFile(Dialog, true, SaveDialogFileName))
         return;
 
@@ -108,8 +110,10 @@ void TImaging::MakeImage()
         return;
     }
 
-    // The question is about the very file the engine will replace.
-    if (FileExistsExactly(State.ImagePath) &&
+    // The question is about the very file the engine will replace. A file that appears only
+    // while the diskette is read is never replaced.
+    ReplaceImage = FileExistsExactly(State.ImagePath);
+    if (ReplaceImage &&
         Port.MessageBox("The file already exists, overwrite?", "Continue?",
                         TMsgButtons::YesNoCancel, TQuestion::Overwrite) != TModalResult::Yes)
         return;
@@ -127,7 +131,7 @@ bool TImaging::InsertAndDetect()
         DetectMedia();
     // Detection ends recognised or after the user gave up; an unknown format has no image type.
     return State.MediaRetryState == TMediaRetryState::Recognised &&
-           State.DiskGeometry.FormatIndex < KnownFormatCount;
+           KnownFormat(State.DiskGeometry.FormatIndex);
 }
 
 void TImaging::StartReadRun(const std::string& MessagesText)
@@ -148,6 +152,7 @@ bool TImaging::CompressImage()
     Engine->CompressMode = State.CompressMode;
     Engine->InputFile = State.WorkDir + "/temp.del";
     Engine->OutputFile = State.ImagePath;
+    Engine->ReplaceOutput = ReplaceImage;
     try {
         Engine->Compress();
     } catch (const std::exception& Error) {

@@ -19,6 +19,7 @@ enum class TConversionCase : uint8_t {
     Both288 = 0, Both144 = 1, Both120 = 2, Both720 = 3, Both360 = 4,  // the format index
     DisketteLarger = 5,   // a conversion is offered
     DisketteSmaller = 6,  // or unknown: a warning, and the conversion still offered
+    BothAdded = 7,        // both of one format the window does not know (the console tool's)
 };
 
 // One diskette format, filled from the format table and the drive choice.
@@ -57,6 +58,10 @@ struct TProgramState {
     // The console tool's read --format: detection takes this format index without measuring
     // the diskette (a damaged, blank or foreign boot sector); -1 measures as usual.
     int NamedFormat = -1;
+    // The console tool takes every format of the table (recognised from the boot sector where
+    // the volume size tells none) and writes onto a diskette without a usable boot sector whose
+    // medium fits; the window keeps to its five formats and their detection.
+    bool AllFormats = false;
     int DefaultFileMode = 2;         // read and write, until the first progress poll
     // How Make Image packs the dump.
     TCompressMode CompressMode = TCompressMode::Good;

@@ -15,10 +15,10 @@ const char* const ImageDump = "image.del";
 
 // "track/side/sector" of a sector counted from the start of the dump, on the diskette as its
 // format lays it out (the helper's own track counts differ for 720KB).
-std::string SectorName(size_t Sector, const TBootParameters& Layout)
+std::string SectorName(size_t Sector, const TFormatRow& Layout)
 {
-    const size_t PerTrack = Layout.SectorsPerTrack;
-    const size_t Sides = Layout.Heads;
+    const size_t PerTrack = size_t(Layout.Sectors);
+    const size_t Sides = size_t(Layout.Sides);
     return std::to_string(Sector / (PerTrack * Sides)) + "/" +
            std::to_string(Sector / PerTrack % Sides) + "/" + std::to_string(Sector % PerTrack + 1);
 }
@@ -35,7 +35,7 @@ bool ReadWhole(const std::string& Path, std::vector<uint8_t>& Bytes)
 std::vector<std::string> DifferingSectors(const std::vector<uint8_t>& Disk,
                                           const std::vector<uint8_t>& Image, uint8_t FormatIndex)
 {
-    const TBootParameters& Row = StandardBootParameters(std::min<unsigned>(FormatIndex, 4));
+    const TFormatRow& Row = FormatOfIndex(IsKnownFormat(FormatIndex, true) ? FormatIndex : 4, true);
     const size_t Size = std::min(Disk.size(), Image.size());
     std::vector<std::string> Ranges;
     size_t First = 0;
@@ -71,8 +71,9 @@ void TImaging::VerifyDiskette()
         return;
     }
     State.ImageGeometry.FormatIndex =
-        FormatIndexOfDumpSize(std::max<int64_t>(FileSize(State.WorkDir + "/" + ImageDump), 0));
-    if (State.ImageGeometry.FormatIndex >= KnownFormatCount) {
+        FormatIndexOfDumpSize(std::max<int64_t>(FileSize(State.WorkDir + "/" + ImageDump), 0),
+                              State.AllFormats);
+    if (!KnownFormat(State.ImageGeometry.FormatIndex)) {
         RemoveDumps();
         Port.ShowMessage("The image file is corrupt!");
         return;
@@ -94,6 +95,14 @@ bool TImaging::CompareWithImage()
         Port.MessageDlg("Cannot read the dumps to compare in " + State.WorkDir, TMsgDlgType::Error,
                         TMsgButtons::OK);
         return false;
+    }
+    // A dump of the medium's own size (another tool's 360KB or 1.2MB) against the longer one
+    // a read leaves: the sectors the diskette holds are compared.
+    const size_t Medium = size_t(FormatOfIndex(State.ImageGeometry.FormatIndex, true).MediumBytes());
+    if (Disk.size() != Image.size() && Disk.size() >= Medium && Image.size() >= Medium &&
+        State.DiskGeometry.FormatIndex == State.ImageGeometry.FormatIndex) {
+        Disk.resize(Medium);
+        Image.resize(Medium);
     }
     if (Disk.size() != Image.size()) {
         Port.SetText(TLabel::Status, " Status: Error!");

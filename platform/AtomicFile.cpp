@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
@@ -55,7 +56,7 @@ void UnlistTemporary(int& Slot)
     Slot = -1;
 }
 
-std::string RandomName(const std::string& Folder)
+std::string RandomLetters()
 {
     static const char Letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     unsigned char Bytes[6];
@@ -65,10 +66,27 @@ std::string RandomName(const std::string& Folder)
         for (size_t I = 0; I < sizeof Bytes; ++I)
             Bytes[I] = static_cast<unsigned char>(Seed >> (5 * I));
     }
-    std::string Name = Folder + HiddenPrefix;
+    std::string Text;
     for (unsigned char B : Bytes)
-        Name += Letters[B % (sizeof Letters - 1)];
-    return Name;
+        Text += Letters[B % (sizeof Letters - 1)];
+    return Text;
+}
+
+std::string RandomName(const std::string& Folder)
+{
+    return Folder + HiddenPrefix + RandomLetters();
+}
+
+// A visible name beside Target for a finished file that may not take Target's own:
+// "box/disk.144" gives "box/disk.kept-k3Jd8a.144".
+std::string KeptName(const std::string& Target)
+{
+    const size_t Slash = Target.find_last_of('/');
+    const size_t Point = Target.find_last_of('.');
+    const bool Extension = Point != std::string::npos &&
+                           (Slash == std::string::npos || Point > Slash + 1);
+    const size_t Split = Extension ? Point : Target.size();
+    return Target.substr(0, Split) + ".kept-" + RandomLetters() + Target.substr(Split);
 }
 
 }  // namespace
@@ -82,10 +100,12 @@ void TAtomicFile::RemoveTemporariesNow()
             ::unlink(Slot.Path);
 }
 
-bool TAtomicFile::Open(const std::string& Path, mode_t Mode)
+bool TAtomicFile::Open(const std::string& Path, mode_t Mode, bool ReplaceTarget)
 {
     Discard();
     Target = Path;
+    Replace = ReplaceTarget;
+    Kept.clear();
     const std::string Folder = FolderOf(Target);
     // An unnamed file can only be named later through /proc.
     if (::access("/proc/self/fd", X_OK) == 0) {
@@ -110,8 +130,8 @@ bool TAtomicFile::Open(const std::string& Path, mode_t Mode)
     return true;
 }
 
-// Gives the unnamed file the target's name: directly when there is no target yet, else under
-// a fresh hidden name that is then renamed over the target.
+// Gives the unnamed file the target's name: directly when there is no target yet, else (when
+// replacing) under a fresh hidden name that is then renamed over the target.
 bool TAtomicFile::LinkIntoPlace()
 {
     const std::string Self = "/proc/self/fd/" + std::to_string(Fd.Get());
@@ -119,6 +139,11 @@ bool TAtomicFile::LinkIntoPlace()
         return true;
     if (errno != EEXIST)
         return false;
+    if (!Replace) {
+        Keep();
+        errno = EEXIST;
+        return false;
+    }
     const std::string Folder = FolderOf(Target);
     for (int Try = 0; Try < 100; ++Try) {
         const std::string Name = RandomName(Folder);
@@ -151,9 +176,18 @@ bool TAtomicFile::Commit(bool Durable)
         Fd.Reset();
     } else {
         Ok = Fd.Close() && Ok;
-        Ok = Ok && ::rename(Temporary.c_str(), Target.c_str()) == 0;
+        if (Ok) {
+            const int Error = Replace ? (::rename(Temporary.c_str(), Target.c_str()) == 0 ? 0 : errno)
+                                      : RenameWithoutReplacing(Temporary, Target);
+            Ok = Error == 0;
+            errno = Error;
+        }
+        if (!Ok && !Replace && errno == EEXIST) {
+            Keep();
+            errno = EEXIST;
+        }
         const int Error = errno;
-        if (!Ok)
+        if (!Ok && Kept.empty())
             ::unlink(Temporary.c_str());
         errno = Error;
     }
@@ -170,6 +204,25 @@ bool TAtomicFile::Commit(bool Durable)
     return Ok;
 }
 
+void TAtomicFile::Keep()
+{
+    const std::string Self = "/proc/self/fd/" + std::to_string(Fd.Get());
+    for (int Try = 0; Try < 100; ++Try) {
+        const std::string Name = KeptName(Target);
+        const int Error =
+            !Temporary.empty() ? RenameWithoutReplacing(Temporary, Name)
+            : ::linkat(AT_FDCWD, Self.c_str(), AT_FDCWD, Name.c_str(), AT_SYMLINK_FOLLOW) == 0
+                ? 0
+                : errno;
+        if (Error == 0) {
+            Kept = Name;
+            return;
+        }
+        if (Error != EEXIST)
+            return;
+    }
+}
+
 void TAtomicFile::Discard()
 {
     Fd.Reset();
@@ -177,6 +230,19 @@ void TAtomicFile::Discard()
         ::unlink(Temporary.c_str());
     UnlistTemporary(Slot);
     Temporary.clear();
+}
+
+int RenameWithoutReplacing(const std::string& From, const std::string& To)
+{
+    if (::renameat2(AT_FDCWD, From.c_str(), AT_FDCWD, To.c_str(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+        return errno;
+    // A file system without the flag: a second hard link never replaces either.
+    if (::link(From.c_str(), To.c_str()) != 0)
+        return errno;
+    ::unlink(From.c_str());
+    return 0;
 }
 
 int ReplaceFileWithText(const std::string& Target, const std::string& Text, mode_t Mode,

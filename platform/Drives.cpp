@@ -13,6 +13,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -198,7 +200,11 @@ std::string LoopDeviceBackedBy(uint64_t Device, uint64_t Inode, const std::strin
     return "";
 }
 
-int64_t VolumeSizeOfTarget(const std::string& Target)
+namespace {
+
+// The first bytes of Target (up to Size), read without blocking on an empty floppy drive;
+// -1 when it cannot be opened, else what was read (-errno when the read failed).
+ssize_t ReadStart(const std::string& Target, uint8_t* Data, size_t Size)
 {
     if (Target.empty())
         return -1;
@@ -206,11 +212,52 @@ int64_t VolumeSizeOfTarget(const std::string& Target)
     const TFileHandle File(::open(Target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!File.Valid())
         return -1;
+    ssize_t Got = ::pread(File.Get(), Data, Size, 0);
+    if (Got < 0)
+        Got = errno == ENOMEDIUM || errno == ENXIO ? -1 : -errno - 1;
+    return Got;
+}
+
+}  // namespace
+
+int64_t VolumeSizeOfTarget(const std::string& Target)
+{
     uint8_t Sector[4096];
-    const ssize_t Got = ::pread(File.Get(), Sector, sizeof Sector, 0);
+    const ssize_t Got = ReadStart(Target, Sector, sizeof Sector);
     if (Got < 512)
         return -1;
     return FatVolumeSize(Sector, static_cast<size_t>(Got));
+}
+
+bool BootParametersOfTarget(const std::string& Target, TBootParameters& P)
+{
+    uint8_t Sector[4096];
+    const ssize_t Got = ReadStart(Target, Sector, sizeof Sector);
+    return Got >= 512 && ParseBootSector(Sector, static_cast<size_t>(Got), P);
+}
+
+TMediumProbe ProbeMedium(const std::string& Target)
+{
+    TMediumProbe Probe;
+    struct stat Info {};
+    if (Target.empty() || ::stat(Target.c_str(), &Info) != 0)
+        return Probe;
+    Probe.BlockDevice = S_ISBLK(Info.st_mode);
+    uint8_t Sector[512];
+    const ssize_t Got = ReadStart(Target, Sector, sizeof Sector);
+    if (Got == -1) {
+        Probe.Kind = TMediumProbe::NoMedium;
+        return Probe;
+    }
+    Probe.Kind = Got == ssize_t(sizeof Sector) ? TMediumProbe::Readable : TMediumProbe::Unreadable;
+    Probe.Bytes = Info.st_size;
+    if (Probe.BlockDevice) {
+        const TFileHandle File(::open(Target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+        uint64_t Bytes = 0;
+        if (File.Valid() && ::ioctl(File.Get(), BLKGETSIZE64, &Bytes) == 0)
+            Probe.Bytes = Bytes > uint64_t(INT64_MAX) ? INT64_MAX : int64_t(Bytes);
+    }
+    return Probe;
 }
 
 int64_t VolumeSize(char Letter) { return VolumeSizeOfTarget(DriveTarget(Letter)); }

@@ -47,5 +47,22 @@ std::string LoopDeviceBackedBy(uint64_t Device, uint64_t Inode,
 // holds no medium, cannot be read, or its first sector is no valid FAT boot sector.
 int64_t VolumeSizeOfTarget(const std::string& Target);
 
+struct TBootParameters;
+// The FAT parameter block in Target's first sector; false when there is none.
+bool BootParametersOfTarget(const std::string& Target, TBootParameters& P);
+
+// What Target holds, looked at below its file system.
+struct TMediumProbe {
+    enum TKind {
+        Missing,     // no such file or device
+        NoMedium,    // it cannot be opened, or the drive is empty
+        Unreadable,  // its first sector cannot be read (an unformatted diskette)
+        Readable,
+    } Kind = Missing;
+    bool BlockDevice = false;
+    int64_t Bytes = -1;  // the file's or the device's size
+};
+TMediumProbe ProbeMedium(const std::string& Target);
+
 // VolumeSizeOfTarget of DriveTarget(Letter); -1 for a letter that stands for nothing.
 int64_t VolumeSize(char Letter);

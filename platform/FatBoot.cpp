@@ -7,12 +7,20 @@
 
 namespace {
 
-constexpr std::array<TBootParameters, 5> StandardFormats{{
+// By format index; the unknown format's row (5) is empty.
+constexpr std::array<TBootParameters, 11> StandardFormats{{
     {512, 2, 1, 2, 240, 5760, 0xF0, 9, 36, 2},
     {512, 1, 1, 2, 224, 2880, 0xF0, 9, 18, 2},
     {512, 1, 1, 2, 224, 2400, 0xF9, 7, 15, 2},
     {512, 2, 1, 2, 112, 1440, 0xF9, 3, 9, 2},
     {512, 2, 1, 2, 112, 720, 0xFD, 2, 9, 2},
+    {512, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+    // DMF: 2 KB clusters and a root of 16 entries leave room for the data.
+    {512, 4, 1, 2, 16, 3360, 0xF0, 3, 21, 2},
+    {512, 1, 1, 2, 224, 3444, 0xF0, 10, 21, 2},
+    {512, 2, 1, 2, 112, 640, 0xFF, 1, 8, 2},
+    {512, 1, 1, 2, 64, 360, 0xFC, 2, 9, 1},
+    {512, 1, 1, 2, 64, 320, 0xFE, 1, 8, 1},
 }};
 
 void PutText(uint8_t* At, const char* Text, size_t Width)
@@ -28,7 +36,7 @@ bool PowerOfTwo(uint32_t Value) { return Value != 0 && (Value & (Value - 1)) == 
 
 const TBootParameters& StandardBootParameters(unsigned FormatIndex)
 {
-    if (FormatIndex >= StandardFormats.size())
+    if (FormatIndex >= StandardFormats.size() || StandardFormats[FormatIndex].TotalSectors == 0)
         throw std::out_of_range("no diskette format " + std::to_string(FormatIndex));
     return StandardFormats[FormatIndex];
 }
@@ -129,32 +137,3 @@ int64_t FatVolumeSize(const uint8_t* Sector, size_t Length)
     return int64_t(P.ClusterCount()) * P.SectorsPerCluster * P.BytesPerSector;
 }
 
-namespace {
-
-std::string TrimLabel(const uint8_t* Field)
-{
-    std::string Label(reinterpret_cast<const char*>(Field), 11);
-    Label.erase(Label.find_last_not_of(' ') + 1);
-    return Label == "NO NAME" ? "" : Label;
-}
-
-}  // namespace
-
-std::string FatVolumeLabel(const uint8_t* Bytes, size_t Length)
-{
-    TBootParameters P{};
-    if (!ParseBootSector(Bytes, Length, P))
-        return "";
-    const size_t RootStart = size_t(P.FirstRootSector()) * P.BytesPerSector;
-    const size_t RootEnd = RootStart + size_t(P.RootEntries) * 32;
-    for (size_t Entry = RootStart; Entry + 32 <= std::min(RootEnd, Length); Entry += 32) {
-        const uint8_t* Dir = Bytes + Entry;
-        if (Dir[0] == 0)
-            break;  // the end of the directory
-        // A volume label, not a long-name piece (those carry every attribute bit of 0x0F).
-        if (Dir[0] != 0xE5 && (Dir[11] & 0x08) && (Dir[11] & 0x0F) != 0x0F)
-            return TrimLabel(Dir);
-    }
-    // The boot sector's own copy exists with the extended signature only.
-    return Bytes[38] == 0x29 ? TrimLabel(Bytes + 43) : "";
-}

@@ -1,4 +1,4 @@
-// FAT boot sectors of diskettes: the standard parameter blocks of the five formats, blank
+// FAT boot sectors of diskettes: the standard parameter blocks of the known formats, blank
 // virtual diskettes, and the volume size Windows reports for a FAT volume.
 #pragma once
 
@@ -36,15 +36,16 @@ struct TBootParameters {
     int64_t MediumBytes() const { return int64_t(TotalSectors) * BytesPerSector; }
 };
 
-// The parameter block a diskette of format 0..4 (2.88MB, 1.44MB, 1.2MB, 720KB, 360KB) is
-// formatted with. Its medium holds TotalSectors sectors: the 1.2MB and 360KB dumps are longer.
+// The parameter block a diskette of a format of the format table is formatted with (any row but
+// the unknown format's; std::out_of_range otherwise). Its medium holds TotalSectors sectors: the
+// 1.2MB and 360KB dumps are longer.
 const TBootParameters& StandardBootParameters(unsigned FormatIndex);
 
 // A boot sector with the parameter block P, volume serial Serial and an 11-character label.
 void WriteBootSector(uint8_t* Boot, const TBootParameters& P, uint32_t Serial,
                      const char* Label = "NO NAME");
 
-// A freshly formatted diskette of format 0..4: boot sector, both FATs, empty root directory,
+// A freshly formatted diskette of a format of the table: boot sector, both FATs, empty root directory,
 // zeroed data area; exactly MediumBytes() long.
 std::vector<uint8_t> MakeBlankDiskette(unsigned FormatIndex, uint32_t Serial);
 
@@ -56,7 +57,3 @@ bool ParseBootSector(const uint8_t* Sector, size_t Length, TBootParameters& P);
 // no valid FAT boot sector.
 int64_t FatVolumeSize(const uint8_t* Sector, size_t Length);
 
-// The volume label of the FAT volume whose first Length bytes are at Bytes: the root directory's
-// label entry, else the boot sector's own label; trailing blanks dropped, "" when there is none
-// ("NO NAME") or the root directory lies beyond Length.
-std::string FatVolumeLabel(const uint8_t* Bytes, size_t Length);

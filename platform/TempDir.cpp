@@ -58,6 +58,42 @@ void RemoveTree(const std::string& Dir)
     std::filesystem::remove_all(Dir, Ignored);
 }
 
+// Takes the lock of the fresh folder Dir. The lock file gets its name only once it is locked,
+// so a sweep never finds it free while its program still starts.
+TFileHandle LockFreshFolder(const std::string& Dir)
+{
+    const std::string Fresh = Dir + "/.lock-new";
+    TFileHandle Lock = TakeLock(Fresh, O_CREAT | O_EXCL, false);
+    if (Lock.Valid() && ::rename(Fresh.c_str(), (Dir + "/" + LockName).c_str()) != 0)
+        Lock.Reset();
+    return Lock;
+}
+
+// Removes Dir when it is a private folder of ours whose program has ended (its lock is free).
+void RemoveIfEnded(const std::string& Dir)
+{
+    if (!IsPrivateFolder(Dir))
+        return;
+    const TFileHandle Lock = TakeLock(Dir + "/" + LockName, 0, false);
+    if (Lock.Valid())
+        RemoveTree(Dir);
+}
+
+// The fresh folders made in Base in place of a refused per-user folder, by programs that ended.
+void SweepEndedFallbacks(const std::string& Base, const std::string& UserDirName)
+{
+    DIR* Listing = ::opendir(Base.c_str());
+    if (!Listing)
+        return;
+    const std::string Prefix = UserDirName + "-";
+    while (const dirent* Entry = ::readdir(Listing)) {
+        const std::string Name = Entry->d_name;
+        if (Name.size() == Prefix.size() + 6 && Name.rfind(Prefix, 0) == 0)
+            RemoveIfEnded(Base + "/" + Name);
+    }
+    ::closedir(Listing);
+}
+
 // Removes the run folders whose program has ended: their lock is free. A run folder without a
 // lock file is one whose program died while making it (runs are made under the per-user lock,
 // which the caller holds).
@@ -85,7 +121,9 @@ void SweepEndedRuns(const std::string& UserDir)
 TWorkFolder::TWorkFolder()
 {
     const std::string Base = TempBase();
-    const std::string UserDir = Base + "/marrowtide-" + std::to_string(::getuid());
+    const std::string UserDirName = "marrowtide-" + std::to_string(::getuid());
+    const std::string UserDir = Base + "/" + UserDirName;
+    SweepEndedFallbacks(Base, UserDirName);
     if ((::mkdir(UserDir.c_str(), 0700) == 0 || errno == EEXIST) && IsPrivateFolder(UserDir)) {
         // One program at a time makes its folder or sweeps ended ones.
         TFileHandle UserLock = TakeLock(UserDir + "/.lock", O_CREAT, true);
@@ -111,6 +149,11 @@ TWorkFolder::TWorkFolder()
     std::string Template = UserDir + "-XXXXXX";
     if (!::mkdtemp(Template.data()))
         throw EAPIException("GetTempPath failed.");
+    Lock = LockFreshFolder(Template);
+    if (!Lock.Valid()) {
+        RemoveTree(Template);
+        throw EAPIException("GetTempPath failed.");
+    }
     Folder = Template + "/";
 }
 

@@ -13,7 +13,8 @@
 // that nobody else may enter; otherwise (another user made it first, or it is a link) a fresh
 // folder with an unpredictable name, $TMPDIR/marrowtide-<uid>-XXXXXX/, takes the place of the
 // per-user one. A program holds a lock in its folder for as long as it runs; folders whose lock
-// is free belong to programs that have ended and are removed when the next one starts.
+// is free belong to programs that have ended and are removed when the next one starts (the
+// fresh ones only when they are still private folders of ours).
 class TWorkFolder {
 public:
     // Throws EAPIException "GetTempPath failed." when no private folder can be made.

@@ -27,7 +27,14 @@ TEST(CliDiskArgs, FormatNamesAndUsage)
     EXPECT_EQ(FormatIndexOfName("1.2MB"), 2);
     EXPECT_EQ(FormatIndexOfName("720k"), 3);
     EXPECT_EQ(FormatIndexOfName("360KB"), 4);
-    EXPECT_EQ(FormatIndexOfName("1.68MB"), -1);
+    EXPECT_EQ(FormatIndexOfName("1.68MB"), 6);
+    EXPECT_EQ(FormatIndexOfName("dmf"), 6);
+    EXPECT_EQ(FormatIndexOfName("1720k"), 7);
+    EXPECT_EQ(FormatIndexOfName("0.32mb"), 8);
+    EXPECT_EQ(FormatIndexOfName("180"), 9);
+    EXPECT_EQ(FormatIndexOfName("160KB"), 10);
+    EXPECT_EQ(FormatIndexOfName("Unknown Format"), -1);
+    EXPECT_EQ(FormatIndexOfName("1.3MB"), -1);
     EXPECT_EQ(FormatIndexOfName(""), -1);
 
     TOptions Drive = ParseArgs({"drive", "b:", "--clear"});
@@ -77,6 +84,25 @@ TEST_F(CliDisk, FormatMakesDisketteDebianToolsAccept)
     EXPECT_TRUE(Contains(Again.Err, "Will not replace the existing file")) << Again.Err;
     EXPECT_EQ(ReadBytes(Existing), (std::vector<uint8_t>{1, 2, 3}));
     EXPECT_EQ(RunTool(Dir, {"format", "1.44MB", Dir / "no/such/folder.img"}).Code, 1);
+}
+
+// A format cut short (here by the file size limit) leaves no file, and a drive takes no file of
+// a size no diskette has.
+TEST_F(CliDisk, AFormatCutShortLeavesNothingADriveWouldTake)
+{
+    const std::string Image = Dir / "cut.img";
+    const std::string Limited = "ulimit -f 100; exec " + Quote(MARROWTIDE_IMG_PATH) +
+                                " format 1.44MB " + Quote(Image) + " 2>/dev/null";
+    EXPECT_NE(std::system(("sh -c " + Quote(Limited)).c_str()), 0);
+    EXPECT_FALSE(fs::exists(Image));
+    for (const auto& Entry : fs::directory_iterator(Dir.Path()))
+        EXPECT_FALSE(Entry.path().filename().string().starts_with(".")) << Entry.path();
+
+    WriteBytes(Dir / "short.img", std::vector<uint8_t>(102400));
+    TRun Drive = RunTool(Dir, {"drive", "A", Dir / "short.img"});
+    EXPECT_EQ(Drive.Code, 1);
+    EXPECT_TRUE(Contains(Drive.Err, "holds 102400 bytes, the size of no diskette")) << Drive.Err;
+    EXPECT_TRUE(Contains(RunTool(Dir, {"drive", "list"}).Out, "A: not available"));
 }
 
 TEST_F(CliDisk, DriveTableSetListAndClear)

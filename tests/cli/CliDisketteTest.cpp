@@ -1,6 +1,7 @@
 // read, write and verify of virtual diskettes, end to end: the real program and its helper in a
 // private profile (drive table, settings and working folder in a test folder).
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <fcntl.h>
 #include <signal.h>
@@ -289,6 +290,87 @@ TEST_F(CliDiskette, BoxOfThreeWithLog)
     EXPECT_FALSE(fs::exists(Dir / "box-005.144"));
 }
 
+// A log named *.jsonl: one JSON object per diskette, with the volume's label and serial.
+TEST_F(CliDiskette, BoxLogAsJsonLines)
+{
+    const std::string Source = Dir / "labelled.dsk";
+    ASSERT_EQ(std::system(("/usr/sbin/mkfs.fat -C -n BOX3DISK -i 0BADF00D " + Quote(Source) +
+                           " 720 >/dev/null").c_str()), 0);
+    Dir.LinkDrive('A', Source);
+    const std::string Log = Dir / "box.jsonl";
+    TChild Box({MARROWTIDE_IMG_PATH, "read", "A", "--each", Dir / "{label}.720", "--log", Log},
+               Dir);
+    ASSERT_TRUE(WaitFor([&] {
+        return Contains(ReadText(Dir / "stdout.txt"), "put in the next one");
+    }, ToolLimit)) << ReadText(Dir / "stderr.txt");
+    Box.Type("q\n");
+    ASSERT_EQ(Box.Wait(), 0) << ReadText(Dir / "stderr.txt");
+
+    const std::string Text = ReadText(Log);
+    ASSERT_EQ(std::count(Text.begin(), Text.end(), '\n'), 1) << Text;
+    const auto Line = nlohmann::json::parse(Text);
+    const std::string Image = Dir / "BOX3DISK-1.720";
+    ASSERT_TRUE(Line.is_object()) << Text;
+    EXPECT_EQ(Line["file"], Image);
+    EXPECT_EQ(Line["format"], "720KB");
+    EXPECT_EQ(Line["raw_size"], 737280);
+    EXPECT_EQ(Line["image_size"], fs::file_size(Image));
+    EXPECT_EQ(Line["crc32"], Crc32Of(ReadBytes(Source)));
+    EXPECT_EQ(Line["md5"], DigestBy("md5sum", Dir, Source));
+    EXPECT_EQ(Line["sha1"], DigestBy("sha1sum", Dir, Source));
+    EXPECT_TRUE(Line["ratio"].is_number() && Line["seconds"].is_number()) << Text;
+    EXPECT_EQ(Line["result"], "ok");
+    EXPECT_EQ(Line["label"], "BOX3DISK");
+    EXPECT_EQ(Line["serial"], "0BAD-F00D");
+    EXPECT_EQ(Line.size(), 12u) << Text;
+}
+
+// The formats the window does not know, told by their boot sectors (320KB lies in the 360KB
+// window), through pack, read, write onto a diskette without a boot sector, verify and unpack.
+TEST_F(CliDiskette, AddedFormatsRoundTrip)
+{
+    for (const TFormatRow& Row : FormatTable) {
+        if (Row.FormatIndex <= UnknownFormatIndex)
+            continue;
+        SCOPED_TRACE(Row.FormatName);
+        const std::string Source = Blank("added.dsk", Row.FormatIndex);
+        std::vector<uint8_t> Dump = ReadBytes(Source);
+        ASSERT_EQ(Dump.size(), size_t(Row.MediumBytes()));
+        const std::vector<uint8_t> Data = MakeDump(Dump.size(), Row.FormatIndex);
+        std::copy(Data.begin() + 16384, Data.end(), Dump.begin() + 16384);
+        WriteBytes(Source, Dump);
+        Dir.LinkDrive('A', Source);
+
+        const std::string Image = Dir / ("added" + std::string(Row.Extension));
+        const TRun Read = Run({"read", "-y", "-q", "A", Dir / "added"});
+        ASSERT_EQ(Read.Code, 0) << Read.Err;
+        EXPECT_EQ(DumpOf(Image), Dump);
+        EXPECT_TRUE(Contains(Run({"info", Image}).Out, "diskette format: " +
+                                                           std::string(Row.FormatName)));
+        ASSERT_EQ(Run({"pack", "-q", Source, "-o", Dir / "packed"}).Code, 0);
+        EXPECT_TRUE(fs::exists(Dir / ("packed/added" + std::string(Row.Extension))));
+
+        const std::string Target = Dir / "zeros.dsk";
+        WriteBytes(Target, std::vector<uint8_t>(Dump.size(), 0));
+        Dir.LinkDrive('B', Target);
+        const TRun Write = Run({"write", "-y", "-q", Image, "B"});
+        ASSERT_EQ(Write.Code, 0) << Write.Err;
+        EXPECT_EQ(ReadBytes(Target), Dump);
+        EXPECT_EQ(Run({"verify", "-y", "-q", Image, "B"}).Code, 0);
+
+        // A blank medium of another size is named, and left as it was.
+        WriteBytes(Target, std::vector<uint8_t>(737280, 0));
+        const TRun Refused = Run({"write", "-y", "-q", Image, "B"});
+        EXPECT_EQ(Refused.Code, 1);
+        EXPECT_TRUE(Contains(Refused.Err, "no usable boot sector, and its medium holds 737,280 "
+                                          "bytes, the size of a 720KB diskette")) << Refused.Err;
+        EXPECT_EQ(ReadBytes(Target), std::vector<uint8_t>(737280, 0));
+        fs::remove(Image);
+        fs::remove_all(Dir / "packed");
+        fs::remove(Source);
+    }
+}
+
 // A diskette whose boot sector is gone: detection stops and names --format, which reads it.
 TEST_F(CliDiskette, FormatNamedByHandSkipsDetection)
 {
@@ -350,6 +432,84 @@ TEST_F(CliDiskette, InterruptStopsTheHelperAndCleansUp)
             ::kill(Helper, SIGKILL);
     }
     EXPECT_EQ(ReadBytes(Source), MakeSampleDisk(1474560, TSampleKind::Filled, 5));
+}
+
+// The helper beside a copy of the program in Dir/bin: a stand-in that runs Script first, then
+// the real helper.
+std::string ToolWithHelperScript(TPrivateProfile& Dir, const std::string& Script)
+{
+    const std::string Bin = Dir / "bin";
+    fs::create_directories(Bin);
+    fs::copy_file(MARROWTIDE_IMG_PATH, Bin + "/marrowtide-img", fs::copy_options::overwrite_existing);
+    const std::string Real = (fs::path(MARROWTIDE_IMG_PATH).parent_path() / "Rastrel2.exe").string();
+    WriteText(Bin + "/Rastrel2.exe", "#!/bin/sh\n" + Script + "\nexec " + Quote(Real) + " \"$@\"\n");
+    fs::permissions(Bin + "/Rastrel2.exe", fs::perms::owner_all);
+    return Bin + "/marrowtide-img";
+}
+
+// Another run takes the image's name while the diskette is read: no image is lost. A single
+// read fails and keeps its image under the name it gives; the box takes the next number.
+TEST_F(CliDiskette, ANameTakenDuringTheReadIsNeverReplaced)
+{
+    const std::string Taken = Dir / "taken.txt";
+    const std::string Tool =
+        ToolWithHelperScript(Dir, "printf other >\"$(cat " + Quote(Taken) + ")\"");
+    const std::string Source = Diskette("source.dsk", 1, 7);
+    Dir.LinkDrive('A', Source);
+
+    WriteText(Taken, Dir / "same.144");
+    TChild Single({Tool, "read", "-y", "A", Dir / "same.144"}, Dir);
+    EXPECT_EQ(Single.Wait(), 1);
+    const std::string Err = ReadText(Dir / "stderr.txt");
+    EXPECT_EQ(ReadText(Dir / "same.144"), "other");
+    std::string Kept;
+    for (const auto& Entry : fs::directory_iterator(Dir.Path()))
+        if (Entry.path().filename().string().starts_with("same.kept-"))
+            Kept = Entry.path();
+    ASSERT_FALSE(Kept.empty()) << Err;
+    EXPECT_TRUE(Contains(Err, "already exists") && Contains(Err, Kept)) << Err;
+    EXPECT_EQ(DumpOf(Kept), ReadBytes(Source));
+
+    WriteText(Taken, Dir / "box-001.144");
+    const std::string Log = Dir / "box.csv";
+    TChild Box({Tool, "read", "A", "--each", Dir / "box-{n:03}.144", "--log", Log}, Dir);
+    ASSERT_TRUE(WaitFor([&] { return Contains(ReadText(Log), ",ok"); }, ToolLimit))
+        << ReadText(Dir / "stderr.txt");
+    Box.Type("q\n");
+    EXPECT_EQ(Box.Wait(), 0) << ReadText(Dir / "stderr.txt");
+    EXPECT_EQ(ReadText(Dir / "box-001.144"), "other");
+    EXPECT_EQ(DumpOf(Dir / "box-002.144"), ReadBytes(Source));
+    EXPECT_TRUE(Contains(ReadText(Log), "\n" + Dir / "box-002.144,1.44MB,")) << ReadText(Log);
+    for (const auto& Entry : fs::directory_iterator(Dir.Path()))
+        EXPECT_FALSE(Entry.path().filename().string().starts_with(".marrowtide")) << Entry.path();
+}
+
+// A pattern the box cannot use is a usage error before a diskette is read, never a loop.
+TEST_F(CliDiskette, ABadBoxPatternIsRefusedBeforeReading)
+{
+    Dir.LinkDrive('A', Diskette("source.dsk", 3, 9));
+    for (const std::string Pattern : {"box-{n.144", "fixed{n:0}.144", "{name}-{n}.720"}) {
+        const TRun Refused = Run({"read", "A", "--each", Dir / Pattern});
+        EXPECT_EQ(Refused.Code, 2) << Pattern;
+        EXPECT_TRUE(Contains(Refused.Err, "placeholder")) << Refused.Err;
+    }
+    EXPECT_TRUE(TempDels().empty());
+}
+
+// A log line that cannot be written fails the box at its end; the images made stay.
+TEST_F(CliDiskette, ALogThatCannotBeWrittenFailsTheBox)
+{
+    const std::string Source = Diskette("source.dsk", 3, 9);
+    Dir.LinkDrive('A', Source);
+    TChild Box({MARROWTIDE_IMG_PATH, "read", "A", "--each", Dir / "box.720", "--log", "/dev/full"},
+               Dir);
+    ASSERT_TRUE(WaitFor([&] { return Contains(ReadText(Dir / "stdout.txt"), "next one"); }, ToolLimit))
+        << ReadText(Dir / "stderr.txt");
+    Box.Type("q\n");
+    EXPECT_EQ(Box.Wait(), 1);
+    EXPECT_TRUE(Contains(ReadText(Dir / "stderr.txt"), "cannot write to the log /dev/full"))
+        << ReadText(Dir / "stderr.txt");
+    EXPECT_EQ(DumpOf(Dir / "box-1.720"), ReadBytes(Source));
 }
 
 }  // namespace

@@ -10,7 +10,7 @@
 #include <stdexcept>
 
 #include "cli/Commands.h"
-#include "cli/BoxLoop.h"
+#include "cli/ImageName.h"
 #include "cli/DisketteCommands.h"
 #include "cli/ImageInfo.h"
 #include "cli/Jobs.h"
@@ -149,6 +149,14 @@ TEST(CliNames, BoxNamesCountAndCarryTheLabel)
     EXPECT_EQ(ExpandImageName("box3-{n:03}.144", 7, ""), "box3-007.144");
     EXPECT_EQ(ExpandImageName("{label}-{n}", 12, "GAMES 1/2"), "GAMES_1_2-12");
     EXPECT_EQ(ExpandImageName("{n:x}{nope}", 1, ""), "{n:x}{nope}");
+    EXPECT_EQ(ExpandImageName("box-{n.144", 1, ""), "box-{n.144");
+    // A label never steps out of the folder the pattern names, nor collapses it.
+    for (const std::string Label : {"..", ".", ""})
+        EXPECT_EQ(ExpandImageName("L/{label}/x{n}.144", 1, Label), "L/NO_LABEL/x1.144") << Label;
+    EXPECT_EQ(ExpandImageName("{label}", 1, "../.."), ".._..");
+    for (const std::string Pattern : {"box-{n.144", "a{n:0}", "a{n:13}", "{lab}-{n}"})
+        EXPECT_THROW(ParseArgs({"read", "A", "--each", Pattern}), EUsage) << Pattern;
+    EXPECT_EQ(ParseArgs({"read", "A", "--each", "{label}/{n:12}"}).Each, "{label}/{n:12}");
     EXPECT_EQ(WithFormatExtension("disk", 3), "disk.720");
     EXPECT_EQ(WithFormatExtension("dir.v2/disk", 0), "dir.v2/disk.288");
     EXPECT_EQ(WithFormatExtension("disk.img", 1), "disk.img");
@@ -161,8 +169,15 @@ TEST(CliNames, PackedNameFollowsTheDumpSize)
     EXPECT_EQ(PackedName("disk.img", 1231872), "disk.120");
     EXPECT_EQ(PackedName("disk.img", 737280), "disk.720");
     EXPECT_EQ(PackedName("disk.img", 377856), "disk.360");
-    EXPECT_EQ(PackedName("disk.img", 1228800), "disk.mwi");  // 80 x 15 x 2 x 512 is not 1.2MB
-    EXPECT_EQ(PackedName("disk.img", 368640), "disk.mwi");
+    // What the medium holds, as other tools dump it, and the added formats.
+    EXPECT_EQ(PackedName("disk.img", 1228800), "disk.120");
+    EXPECT_EQ(PackedName("disk.img", 368640), "disk.360");
+    EXPECT_EQ(PackedName("disk.img", 1720320), "disk.168");
+    EXPECT_EQ(PackedName("disk.img", 1763328), "disk.172");
+    EXPECT_EQ(PackedName("disk.img", 327680), "disk.320");
+    EXPECT_EQ(PackedName("disk.img", 184320), "disk.180");
+    EXPECT_EQ(PackedName("disk.img", 163840), "disk.160");
+    EXPECT_EQ(PackedName("disk.img", 1228801), "disk.mwi");
     EXPECT_EQ(PackedName("disk.img", -1), "disk.mwi");
     EXPECT_EQ(PackedName("some/dir/backup.2024.raw", 737280), "backup.2024.720");
     EXPECT_EQ(UnpackedName("some/dir/disk.144"), "disk.img");
@@ -196,6 +211,27 @@ TEST(FormatTable, DumpSizesGiveTheirFormat)
     EXPECT_EQ(FormatOfIndex(9).TracksText, "0");
     EXPECT_EQ(FormatOfIndex(4).SectorsText, "09");
     EXPECT_EQ(FormatOfIndex(3).Tracks * FormatOfIndex(3).SectorsPerTrack, 720);
+
+    // The window keeps to its five; the medium's own size of 360KB and 1.2MB is theirs too.
+    EXPECT_EQ(FormatIndexOfDumpSize(368640), 4);
+    EXPECT_EQ(FormatIndexOfDumpSize(1228800), 2);
+    EXPECT_EQ(FormatIndexOfDumpSize(1720320), UnknownFormatIndex);
+    EXPECT_EQ(FormatOfIndex(6).FormatName, "Unknown Format");
+    for (const TFormatRow& Row : FormatTable) {
+        if (!IsKnownFormat(Row.FormatIndex, true))
+            continue;
+        SCOPED_TRACE(Row.FormatName);
+        // The helper's tracks cover the medium; only 1.2MB and 360KB dumps run past it.
+        EXPECT_EQ(int64_t(Row.Tracks) * 2 * Row.SectorsPerTrack * 512, Row.MediumBytes());
+        EXPECT_EQ(FormatIndexOfDumpSize(Row.MediumBytes(), true), Row.FormatIndex);
+        EXPECT_EQ(FormatIndexOfHelperTracks(Row.Tracks, Row.SectorsPerTrack), Row.FormatIndex);
+        EXPECT_EQ(FormatIndexOfLayout(Row.MediumSectors(), Row.Sides, Row.Sectors, true),
+                  Row.FormatIndex);
+        EXPECT_EQ(std::to_string(Row.Tracks), Row.TracksText);
+        EXPECT_EQ(std::stoi(std::string(Row.SectorsText)), Row.SectorsPerTrack);
+    }
+    EXPECT_EQ(FormatIndexOfLayout(640, 2, 8), UnknownFormatIndex);
+    EXPECT_EQ(FormatIndexOfHelperTracks(80, 9), 3);
 }
 
 TEST(CliText, RatiosHaveOneRoundedDecimal)

@@ -51,6 +51,14 @@ TEST(CliTrust, AnExistingOutputIsReplacedOnlyWithForce)
     EXPECT_EQ(ReadBytes(Dir / "out/a.720"), (std::vector<uint8_t>{'o', 'l', 'd'}));
     EXPECT_TRUE(fs::exists(Dir / "out/b.720"));
 
+    // A link to nowhere is an output that exists too: neither it nor where it leads is written.
+    fs::create_symlink(Dir / "nowhere.720", Dir / "link.720");
+    TRun Dangling = RunTool(Dir, {"pack", Dir / "a.img", Dir / "link.720"});
+    EXPECT_EQ(Dangling.Code, 1);
+    EXPECT_TRUE(Contains(Dangling.Err, "already exists")) << Dangling.Err;
+    EXPECT_TRUE(fs::is_symlink(Dir / "link.720"));
+    EXPECT_FALSE(fs::exists(Dir / "nowhere.720"));
+
     ASSERT_EQ(RunTool(Dir, {"pack", "--force", Dir / "a.img", Dir / "a.720"}).Code, 0);
     ASSERT_EQ(RunTool(Dir, {"unpack", Dir / "a.720", Dir / "a.img"}).Code, 1);
     ASSERT_EQ(RunTool(Dir, {"unpack", "-f", Dir / "a.720", Dir / "b.img"}).Code, 0);

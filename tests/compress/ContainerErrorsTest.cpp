@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "TestHosts.h"
+#include "TestMemory.h"
 #include "platform/FileModes.h"
 
 namespace {
@@ -59,19 +60,19 @@ struct TStreamCase {
     TOp Op;
     TCompressMode Mode;
     Bytes Input;
-    std::function<void(TAllocationFaults&, TFailingStream& in, TFailingStream& out)> Setup;
+    std::function<void(TTestMemory&, TFailingStream& in, TFailingStream& out)> Setup;
     std::string Text;
 };
 
 std::vector<TStreamCase> StreamCases()
 {
     using S = TFailingStream;
-    auto none = [](TAllocationFaults&, S&, S&) {};
-    auto noBuffers = [](TAllocationFaults& f, S&, S&) { f.Buffers = true; };
-    auto readFailsAt = [](int64_t at) { return [at](TAllocationFaults&, S& in, S&) { in.ReadLimit = at; }; };
-    auto writeFailsAt = [](int64_t at) { return [at](TAllocationFaults&, S&, S& out) { out.WriteLimit = at; }; };
+    auto none = [](TTestMemory&, S&, S&) {};
+    auto noBuffers = [](TTestMemory& m, S&, S&) { m.FailAfter(0); };
+    auto readFailsAt = [](int64_t at) { return [at](TTestMemory&, S& in, S&) { in.ReadLimit = at; }; };
+    auto writeFailsAt = [](int64_t at) { return [at](TTestMemory&, S&, S& out) { out.WriteLimit = at; }; };
     auto writeShortAt = [](int64_t at) {
-        return [at](TAllocationFaults&, S&, S& out) {
+        return [at](TTestMemory&, S&, S& out) {
             out.WriteLimit = at;
             out.ShortInsteadOfFail = true;
         };
@@ -87,21 +88,21 @@ std::vector<TStreamCase> StreamCases()
         {"advise without buffers", A, Good, big, noBuffers, "Lzrw1 advise : Error getting I/O buffers"},
         {"auto compress advises first", C, Auto, big, noBuffers, "Lzrw1 advise : Error getting I/O buffers"},
 
-        {"compress, size unknown", C, Good, data, [](TAllocationFaults&, S& in, S&) { in.FailSize = true; },
+        {"compress, size unknown", C, Good, data, [](TTestMemory&, S& in, S&) { in.FailSize = true; },
          "Lzrw1 compression : Failed to obtain the size of the input stream !"},
-        {"advise, size unknown", A, Good, big, [](TAllocationFaults&, S& in, S&) { in.FailSize = true; },
+        {"advise, size unknown", A, Good, big, [](TTestMemory&, S& in, S&) { in.FailSize = true; },
          "Lzrw1 advise : can not get size of inputstream !"},
 
-        {"compress, input seek fails", C, Good, data, [](TAllocationFaults&, S& in, S&) { in.FailAllSeeks = true; },
+        {"compress, input seek fails", C, Good, data, [](TTestMemory&, S& in, S&) { in.FailAllSeeks = true; },
          "Lzrw1 (de)compression : Failed to initialize input stream !"},
-        {"compress, output seek fails", C, Fast, data, [](TAllocationFaults&, S&, S& out) { out.FailAllSeeks = true; },
+        {"compress, output seek fails", C, Fast, data, [](TTestMemory&, S&, S& out) { out.FailAllSeeks = true; },
          "Lzrw1 (de)compression : Failed to initialize output stream !"},
-        {"decompress, input seek fails", D, Good, KhImage(), [](TAllocationFaults&, S& in, S&) { in.FailAllSeeks = true; },
+        {"decompress, input seek fails", D, Good, KhImage(), [](TTestMemory&, S& in, S&) { in.FailAllSeeks = true; },
          "Lzrw1 (de)compression : Failed to initialize input stream !"},
         {"decompress, output seek fails", D, Good, LzhImage(),
-         [](TAllocationFaults&, S&, S& out) { out.FailAllSeeks = true; },
+         [](TTestMemory&, S&, S& out) { out.FailAllSeeks = true; },
          "Lzrw1 (de)compression : Failed to initialize output stream !"},
-        {"advise, rewind fails", A, Good, big, [](TAllocationFaults&, S& in, S&) { in.FailRewind = true; },
+        {"advise, rewind fails", A, Good, big, [](TTestMemory&, S& in, S&) { in.FailRewind = true; },
          "Lzrw1 edvise : can not initialize the input stream!"},
 
         {"tag write fails", C, Fast, data, writeFailsAt(0), WriteStream},
@@ -143,8 +144,7 @@ std::vector<TStreamCase> StreamCases()
          "Lzrw1 decompression : input stream contains no valid header !"},
         {"LZRW1/KH size too large", D, Good, WithSize(KhImage(), 100001), none, KhSizes},
         {"LZRW1/KH size too small", D, Good, WithSize(KhImage(), 99999), none, KhSizes},
-        {"LZH size ends inside a match", D, Good, WithSize(CompressInMemory(Bytes(200, 7), Good), 150), none,
-         LzhSizes},
+        {"LZH size ends inside a match", D, Good, WithSize(CompressInMemory(Bytes(200, 7), Good), 150), none, LzhSizes},
     };
 }
 
@@ -156,14 +156,17 @@ TEST_P(TStreamErrors, RaiseTheirText)
 {
     const auto& t = GetParam();
     TFailingStream in(t.Input), out;
-    TAllocationFaults faults;
-    t.Setup(faults, in, out);
-    Tlzrw1 c(nullptr, faults);
-    c.UseStream = true;
-    c.CompressMode = t.Mode;
-    c.InputStream = &in;
-    c.OutputStream = &out;
-    EXPECT_EQ(Thrown<ELzrw1Exception>([&] { RunOp(c, t.Op); }), t.Text);
+    TTestMemory memory;
+    {
+        Tlzrw1 c(nullptr, memory);
+        t.Setup(memory, in, out);
+        c.UseStream = true;
+        c.CompressMode = t.Mode;
+        c.InputStream = &in;
+        c.OutputStream = &out;
+        EXPECT_EQ(Thrown<ELzrw1Exception>([&] { RunOp(c, t.Op); }), t.Text);
+    }
+    EXPECT_EQ(memory.Outstanding, 0) << "memory kept after the failure";
 }
 
 INSTANTIATE_TEST_SUITE_P(Container, TStreamErrors, ::testing::ValuesIn(StreamCases()),
@@ -193,7 +196,9 @@ TEST(FileErrors, BuffersThatCannotBeTaken)
                             std::pair{TOp::Advise, std::string("Lzrw1 advise : Error getting I/O buffers")}}) {
         TFiles f;
         WriteBytes(f.In, op == TOp::Decompress ? LzhImage() : Data());
-        Tlzrw1 c(nullptr, {.Buffers = true});
+        TTestMemory memory;
+        Tlzrw1 c(nullptr, memory);
+        memory.FailAfter(0);
         c.InputFile = f.In;
         c.OutputFile = f.Out;
         EXPECT_EQ(FileError(c, op), text);
@@ -207,7 +212,9 @@ TEST(FileErrors, LzhTablesThatCannotBeTakenPassThroughAndKeepTheOldOutput)
         TFiles f;
         WriteBytes(f.In, op == TOp::Decompress ? LzhImage() : Data());
         WriteBytes(f.Out, Bytes{1, 2, 3});
-        Tlzrw1 c(nullptr, {.LzhTables = true});
+        TTestMemory memory;
+        Tlzrw1 c(nullptr, memory);
+        memory.FailAfter(2);  // the operation's two I/O buffers
         c.InputFile = f.In;
         c.OutputFile = f.Out;
         EXPECT_EQ(Thrown<ElzhException>([&] { RunOp(c, op); }), "LZH : Cannot get memory for dictionary tables");
@@ -351,7 +358,9 @@ TEST(FileErrors, OutputCannotBeWritten)
 TEST(EngineErrors, HashTableThatCannotBeTaken)
 {
     try {
-        Tlzrw1 c(nullptr, {.HashTable = true});
+        TTestMemory memory;
+        memory.FailAfter(0);
+        Tlzrw1 c(nullptr, memory);
         FAIL() << "the component was created without its hash table";
     } catch (const ELzrw1KHCompressor& e) {
         EXPECT_STREQ(e.what(), "LZRW1KH : no memory for HASH table");

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "TestHosts.h"
+#include "TestMemory.h"
 #include "compress/LZRW1KH.h"
 
 namespace {
@@ -332,8 +333,10 @@ TEST(LzrBlock, RefusesCorruptBlocks)
 
 TEST(LzrBlock, HashTableFailureIsReported)
 {
+    TTestMemory memory;
+    memory.FailAfter(0);
     try {
-        TLZR lzr(true);
+        TLZR lzr(memory);
         FAIL() << "constructed without its table";
     } catch (const ELzrw1KHCompressor& e) {
         EXPECT_STREQ(e.what(), "LZRW1KH : no memory for HASH table");

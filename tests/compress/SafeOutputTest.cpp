@@ -6,6 +6,7 @@
 #include <sys/sysmacros.h>
 
 #include "TestHosts.h"
+#include "TestMemory.h"
 #include "platform/FileModes.h"
 
 namespace {
@@ -80,7 +81,9 @@ TEST(SafeOutput, FailedCompressKeepsTheOldOutput)
     WriteBytes(in, TextBytes(50000));
     WriteBytes(out, Precious);
     for (auto mode : {TCompressMode::Good, TCompressMode::Fast, TCompressMode::Auto}) {
-        Tlzrw1 c(nullptr, {.Buffers = true});
+        TTestMemory memory;
+        Tlzrw1 c(nullptr, memory);
+        memory.FailAfter(0);  // no I/O buffers
         c.InputFile = in;
         c.OutputFile = out;
         c.CompressMode = mode;

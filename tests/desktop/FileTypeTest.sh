@@ -41,7 +41,7 @@ head -c 1474560 /dev/zero > "$files/dump"
 "$img" pack -q --mode good "$files/dump" "$files/lzh"
 "$img" pack -q --mode fast "$files/dump" "$files/lzrw1kh"
 # Every format's extension names the type, whatever the bytes.
-for ext in 288 144 120 720 360; do echo "no tag here" > "$files/named.$ext"; done
+for ext in 288 144 120 720 360 168 172 320 180 160; do echo "no tag here" > "$files/named.$ext"; done
 
 content_type() { gio info -a standard::content-type "$1" | sed -n 's/^ *standard::content-type: //p'; }
 for f in "$files/My disk.144" "$files"/lzh "$files"/lzrw1kh "$files"/named.*; do

@@ -32,7 +32,7 @@ formats=$(grep -oE '[0-9.]+[MK]B' <<<"$help" | sort -u | xargs)
 
 expect "$commands" ''
 expect "$formats" format ''
-expect '1.2MB 1.44MB' format 1.
+expect '1.2MB 1.44MB 1.68MB 1.72MB' format 1.
 expect '--force --help --mode --output --quiet --threshold' pack --
 expect '--threshold' advise --t
 expect 'auto fast good' pack --mode ''
@@ -41,8 +41,13 @@ expect 'A B' read ''
 expect '--convert' write --c
 expect 'A B' verify x.144 ''
 expect '--clear --help' drive A --
-expect '--hash --help' info --
+expect '--hash --help --json' info --
+expect '--dat' check --d
+expect '--force --help --output --quiet' catalog --
 expect '--force --help' export --
+expect '--deleted' ls --d
+expect '--json' ls --j
+expect '--force --help --output --quiet' extract --
 
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
@@ -54,4 +59,10 @@ expect 'a.144 b.720 c.mwi dump.img folder' export a.144 ''
 expect 'a.144 b.720 c.mwi dump.img folder' unpack a.144 ''
 expect 'a.144 b.720 c.mwi folder' unpack a.144 -o folder ''
 expect 'a.144 b.720 c.mwi dump.img folder' pack ''
+expect 'a.144 b.720 c.mwi dump.img folder' ls a.144 ''
+expect 'folder' mount a.144 ''
+touch box.dat
+expect 'a.144 b.720 box.dat c.mwi dump.img folder' info --json a.144 ''
+expect 'box.dat folder' catalog a.144 -o ''
+expect 'box.dat folder' check --dat ''
 exit $status

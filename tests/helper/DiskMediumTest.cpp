@@ -1,6 +1,7 @@
 // Whole runs on virtual diskettes (image files) reached through the drive table.
 #include "HelperTestSupport.h"
 
+#include "helper/DiskMedium.h"
 #include "helper/Transfer.h"
 #include "tests/support/SampleDisk.h"
 
@@ -101,6 +102,57 @@ TEST_F(DiskMediumTest, WhatIsNoDisketteIsRefused)
 
     EXPECT_EQ(Run("i temp.del 80 Q 18 w"), 1);
     EXPECT_EQ(ErrorText(), "drive Q: is not available\r\n");
+}
+
+// Reads of one virtual diskette share it; a write has it alone for its whole run, and whoever
+// holds it open keeps it (a helper its program left behind too: the lock goes with the file).
+TEST_F(DiskMediumTest, AVirtualDisketteIsLockedForTheWholeRun)
+{
+    const auto Disk = MakeSampleDisk(737280);
+    const std::string Path = Image("a.img", Disk);
+    LinkDrive('A', Path);
+    const std::string Written = "drive A: (" + Path + ") is in use by another run; a diskette "
+                                "in use is not written\r\n";
+    WriteBytes(Work("temp.del"), MakeSampleDisk(737280, TSampleKind::Random));
+    {
+        const auto Writer = OpenDrive('A', true);
+        EXPECT_EQ(Run("d temp.del 40 A 18 w"), 1);
+        EXPECT_EQ(ErrorText(), Written);
+        EXPECT_EQ(Run("i temp.del 40 A 18 w"), 1);
+        EXPECT_EQ(ErrorText(), "drive A: (" + Path + ") is being written by another run; a "
+                               "diskette in use is not read\r\n");
+    }
+    {
+        const auto Reader = OpenDrive('A', false);
+        EXPECT_EQ(Run("d temp.del 40 A 18 w"), 1);
+        EXPECT_EQ(ErrorText(), Written);
+        EXPECT_EQ(ReadBytes(Path), Disk);
+        EXPECT_EQ(Run("i temp.del 40 A 18 w"), 0) << ErrorText();
+    }
+}
+
+TEST_F(DiskMediumTest, AFileRemovedOrReplacedWhileWrittenFailsTheWrite)
+{
+    const auto Disk = MakeSampleDisk(737280);
+    for (const bool Replaced : {false, true}) {
+        const std::string Path = Image("a.img", Disk);
+        const auto Medium = TDiskMedium::Open(Path, 'A', true);
+        Medium->Write(0, std::span<const uint8_t>(Disk.data(), 512));
+        Medium->Flush();
+        if (Replaced) {
+            WriteBytes(Root + "/other.img", Disk);
+            ASSERT_EQ(::rename((Root + "/other.img").c_str(), Path.c_str()), 0);
+        } else {
+            ASSERT_EQ(::unlink(Path.c_str()), 0);
+        }
+        try {
+            Medium->Flush();
+            ADD_FAILURE() << "the write went on into a file that is gone";
+        } catch (const EMediumError& E) {
+            EXPECT_EQ(std::string(E.what()),
+                      "the image file " + Path + " was removed or replaced while it was being written");
+        }
+    }
 }
 
 }  // namespace

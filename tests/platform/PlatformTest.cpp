@@ -101,23 +101,6 @@ TEST(FatBoot, InvalidBootSectorsHaveNoVolume)
     EXPECT_EQ(FatVolumeSize(Good.data(), 511), -1);
 }
 
-TEST(FatBoot, VolumeLabelFromTheRootDirectoryElseTheBootSector)
-{
-    std::vector<uint8_t> Disk = MakeBlankDiskette(3, 1);
-    EXPECT_EQ(FatVolumeLabel(Disk.data(), Disk.size()), "");  // "NO NAME"
-    std::memcpy(Disk.data() + 43, "BOOTLABEL  ", 11);
-    EXPECT_EQ(FatVolumeLabel(Disk.data(), Disk.size()), "BOOTLABEL");
-    const TBootParameters& P = StandardBootParameters(3);
-    uint8_t* Root = Disk.data() + P.FirstRootSector() * 512;
-    // A long-name piece and a deleted label come first and are passed over.
-    std::memcpy(Root, "AXXXXXXXXXX\x0F", 12);
-    std::memcpy(Root + 32, "\xE5LDLABEL   \x08", 12);
-    std::memcpy(Root + 64, "GAMES 1    \x08", 12);
-    EXPECT_EQ(FatVolumeLabel(Disk.data(), Disk.size()), "GAMES 1");
-    // A root directory cut off by the length read falls back to the boot sector.
-    EXPECT_EQ(FatVolumeLabel(Disk.data(), P.FirstRootSector() * 512 + 64), "BOOTLABEL");
-}
-
 TEST_F(PlatformTest, VolumeSizeOfFilesAndMissingTargets)
 {
     std::string Image = Root + "/a.img";
@@ -255,22 +238,58 @@ TEST_F(PlatformTest, EachProgramHasItsOwnWorkFolder)
     EXPECT_TRUE(fs::exists(First.Path()) && fs::exists(Second.Path()));
 }
 
-// A per-user folder others could reach is passed over for a fresh one nobody can guess.
+// A per-user folder others could reach is passed over for a fresh one nobody can guess: a link,
+// even to a private folder of ours (such as ~/.ssh), or a folder open to everyone.
 TEST_F(PlatformTest, AnUnsafeUserFolderGivesWayToAFreshPrivateOne)
 {
     const std::string UserDir = Root + "/tmp/marrowtide-" + std::to_string(::getuid());
     fs::create_directories(Root + "/elsewhere");
-    fs::create_directory_symlink(Root + "/elsewhere", UserDir);
-    for (int Attempt = 0; Attempt < 2; ++Attempt) {
+    fs::create_directories(Root + "/private");
+    fs::permissions(Root + "/private", fs::perms::owner_all);
+    const std::vector<std::function<void()>> Setups = {
+        [&] { fs::create_directory_symlink(Root + "/elsewhere", UserDir); },
+        [&] { fs::create_directory_symlink(Root + "/private", UserDir); },
+        [&] {
+            fs::create_directory(UserDir);  // ours, but open to everyone
+            fs::permissions(UserDir, fs::perms::all);
+        }};
+    for (const auto& Setup : Setups) {
+        fs::remove(UserDir);
+        Setup();
         TWorkFolder Folder;
         EXPECT_EQ(Folder.Refused(), UserDir);
         EXPECT_EQ(Folder.Path().rfind(UserDir + "-", 0), 0u);
         EXPECT_EQ(fs::status(Folder.Path()).permissions(), fs::perms::owner_all);
-        fs::remove(UserDir);
-        fs::create_directory(UserDir);  // ours, but open to everyone
-        fs::permissions(UserDir, fs::perms::all);
     }
     EXPECT_TRUE(fs::is_empty(Root + "/elsewhere"));
+    EXPECT_TRUE(fs::is_empty(Root + "/private"));
+}
+
+// The fresh folders of programs that ended are swept as the run folders are; a live program's
+// and folders that are not private ones of ours stay.
+TEST_F(PlatformTest, FreshFoldersOfEndedProgramsAreSwept)
+{
+    const std::string UserDir = Root + "/tmp/marrowtide-" + std::to_string(::getuid());
+    fs::create_directory_symlink(Root, UserDir);
+    TWorkFolder Live;
+    pid_t Child = ::fork();
+    if (Child == 0) {
+        TWorkFolder Ended;
+        std::ofstream(Root + "/ended") << Ended.Path();
+        ::_exit(0);
+    }
+    ::waitpid(Child, nullptr, 0);
+    const std::string Open = UserDir + "-opened";
+    fs::create_directory(Open);
+    std::ofstream(Open + "/lock");
+    fs::permissions(Open, fs::perms::all);
+    const std::string Ended = ReadText(Root + "/ended");
+    ASSERT_TRUE(fs::exists(Ended + "lock"));
+
+    TWorkFolder Next;
+    EXPECT_FALSE(fs::exists(Ended));
+    EXPECT_TRUE(fs::exists(Live.Path()) && fs::exists(Next.Path()));
+    EXPECT_TRUE(fs::exists(Open + "/lock"));
 }
 
 TEST_F(PlatformTest, FileNamesMatchWithoutRegardToCase)
