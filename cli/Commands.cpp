@@ -16,6 +16,7 @@
 #include "cli/Jobs.h"
 #include "cli/LhaExport.h"
 #include "cli/Progress.h"
+#include "imaging/RawInput.h"
 #include "core/FormatTable.h"
 #include "platform/FileModes.h"
 
@@ -94,6 +95,7 @@ int RunTasks(const TOptions& Options, std::ostream& Out, std::ostream& Err)
     TProgressBoard Board(Totals, Label, stderr, isatty(STDERR_FILENO) == 1);
 
     std::vector<TJobResult> Results(Tasks.size());
+    std::vector<std::string> Notes(Tasks.size());
     const auto Errors = RunJobs(Tasks.size(), DefaultWorkers(), [&](size_t i) {
         RefuseNonFile(Tasks[i].Input);
         const bool Replace = CheckOutput(Tasks[i].Output, Options.Force);
@@ -109,7 +111,9 @@ int RunTasks(const TOptions& Options, std::ostream& Out, std::ostream& Err)
         Engine.CompressMode = Options.Mode;
         Engine.Threshold = Options.Threshold;
         // The engine's counts hold for devices and pipes too, where a file size is not.
-        const int64_t Written = Packing ? Engine.Compress() : Engine.Decompress();
+        int64_t Written = Packing ? Engine.Compress() : Engine.Decompress();
+        if (!Packing && !Options.ExactSize)
+            Written = CutToMediumSize(Tasks[i].Output, Written, Notes[i]);
         const int64_t Read = SizeOf(Tasks[i].Input);
         Results[i] = {Read >= 0 ? Read : Engine.BytesIn(), Written};
         Board.JobDone(i);
@@ -136,6 +140,8 @@ int RunTasks(const TOptions& Options, std::ostream& Out, std::ostream& Err)
             }
             continue;
         }
+        if (!Notes[i].empty())
+            PrintError(Err, Notes[i]);
         const TJobResult& R = Results[i];
         AllIn += R.InSize;
         AllOut += R.OutSize;
@@ -192,6 +198,17 @@ int RunInfo(const TOptions& Options, std::ostream& Out)
 {
     const std::string& Path = Options.Inputs[0];
     RefuseNonFile(Path);
+    uint8_t Format = UnknownFormatIndex;
+    switch (KindOfInput(Path, Format)) {
+    case TInputKind::RawDump:
+        Out << "raw dump of a " << FormatTable[Format].FormatName
+            << " diskette (not an image; `marrowtide-img pack` makes one)\n";
+        return 0;
+    case TInputKind::Neither:
+        throw std::runtime_error(NeitherImageNorDump(Path));
+    case TInputKind::Image:
+        break;
+    }
     std::vector<uint8_t> Image;
     std::string Text = DescribeImage(ReadImageInfo(Path, Options.Hash ? &Image : nullptr));
     // Nothing is printed for an image that cannot be decoded.

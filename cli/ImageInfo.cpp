@@ -5,6 +5,9 @@
 #include <cstring>
 #include <memory>
 #include <stdexcept>
+#include <algorithm>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "compress/LZRW1.h"
 #include "core/FormatTable.h"
@@ -49,6 +52,33 @@ TImageInfo ReadImageInfo(const std::string& Path, std::vector<uint8_t>* Whole)
     if (std::ferror(File.get()))
         throw std::runtime_error("cannot read " + Path + ": " + std::strerror(errno));
     return Info;
+}
+
+int64_t CutToMediumSize(const std::string& Path, int64_t Length, std::string& Why)
+{
+    const uint8_t Index = FormatIndexOfDumpSize(Length);
+    if (Index == UnknownFormatIndex || FormatTable[Index].MediumBytes() >= Length)
+        return Length;
+    const int64_t Medium = FormatTable[Index].MediumBytes();
+    struct stat Info {};
+    if (::stat(Path.c_str(), &Info) != 0 || !S_ISREG(Info.st_mode) || Info.st_size != Length)
+        return Length;
+    std::vector<uint8_t> Tail(size_t(Length - Medium));
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> File(std::fopen(Path.c_str(), "rb"),
+                                                        &std::fclose);
+    if (!File || std::fseek(File.get(), long(Medium), SEEK_SET) != 0 ||
+        std::fread(Tail.data(), 1, Tail.size(), File.get()) != Tail.size())
+        throw std::runtime_error("cannot read " + Path + ": " + std::strerror(errno));
+    File.reset();
+    if (std::any_of(Tail.begin(), Tail.end(), [](uint8_t Byte) { return Byte != 0; })) {
+        Why = Path + ": kept all " + std::to_string(Length) + " bytes: the " +
+              std::to_string(Tail.size()) + " past the " + std::string(FormatTable[Index].FormatName) +
+              " diskette's " + std::to_string(Medium) + " are not all zero";
+        return Length;
+    }
+    if (::truncate(Path.c_str(), Medium) != 0)
+        throw std::runtime_error("cannot shorten " + Path + ": " + std::strerror(errno));
+    return Medium;
 }
 
 std::string RatioText(int64_t Part, int64_t Whole)

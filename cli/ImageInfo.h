@@ -28,5 +28,11 @@ std::string DescribeImage(const TImageInfo& Info);
 // Part over whole, as a percentage with one decimal ("27.4%"), or "-" for an empty whole.
 std::string RatioText(int64_t Part, int64_t Whole);
 
+// After unpack: a 360KB or 1.2MB dump of the length this program writes (377,856 or 1,231,872
+// bytes) is cut to what the medium holds (368,640 or 1,228,800), as other tools take it, when the
+// bytes past it are all zero. Only a regular file at Path is cut. Gives the dump's length now;
+// Why says why bytes past the medium were kept.
+int64_t CutToMediumSize(const std::string& Path, int64_t Length, std::string& Why);
+
 // "1.44MB" for a dump size of a known format, "not a diskette size" otherwise.
 std::string DiskFormatText(int64_t DumpSize);

@@ -25,6 +25,8 @@ const char* const UsageText =
     "  unpack [-q] [-f] IMAGE RAW      decompress IMAGE into the raw dump RAW\n"
     "  unpack [-q] [-f] IMAGE... -o DIR\n"
     "                                  decompress several images at once into DIR as NAME.img\n"
+    "                                  (a 360KB or 1.2MB dump at the size the diskette holds,\n"
+    "                                  368640 or 1228800 bytes, unless --exact-size)\n"
     "  advise [--threshold N] RAW      tell which compression mode suits RAW\n"
     "  info [--hash] IMAGE             show an image's codec, sizes, ratio and diskette format\n"
     "  info --json [--hash] IMAGE...   print what each image (or raw dump) holds as one JSON\n"
@@ -92,6 +94,8 @@ const char* const UsageText =
     "                         160KB\n"
     "  --log FILE             read --each: add one CSV line per diskette to FILE: file,\n"
     "                         format, sizes, ratio, CRC32, MD5, SHA-1, seconds, result\n"
+    "  --exact-size           unpack: keep a 360KB or 1.2MB dump at the length the image\n"
+    "                         records (377856 or 1231872 bytes, zeros at the end)\n"
     "  --hash                 info also prints the CRC32, MD5, SHA-1 and SHA-256 of the\n"
     "                         raw dump the image holds\n"
     "  --deleted              ls also lists deleted entries, marked, with how much of each\n"
@@ -337,6 +341,7 @@ TOptions ParseArgs(const std::vector<std::string>& Args)
         Sub->add_option("-o,--output", OutputDirs)->allow_extra_args(false);
     }
     Export->add_flag("-f,--force", Options.Force);
+    Unpack->add_flag("--exact-size", Options.ExactSize);
     for (CLI::App* Sub : {Read, Write, Verify}) {
         Sub->add_flag("-q,--quiet", Options.Quiet);
         Sub->add_flag("-y,--yes", Options.Yes);

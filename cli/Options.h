@@ -20,6 +20,8 @@ struct TOptions {
     bool Force = false;
     // info also prints the checksums of the dump the image holds.
     bool Hash = false;
+    // unpack keeps a 360KB or 1.2MB dump at its recorded length, padding included.
+    bool ExactSize = false;
     // info prints one JSON array for all its images.
     bool Json = false;
     // check: the DAT of the known dumps.

@@ -46,7 +46,11 @@ TTaken<T> TakeObject(TMemorySource& Source, TArgs&&... Args)
     if (!Raw)
         return TTaken<T>(nullptr, {&Source, 0});
     try {
-        return TTaken<T>(new (Raw) T(std::forward<TArgs>(Args)...), {&Source, 1});
+        // Without arguments, as `new T`: tables are not cleared that the codec fills itself.
+        if constexpr (sizeof...(TArgs) == 0)
+            return TTaken<T>(new (Raw) T, {&Source, 1});
+        else
+            return TTaken<T>(new (Raw) T(std::forward<TArgs>(Args)...), {&Source, 1});
     } catch (...) {
         Source.Free(Raw, sizeof(T), alignof(T));
         throw;

@@ -72,7 +72,7 @@ _marrowtide_img()
         local options='-h --help'
         case $command in
             pack) options+=' --mode --threshold -o --output -q --quiet -f --force' ;;
-            unpack) options+=' -o --output -q --quiet -f --force' ;;
+            unpack) options+=' -o --output -q --quiet -f --force --exact-size' ;;
             advise) options+=' --threshold' ;;
             info) options+=' --hash --json' ;;
             catalog) options+=' -o --output -f --force -q --quiet' ;;

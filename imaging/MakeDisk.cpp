@@ -5,6 +5,7 @@
 
 #include "core/FormatTable.h"
 #include "imaging/Imaging.h"
+#include "imaging/RawInput.h"
 #include "platform/Files.h"
 
 namespace {
@@ -150,6 +151,22 @@ void TImaging::CompareFormats()
 
 bool TImaging::DecompressImage(const std::string& Dump)
 {
+    if (State.AllFormats) {
+        // The console tool also takes the raw dump itself.
+        uint8_t Format = UnknownFormatIndex;
+        switch (KindOfInput(State.ImagePath, Format)) {
+        case TInputKind::RawDump:
+            if (CopyFile(State.ImagePath, State.WorkDir + "/" + Dump, false))
+                return true;
+            EngineFailed("Cannot copy " + State.ImagePath + " to " + State.WorkDir);
+            return false;
+        case TInputKind::Neither:
+            EngineFailed(NeitherImageNorDump(State.ImagePath));
+            return false;
+        case TInputKind::Image:
+            break;
+        }
+    }
     DisableCommands();
     Port.SetText(TLabel::Messages, "Decompressing Image...");
     Port.SetText(TLabel::Status, "");

@@ -108,7 +108,7 @@ protected:
     std::vector<uint8_t> DumpOf(const std::string& Image)
     {
         const std::string Raw = Dir / "unpacked.img";
-        EXPECT_EQ(Run({"unpack", "-q", "-f", Image, Raw}).Code, 0);
+        EXPECT_EQ(Run({"unpack", "-q", "-f", "--exact-size", Image, Raw}).Code, 0);
         std::vector<uint8_t> Bytes = ReadBytes(Raw);
         fs::remove(Raw);
         return Bytes;
@@ -369,6 +369,54 @@ TEST_F(CliDiskette, AddedFormatsRoundTrip)
         fs::remove_all(Dir / "packed");
         fs::remove(Source);
     }
+}
+
+// A dump of the medium's own size, as dd makes it: named, written and verified directly; and
+// unpack gives that size back unless told otherwise.
+TEST_F(CliDiskette, RawDumpsAndStandardSizes)
+{
+    const std::string Source = Blank("source.dsk", 4);
+    std::vector<uint8_t> Dump = ReadBytes(Source);
+    ASSERT_EQ(Dump.size(), 368640u);
+    const std::vector<uint8_t> Data = MakeDump(Dump.size(), 9);
+    std::copy(Data.begin() + 8192, Data.end(), Dump.begin() + 8192);
+    const std::string Raw = Dir / "dd.img";
+    WriteBytes(Raw, Dump);
+    EXPECT_EQ(Run({"info", Raw}).Out,
+              "raw dump of a 360KB diskette (not an image; `marrowtide-img pack` makes one)\n");
+    ASSERT_EQ(Run({"pack", "-q", Raw, "-o", Dir / "packed"}).Code, 0);
+    EXPECT_TRUE(fs::exists(Dir / "packed/dd.360"));
+
+    Dir.LinkDrive('A', Source);
+    const TRun Write = Run({"write", "-y", "-q", Raw, "A"});
+    ASSERT_EQ(Write.Code, 0) << Write.Err;
+    EXPECT_EQ(ReadBytes(Source), Dump);
+    EXPECT_EQ(Run({"verify", "-y", "-q", Raw, "A"}).Code, 0);
+    EXPECT_EQ(Run({"verify", "-y", "-q", Dir / "packed/dd.360", "A"}).Code, 0);
+    const TRun Neither = Run({"write", "-y", Dir / "stdout.txt", "A"});
+    EXPECT_EQ(Neither.Code, 1);
+    EXPECT_TRUE(Contains(Neither.Err, "neither a Marrowtide image")) << Neither.Err;
+
+    // A read pads the dump to 377,856 bytes; unpack cuts the zeros off again.
+    ASSERT_EQ(Run({"read", "-y", "-q", "A", Dir / "read"}).Code, 0);
+    const TRun Cut = Run({"unpack", "-q", Dir / "read.360", Dir / "cut.img"});
+    EXPECT_EQ(Cut.Code, 0);
+    EXPECT_EQ(Cut.Out + Cut.Err, "");
+    EXPECT_EQ(ReadBytes(Dir / "cut.img"), Dump);
+    ASSERT_EQ(Run({"unpack", "-q", "--exact-size", Dir / "read.360", Dir / "exact.img"}).Code, 0);
+    EXPECT_EQ(fs::file_size(Dir / "exact.img"), 377856u);
+
+    // Bytes past the medium that are not zero are kept, and the reason given.
+    std::vector<uint8_t> Long = Dump;
+    Long.resize(377856, 0);
+    Long.back() = 1;
+    WriteBytes(Dir / "long.img", Long);
+    ASSERT_EQ(Run({"pack", "-q", Dir / "long.img", Dir / "long.360"}).Code, 0);
+    const TRun Kept = Run({"unpack", "-q", Dir / "long.360", Dir / "kept.img"});
+    EXPECT_EQ(Kept.Code, 0);
+    EXPECT_TRUE(Contains(Kept.Err, "the 9216 past the 360KB diskette's 368640 are not all zero"))
+        << Kept.Err;
+    EXPECT_EQ(ReadBytes(Dir / "kept.img"), Long);
 }
 
 // A diskette whose boot sector is gone: detection stops and names --format, which reads it.

@@ -154,7 +154,10 @@ TEST(CliTool, BadImageFailsWithTheEngineMessage)
 
     TRun Info = RunTool(Dir, {"info", Bad});
     EXPECT_EQ(Info.Code, 1);
-    EXPECT_EQ(Info.Err, "marrowtide-img: " + Message + "\n");
+    // Without a codec's tag and of no diskette's size, it is neither an image nor a dump.
+    EXPECT_EQ(Info.Err, "marrowtide-img: " + Bad +
+                            ": neither a Marrowtide image (it has no codec's tag) nor a raw dump "
+                            "of a diskette size (1000 bytes)\n");
 
     // In a batch the good image is still unpacked.
     WriteBytes(Dir / "good.img", MakeDump(377856, 2));

@@ -1,0 +1,14 @@
+// Raw dumps given where an image is expected.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+enum class TInputKind { Image, RawDump, Neither };
+
+// What the file at Path is: an image (it starts with a codec's tag, or cannot be opened), a raw
+// dump of a diskette size (FormatIndex set), or neither.
+TInputKind KindOfInput(const std::string& Path, uint8_t& FormatIndex);
+
+// The refusal of a file that is neither, naming it.
+std::string NeitherImageNorDump(const std::string& Path);
