@@ -38,6 +38,8 @@ public:
     // A poll timer is on, and the interval its tick asks for.
     bool Ticking(TTimer Timer) const { return Timers[int(Timer)].Enabled; }
     int Interval(TTimer Timer) const { return Timers[int(Timer)].Interval; }
+    // The existing image may be replaced without -f (a resume, which keeps all it holds).
+    void AllowOverwrite() { Answers.Force = true; }
     // The insert prompts are answered by the caller's own wait (the box loop).
     bool InsertAnswered = false;
     // Told when the command stops because detection found no diskette it knows: which option

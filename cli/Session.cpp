@@ -69,6 +69,8 @@ TSession::TSession(const TOptions& Options, std::ostream& Out, std::ostream& Err
     // A command ends with its run, as a window started with a file does.
     State.StartedWithFile = 1;
     State.CompressMode = Options.Mode;
+    if (Options.Rescue)
+        State.RescueRetries = Options.RescueRetries;
     State.AllFormats = true;
     if (Options.Command == TCommandKind::Read) {
         State.NamedFormat = Options.FormatIndex;
@@ -104,6 +106,8 @@ TSession::TEnd TSession::Run(const std::function<void()>& Start)
         StopHelper();
         Port.SetTimerEnabled(TTimer::Timer1, false);
         Port.SetTimerEnabled(TTimer::Timer3, false);
+        if (OnInterrupted)
+            OnInterrupted();
         DeleteDumps();
         return TEnd::Interrupted;
     }

@@ -61,6 +61,9 @@ private:
     // The working folder is set up; when not, says so and gives false: the transfer commands
     // then do nothing rather than use another folder.
     bool WorkDirReady();
+    // The start of Make Image, Make Disk and Verify: nothing without a working folder (false);
+    // else the operation is set, reading the diskette for all but Make Disk.
+    bool BeginCommand(TCurrentOperation Operation);
     void DisableCommands();
     void EnableCommands();
     // The common start of a run: commands disabled, "working.dat" emptied, the helper launched
@@ -167,6 +170,10 @@ std::unique_ptr<TWorkFolder> SetUpProgram(TProgramState& State, TImagingPort& Po
 // Report (the window's error box, a line on the terminal), and the program goes on.
 void Guarded(const std::function<void()>& Step,
              const std::function<void(const std::string&)>& Report);
+
+// The sectors marked in Marked (one flag per 512 bytes of a dump) as "track/side/sector" ranges
+// in dump order, counted with the geometry of format FormatIndex.
+std::vector<std::string> SectorRanges(const std::vector<bool>& Marked, uint8_t FormatIndex);
 
 // Sectors where two dumps of one format differ, as "track/side/sector" ranges in dump order
 // ("3/0/4", "12/1/1-13/0/18"); the sectors are counted with the format's geometry.

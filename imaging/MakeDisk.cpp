@@ -63,15 +63,12 @@ TConversionCase ClassifyFormats(int64_t DumpSize, uint8_t DiskFormatIndex, bool 
 
 void TImaging::btnMakeDiskClick()
 {
-    if (!WorkDirReady())
-        return;
-    State.ReadingDisk = false;
-    StartMakeDisk();
+    if (BeginCommand(TCurrentOperation::MakingDisk))
+        StartMakeDisk();
 }
 
 void TImaging::StartMakeDisk()
 {
-    State.CurrentOperation = TCurrentOperation::MakingDisk;
     LoadLastFolder();
     TFileDialog Dialog;
     Dialog.Filter = OpenFilter;

@@ -72,15 +72,12 @@ std::string ShortenPath(const std::string& Path)
 
 void TImaging::btnMakeImageClick()
 {
-    if (!WorkDirReady())
-        return;
-    State.ReadingDisk = true;
-    MakeImage();
+    if (BeginCommand(TCurrentOperation::MakingImage))
+        MakeImage();
 }
 
 void TImaging::MakeImage()
 {
-    State.CurrentOperation = TCurrentOperation::MakingImage;
     LoadLastFolder();
     if (!InsertAndDetect())
         return;
@@ -137,8 +134,11 @@ bool TImaging::InsertAndDetect()
 void TImaging::StartReadRun(const std::string& MessagesText)
 {
     const TGeometry& DiskGeometry = State.DiskGeometry;
-    StartRun("i temp.del " + DiskGeometry.TracksText + " " + DiskGeometry.DriveLetter + " " +
-                 DiskGeometry.SectorsText + " w",
+    const bool Rescue =
+        State.RescueRetries >= 0 && State.CurrentOperation == TCurrentOperation::MakingImage;
+    StartRun(std::string(Rescue ? "r" : "i") + " temp.del " + DiskGeometry.TracksText + " " +
+                 DiskGeometry.DriveLetter + " " + DiskGeometry.SectorsText + " w" +
+                 (Rescue ? " " + std::to_string(State.RescueRetries) : ""),
              TTimer::Timer1, TAnimation::MakeImage, MessagesText);
 }
 

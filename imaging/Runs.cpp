@@ -62,6 +62,15 @@ bool TImaging::WorkDirReady()
     return false;
 }
 
+bool TImaging::BeginCommand(TCurrentOperation Operation)
+{
+    if (!WorkDirReady())
+        return false;
+    State.ReadingDisk = Operation != TCurrentOperation::MakingDisk;
+    State.CurrentOperation = Operation;
+    return true;
+}
+
 void TImaging::DisableCommands()
 {
     for (TCommand Command : CommandOrder)
