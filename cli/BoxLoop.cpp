@@ -11,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <iomanip>
 #include <sstream>
 #include <vector>
@@ -21,6 +22,7 @@
 #include "cli/ImageInfo.h"
 #include "cli/ImageName.h"
 #include "cli/Interrupts.h"
+#include "cli/Rescue.h"
 #include "cli/JsonText.h"
 #include "cli/Session.h"
 #include "platform/AtomicFile.h"
@@ -46,6 +48,7 @@ struct TBoxLine {
     TChecksums Sums;
     double Seconds = 0;
     std::string Result;
+    int64_t Unreadable = 0;  // sectors a rescue could not read
     bool Described = false;  // the fields above were read back from the image
     // The volume's, when the dump holds a FAT volume.
     bool HasVolume = false;
@@ -63,7 +66,8 @@ std::string CsvField(const std::string& Text)
     return Quoted + "\"";
 }
 
-const char* const LogHeader = "file,format,raw_size,image_size,ratio,crc32,md5,sha1,seconds,result";
+const char* const LogHeader =
+    "file,format,raw_size,image_size,ratio,crc32,md5,sha1,seconds,result,unreadable";
 
 std::string CsvLine(const TBoxLine& Line)
 {
@@ -71,7 +75,7 @@ std::string CsvLine(const TBoxLine& Line)
     Text << CsvField(Line.File) << "," << Line.Format << "," << Line.RawSize << ","
          << Line.ImageSize << "," << Line.Ratio << "," << Line.Sums.Crc32 << "," << Line.Sums.Md5
          << "," << Line.Sums.Sha1 << "," << std::fixed << std::setprecision(1) << Line.Seconds
-         << "," << CsvField(Line.Result);
+         << "," << CsvField(Line.Result) << "," << Line.Unreadable;
     return Text.str();
 }
 
@@ -90,6 +94,7 @@ std::string JsonLine(const TBoxLine& Line)
     Json["sha1"] = OrNull(Read, Line.Sums.Sha1);
     Json["seconds"] = std::round(Line.Seconds * 10) / 10;
     Json["result"] = Line.Result;
+    Json["unreadable"] = Line.Unreadable;
     Json["label"] = OrNull(Line.HasVolume, Line.Label);
     Json["serial"] = OrNull(!Line.Serial.empty(), Line.Serial);
     return JsonText(Json);
@@ -234,9 +239,11 @@ public:
     }
 
     // Moves the finished image Made to its name; throws, saying where it stays, when it cannot.
-    std::string Place(const std::string& Made)
+    // Stoppable: Ctrl-C ends the search (not while keeping what an interrupted rescue read).
+    std::string Place(const std::string& Made, bool Stoppable = true)
     {
-        for (int Number = Next; Number < Next + MostTries && !Interrupted(); ++Number) {
+        for (int Number = Next; Number < Next + MostTries && !(Stoppable && Interrupted());
+             ++Number) {
             const std::string Name = NameOf(Number);
             const int Error = RenameWithoutReplacing(Made, Name);
             if (Error == 0) {
@@ -296,7 +303,23 @@ int RunBox(const TOptions& Options, std::ostream& Out, std::ostream& Err)
     TBoxNames Names(Pattern);
     std::string Label;
     std::string Chosen;
-    Port.ChooseImage = [&](int FormatIndex) { return Chosen = Names.Staging(FormatIndex, Label); };
+    std::unique_ptr<TRescue> Rescue;
+    if (Options.Rescue)
+        Rescue = std::make_unique<TRescue>(Session.State.WorkDir, "", Options.Mode);
+    Port.ChooseImage = [&](int FormatIndex) {
+        Chosen = Names.Staging(FormatIndex, Label);
+        // A new image: nothing to resume, only the last diskette's files to clear.
+        if (Rescue)
+            Rescue->Prepare(Chosen, FormatIndex);
+        return Chosen;
+    };
+    std::string Kept;
+    Session.OnInterrupted = [&] {
+        if (Rescue && !Chosen.empty())
+            Rescue->KeepInterrupted(Chosen, Port, [&](const std::string& Made) {
+                return Kept = Names.Place(Made, false);
+            });
+    };
 
     std::vector<TBoxLine> Lines;
     TMedium Previous;
@@ -308,6 +331,7 @@ int RunBox(const TOptions& Options, std::ostream& Out, std::ostream& Err)
         Previous = Look(Letter);
         Label = ReadLabel(Letter);
         Chosen.clear();
+        Kept.clear();
         const auto Start = std::chrono::steady_clock::now();
         const TSession::TEnd End = Session.Run([&] { Session.Imaging.btnMakeImageClick(); });
         TBoxLine Line;
@@ -318,11 +342,21 @@ int RunBox(const TOptions& Options, std::ostream& Out, std::ostream& Err)
             try {
                 Line.File = Chosen;
                 Line.File = Names.Place(Chosen);
+                if (Rescue)
+                    Line.Unreadable = Rescue->Finish(Line.File,
+                                                     Session.State.DiskGeometry.FormatIndex, Port);
+                if (Line.Unreadable)
+                    Line.Result = "partial";
                 Describe(Line);
             } catch (const std::exception& E) {
                 Line.Result = std::string("failed: ") + E.what();
             }
+        } else if (End == TSession::TEnd::Failed && !Rescue) {
+            if (const std::string Hint = RescueHint(Session.State.WorkDir); !Hint.empty())
+                Port.Problem(Hint);
         }
+        if (!Kept.empty())
+            Line.File = Kept;
         Line.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
         Lines.push_back(Line);
         if (Log.is_open() && !(Log << (Json ? JsonLine(Line) : CsvLine(Line)) << "\n" << std::flush) &&
@@ -345,11 +379,16 @@ int RunBox(const TOptions& Options, std::ostream& Out, std::ostream& Err)
         for (const TBoxLine& Line : Lines)
             Out << CsvLine(Line) << "\n";
     }
-    for (const TBoxLine& Line : Lines)
-        Failed += Line.Result != "ok";
+    int Partial = 0;
+    for (const TBoxLine& Line : Lines) {
+        Partial += Line.Result == "partial";
+        Failed += Line.Result != "ok" && Line.Result != "partial";
+    }
     Port.Note(std::to_string(Lines.size() - Failed) + " of " + std::to_string(Lines.size()) +
-              " diskettes imaged.");
+              " diskettes imaged" +
+              (Partial ? " (" + std::to_string(Partial) + " partial)." : std::string(".")));
     if (Stopped)
         return StatusOf(TSession::TEnd::Interrupted, Port, "the box was stopped.");
-    return Failed || LogFailed ? 1 : 0;
+    // Partial images are written; a failed diskette weighs more.
+    return Failed || LogFailed ? 1 : Partial ? 3 : 0;
 }

@@ -38,6 +38,8 @@ public:
     // A poll timer is on, and the interval its tick asks for.
     bool Ticking(TTimer Timer) const { return Timers[int(Timer)].Enabled; }
     int Interval(TTimer Timer) const { return Timers[int(Timer)].Interval; }
+    // The existing image may be replaced without -f (a resume, which keeps all it holds).
+    void AllowOverwrite() { Answers.Force = true; }
     // The insert prompts are answered by the caller's own wait (the box loop).
     bool InsertAnswered = false;
     // Told when the command stops because detection found no diskette it knows: which option
@@ -74,9 +76,10 @@ public:
     TModalResult ShowConvertDialog(const std::string& Heading,
                                    const std::vector<std::string>& Lines) override;
     TModalResult MessageBox(const std::string& Text, const std::string& Caption,
-                            TMsgButtons Buttons) override;
+                            TMsgButtons Buttons, TQuestion Kind) override;
     TModalResult MessageDlg(const std::string& Text, TMsgDlgType Type, TMsgButtons Buttons,
-                            const std::string& Detail = {}) override;
+                            const std::string& Detail = {},
+                            TQuestion Kind = TQuestion::Report) override;
     void ShowMessage(const std::string& Text) override;
     void ShowErrorBox(const std::string& Message) override;
     void Terminate() override { Ended = true; }
@@ -93,7 +96,8 @@ private:
     // Ctrl-C.
     bool Ask(const std::string& Question, const std::string& Keys, bool YesNo);
     TModalResult AnswerInsert(const std::string& Text, TMsgButtons Buttons);
-    TModalResult AnswerQuestion(const std::string& Text, TMsgButtons Buttons);
+    TModalResult AnswerQuestion(const std::string& Text, TQuestion Kind);
+    TModalResult AnswerReinsert(const std::string& Text);
 
     struct TTimerState {
         bool Enabled = false;

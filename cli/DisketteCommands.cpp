@@ -1,8 +1,18 @@
 #include "cli/DisketteCommands.h"
 
+#include <memory>
+
 #include "cli/BoxLoop.h"
+#include "cli/Rescue.h"
 #include "cli/Session.h"
 #include "core/FormatTable.h"
+
+namespace {
+
+// The image was written, but some sectors could not be read.
+constexpr int PartialStatus = 3;
+
+}  // namespace
 
 bool HasExtension(const std::string& Name)
 {
@@ -25,14 +35,44 @@ int RunRead(const TOptions& Options, std::ostream& Out, std::ostream& Err)
     if (!Options.Each.empty())
         return RunBox(Options, Out, Err);
     TSession Session(Options, Out, Err);
+    TConsolePort& Port = Session.Port;
     const std::string Wanted = Options.Output.empty() ? "disk" : Options.Output;
-    Session.Port.ChooseImage = [&](int FormatIndex) {
-        return WithFormatExtension(Wanted, FormatIndex);
+    std::unique_ptr<TRescue> Rescue;
+    if (Options.Rescue)
+        Rescue = std::make_unique<TRescue>(Session.State.WorkDir, Options.MapFile, Options.Mode);
+    Port.ChooseImage = [&](int FormatIndex) {
+        const std::string Image = WithFormatExtension(Wanted, FormatIndex);
+        if (Rescue && Rescue->Prepare(Image, FormatIndex)) {
+            Port.AllowOverwrite();
+            Port.Note("Resuming: reading only the sectors that " + Rescue->MapOf(Image) +
+                      " does not mark finished.");
+        }
+        return Image;
+    };
+    bool Kept = false;
+    Session.OnInterrupted = [&] {
+        if (Rescue)
+            Kept = Rescue->KeepInterrupted(Session.State.ImagePath, Port);
     };
     const TSession::TEnd End = Session.Run([&] { Session.Imaging.btnMakeImageClick(); });
-    if (End == TSession::TEnd::Done)
-        Session.Port.Note("Wrote " + Session.State.ImagePath);
-    return StatusOf(End, Session.Port, "no image was made.");
+    if (End == TSession::TEnd::Failed && !Rescue) {
+        if (const std::string Hint = RescueHint(Session.State.WorkDir); !Hint.empty())
+            Port.Problem(Hint);
+    }
+    if (End != TSession::TEnd::Done)
+        return StatusOf(End, Port, Kept ? "the image holds what was read so far." : "no image was made.");
+    int64_t Missing = 0;
+    if (Rescue) {
+        try {
+            Missing = Rescue->Finish(Session.State.ImagePath,
+                                     Session.State.DiskGeometry.FormatIndex, Port);
+        } catch (const std::exception& E) {
+            Port.Problem(std::string("marrowtide-img: ") + E.what());
+            return 1;
+        }
+    }
+    Port.Note("Wrote " + Session.State.ImagePath + (Missing ? " (partial)" : ""));
+    return Missing ? PartialStatus : 0;
 }
 
 int RunWrite(const TOptions& Options, std::ostream& Out, std::ostream& Err)

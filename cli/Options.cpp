@@ -45,6 +45,8 @@ const char* const UsageText =
     "  read [OPTIONS] DRIVE [IMAGE]    make an image of the diskette in DRIVE (A or B); IMAGE\n"
     "                                  defaults to disk.EXT, EXT being the extension of the\n"
     "                                  diskette's format, which an IMAGE without one also gets\n"
+    "  read [OPTIONS] DRIVE [IMAGE] --rescue [--retries N] [--map FILE]\n"
+    "                                  keep every sector that can be read; name the others\n"
     "  read [OPTIONS] DRIVE --each PATTERN [--log FILE]\n"
     "                                  image a whole box, one diskette after another\n"
     "  read [OPTIONS] DRIVE --format FORMAT [IMAGE]\n"
@@ -96,6 +98,12 @@ const char* const UsageText =
     "                         format, sizes, ratio, CRC32, MD5, SHA-1, seconds, result\n"
     "  --exact-size           unpack: keep a 360KB or 1.2MB dump at the length the image\n"
     "                         records (377856 or 1231872 bytes, zeros at the end)\n"
+    "  --rescue               read: keep every sector that can be read, zeros for the\n"
+    "                         others, and a map of them (exit status 3); given again with\n"
+    "                         the image and its map, reads only what is still missing\n"
+    "  --retries N            read --rescue: read a failing sector N more times (0 to 99,\n"
+    "                         default 5)\n"
+    "  --map FILE             read --rescue: the map's name (default: IMAGE.map)\n"
     "  --hash                 info also prints the CRC32, MD5, SHA-1 and SHA-256 of the\n"
     "                         raw dump the image holds\n"
     "  --deleted              ls also lists deleted entries, marked, with how much of each\n"
@@ -173,6 +181,13 @@ void RefuseLeftovers(const CLI::App& Command, const std::vector<CLI::App*>& Comm
     }
 }
 
+int RetriesOf(const std::string& Text)
+{
+    if (Text.empty() || Text.size() > 2 || Text.find_first_not_of("0123456789") != std::string::npos)
+        throw EUsage("--retries takes a number from 0 to 99, not '" + Text + "'");
+    return std::stoi(Text);
+}
+
 void ReadDriveWords(TOptions& Options, const std::vector<std::string>& Words)
 {
     if (Words.size() == 1 && Words[0] == "list" && !Options.DriveClear) {
@@ -215,6 +230,13 @@ void ReadDisketteWords(TOptions& Options, const std::string& Command,
             throw EUsage("--log goes with --each");
         // A pattern that cannot be expanded is told before a diskette is read.
         CheckImagePattern(Options.Each);
+        if ((Options.RescueRetries >= 0 || !Options.MapFile.empty()) && !Options.Rescue)
+            throw EUsage(std::string(Options.MapFile.empty() ? "--retries" : "--map") +
+                         " goes with --rescue");
+        if (!Options.MapFile.empty() && !Options.Each.empty())
+            throw EUsage("--map names one map: with --each every image gets its own IMAGE.map");
+        if (Options.RescueRetries < 0)
+            Options.RescueRetries = DefaultRescueRetries;
         return;
     }
     if (Words.size() != 2)
@@ -349,6 +371,11 @@ TOptions ParseArgs(const std::vector<std::string>& Args)
     Read->add_flag("-f,--force", Options.Force);
     Read->add_option("--each", Options.Each)->take_last();
     Read->add_option("--log", Options.LogFile)->take_last();
+    Read->add_flag("--rescue", Options.Rescue);
+    Read->add_option("--map", Options.MapFile)->take_last();
+    Read->add_option_function<std::string>("--retries", [&Options](const std::string& Text) {
+        Options.RescueRetries = RetriesOf(Text);
+    })->take_last();
     std::string NamedFormat;
     Read->add_option("--format", NamedFormat)->take_last();
     Write->add_flag("--convert", Options.Convert);

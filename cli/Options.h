@@ -46,11 +46,21 @@ struct TOptions {
     bool Convert = false;  // write converts a diskette of another format
     std::string Each;      // read: a whole box, one image per diskette named by this pattern
     std::string LogFile;   // read --each: one CSV line per diskette
+    // read --rescue: keep what can be read, zeros and a map for the rest. A sector that fails
+    // is read RescueRetries more times.
+    bool Rescue = false;
+    int RescueRetries = -1;  // -1: not given (DefaultRescueRetries)
+    std::string MapFile;     // read --rescue --map: the map's name (default: IMAGE.map)
     // ls: deleted entries too. extract: the patterns of the files to write (none: all).
     bool Deleted = false;
     std::vector<std::string> Patterns;
 
 };
+
+// Five more reads of a failed sector, each after a head movement: a weak sector that can come
+// back usually does within a few; more only wear a spot that crumbles and take time (about half
+// a second each on a real drive, so a diskette with 50 bad sectors costs two minutes more).
+constexpr int DefaultRescueRetries = 5;
 
 // Bad usage: main prints the text (the full usage when it is empty) and exits with 2.
 class EUsage : public std::runtime_error {

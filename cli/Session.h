@@ -29,6 +29,8 @@ public:
     TProgramState State;
     TConsolePort Port;
     TImaging Imaging;
+    // Runs once an interrupted run's helper has ended, before the dumps are deleted.
+    std::function<void()> OnInterrupted;
 
 private:
     void Guarded(const std::function<void()>& Step);

@@ -14,11 +14,15 @@ _marrowtide_img()
             COMPREPLY=($(compgen -W 'good fast auto' -- "$cur"))
             return
             ;;
-        --threshold | --each | -h | --help | --version)
+        --threshold | --each | --retries | -h | --help | --version)
             return
             ;;
         --log)
             _filedir csv
+            return
+            ;;
+        --map)
+            _filedir
             return
             ;;
         --dat)
@@ -59,7 +63,7 @@ _marrowtide_img()
         fi
         case ${words[i]} in
             --) ended=true ;;
-            --mode | --threshold | --each | --log | --format | --dat) ((i++)) ;;
+            --mode | --threshold | --each | --log | --format | --dat | --retries | --map) ((i++)) ;;
             --json) json=true ;;
             -o | --output) output=true && ((i++)) ;;
             -o?* | --output=*) output=true ;;
@@ -78,7 +82,7 @@ _marrowtide_img()
             catalog) options+=' -o --output -f --force -q --quiet' ;;
             check) options+=' --dat' ;;
             export) options+=' -f --force' ;;
-            read) options+=' -y --yes -f --force -q --quiet --mode --each --log --format' ;;
+            read) options+=' -y --yes -f --force -q --quiet --mode --each --log --format --rescue --retries --map' ;;
             write) options+=' -y --yes -q --quiet --convert' ;;
             verify) options+=' -y --yes -q --quiet' ;;
             ls) options+=' --deleted --json' ;;

@@ -178,6 +178,50 @@ void TDiskMedium::Flush()
     DropCache();
 }
 
+int TDiskMedium::DirectFd()
+{
+    if (DirectTried)
+        return Direct.Get();
+    DirectTried = true;
+    int LogicalSector = 0;
+    if (!BlockDevice || ::ioctl(Fd.Get(), BLKSSZGET, &LogicalSector) != 0 ||
+        LogicalSector != SectorBytes)
+        return -1;
+    // Opened anew through our own descriptor: the very device Open checked.
+    const std::string Self = "/proc/self/fd/" + std::to_string(Fd.Get());
+    Direct = TFileHandle(::open(Self.c_str(), O_RDONLY | O_DIRECT | O_CLOEXEC));
+    return Direct.Get();
+}
+
+void TDiskMedium::ReadSector(int64_t Offset, std::span<uint8_t> Data)
+{
+    CheckRange(Offset, Data.size());
+    const int Device = Data.size() == sizeof Aligned ? DirectFd() : -1;
+    if (Device < 0) {
+        if (BlockDevice)
+            DropCache();
+        Read(Offset, Data);
+        return;
+    }
+    MoveAll(Data.size(), [&](size_t Done) {
+        return ::pread(Device, Aligned + Done, Data.size() - Done, Offset + int64_t(Done));
+    }, "the diskette ended early");
+    std::memcpy(Data.data(), Aligned, Data.size());
+}
+
+void TDiskMedium::MoveHeadAway(int64_t Offset)
+{
+    if (!BlockDevice || Size < 2 * SectorBytes)
+        return;
+    const int64_t Far = Offset < Size / 2 ? Size - SectorBytes : 0;
+    uint8_t Sector[SectorBytes];
+    try {
+        ReadSector(Far, Sector);
+    } catch (const EMediumError&) {
+        // Where the head went matters, not what it read there.
+    }
+}
+
 void TDiskMedium::DropCache()
 {
     // BLKFLSBUF needs privileges; without them the advice alone still drops clean pages.

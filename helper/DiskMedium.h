@@ -23,6 +23,12 @@ public:
     // An image file must still be the file under its name: one removed or renamed over while
     // it was written fails the run.
     void Flush() override;
+    // On a block device each sector is read past the page cache (O_DIRECT), so the drive answers
+    // for that sector alone; an image file answers per read anyway.
+    void ReadSector(int64_t Offset, std::span<uint8_t> Data) override;
+    // A read far from Offset (at the other end of the diskette) moves a drive's head; only done
+    // on block devices, where there is a head.
+    void MoveHeadAway(int64_t Offset) override;
 
 private:
     TDiskMedium(TFileHandle Fd, int64_t Size, bool BlockDevice, std::string Target);
@@ -30,9 +36,16 @@ private:
     void CheckRange(int64_t Offset, size_t Length) const;
     // Asks the kernel to forget its cached copy, so that the next Read reaches the medium.
     void DropCache();
+    // A descriptor opened with O_DIRECT on a block device of 512-byte sectors, or -1 (single
+    // sectors are then read through Fd after the cache was dropped).
+    int DirectFd();
 
     TFileHandle Fd;
     int64_t Size;
     bool BlockDevice;
     std::string Target;
+    TFileHandle Direct;
+    bool DirectTried = false;
+    // Where O_DIRECT reads land: aligned as the device needs.
+    alignas(4096) uint8_t Aligned[SectorBytes];
 };

@@ -3,6 +3,7 @@
 #include "core/FormatTable.h"
 #include "helper/DiskMedium.h"
 #include "helper/ExchangeFiles.h"
+#include "helper/Rescue.h"
 #include "platform/Drives.h"
 
 #include <algorithm>
@@ -146,6 +147,7 @@ public:
     }
     void ReadDisk();
     void WriteDisk();
+    void RescueDisk();
 
 private:
     void CheckInterrupted() const
@@ -208,6 +210,17 @@ void TRun::ReadDisk()
         CheckInterrupted();
     }
     Dump.Commit(Request.DumpBytes());
+}
+
+void TRun::RescueDisk()
+{
+    auto Medium = OpenMedium(false);
+    if (Medium->Capacity() < Request.TracksBytes())
+        throw ETransferError("the diskette in " + DriveName(Request.Drive) +
+                             " holds fewer tracks than asked: it holds " +
+                             std::to_string(Medium->Capacity()) + " bytes, " + Geometry(Request) +
+                             " need " + std::to_string(Request.TracksBytes()));
+    RescueRead(Request, Files, Options, *Medium);
 }
 
 void TRun::WriteDisk()
@@ -293,14 +306,19 @@ TTransferRequest ParseParameters(const std::string& Parameters)
             Fields.push_back(Parameters.substr(At, End - At));
         At = End + 1;
     }
-    if (Fields.size() != 6)
+    if (Fields.size() != 6 && Fields.size() != 7)
         throw Bad(std::to_string(Fields.size()) + " fields instead of 6");
 
     TTransferRequest Request;
     const std::string& Op = Fields[0];
-    if (Op.size() != 1 || (Op[0] != 'i' && Op[0] != 'I' && Op[0] != 'd' && Op[0] != 'D'))
-        throw Bad("the operation must be i (read the diskette) or d (write it)");
-    Request.Operation = static_cast<char>(Op[0] | 0x20);
+    const char Operation = Op.size() == 1 ? static_cast<char>(Op[0] | 0x20) : 0;
+    if (Operation != 'i' && Operation != 'd' && Operation != 'r')
+        throw Bad("the operation must be i (read the diskette), d (write it) or r (rescue it)");
+    Request.Operation = Operation;
+    const size_t FieldsWanted = Operation == 'r' ? 7 : 6;
+    if (Fields.size() != FieldsWanted)
+        throw Bad(std::to_string(Fields.size()) + " fields instead of " +
+                  std::to_string(FieldsWanted));
     Request.File = Fields[1];
 
     Request.Tracks = DecimalField(Fields[2], 3);
@@ -320,7 +338,12 @@ TTransferRequest ParseParameters(const std::string& Parameters)
         throw Bad("the sectors per track must be a number from 1 to " +
                   std::to_string(MaxSectors));
     if (Fields[5] != "w" && Fields[5] != "W")
-        throw Bad("the last field must be w");
+        throw Bad("the sixth field must be w");
+    if (Operation == 'r') {
+        Request.Retries = DecimalField(Fields[6], 2);
+        if (Request.Retries < 0)
+            throw Bad("the retries must be a number from 0 to 99");
+    }
     if (Request.TracksBytes() > LargestDiskBytes)
         throw Bad(Geometry(Request) + " are more than any diskette holds");
     return Request;
@@ -346,6 +369,8 @@ int RunHelper(const std::string& Parameters, const std::string& WorkDir,
         TRun Run(Request, Files, Options);
         if (Request.Operation == 'i')
             Run.ReadDisk();
+        else if (Request.Operation == 'r')
+            Run.RescueDisk();
         else
             Run.WriteDisk();
     } catch (const ECommandLineError& E) {

@@ -32,11 +32,14 @@ public:
 };
 
 struct TTransferRequest {
-    char Operation = 'i';  // 'i' reads the diskette into File, 'd' writes File onto it
+    // 'i' reads the diskette into File, 'd' writes File onto it, 'r' rescues what can be read
+    // of it into File (see helper/Rescue.h)
+    char Operation = 'i';
     std::string File;
     int Tracks = 0;
     char Drive = 'A';      // upper case
     int SectorsPerTrack = 0;
+    int Retries = 0;       // 'r': further reads of a sector that failed
 
     int64_t TrackBytes() const { return 2 * SectorsPerTrack * SectorBytes; }
     int64_t TracksBytes() const { return Tracks * TrackBytes(); }
@@ -45,7 +48,8 @@ struct TTransferRequest {
     int64_t DumpBytes() const;
 };
 
-// "OP FILE TRACKS DRIVE SECTORS w"; runs of blanks count as one. Throws ECommandLineError.
+// "OP FILE TRACKS DRIVE SECTORS w", and "r FILE TRACKS DRIVE SECTORS w RETRIES"; runs of blanks
+// count as one. Throws ECommandLineError.
 TTransferRequest ParseParameters(const std::string& Parameters);
 
 // A diskette: a fixed number of bytes, read and written in whole sectors.
@@ -56,6 +60,12 @@ public:
     // Each throws EMediumError; Offset and the length are multiples of SectorBytes.
     virtual void Read(int64_t Offset, std::span<uint8_t> Data) = 0;
     virtual void Write(int64_t Offset, std::span<const uint8_t> Data) = 0;
+    // One sector, answered by the medium itself for that sector alone (a cached page would
+    // fail or hide its neighbours too).
+    virtual void ReadSector(int64_t Offset, std::span<uint8_t> Data) { Read(Offset, Data); }
+    // Between two attempts at a weak sector near Offset: the head moves far away and comes back
+    // with the next read, on a drive that has one.
+    virtual void MoveHeadAway(int64_t /*Offset*/) {}
     // Puts everything written on the medium itself, so that a later Read sees the medium and
     // not a cache.
     virtual void Flush() = 0;

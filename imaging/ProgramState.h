@@ -65,6 +65,9 @@ struct TProgramState {
     int DefaultFileMode = 2;         // read and write, until the first progress poll
     // How Make Image packs the dump.
     TCompressMode CompressMode = TCompressMode::Good;
+    // From 0 on, Make Image has the helper rescue what it can with this many retries of a bad
+    // sector, and leave a map of the rest beside the dump (the console tool's --rescue).
+    int RescueRetries = -1;
     pid_t HelperPid = -1;            // the last helper started, while it may run
     // The program is ending (its window was closed while the engine worked): a workflow that
     // gets control back from the engine goes no further.

@@ -32,25 +32,18 @@ bool ReadWhole(const std::string& Path, std::vector<uint8_t>& Bytes)
 
 }  // namespace
 
-std::vector<std::string> DifferingSectors(const std::vector<uint8_t>& Disk,
-                                          const std::vector<uint8_t>& Image, uint8_t FormatIndex)
+std::vector<std::string> SectorRanges(const std::vector<bool>& Marked, uint8_t FormatIndex)
 {
     const TFormatRow& Row = FormatOfIndex(IsKnownFormat(FormatIndex, true) ? FormatIndex : 4, true);
-    const size_t Size = std::min(Disk.size(), Image.size());
     std::vector<std::string> Ranges;
     size_t First = 0;
     bool InRange = false;
-    const size_t Sectors = (Size + SectorSize - 1) / SectorSize;
-    for (size_t Sector = 0; Sector <= Sectors; ++Sector) {
-        const size_t At = Sector * SectorSize;
-        const size_t Length = std::min(SectorSize, Size - std::min(Size, At));
-        const bool Differs = Sector < Sectors &&
-                             !std::equal(Disk.begin() + At, Disk.begin() + At + Length,
-                                         Image.begin() + At);
-        if (Differs && !InRange) {
+    for (size_t Sector = 0; Sector <= Marked.size(); ++Sector) {
+        const bool Set = Sector < Marked.size() && Marked[Sector];
+        if (Set && !InRange) {
             First = Sector;
             InRange = true;
-        } else if (!Differs && InRange) {
+        } else if (!Set && InRange) {
             const size_t Last = Sector - 1;
             Ranges.push_back(SectorName(First, Row) +
                              (Last == First ? "" : "-" + SectorName(Last, Row)));
@@ -58,6 +51,20 @@ std::vector<std::string> DifferingSectors(const std::vector<uint8_t>& Disk,
         }
     }
     return Ranges;
+}
+
+std::vector<std::string> DifferingSectors(const std::vector<uint8_t>& Disk,
+                                          const std::vector<uint8_t>& Image, uint8_t FormatIndex)
+{
+    const size_t Size = std::min(Disk.size(), Image.size());
+    std::vector<bool> Differs((Size + SectorSize - 1) / SectorSize);
+    for (size_t Sector = 0; Sector < Differs.size(); ++Sector) {
+        const size_t At = Sector * SectorSize;
+        const size_t Length = std::min(SectorSize, Size - At);
+        Differs[Sector] = !std::equal(Disk.begin() + At, Disk.begin() + At + Length,
+                                      Image.begin() + At);
+    }
+    return SectorRanges(Differs, FormatIndex);
 }
 
 void TImaging::VerifyDiskette()

@@ -271,7 +271,7 @@ TEST_F(CliDiskette, BoxOfThreeWithLog)
     std::istringstream Text(ReadText(Log));
     std::string Line;
     std::getline(Text, Line);
-    EXPECT_EQ(Line, "file,format,raw_size,image_size,ratio,crc32,md5,sha1,seconds,result");
+    EXPECT_EQ(Line, "file,format,raw_size,image_size,ratio,crc32,md5,sha1,seconds,result,unreadable");
     const char* Formats[] = {"720KB", "360KB", "1.44MB"};
     for (size_t i = 0; i < Disks.size(); ++i) {
         ASSERT_TRUE(std::getline(Text, Line));
@@ -283,7 +283,7 @@ TEST_F(CliDiskette, BoxOfThreeWithLog)
         EXPECT_TRUE(Line.starts_with(Image + "," + Formats[i] + "," + std::to_string(Dump.size()) +
                                      "," + std::to_string(fs::file_size(Image)) + ","))
             << Line;
-        EXPECT_TRUE(Contains(Line, Sums) && Line.ends_with(",ok")) << Line;
+        EXPECT_TRUE(Contains(Line, Sums) && Line.ends_with(",ok,0")) << Line;
     }
     EXPECT_FALSE(std::getline(Text, Line)) << Line;
     EXPECT_EQ(ReadText(Dir / "box-001.144"), "taken");
@@ -320,9 +320,10 @@ TEST_F(CliDiskette, BoxLogAsJsonLines)
     EXPECT_EQ(Line["sha1"], DigestBy("sha1sum", Dir, Source));
     EXPECT_TRUE(Line["ratio"].is_number() && Line["seconds"].is_number()) << Text;
     EXPECT_EQ(Line["result"], "ok");
+    EXPECT_EQ(Line["unreadable"], 0);
     EXPECT_EQ(Line["label"], "BOX3DISK");
     EXPECT_EQ(Line["serial"], "0BAD-F00D");
-    EXPECT_EQ(Line.size(), 12u) << Text;
+    EXPECT_EQ(Line.size(), 13u) << Text;
 }
 
 // The formats the window does not know, told by their boot sectors (320KB lies in the 360KB
