@@ -118,7 +118,8 @@ void TImaging::MakeDiskFromImage()
         ImageFormat < KnownFormatCount
             ? InsertPrompts[ImageFormat]
             : "Insert a " + State.ImageGeometry.FormatName + " floppy into drive a: and click OK.";
-    if (Port.MessageBox(Prompt, "Insert Disk", TMsgButtons::OKCancel) != TModalResult::OK)
+    if (Port.MessageBox(Prompt, "Insert Disk", TMsgButtons::OKCancel, TQuestion::Insert) !=
+        TModalResult::OK)
         return;
 
     State.MediaRetryState = TMediaRetryState::TryAgain;
