@@ -43,8 +43,8 @@ bool TSafeOutput::Open(const std::string& Path, bool Replace)
     // Our own standard output is written where the shell put it (a pipe, a terminal, or a
     // file opened for appending), never replaced by name.
     if (Path == "/dev/stdout") {
-        Direct = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
-        return Direct >= 0;
+        Direct.Reset(::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0));
+        return Direct.Valid();
     }
     std::string Target = Path;
     struct stat St;
