@@ -185,10 +185,9 @@ TModalResult TConsolePort::AnswerInsert(const std::string& Text, TMsgButtons But
     return Buttons == TMsgButtons::YesNo ? TModalResult::No : TModalResult::Cancel;
 }
 
-TModalResult TConsolePort::AnswerQuestion(const std::string& Text, TMsgButtons Buttons)
+TModalResult TConsolePort::AnswerQuestion(const std::string& Text, TQuestion Kind)
 {
-    // The only question with three answers asks to replace an existing image.
-    const bool Overwrite = Buttons == TMsgButtons::YesNoCancel;
+    const bool Overwrite = Kind == TQuestion::Overwrite;
     if (Overwrite && Answers.Force)
         return TModalResult::Yes;
     if (Answers.Terminal && Ask(Text, "[y/n]", true))
@@ -206,32 +205,36 @@ TModalResult TConsolePort::AnswerQuestion(const std::string& Text, TMsgButtons B
 }
 
 TModalResult TConsolePort::MessageBox(const std::string& Text, const std::string&,
-                                      TMsgButtons Buttons)
+                                      TMsgButtons Buttons, TQuestion Kind)
 {
-    switch (Buttons) {
-    case TMsgButtons::OK:
+    switch (Kind) {
+    case TQuestion::Report:
+    case TQuestion::CloseGuard:
         Problem(Text);
         return TModalResult::OK;
-    case TMsgButtons::OKCancel:
-        // The prompts to insert a diskette.
+    case TQuestion::Insert:
         return AnswerInsert(Text, Buttons);
+    case TQuestion::Reinsert:
+        return AnswerReinsert(Text);
     default:
-        return AnswerQuestion(Text, Buttons);
+        return AnswerQuestion(Text, Kind);
     }
 }
 
-TModalResult TConsolePort::MessageDlg(const std::string& Text, TMsgDlgType Type,
-                                      TMsgButtons Buttons, const std::string& Detail)
+TModalResult TConsolePort::AnswerReinsert(const std::string& Text)
 {
-    if (Buttons != TMsgButtons::OK && Buttons != TMsgButtons::OKCancel)
-        return AnswerQuestion(Text, Buttons);
-    if (Type == TMsgDlgType::Information) {
-        Note(Text);
-        // "Press OK when done": the user acts on the diskette first.
-        if (Answers.Terminal && !Interrupted())
-            Ask("", "[Enter when done]", false);
-        return TModalResult::OK;
-    }
+    Note(Text);
+    // "Press OK when done": the user acts on the diskette first.
+    if (Answers.Terminal && !Interrupted())
+        Ask("", "[Enter when done]", false);
+    return TModalResult::OK;
+}
+
+TModalResult TConsolePort::MessageDlg(const std::string& Text, TMsgDlgType, TMsgButtons Buttons,
+                                      const std::string& Detail, TQuestion Kind)
+{
+    if (Kind != TQuestion::Report)
+        return MessageBox(Text, "", Buttons, Kind);
     if (!Interrupted())
         Problem(Text + (Detail.empty() ? "" : "\n" + Indented(Detail)));
     return TModalResult::OK;

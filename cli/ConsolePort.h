@@ -76,9 +76,10 @@ public:
     TModalResult ShowConvertDialog(const std::string& Heading,
                                    const std::vector<std::string>& Lines) override;
     TModalResult MessageBox(const std::string& Text, const std::string& Caption,
-                            TMsgButtons Buttons) override;
+                            TMsgButtons Buttons, TQuestion Kind) override;
     TModalResult MessageDlg(const std::string& Text, TMsgDlgType Type, TMsgButtons Buttons,
-                            const std::string& Detail = {}) override;
+                            const std::string& Detail = {},
+                            TQuestion Kind = TQuestion::Report) override;
     void ShowMessage(const std::string& Text) override;
     void ShowErrorBox(const std::string& Message) override;
     void Terminate() override { Ended = true; }
@@ -95,7 +96,8 @@ private:
     // Ctrl-C.
     bool Ask(const std::string& Question, const std::string& Keys, bool YesNo);
     TModalResult AnswerInsert(const std::string& Text, TMsgButtons Buttons);
-    TModalResult AnswerQuestion(const std::string& Text, TMsgButtons Buttons);
+    TModalResult AnswerQuestion(const std::string& Text, TQuestion Kind);
+    TModalResult AnswerReinsert(const std::string& Text);
 
     struct TTimerState {
         bool Enabled = false;

@@ -65,7 +65,6 @@ TSession::TSession(const TOptions& Options, std::ostream& Out, std::ostream& Err
 {
     CatchInterrupts();
     State.ProgramDir = ExecutableDir();
-    State.Windows5OrLater = OSMajorVersion() > 4;
     State.SelectedDrive = std::string(1, Options.DriveLetter);
     // A command ends with its run, as a window started with a file does.
     State.StartedWithFile = 1;
@@ -78,7 +77,7 @@ TSession::TSession(const TOptions& Options, std::ostream& Out, std::ostream& Err
         Port.NoDiskHint = "To read a diskette whose boot sector is damaged, blank or not DOS, "
                           "name its format: --format " + FormatNameList() + ".";
     }
-    Folder = SetUpWorkFolder(State, Port);
+    Folder = SetUpProgram(State, Port);
 }
 
 TSession::~TSession()
@@ -119,13 +118,11 @@ TSession::TEnd TSession::Run(const std::function<void()>& Start)
 // goes on as the window's would.
 void TSession::Guarded(const std::function<void()>& Step)
 {
-    try {
-        Step();
-    } catch (const std::exception& E) {
-        if (E.what() != LastError)
-            Port.Problem(std::string("marrowtide-img: ") + E.what());
-        LastError = E.what();
-    }
+    ::Guarded(Step, [this](const std::string& Message) {
+        if (Message != LastError)
+            Port.Problem("marrowtide-img: " + Message);
+        LastError = Message;
+    });
 }
 
 // A helper that still runs is told to end (it leaves "error.dat" and ends without

@@ -78,6 +78,6 @@ void TImaging::Timer3Timer()
     if (!State.Windows5OrLater)
         Port.MessageDlg("Please eject and reinsert the Floppydisk to remount the file system.\r"
                         "If you do not the file system will become corrupt.\r\rPress OK when done.",
-                        TMsgDlgType::Information, TMsgButtons::OK);
+                        TMsgDlgType::Information, TMsgButtons::OK, {}, TQuestion::Reinsert);
     StartWriteRun();
 }

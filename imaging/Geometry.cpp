@@ -74,7 +74,7 @@ void TImaging::DetectMedia()
     if (Capacity < 0) {
         // No readable volume: DiskGeometry keeps the previous detection.
         TModalResult Answer = Port.MessageBox("Can't find disk.  Try again?", "Attention!",
-                                              TMsgButtons::YesNo);
+                                              TMsgButtons::YesNo, TQuestion::Retry);
         State.MediaRetryState = RetryStateOf(Answer);
         return;
     }
@@ -88,7 +88,7 @@ void TImaging::DetectMedia()
         State.DiskGeometry.FormatIndex = UnknownFormatIndex;
         TModalResult Answer = Port.MessageBox(
             "The disk is the wrong capacity you must use 1.44MB, 1.2MB or 720k media.  Try again?",
-            "Attention", TMsgButtons::YesNo);
+            "Attention", TMsgButtons::YesNo, TQuestion::WrongCapacity);
         State.MediaRetryState = RetryStateOf(Answer);
     } else {
         Recognise(Found);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -161,6 +162,14 @@ class TWorkFolder;
 // refused per-user folder and a helper that cannot be copied are told through the port. Throws
 // EAPIException when no private folder can be made.
 std::unique_ptr<TWorkFolder> SetUpWorkFolder(TProgramState& State, TImagingPort& Port);
+// The start the window and the console tool share: the system-version flag, then the working
+// folder as SetUpWorkFolder makes it.
+std::unique_ptr<TWorkFolder> SetUpProgram(TProgramState& State, TImagingPort& Port);
+
+// The error boundary of a command, a tick or a start-up step: what the step lets through goes to
+// Report (the window's error box, a line on the terminal), and the program goes on.
+void Guarded(const std::function<void()>& Step,
+             const std::function<void(const std::string&)>& Report);
 
 // The sectors marked in Marked (one flag per 512 bytes of a dump) as "track/side/sector" ranges
 // in dump order, counted with the geometry of format FormatIndex.

@@ -110,8 +110,9 @@ void TImaging::MakeImage()
     // The question is about the very file the engine will replace. A file that appears only
     // while the diskette is read is never replaced.
     ReplaceImage = FileExistsExactly(State.ImagePath);
-    if (ReplaceImage && Port.MessageBox("The file already exists, overwrite?", "Continue?",
-                                        TMsgButtons::YesNoCancel) != TModalResult::Yes)
+    if (ReplaceImage &&
+        Port.MessageBox("The file already exists, overwrite?", "Continue?",
+                        TMsgButtons::YesNoCancel, TQuestion::Overwrite) != TModalResult::Yes)
         return;
 
     StartReadRun("Creating Image from Diskette.");
@@ -119,8 +120,8 @@ void TImaging::MakeImage()
 
 bool TImaging::InsertAndDetect()
 {
-    if (Port.MessageBox("Insert Diskette.", "Insert Diskette.", TMsgButtons::OKCancel) !=
-        TModalResult::OK)
+    if (Port.MessageBox("Insert Diskette.", "Insert Diskette.", TMsgButtons::OKCancel,
+                        TQuestion::Insert) != TModalResult::OK)
         return false;
     State.MediaRetryState = TMediaRetryState::TryAgain;
     while (State.MediaRetryState == TMediaRetryState::TryAgain)

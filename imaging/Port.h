@@ -10,6 +10,11 @@ class TLzrw1Host;
 // Message dialog kinds and button sets of the program's questions and reports.
 enum class TMsgDlgType { Warning, Error, Information, Confirmation };
 enum class TMsgButtons { OK, OKCancel, YesNo, YesNoCancel, RetryCancel };
+// What a question asks, so that a port answers by its meaning and never by its buttons: a
+// diskette to insert, an existing image to replace, another look for a missing diskette, a
+// diskette of a capacity no format has, a diskette to eject and reinsert, a window that cannot
+// close yet. A report is no question: it has one OK button.
+enum class TQuestion { Report, Insert, Overwrite, Retry, WrongCapacity, Reinsert, CloseGuard };
 // The answers, with the toolkit's numbers (the conversion dialog's buttons return them too).
 enum class TModalResult { None = 0, OK = 1, Cancel = 2, Abort = 3, Retry = 4, Yes = 6, No = 7 };
 
@@ -72,13 +77,16 @@ public:
     virtual TModalResult ShowConvertDialog(const std::string& Heading,
                                            const std::vector<std::string>& Lines) = 0;
 
-    // A question with caption and button set.
+    // A question with caption, button set and kind. The buttons are shown in the set's order
+    // (OK, Cancel; Yes, No, Cancel), the first one the default.
     virtual TModalResult MessageBox(const std::string& Text, const std::string& Caption,
-                                    TMsgButtons Buttons) = 0;
-    // A typed message dialog (caption from its kind: "Warning", "Error", "Information"). A
-    // Detail, when given, is shown on request beneath the fixed text ("Show Details...").
+                                    TMsgButtons Buttons, TQuestion Kind) = 0;
+    // A typed message dialog (caption from its type: "Warning", "Error", "Information"). A
+    // Detail, when given, is shown on request beneath the fixed text ("Show Details..."). Kind
+    // says what the user is asked to do before OK, when anything.
     virtual TModalResult MessageDlg(const std::string& Text, TMsgDlgType Type,
-                                    TMsgButtons Buttons, const std::string& Detail = {}) = 0;
+                                    TMsgButtons Buttons, const std::string& Detail = {},
+                                    TQuestion Kind = TQuestion::Report) = 0;
     // A plain message with one OK button.
     virtual void ShowMessage(const std::string& Text) = 0;
     // The application's error box for an error a step reports as the program's own: the

@@ -68,6 +68,20 @@ QMessageBox::StandardButtons ButtonsOf(TMsgButtons Buttons)
     }
 }
 
+// A box is named after what it asks, for whoever drives the window from outside.
+QString BoxName(TQuestion Kind)
+{
+    switch (Kind) {
+    case TQuestion::Insert: return "InsertBox";
+    case TQuestion::Overwrite: return "OverwriteBox";
+    case TQuestion::Retry: return "RetryBox";
+    case TQuestion::WrongCapacity: return "WrongCapacityBox";
+    case TQuestion::Reinsert: return "ReinsertBox";
+    case TQuestion::CloseGuard: return "CloseGuardBox";
+    default: return "ReportBox";
+    }
+}
+
 TModalResult RunBox(QMessageBox& Box)
 {
     Box.exec();
@@ -143,20 +157,15 @@ TFrmMain::~TFrmMain()
 
 void TFrmMain::Guarded(const std::function<void()>& Handler)
 {
-    try {
-        Handler();
-    } catch (const std::exception& E) {
-        ShowErrorBox(E.what());
-    }
+    ::Guarded(Handler, [this](const std::string& Message) { ShowErrorBox(Message); });
 }
 
 void TFrmMain::FormCreate()
 {
     // The working folder comes first: a later step that fails must not leave the transfer
     // commands without one.
-    Guarded([this] { SetUpWorkDir(); });
+    Guarded([this] { WorkFolder = SetUpProgram(State, *this); });
     try {
-        State.Windows5OrLater = OSMajorVersion() > 4;
         setWindowTitle("Marrowtide 1.6b");
         Form->aniMakeDisk->SetFileName(State.ProgramDir + "/MakeDisk.avi");
         Form->aniMakeImage->SetFileName(State.ProgramDir + "/MakeImage.avi");
@@ -179,11 +188,6 @@ void TFrmMain::FormCreate()
     Form->Compressor->lower();
     if (State.StartedWithFile == 1)
         tmrCommand.start();
-}
-
-void TFrmMain::SetUpWorkDir()
-{
-    WorkFolder = SetUpWorkFolder(State, *this);
 }
 
 TOptionMarks TFrmMain::Marks() const
@@ -241,7 +245,7 @@ void TFrmMain::closeEvent(QCloseEvent* Event)
     }
     if (Timer1.isActive()) {
         MessageBox("Please wait until the current action is complete.", "Can not close.",
-                   TMsgButtons::OK);
+                   TMsgButtons::OK, TQuestion::CloseGuard);
         Event->ignore();
         return;
     }
@@ -501,15 +505,16 @@ TModalResult TFrmMain::ShowConvertDialog(const std::string& Heading,
 }
 
 TModalResult TFrmMain::MessageBox(const std::string& Text, const std::string& Caption,
-                                  TMsgButtons Buttons)
+                                  TMsgButtons Buttons, TQuestion Kind)
 {
     QMessageBox Box(QMessageBox::NoIcon, ToQString(Caption), DisplayText(Text), ButtonsOf(Buttons),
                     this);
+    Box.setObjectName(BoxName(Kind));
     return RunBox(Box);
 }
 
 TModalResult TFrmMain::MessageDlg(const std::string& Text, TMsgDlgType Type, TMsgButtons Buttons,
-                                  const std::string& Detail)
+                                  const std::string& Detail, TQuestion Kind)
 {
     QMessageBox::Icon Icon = QMessageBox::Information;
     const char* Caption = "Information";
@@ -520,6 +525,7 @@ TModalResult TFrmMain::MessageDlg(const std::string& Text, TMsgDlgType Type, TMs
     default: break;
     }
     QMessageBox Box(Icon, Caption, DisplayText(Text), ButtonsOf(Buttons), this);
+    Box.setObjectName(BoxName(Kind));
     if (!Detail.empty())
         Box.setDetailedText(DisplayText(Detail));
     return RunBox(Box);

@@ -81,9 +81,10 @@ public:
     TModalResult ShowConvertDialog(const std::string& Heading,
                                    const std::vector<std::string>& Lines) override;
     TModalResult MessageBox(const std::string& Text, const std::string& Caption,
-                            TMsgButtons Buttons) override;
+                            TMsgButtons Buttons, TQuestion Kind) override;
     TModalResult MessageDlg(const std::string& Text, TMsgDlgType Type, TMsgButtons Buttons,
-                            const std::string& Detail = {}) override;
+                            const std::string& Detail = {},
+                            TQuestion Kind = TQuestion::Report) override;
     void ShowMessage(const std::string& Text) override;
     void ShowErrorBox(const std::string& Message) override;
     void Terminate() override;
@@ -97,8 +98,6 @@ protected:
 
 private:
     bool FileDialog(TFileDialog& Dialog, bool Save);
-    // This program's own working folder, the helper copied into it.
-    void SetUpWorkDir();
 
     TProgramState& State;
     std::unique_ptr<TWorkFolder> WorkFolder;

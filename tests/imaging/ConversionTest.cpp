@@ -27,11 +27,12 @@ public:
     };
     std::vector<TMoment> Moments;
     TModalResult MessageDlg(const std::string& Text, TMsgDlgType Type, TMsgButtons Buttons,
-                            const std::string& Detail = {}) override
+                            const std::string& Detail = {},
+                            TQuestion Kind = TQuestion::Report) override
     {
         Moments.push_back({Text, this->Text(TLabel::Messages), TimerEnabled(TTimer::Timer1),
                            TimerEnabled(TTimer::Timer3)});
-        return TFakePort::MessageDlg(Text, Type, Buttons, Detail);
+        return TFakePort::MessageDlg(Text, Type, Buttons, Detail, Kind);
     }
 };
 
@@ -129,6 +130,7 @@ TEST_F(ConversionTest, OlderSystemsAskForTheDisketteToBeReinsertedBetweenTheRuns
               "Please eject and reinsert the Floppydisk to remount the file system.\r"
               "If you do not the file system will become corrupt.\r\rPress OK when done.");
     EXPECT_EQ(Port.Shown.back().Caption, "Information");
+    EXPECT_EQ(Port.Shown.back().Question, TQuestion::Reinsert);
     EXPECT_EQ(Port.Moments[0].Messages, "Conversion Complete.");
     EXPECT_FALSE(Port.Moments[0].Timer1);
     EXPECT_FALSE(Port.Moments[0].Timer3);

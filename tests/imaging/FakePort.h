@@ -25,6 +25,7 @@ struct TShown {
     TFileDialog Dialog;   // file dialogs: the settings they were shown with
     std::vector<std::string> Lines;  // conversion dialog
     std::string Detail;   // MessageDlg: the text behind "Show Details..."
+    TQuestion Question = TQuestion::Report;  // what a question asks
 };
 
 class TFakeHost : public TLzrw1Host {
@@ -141,19 +142,20 @@ public:
         return NextAnswer();
     }
     TModalResult MessageBox(const std::string& Text, const std::string& Caption,
-                            TMsgButtons Buttons) override
+                            TMsgButtons Buttons, TQuestion Kind) override
     {
-        Record({"MessageBox", Text, Caption, Buttons, {}, {}, {}});
+        Record({"MessageBox", Text, Caption, Buttons, {}, {}, {}, Kind});
         return NextAnswer();
     }
     TModalResult MessageDlg(const std::string& Text, TMsgDlgType Type, TMsgButtons Buttons,
-                            const std::string& Detail = {}) override
+                            const std::string& Detail = {},
+                            TQuestion Kind = TQuestion::Report) override
     {
         const char* Caption = Type == TMsgDlgType::Warning       ? "Warning"
                               : Type == TMsgDlgType::Error        ? "Error"
                               : Type == TMsgDlgType::Information ? "Information"
                                                                   : "Confirm";
-        Record({"MessageDlg", Text, Caption, Buttons, {}, {}, Detail});
+        Record({"MessageDlg", Text, Caption, Buttons, {}, {}, Detail, Kind});
         // Reports have one OK button: they need no script.
         return Buttons == TMsgButtons::OK ? TModalResult::OK : NextAnswer();
     }

@@ -174,6 +174,7 @@ TEST_F(GeometryTest, NoVolumeAsksToTryAgainAndKeepsThePreviousDetection)
         EXPECT_EQ(Entry.Text, "Can't find disk.  Try again?");
         EXPECT_EQ(Entry.Caption, "Attention!");
         EXPECT_EQ(Entry.Buttons, TMsgButtons::YesNo);
+        EXPECT_EQ(Entry.Question, TQuestion::Retry);
     }
     EXPECT_EQ(State.DiskGeometry.FormatIndex, 3);
     EXPECT_EQ(State.DiskGeometry.FormatName, "720KB");
@@ -223,6 +224,7 @@ TEST_F(GeometryTest, EveryUnrecognisedCapacityAsksTheWrongCapacityQuestion)
                               "media.  Try again?");
         EXPECT_EQ(Entry.Caption, "Attention");
         EXPECT_EQ(Entry.Buttons, TMsgButtons::YesNo);
+        EXPECT_EQ(Entry.Question, TQuestion::WrongCapacity);
     }
     // The recognised diskette's sectors text and gauge stay.
     EXPECT_EQ(State.DiskSectorsText, "18");

@@ -58,6 +58,7 @@ TEST_P(MakeDiskOfEachFormat, WritesTheImageOntoABlankDisketteOfItsFormat)
     EXPECT_EQ(Port.Shown[0].Dialog.DefaultExt, "144");
     EXPECT_EQ(Port.Shown[1].Text, Prompts[Format]);
     EXPECT_EQ(Port.Shown[1].Caption, "Insert Disk");
+    EXPECT_EQ(Port.Shown[1].Question, TQuestion::Insert);
     EXPECT_EQ(State.ConversionCase, TConversionCase(Format));
     EXPECT_EQ(StoredPath(), Image.string());
     EXPECT_EQ(Port.Text(TLabel::Messages), "Creating Diskette from Image.");

@@ -39,6 +39,7 @@ TEST_F(MakeImageTest, ImageOfA144DisketteHoldsItsExactBytes)
     ASSERT_EQ(Port.Shown.size(), 2u);
     EXPECT_EQ(Port.Shown[0].Text, "Insert Diskette.");
     EXPECT_EQ(Port.Shown[0].Caption, "Insert Diskette.");
+    EXPECT_EQ(Port.Shown[0].Question, TQuestion::Insert);
     const TFileDialog& Save = Port.Shown[1].Dialog;
     EXPECT_EQ(Save.FilterIndex, 2);
     EXPECT_EQ(Save.DefaultExt, "144");
@@ -96,6 +97,7 @@ TEST_F(MakeImageTest, EachQuestionEndsTheCommandAndKeepsOnlyWhatWasDecided)
     EXPECT_EQ(Port.Shown.back().Text, "The file already exists, overwrite?");
     EXPECT_EQ(Port.Shown.back().Caption, "Continue?");
     EXPECT_EQ(Port.Shown.back().Buttons, TMsgButtons::YesNoCancel);
+    EXPECT_EQ(Port.Shown.back().Question, TQuestion::Overwrite);
     EXPECT_EQ(StoredPath(), Existing.string());
     EXPECT_EQ(Port.Text(TLabel::Path), "/.../keep.144");
     EXPECT_EQ(ReadBytes(Existing), (Bytes{1, 2, 3}));

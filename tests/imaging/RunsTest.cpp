@@ -34,9 +34,10 @@ class TModalPort : public TFakePort {
 public:
     std::function<void()> WhileOpen;
     TModalResult MessageDlg(const std::string& Text, TMsgDlgType Type, TMsgButtons Buttons,
-                            const std::string& Detail = {}) override
+                            const std::string& Detail = {},
+                            TQuestion Kind = TQuestion::Report) override
     {
-        TModalResult Result = TFakePort::MessageDlg(Text, Type, Buttons, Detail);
+        TModalResult Result = TFakePort::MessageDlg(Text, Type, Buttons, Detail, Kind);
         if (WhileOpen) {
             auto Run = std::move(WhileOpen);
             WhileOpen = nullptr;
