@@ -17,6 +17,7 @@
 #include "cli/LhaExport.h"
 #include "cli/Progress.h"
 #include "imaging/RawInput.h"
+#include "imaging/ForeignImage.h"
 #include "core/FormatTable.h"
 #include "platform/FileModes.h"
 
@@ -204,6 +205,9 @@ int RunInfo(const TOptions& Options, std::ostream& Out)
         Out << "raw dump of a " << FormatTable[Format].FormatName
             << " diskette (not an image; `marrowtide-img pack` makes one)\n";
         return 0;
+    case TInputKind::Foreign:
+        Out << "another program's diskette image (`marrowtide-img pack` makes an image of it)\n";
+        return 0;
     case TInputKind::Neither:
         throw std::runtime_error(NeitherImageNorDump(Path));
     case TInputKind::Image:
@@ -225,6 +229,17 @@ int RunExport(const TOptions& Options, std::ostream& Out, std::ostream& Err)
     if (SameFile(Image, Options.Output))
         throw EUsage(Image + " would be overwritten by its own output");
     const bool Replace = CheckOutput(Options.Output, Options.Force);
+    if (Options.Output.size() > 4 &&
+        (Options.Output.ends_with(".imd") || Options.Output.ends_with(".IMD"))) {
+        std::vector<uint8_t> Whole;
+        ReadImageInfo(Image, &Whole);
+        TMemoryStream Dump;
+        RunEngineInMemory(std::move(Whole), false, Dump);
+        WriteImdImage(Dump.Bytes, Options.Output);
+        Out << Image << " -> " << Options.Output << ": " << Dump.Bytes.size() << " -> "
+            << SizeOf(Options.Output) << " bytes (ImageDisk)\n";
+        return 0;
+    }
     const TExportResult Result = ExportImage(Image, Options.Output, Replace);
     std::ostream& Summary = IsStandardOutput(Options.Output) ? Err : Out;
     Summary << Image << " -> " << Options.Output << ": " << Result.MemberName << ", "

@@ -18,6 +18,7 @@
 #include "compress/LZRW1.h"
 #include "compress/Streams.h"
 #include "platform/AtomicFile.h"
+#include "platform/FileHandle.h"
 
 namespace fs = std::filesystem;
 
@@ -248,13 +249,11 @@ int ExtractImage(const std::string& Image, const TOptions& Options, std::ostream
     for (auto Folder = Folders.rbegin(); Folder != Folders.rend(); ++Folder)
         SetTime(Root / fs::path(Entries[*Folder].Path), Entries[*Folder]);
     // One flush for all the files written.
-    const int Fd = ::open(Root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (Fd < 0 || ::syncfs(Fd) != 0) {
+    const TFileHandle RootFolder(::open(Root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!RootFolder.Valid() || ::syncfs(RootFolder.Get()) != 0) {
         PrintProblem(Err, Root.string(), std::string("cannot flush to the disk: ") + std::strerror(errno));
         Status = 1;
     }
-    if (Fd >= 0)
-        ::close(Fd);
     if (!Options.Quiet)
         Out << Image << ": " << Files << (Files == 1 ? " file" : " files") << " extracted into "
             << Root.string() << "\n";

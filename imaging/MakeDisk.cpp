@@ -6,6 +6,10 @@
 #include "core/FormatTable.h"
 #include "imaging/Imaging.h"
 #include "imaging/RawInput.h"
+#include "imaging/ForeignImage.h"
+#include "platform/FileHandle.h"
+
+#include <fcntl.h>
 #include "platform/Files.h"
 
 namespace {
@@ -157,6 +161,18 @@ bool TImaging::DecompressImage(const std::string& Dump)
                 return true;
             EngineFailed("Cannot copy " + State.ImagePath + " to " + State.WorkDir);
             return false;
+        case TInputKind::Foreign:
+            try {
+                const std::vector<uint8_t> Bytes = ReadForeignImage(State.ImagePath);
+                TFileHandle Out(::open((State.WorkDir + "/" + Dump).c_str(),
+                                       O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+                if (!Out.Valid() || !WriteAll(Out.Get(), Bytes.data(), Bytes.size()))
+                    throw std::runtime_error("Cannot write the dump in " + State.WorkDir);
+            } catch (const std::exception& Error) {
+                EngineFailed(Error.what());
+                return false;
+            }
+            return true;
         case TInputKind::Neither:
             EngineFailed(NeitherImageNorDump(State.ImagePath));
             return false;

@@ -7,6 +7,7 @@
 
 #include "core/FormatTable.h"
 #include "core/ImageHeader.h"
+#include "imaging/ForeignImage.h"
 #include "platform/Files.h"
 
 TInputKind KindOfInput(const std::string& Path, uint8_t& FormatIndex)
@@ -21,6 +22,9 @@ TInputKind KindOfInput(const std::string& Path, uint8_t& FormatIndex)
     const size_t Got = std::fread(Start, 1, sizeof Start, File.get());
     if (ParseImageHeader(Start, Got))
         return TInputKind::Image;
+    File.reset();
+    if (IsForeignImage(Path))
+        return TInputKind::Foreign;
     FormatIndex = FormatIndexOfDumpSize(FileSize(Path), true);
     return FormatIndex == UnknownFormatIndex ? TInputKind::Neither : TInputKind::RawDump;
 }

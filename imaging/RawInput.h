@@ -4,10 +4,10 @@
 #include <cstdint>
 #include <string>
 
-enum class TInputKind { Image, RawDump, Neither };
+enum class TInputKind { Image, RawDump, Foreign, Neither };
 
 // What the file at Path is: an image (it starts with a codec's tag, or cannot be opened), a raw
-// dump of a diskette size (FormatIndex set), or neither.
+// dump of a diskette size (FormatIndex set), another program's image (ImageDisk ...), or neither.
 TInputKind KindOfInput(const std::string& Path, uint8_t& FormatIndex);
 
 // The refusal of a file that is neither, naming it.

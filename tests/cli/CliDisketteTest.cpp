@@ -420,6 +420,39 @@ TEST_F(CliDiskette, RawDumpsAndStandardSizes)
     EXPECT_EQ(ReadBytes(Dir / "kept.img"), Long);
 }
 
+// ImageDisk out and in, judged by libdsk's own dsktrans: a dump through IMD and back is the
+// same bytes, and an IMD file that dsktrans made is written onto a diskette directly.
+TEST_F(CliDiskette, ImageDiskRoundTripsWithDsktrans)
+{
+    if (std::system("command -v dsktrans >/dev/null") != 0)
+        GTEST_SKIP() << "dsktrans (libdsk-utils) is not installed";
+    for (const int Index : {1, 3, 6, 9}) {
+        SCOPED_TRACE(Index);
+        const std::string Source = Blank("imd.dsk", Index);
+        std::vector<uint8_t> Dump = ReadBytes(Source);
+        const std::vector<uint8_t> Data = MakeDump(Dump.size(), 40 + Index);
+        std::copy(Data.begin() + 8192, Data.end(), Dump.begin() + 8192);
+        WriteBytes(Source, Dump);
+        ASSERT_EQ(Run({"pack", "-q", Source, Dir / "imd.mwi"}).Code, 0);
+        ASSERT_EQ(Run({"export", Dir / "imd.mwi", Dir / "out.imd"}).Code, 0);
+        const std::string Back = Dir / "back.dsk";
+        ASSERT_EQ(std::system(("dsktrans -itype imd -otype raw " + Quote(Dir / "out.imd") + " " +
+                               Quote(Back) + " >/dev/null 2>&1").c_str()), 0);
+        EXPECT_EQ(ReadBytes(Back), Dump);
+
+        ASSERT_EQ(std::system(("dsktrans -itype raw -otype imd " + Quote(Source) + " " +
+                               Quote(Dir / "in.imd") + " >/dev/null 2>&1").c_str()), 0);
+        const std::string Target = Dir / "target.dsk";
+        WriteBytes(Target, std::vector<uint8_t>(Dump.size(), 0));
+        Dir.LinkDrive('B', Target);
+        const TRun Write = Run({"write", "-y", "-q", Dir / "in.imd", "B"});
+        EXPECT_EQ(Write.Code, 0) << Write.Err;
+        EXPECT_EQ(ReadBytes(Target), Dump);
+        for (const char* Name : {"imd.dsk", "imd.mwi", "out.imd", "back.dsk", "in.imd"})
+            fs::remove(Dir / Name);
+    }
+}
+
 // A diskette whose boot sector is gone: detection stops and names --format, which reads it.
 TEST_F(CliDiskette, FormatNamedByHandSkipsDetection)
 {

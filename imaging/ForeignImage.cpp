@@ -1,0 +1,123 @@
+#include "imaging/ForeignImage.h"
+
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
+
+#include <libdsk.h>
+
+#include "core/FormatTable.h"
+
+namespace {
+
+// One open libdsk image, closed on every path.
+class TDsk {
+public:
+    TDsk(const std::string& Path, bool Create) : Path(Path)
+    {
+        const dsk_err_t Error = Create ? dsk_creat(&Driver, Path.c_str(), "imd", nullptr)
+                                       : dsk_open(&Driver, Path.c_str(), nullptr, nullptr);
+        Check(Error, Create ? "cannot be created" : "cannot be opened");
+    }
+    ~TDsk()
+    {
+        if (Driver)
+            dsk_close(&Driver);
+    }
+    TDsk(const TDsk&) = delete;
+    TDsk& operator=(const TDsk&) = delete;
+
+    void Check(dsk_err_t Error, const std::string& What) const
+    {
+        if (Error != DSK_ERR_OK)
+            throw std::runtime_error(Path + ": " + What + ": " + dsk_strerror(Error));
+    }
+    // Closes and reports what closing (the writing of an ImageDisk file) says.
+    void Close()
+    {
+        const dsk_err_t Error = dsk_close(&Driver);
+        Driver = nullptr;
+        Check(Error, "cannot be written");
+    }
+
+    DSK_PDRIVER Driver = nullptr;
+    std::string Path;
+};
+
+DSK_GEOMETRY GeometryOf(const TFormatRow& Row)
+{
+    DSK_GEOMETRY Geometry{};
+    Geometry.dg_sidedness = SIDES_ALT;
+    Geometry.dg_cylinders = dsk_pcyl_t(Row.Cylinders);
+    Geometry.dg_heads = dsk_phead_t(Row.Sides);
+    Geometry.dg_sectors = dsk_psect_t(Row.Sectors);
+    Geometry.dg_secbase = 1;
+    Geometry.dg_secsize = 512;
+    // High density above 10 sectors a track; 2.88MB is extra density.
+    Geometry.dg_datarate = Row.Sectors > 21 ? RATE_ED : Row.Sectors > 10 ? RATE_HD : RATE_SD;
+    Geometry.dg_rwgap = 0x2A;
+    Geometry.dg_fmtgap = 0x50;
+    return Geometry;
+}
+
+}  // namespace
+
+bool IsForeignImage(const std::string& Path)
+{
+    std::FILE* File = std::fopen(Path.c_str(), "rb");
+    if (!File)
+        return false;
+    unsigned char Start[4] = {};
+    const size_t Got = std::fread(Start, 1, sizeof Start, File);
+    std::fclose(File);
+    return (Got >= 4 && std::memcmp(Start, "IMD ", 4) == 0) ||
+           (Got >= 2 && (std::memcmp(Start, "TD", 2) == 0 || std::memcmp(Start, "td", 2) == 0)) ||
+           (Got >= 3 && std::memcmp(Start, "CQ\x14", 3) == 0);
+}
+
+std::vector<uint8_t> ReadForeignImage(const std::string& Path)
+{
+    TDsk Image(Path, false);
+    DSK_GEOMETRY Geometry{};
+    Image.Check(dsk_getgeom(Image.Driver, &Geometry), "no PC diskette geometry found");
+    const uint8_t Format = FormatIndexOfLayout(int64_t(Geometry.dg_cylinders) * Geometry.dg_heads *
+                                                   Geometry.dg_sectors,
+                                               int32_t(Geometry.dg_heads),
+                                               int32_t(Geometry.dg_sectors), true);
+    if (Format == UnknownFormatIndex || Geometry.dg_secsize != 512)
+        throw std::runtime_error(Path + ": holds " + std::to_string(Geometry.dg_cylinders) +
+                                 " tracks x " + std::to_string(Geometry.dg_heads) + " sides x " +
+                                 std::to_string(Geometry.dg_sectors) + " sectors of " +
+                                 std::to_string(Geometry.dg_secsize) +
+                                 " bytes, which is no diskette format this program knows");
+    const TFormatRow& Row = FormatTable[Format];
+    Geometry = GeometryOf(Row);
+    std::vector<uint8_t> Dump(size_t(Row.MediumBytes()));
+    for (int32_t Sector = 0; Sector < Row.MediumSectors(); ++Sector)
+        Image.Check(dsk_lread(Image.Driver, &Geometry, Dump.data() + size_t(Sector) * 512,
+                              dsk_lsect_t(Sector)),
+                    "sector " + std::to_string(Sector) + " cannot be read");
+    return Dump;
+}
+
+void WriteImdImage(const std::vector<uint8_t>& Dump, const std::string& Path)
+{
+    const uint8_t Format = FormatIndexOfDumpSize(int64_t(Dump.size()), true);
+    if (Format == UnknownFormatIndex)
+        throw std::runtime_error(Path + ": a dump of " + std::to_string(Dump.size()) +
+                                 " bytes is no diskette; it cannot be written as ImageDisk");
+    const TFormatRow& Row = FormatTable[Format];
+    DSK_GEOMETRY Geometry = GeometryOf(Row);
+    TDsk Image(Path, true);
+    for (int32_t Cylinder = 0; Cylinder < Row.Cylinders; ++Cylinder)
+        for (int32_t Side = 0; Side < Row.Sides; ++Side)
+            Image.Check(dsk_apform(Image.Driver, &Geometry, dsk_pcyl_t(Cylinder),
+                                   dsk_phead_t(Side), 0xF6),
+                        "track " + std::to_string(Cylinder) + " cannot be formatted");
+    for (int32_t Sector = 0; Sector < Row.MediumSectors(); ++Sector)
+        Image.Check(dsk_lwrite(Image.Driver, &Geometry, Dump.data() + size_t(Sector) * 512,
+                               dsk_lsect_t(Sector)),
+                    "sector " + std::to_string(Sector) + " cannot be written");
+    Image.Close();
+}
