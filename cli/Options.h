@@ -48,16 +48,13 @@ struct TOptions {
     bool Convert = false;  // write converts a diskette of another format
     std::string Each;      // read: a whole box, one image per diskette named by this pattern
     std::string LogFile;   // read --each: one CSV line per diskette
-<<<<<<< HEAD
     // COMMAND --help: that command's part of the usage (the whole usage when empty).
     std::string HelpText;
-=======
     // read --rescue: keep what can be read, zeros and a map for the rest. A sector that fails
     // is read RescueRetries more times.
     bool Rescue = false;
     int RescueRetries = -1;  // -1: not given (DefaultRescueRetries)
     std::string MapFile;     // read --rescue --map: the map's name (default: IMAGE.map)
->>>>>>> main
     // ls: deleted entries too. extract: the patterns of the files to write (none: all).
     bool Deleted = false;
     std::vector<std::string> Patterns;
