@@ -1,5 +1,6 @@
 #include "shell/ErrorBox.h"
 
+#include "shell/Boxes.h"
 #include "shell/QtText.h"
 
 #include <QMessageBox>
@@ -14,7 +15,8 @@ std::string ErrorBoxText(const std::string& Message)
 void ShowErrorBox(QWidget* Parent, const std::string& Message)
 {
     QMessageBox Box(QMessageBox::Critical, ApplicationTitle,
-                    ToQString(ErrorBoxText(Message)), QMessageBox::Ok, Parent);
+                    ToQString(ErrorBoxText(Message)), QMessageBox::Ok, BoxParent(Parent));
     Box.setObjectName("ErrorBox");
+    ArrangeBox(Box);
     Box.exec();
 }

@@ -14,6 +14,7 @@
 #include "platform/TempDir.h"
 #include "shell/About.h"
 #include "shell/AnimationPlayer.h"
+#include "shell/Boxes.h"
 #include "shell/ErrorBox.h"
 #include "shell/Pictures.h"
 #include "shell/QtText.h"
@@ -508,8 +509,9 @@ TModalResult TFrmMain::MessageBox(const std::string& Text, const std::string& Ca
                                   TMsgButtons Buttons, TQuestion Kind)
 {
     QMessageBox Box(QMessageBox::NoIcon, ToQString(Caption), DisplayText(Text), ButtonsOf(Buttons),
-                    this);
+                    BoxParent(this));
     Box.setObjectName(BoxName(Kind));
+    ArrangeBox(Box);
     return RunBox(Box);
 }
 
@@ -524,10 +526,11 @@ TModalResult TFrmMain::MessageDlg(const std::string& Text, TMsgDlgType Type, TMs
     case TMsgDlgType::Confirmation: Icon = QMessageBox::Question; Caption = "Confirm"; break;
     default: break;
     }
-    QMessageBox Box(Icon, Caption, DisplayText(Text), ButtonsOf(Buttons), this);
+    QMessageBox Box(Icon, Caption, DisplayText(Text), ButtonsOf(Buttons), BoxParent(this));
     Box.setObjectName(BoxName(Kind));
     if (!Detail.empty())
         Box.setDetailedText(DisplayText(Detail));
+    ArrangeBox(Box);
     return RunBox(Box);
 }
 
@@ -535,6 +538,8 @@ void TFrmMain::ShowErrorBox(const std::string& Message) { ::ShowErrorBox(this, M
 
 void TFrmMain::ShowMessage(const std::string& Text)
 {
-    QMessageBox Box(QMessageBox::NoIcon, ApplicationTitle, DisplayText(Text), QMessageBox::Ok, this);
+    QMessageBox Box(QMessageBox::NoIcon, ApplicationTitle, DisplayText(Text), QMessageBox::Ok,
+                    BoxParent(this));
+    ArrangeBox(Box);
     Box.exec();
 }

@@ -141,6 +141,17 @@ TEST_F(CliRescue, ADamagedMapOrAnotherDisketteChangesNothing)
     }
 }
 
+TEST_F(CliRescue, ABadBootSectorIsReadWithTheFormatNamed)
+{
+    SERVE_OR_SKIP(Faults("0"));
+    const TRun Read = Run({"read", "-y", "A", Image, "--format", "1.44MB", "--rescue"});
+    EXPECT_EQ(Read.Code, 3) << Read.Err;
+    EXPECT_TRUE(Contains(Read.Err, "1 sector could not be read (track/side/sector): 0/0/1\n"))
+        << Read.Err;
+    EXPECT_EQ(DumpOf(Image), SourceWithout({0}));
+    EXPECT_EQ(Ddrescuelog("-b512 --list-blocks=-"), "0\n");
+}
+
 TEST_F(CliRescue, ABoxLogsAPartialDisketteWithItsCountAndItsOwnMap)
 {
     SERVE_OR_SKIP(Faults("100-102"));

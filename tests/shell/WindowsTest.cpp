@@ -693,3 +693,72 @@ TEST_F(WindowsTest, MakeImageThenMakeDiskWithConversionThroughTheWindow)
 }
 
 }  // namespace
+
+#include <QDialogButtonBox>
+#include <QKeyEvent>
+#include <QProxyStyle>
+
+namespace {
+
+// A desktop whose button layout puts Cancel first (GNOME, XFCE) or last (KDE).
+class TDesktopLayout : public QProxyStyle {
+public:
+    explicit TDesktopLayout(int Layout) : QProxyStyle("Fusion"), Layout(Layout) {}
+    int styleHint(StyleHint Hint, const QStyleOption* Option, const QWidget* Widget,
+                  QStyleHintReturn* Return) const override
+    {
+        return Hint == SH_DialogButtonLayout ? Layout
+                                             : QProxyStyle::styleHint(Hint, Option, Widget, Return);
+    }
+    int Layout;
+};
+
+// Every question's buttons in the program's order, Enter the first, Esc Cancel (No for Yes/No),
+// whatever the desktop's layout.
+TEST_F(WindowsTest, QuestionsKeepTheirButtonOrderAndKeysOnEveryDesktop)
+{
+    TFrmMain Main(State);
+    struct TCase {
+        TMsgButtons Buttons;
+        QStringList Order;
+        TModalResult Esc;
+    };
+    const TCase Cases[] = {
+        {TMsgButtons::OKCancel, {"OK", "Cancel"}, TModalResult::Cancel},
+        {TMsgButtons::YesNoCancel, {"Yes", "No", "Cancel"}, TModalResult::Cancel},
+        {TMsgButtons::YesNo, {"Yes", "No"}, TModalResult::No},
+    };
+    for (int Layout : {int(QDialogButtonBox::GnomeLayout), int(QDialogButtonBox::KdeLayout)}) {
+        QApplication::setStyle(new TDesktopLayout(Layout));
+        for (const TCase& Case : Cases)
+            for (int Key : {Qt::Key_Return, Qt::Key_Escape}) {
+                QStringList Order;
+                QTimer::singleShot(50, [&Order, Key] {
+                    auto* Box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+                    if (!Box)
+                        return;
+                    QList<QAbstractButton*> Buttons = Box->buttons();
+                    std::sort(Buttons.begin(), Buttons.end(), [](auto* A, auto* B) {
+                        return A->mapToGlobal(QPoint()).x() < B->mapToGlobal(QPoint()).x();
+                    });
+                    for (QAbstractButton* Button : Buttons)
+                        Order << Button->text().remove('&');
+                    QWidget* Target = Box->focusWidget() ? Box->focusWidget() : Box;
+                    QKeyEvent Press(QEvent::KeyPress, Key, Qt::NoModifier);
+                    QApplication::sendEvent(Target, &Press);
+                    if (Box->isVisible())
+                        Box->done(-1);
+                });
+                TModalResult Answer = Main.MessageBox("Insert Diskette.", "Insert Diskette.",
+                                                      Case.Buttons, TQuestion::Insert);
+                EXPECT_EQ(Order, Case.Order) << Layout;
+                const TModalResult First =
+                    Case.Buttons == TMsgButtons::OKCancel ? TModalResult::OK : TModalResult::Yes;
+                EXPECT_EQ(Answer, Key == Qt::Key_Return ? First : Case.Esc)
+                    << Layout << " " << Order.join(",").toStdString();
+            }
+    }
+    QApplication::setStyle("Fusion");
+}
+
+}  // namespace
