@@ -53,13 +53,8 @@ std::string Describe(char Letter)
 // A file of Size bytes can be a diskette: a dump of one of the formats, or just its tracks.
 bool DisketteSize(int64_t Size)
 {
-    for (unsigned Index = 0; Index < KnownFormatCount; ++Index) {
-        const TFormatRow& Row = FormatTable[Index];
-        if (Size == Row.TotalBytes ||
-            Size == int64_t(Row.Heads) * Row.Tracks * Row.SectorsPerTrack * 512)
-            return true;
-    }
-    return false;
+    // The dump lengths of every format the tool takes, and what each medium holds.
+    return FormatIndexOfDumpSize(Size, true) != UnknownFormatIndex;
 }
 
 }  // namespace
