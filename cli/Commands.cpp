@@ -210,12 +210,10 @@ std::string InfoText(const TOptions& Options, const std::string& Path)
     uint8_t Format = UnknownFormatIndex;
     switch (KindOfInput(Path, Format)) {
     case TInputKind::RawDump:
-        Out << "raw dump of a " << FormatTable[Format].FormatName
-            << " diskette (not an image; `marrowtide-img pack` makes one)\n";
-        return 0;
+        return "raw dump of a " + std::string(FormatTable[Format].FormatName) +
+               " diskette (not an image; `marrowtide-img pack` makes one)\n";
     case TInputKind::Foreign:
-        Out << "another program's diskette image (`marrowtide-img pack` makes an image of it)\n";
-        return 0;
+        return "another program's diskette image (`marrowtide-img pack` makes an image of it)\n";
     case TInputKind::Neither:
         throw std::runtime_error(NeitherImageNorDump(Path));
     case TInputKind::Image:
