@@ -263,7 +263,9 @@ private:
 
     std::string NameOf(int Number) const
     {
-        return WithFormatExtension(ExpandImageName(Pattern, Number, Label), Format);
+        // The table's extension without its dot: "box-{n}.{ext}" gives box-1.720.
+        const std::string Extension(FormatOfIndex(static_cast<unsigned>(Format)).Extension.substr(1));
+        return WithFormatExtension(ExpandImageName(Pattern, Number, Label, Extension), Format);
     }
 
     const std::string Pattern;

@@ -147,6 +147,7 @@ TEST(CliArgs, DisketteCommandsTakeADriveAndAnImage)
 TEST(CliNames, BoxNamesCountAndCarryTheLabel)
 {
     EXPECT_EQ(ExpandImageName("box3-{n:03}.144", 7, ""), "box3-007.144");
+    EXPECT_EQ(ExpandImageName("box3-{n:03}.{ext}", 7, "", "720"), "box3-007.720");
     EXPECT_EQ(ExpandImageName("{label}-{n}", 12, "GAMES 1/2"), "GAMES_1_2-12");
     EXPECT_EQ(ExpandImageName("{n:x}{nope}", 1, ""), "{n:x}{nope}");
     EXPECT_EQ(ExpandImageName("box-{n.144", 1, ""), "box-{n.144");
