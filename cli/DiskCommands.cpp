@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 #include <vector>
@@ -128,25 +129,33 @@ int RunDrive(const TOptions& Options, std::ostream& Out)
 
 int RunFormat(const TOptions& Options, std::ostream& Out)
 {
-    const std::string& File = Options.Output;
+    std::string File = Options.Output;
     struct stat Info {};
     if (::stat(File.c_str(), &Info) == 0 && S_ISDIR(Info.st_mode))
         throw std::runtime_error(File + ": is a directory");
-    if (::lstat(File.c_str(), &Info) == 0)
-        throw std::runtime_error("Will not replace the existing file " + File);
+    if (::stat(File.c_str(), &Info) == 0 && !S_ISREG(Info.st_mode))
+        throw std::runtime_error(File + ": is not a regular file; a virtual diskette is one");
+    if (::lstat(File.c_str(), &Info) == 0 && !Options.Force)
+        throw std::runtime_error(File + ": already exists; use -f to overwrite");
+    // As pack does: a link keeps pointing where it did, at a blank diskette now.
+    if (Options.Force)
+        if (char* Real = ::realpath(File.c_str(), nullptr)) {
+            File = Real;
+            std::free(Real);
+        }
     std::vector<uint8_t> Disk =
         MakeBlankDiskette(static_cast<unsigned>(Options.FormatIndex),
                           static_cast<uint32_t>(::time(nullptr)) ^ static_cast<uint32_t>(::getpid()));
     // Written whole before it takes the name: a killed run leaves no part of a diskette.
     TAtomicFile Blank;
-    if (!Blank.Open(File, 0644, false))
+    if (!Blank.Open(File, 0644, Options.Force))
         throw std::runtime_error(errno == EEXIST
-                                     ? "Will not replace the existing file " + File
+                                     ? File + ": already exists; use -f to overwrite"
                                      : "Cannot create " + File + ": " + std::strerror(errno));
     if (!WriteAll(Blank.Handle(), Disk.data(), Disk.size()) || !Blank.Commit()) {
         const int Error = errno ? errno : EIO;
         if (Error == EEXIST)
-            throw std::runtime_error("Will not replace the existing file " + File +
+            throw std::runtime_error(File + ": already exists; use -f to overwrite" +
                                      (Blank.KeptAs().empty() ? "" : "; the blank diskette is " +
                                                                         Blank.KeptAs()));
         throw std::runtime_error("Cannot write " + File + ": " + std::strerror(Error));

@@ -41,7 +41,7 @@ const char* const UsageText =
     "                                  device or a diskette image file (a virtual diskette)\n"
     "  drive LETTER --clear            remove LETTER from the drive table (A: and B: are then\n"
     "                                  the machine's floppy drives, when it has them)\n"
-    "  format FORMAT FILE              create FILE as a blank virtual diskette; FORMAT is\n"
+    "  format [-f] FORMAT FILE         create FILE as a blank virtual diskette; FORMAT is\n"
     "                                  2.88MB, 1.44MB, 1.2MB, 720KB, 360KB, 1.68MB (DMF),\n"
     "                                  1.72MB, 320KB, 180KB or 160KB\n"
     "  read [OPTIONS] DRIVE [IMAGE]    make an image of the diskette in DRIVE (A or B); IMAGE\n"
@@ -83,9 +83,9 @@ const char* const UsageText =
     "  -c, --stdout           pack, unpack and export write to standard output (one input)\n"
     "  -q, --quiet            print no summary after pack and unpack, no messages but\n"
     "                         problems from read, write and verify\n"
-    "  -f, --force            let pack, unpack, export, read, extract and catalog replace an\n"
-    "                         existing output file (even a read-only one); without it\n"
-    "                         such an output is refused\n"
+    "  -f, --force            let pack, unpack, export, read, extract, catalog and format\n"
+    "                         replace an existing output file (even a read-only one);\n"
+    "                         without it such an output is refused\n"
     "  -y, --yes              the diskette is in the drive: read, write and verify do not\n"
     "                         ask for it (without a terminal they stop unless given -y)\n"
     "  --convert              write onto a diskette of another format: convert it to the\n"
@@ -425,7 +425,7 @@ TOptions ParseArgs(const std::vector<std::string>& Args)
     CLI::App* Advise = AddCommand("advise", TCommandKind::Advise);
     CLI::App* Info = AddCommand("info", TCommandKind::Info);
     CLI::App* Drive = AddCommand("drive", TCommandKind::Drive);
-    AddCommand("format", TCommandKind::Format);
+    CLI::App* Format = AddCommand("format", TCommandKind::Format);
     CLI::App* Export = AddCommand("export", TCommandKind::Export);
     CLI::App* Read = AddCommand("read", TCommandKind::Read);
     CLI::App* Write = AddCommand("write", TCommandKind::Write);
@@ -446,7 +446,8 @@ TOptions ParseArgs(const std::vector<std::string>& Args)
     }
     for (CLI::App* Sub : {Pack, Unpack, Export})
         Sub->add_flag("-c,--stdout", Options.ToStdout);
-    Export->add_flag("-f,--force", Options.Force);
+    for (CLI::App* Sub : {Export, Format})
+        Sub->add_flag("-f,--force", Options.Force);
     Unpack->add_flag("--exact-size", Options.ExactSize);
     for (CLI::App* Sub : {Read, Write, Verify}) {
         Sub->add_flag("-q,--quiet", Options.Quiet);

@@ -89,6 +89,7 @@ _marrowtide_img()
             extract) options+=' -o --output -q --quiet -f --force' ;;
             mount) options+=' -q --quiet' ;;
             drive) ((args == 1)) && [[ ${words[2]} != list ]] && options+=' --clear' ;;
+            format) options+=' -f --force' ;;
         esac
         COMPREPLY=($(compgen -W "$options" -- "$cur"))
         return

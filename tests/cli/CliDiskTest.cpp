@@ -76,13 +76,17 @@ TEST_F(CliDisk, FormatMakesDisketteDebianToolsAccept)
             EXPECT_TRUE(Contains(ReadText(Listing), Free[i])) << ReadText(Listing);
         }
     }
-    // An existing file is never replaced.
+    // An existing file is replaced only with -f, through a link as pack does.
     std::string Existing = Dir / "keep.img";
     WriteBytes(Existing, {1, 2, 3});
     TRun Again = RunTool(Dir, {"format", "1.44MB", Existing});
     EXPECT_EQ(Again.Code, 1);
-    EXPECT_TRUE(Contains(Again.Err, "Will not replace the existing file")) << Again.Err;
+    EXPECT_EQ(Again.Err, "marrowtide-img: " + Existing + ": already exists; use -f to overwrite\n");
     EXPECT_EQ(ReadBytes(Existing), (std::vector<uint8_t>{1, 2, 3}));
+    std::filesystem::create_symlink(Existing, Dir / "link.img");
+    EXPECT_EQ(RunTool(Dir, {"format", "-f", "720KB", Dir / "link.img"}).Code, 0);
+    EXPECT_EQ(ReadBytes(Existing).size(), 737280u);
+    EXPECT_TRUE(std::filesystem::is_symlink(Dir / "link.img"));
     EXPECT_EQ(RunTool(Dir, {"format", "1.44MB", Dir / "no/such/folder.img"}).Code, 1);
 }
 

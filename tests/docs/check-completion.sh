@@ -33,6 +33,7 @@ formats=$(grep -oE '[0-9.]+[MK]B' <<<"$help" | sort -u | xargs)
 expect "$commands" ''
 expect "$formats" format ''
 expect '1.2MB 1.44MB 1.68MB 1.72MB' format 1.
+expect '--force --help' format --
 expect '--force --help --mode --output --quiet --stdout --threshold' pack --
 expect '--threshold' advise --t
 expect 'auto fast good' pack --mode ''
