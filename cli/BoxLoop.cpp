@@ -373,7 +373,8 @@ int RunBox(const TOptions& Options, std::ostream& Out, std::ostream& Err)
             break;
         }
     }
-    // Ctrl-C between two diskettes only ends the box, as q does.
+    // Ctrl-C while the box waits ends it too, as interrupted: the images made so far stay.
+    Stopped = Stopped || Interrupted();
 
     int Failed = 0;
     if (!Lines.empty() && !Options.Quiet) {

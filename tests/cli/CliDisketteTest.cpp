@@ -13,6 +13,7 @@
 #include <filesystem>
 
 #include "CliTestSupport.h"
+#include "cli/Interrupts.h"
 #include "core/FormatTable.h"
 #include "tests/support/SampleDisk.h"
 #include "tests/support/WaitFor.h"
@@ -288,6 +289,18 @@ TEST_F(CliDiskette, BoxOfThreeWithLog)
     EXPECT_FALSE(std::getline(Text, Line)) << Line;
     EXPECT_EQ(ReadText(Dir / "box-001.144"), "taken");
     EXPECT_FALSE(fs::exists(Dir / "box-005.144"));
+}
+
+// Ctrl-C while the box waits for the next diskette ends it as interrupted, not as done.
+TEST_F(CliDiskette, CtrlCWhileTheBoxWaitsEndsWith130)
+{
+    Dir.LinkDrive('A', Diskette("one.dsk", 3, 31));
+    TChild Box({MARROWTIDE_IMG_PATH, "read", "A", "--each", Dir / "b-{n}.{ext}"}, Dir);
+    ASSERT_TRUE(WaitFor([&] { return Contains(ReadText(Dir / "stdout.txt"), "put in the next one"); },
+                        ToolLimit)) << ReadText(Dir / "stderr.txt");
+    ::kill(Box.Pid, SIGINT);
+    EXPECT_EQ(Box.Wait(), InterruptedStatus);
+    EXPECT_TRUE(fs::exists(Dir / "b-1.720"));
 }
 
 // A log named *.jsonl: one JSON object per diskette, with the volume's label and serial.
