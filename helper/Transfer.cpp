@@ -158,6 +158,8 @@ private:
     // Reads with retries; a failure names the track and What ("read", "read back").
     void ReadPiece(TMedium& Medium, const TPiece& Piece, uint8_t* Data, const char* What) const;
     std::unique_ptr<TMedium> OpenMedium(bool ForWriting) const;
+    // The medium opened for reading, refused when it holds fewer tracks than asked.
+    std::unique_ptr<TMedium> OpenMediumToRead() const;
 
     const TTransferRequest& Request;
     const TExchangeFiles& Files;
@@ -192,7 +194,7 @@ void TRun::ReadPiece(TMedium& Medium, const TPiece& Piece, uint8_t* Data, const 
                          (Attempts == 1 ? " attempt): " : " attempts): ") + Why);
 }
 
-void TRun::ReadDisk()
+std::unique_ptr<TMedium> TRun::OpenMediumToRead() const
 {
     auto Medium = OpenMedium(false);
     if (Medium->Capacity() < Request.TracksBytes())
@@ -200,7 +202,12 @@ void TRun::ReadDisk()
                              " holds fewer tracks than asked: it holds " +
                              std::to_string(Medium->Capacity()) + " bytes, " + Geometry(Request) +
                              " need " + std::to_string(Request.TracksBytes()));
+    return Medium;
+}
 
+void TRun::ReadDisk()
+{
+    auto Medium = OpenMediumToRead();
     TDumpOutput Dump(Files, Request.File);
     std::vector<uint8_t> Buffer(static_cast<size_t>(Request.TrackBytes()));
     for (const TPiece& Piece : PiecesOf(Request)) {
@@ -214,12 +221,7 @@ void TRun::ReadDisk()
 
 void TRun::RescueDisk()
 {
-    auto Medium = OpenMedium(false);
-    if (Medium->Capacity() < Request.TracksBytes())
-        throw ETransferError("the diskette in " + DriveName(Request.Drive) +
-                             " holds fewer tracks than asked: it holds " +
-                             std::to_string(Medium->Capacity()) + " bytes, " + Geometry(Request) +
-                             " need " + std::to_string(Request.TracksBytes()));
+    auto Medium = OpenMediumToRead();
     RescueRead(Request, Files, Options, *Medium);
 }
 
