@@ -4,6 +4,7 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <map>
 
 #include "cli/Checksums.h"
@@ -193,22 +194,18 @@ TJson VolumeJson(const std::string& Path, const TLoadedDump& Dump, const TFatVol
 
 }  // namespace
 
-int RunLsJson(const TOptions& Options, std::ostream& Out, std::ostream& Err)
+namespace {
+
+// One JSON array with an object per image; an image that fails gets {file, error}, is named on
+// Err, and makes the status 1. Of returns the object and may set Status itself.
+int PrintEachAsJson(const TOptions& Options, std::ostream& Out, std::ostream& Err,
+                    const std::function<TJson(const std::string&, int& Status)>& Of)
 {
     TJson All = TJson::array();
     int Status = 0;
     for (const std::string& Path : Options.Inputs) {
         try {
-            const TLoadedDump Dump = LoadDump(Path);
-            const TFatVolume Volume(Dump.Bytes, Options.Deleted);
-            All.push_back(VolumeJson(Path, Dump, Volume));
-            if (ReportProblems(Volume, Path, Err))
-                Status = 1;
-        } catch (const EFatError& E) {
-            const std::string Text = Path + ": holds no FAT volume that can be read: " + E.what();
-            PrintError(Err, Text);
-            All.push_back({{"file", Path}, {"error", Text}});
-            Status = 1;
+            All.push_back(Of(Path, Status));
         } catch (const std::exception& E) {
             PrintError(Err, E.what());
             All.push_back({{"file", Path}, {"error", E.what()}});
@@ -219,21 +216,28 @@ int RunLsJson(const TOptions& Options, std::ostream& Out, std::ostream& Err)
     return Status;
 }
 
+}  // namespace
+
+int RunLsJson(const TOptions& Options, std::ostream& Out, std::ostream& Err)
+{
+    return PrintEachAsJson(Options, Out, Err, [&](const std::string& Path, int& Status) {
+        const TLoadedDump Dump = LoadDump(Path);
+        try {
+            const TFatVolume Volume(Dump.Bytes, Options.Deleted);
+            if (ReportProblems(Volume, Path, Err))
+                Status = 1;
+            return VolumeJson(Path, Dump, Volume);
+        } catch (const EFatError& E) {
+            throw std::runtime_error(Path + ": holds no FAT volume that can be read: " + E.what());
+        }
+    });
+}
+
 int RunInfoJson(const TOptions& Options, std::ostream& Out, std::ostream& Err)
 {
-    TJson All = TJson::array();
-    int Status = 0;
-    for (const std::string& Path : Options.Inputs) {
-        try {
-            All.push_back(InfoJson(Path, Options.Hash));
-        } catch (const std::exception& E) {
-            PrintError(Err, E.what());
-            All.push_back({{"file", Path}, {"error", E.what()}});
-            Status = 1;
-        }
-    }
-    Out << JsonText(All, 2) << "\n";
-    return Status;
+    return PrintEachAsJson(Options, Out, Err, [&](const std::string& Path, int&) {
+        return InfoJson(Path, Options.Hash);
+    });
 }
 
 int RunCatalog(const TOptions& Options, std::ostream& Out, std::ostream& Err)
