@@ -1,36 +1,30 @@
-// The floppy driver's geometry over a fake driver that records each change and can fail it:
-// no floppy controller on the machines the tests run on.
+// The floppy driver's geometry over a stand-in for the driver that records each change and can
+// fail it: the machines the tests run on have no floppy controller.
 #include "helper/FloppyGeometry.h"
 #include "helper/Transfer.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <map>
+#include <tuple>
 
 namespace {
 
+using TCalls = std::vector<std::string>;
 const TFloppyDrive HighDensity35{83, 5, 500, 0, false}, HighDensity525{83, 6, 500, 0, false},
     DoubleDensity525{40, 5, 300, 0, false};
-constexpr floppy_struct H1440{2880, 18, 2, 80, 0, 0x1B, 0x00, 0xCF, 0x6C, nullptr};
 
 struct TFakeFloppy : TFloppyDriver {
-    TFloppyDrive Drive;
-    int GetDriveError = 0;
-    int GetGeometryError = 0;  // ENODEV: no geometry known
-    floppy_struct Current = H1440;
-    std::map<std::string, int> Failures;  // "set", "flush", "clear" -> errno
-    std::vector<std::string>* Calls = nullptr;
+    TFloppyDrive Drive = HighDensity35;
+    int DriveError = 0, GeometryError = 0;  // ENODEV: the driver knows no geometry
+    std::map<std::string, int> Failures;    // "set", "flush", "clear" -> errno
+    TCalls* Calls = nullptr;
 
-    int GetDrive(TFloppyDrive& Out) override
-    {
-        Out = Drive;
-        return GetDriveError;
-    }
+    int GetDrive(TFloppyDrive& Out) override { return Out = Drive, DriveError; }
     int GetGeometry(floppy_struct& Out) override
     {
-        Out = Current;
-        return GetGeometryError;
+        Out = {2880, 18, 2, 80, 0, 0x1B, 0x00, 0xCF, 0x6C, nullptr};  // 1.44MB, as found
+        return GeometryError;
     }
     int SetGeometry(const floppy_struct& G, bool AsDefault) override
     {
@@ -52,6 +46,7 @@ class FloppyGeometryTest : public ::testing::Test {
 protected:
     std::unique_ptr<TFloppyGeometry> Set(unsigned Format)
     {
+        Fake.Calls = &Calls;
         return TFloppyGeometry::Set(std::make_unique<TFakeFloppy>(Fake), Format, "drive A: (/dev/fd0)");
     }
     std::string Error(unsigned Format)
@@ -63,40 +58,27 @@ protected:
         }
         return "no error";
     }
-    void SetUp() override { Reset(); }
-    void Reset()
-    {
-        Fake = TFakeFloppy{};
-        Fake.Drive = HighDensity35;
-        Fake.Calls = &Calls;
-    }
-    std::vector<std::string> Calls;
+    TCalls Calls;
     TFakeFloppy Fake;
 };
 
-using TCalls = std::vector<std::string>;
-
 TEST_F(FloppyGeometryTest, EachFormatGetsItsGeometryForTheRunAlone)
 {
-    struct TCase {
-        TFloppyDrive Drive;
-        unsigned Format;
-        int Known;
-        std::string Set;
-    };
-    for (const TCase& Case : {TCase{HighDensity35, 6, 0, "set 3360 21 2 80 0 1c 0 cf c"},       // 1.68MB
-                              TCase{HighDensity35, 7, 0, "set 3444 21 2 82 0 25 0 df c"},       // 1.72MB
-                              TCase{HighDensity525, 4, ENODEV, "set 720 9 2 40 1 23 1 df 50"},  // 360KB, stretched
-                              TCase{DoubleDensity525, 9, 0, "set 360 9 1 40 0 2a 2 df 50"}}) {  // 180KB
-        SCOPED_TRACE(Case.Set);
+    using TCase = std::tuple<TFloppyDrive, unsigned, int, std::string>;  // format, its geometry known
+    for (const auto& [Drive, Format, Known, Wanted] :
+         {TCase{HighDensity35, 6, 0, "set 3360 21 2 80 0 1c 0 cf c"},       // 1.68MB
+          TCase{HighDensity35, 7, 0, "set 3444 21 2 82 0 25 0 df c"},       // 1.72MB
+          TCase{HighDensity525, 4, ENODEV, "set 720 9 2 40 1 23 1 df 50"},  // 360KB, stretched
+          TCase{DoubleDensity525, 9, 0, "set 360 9 1 40 0 2a 2 df 50"}}) {  // 180KB
+        SCOPED_TRACE(Wanted);
         Calls.clear();
-        Fake.Drive = Case.Drive;
-        Fake.GetGeometryError = Case.Known;
-        auto Geometry = Set(Case.Format);
+        Fake.Drive = Drive;
+        Fake.GeometryError = Known;
+        auto Geometry = Set(Format);
         ASSERT_TRUE(Geometry);
-        EXPECT_EQ(Calls, (TCalls{Case.Set, "flush"}));
+        EXPECT_EQ(Calls, (TCalls{Wanted, "flush"}));
         Geometry.reset();
-        EXPECT_EQ(Calls, (TCalls{Case.Set, "flush", "clear"})) << "back to the driver's guess";
+        EXPECT_EQ(Calls, (TCalls{Wanted, "flush", "clear"})) << "back to the driver's guess";
     }
 }
 
@@ -104,7 +86,7 @@ TEST_F(FloppyGeometryTest, WhatTheDriverReadsAlreadyOrIsNoFloppyIsLeftAlone)
 {
     EXPECT_FALSE(Set(1));  // 1.44MB, found by the driver
     EXPECT_FALSE(Set(UnknownFormatIndex));
-    Fake.GetDriveError = ENOTTY;  // a USB floppy drive or a loop device
+    Fake.DriveError = ENOTTY;  // a USB floppy drive or a loop device
     EXPECT_FALSE(Set(6));
     EXPECT_TRUE(Calls.empty());
 }
@@ -137,11 +119,11 @@ TEST_F(FloppyGeometryTest, FailuresNameTheDriveAndTheFormat)
     Fake.Drive.FixedFormat = true;
     EXPECT_EQ(Error(4), "drive A: (/dev/fd0) stands for one fixed format, which is not 360KB; "
                         "give the drive's own device (such as /dev/fd0)");
-    Fake.GetGeometryError = EIO;
+    Fake.GeometryError = EIO;
     EXPECT_EQ(Error(4), "drive A: (/dev/fd0) does not tell the geometry of its diskette: "
                         "Input/output error");
 
-    Reset();
+    Fake = {};
     Fake.Failures["clear"] = EBUSY;
     auto Geometry = Set(6);
     testing::internal::CaptureStderr();
