@@ -129,7 +129,7 @@ const char* const UsageText =
     "ImageDisk, TeleDisk or CopyQM file for IMAGE.\n"
     "Files are regular files or pipes; - is standard input for a file that is read (once\n"
     "a run) and standard output for one that is written (as are /dev/stdin and\n"
-    "/dev/stdout); folders, maps, logs and the images of --each and --rescue are files.\n"
+    "/dev/stdout); folders, maps, logs and the images of a box or a rescue are files.\n"
     "Directories and devices are refused.\n"
     "Exit status: 0 done, 1 failed or given up, 2 bad usage, 130 interrupted (Ctrl-C).\n";
 
