@@ -57,8 +57,8 @@ DSK_GEOMETRY GeometryOf(const TFormatRow& Row)
     Geometry.dg_sectors = dsk_psect_t(Row.Sectors);
     Geometry.dg_secbase = 1;
     Geometry.dg_secsize = 512;
-    // High density above 10 sectors a track; 2.88MB is extra density.
-    Geometry.dg_datarate = Row.Sectors > 21 ? RATE_ED : Row.Sectors > 10 ? RATE_HD : RATE_SD;
+    // The library numbers its rates as the floppy controller does (500, 300, 250, 1000 kbit/s).
+    Geometry.dg_datarate = dsk_rate_t(Row.Timing.Rate & 3);
     Geometry.dg_rwgap = 0x2A;
     Geometry.dg_fmtgap = 0x50;
     return Geometry;
