@@ -243,18 +243,20 @@ std::string InfoText(const TOptions& Options, const std::string& Path)
 {
     RefuseNonFile(Path);
     uint8_t Format = UnknownFormatIndex;
-    switch (KindOfInput(Path, Format)) {
-    case TInputKind::RawDump:
-        return "raw dump of a " + std::string(FormatTable[Format].FormatName) +
-               " diskette (not an image; `marrowtide-img pack` makes one)\n";
-    case TInputKind::Foreign:
-        return ForeignImageKind(Path) + " image of a " +
-               DiskFormatText(int64_t(ReadForeignImage(Path).size())) +
-               " diskette (another program's; `marrowtide-img pack` makes an image of it)\n";
-    case TInputKind::Neither:
+    const TInputKind Kind = KindOfInput(Path, Format);
+    if (Kind == TInputKind::Neither)
         throw std::runtime_error(NeitherImageNorDump(Path));
-    case TInputKind::Image:
-        break;
+    if (Kind != TInputKind::Image) {
+        const TLoadedDump Dump = LoadDump(Path);
+        std::string Text =
+            Kind == TInputKind::RawDump
+                ? "raw dump of a " + std::string(FormatTable[Format].FormatName) +
+                      " diskette (not an image; `marrowtide-img pack` makes one)\n"
+                : Dump.Kind + " of a " + DiskFormatText(int64_t(Dump.Bytes.size())) +
+                      " diskette (another program's; `marrowtide-img pack` makes an image of it)\n";
+        if (Options.Hash)
+            Text += ChecksumLines(ChecksumsOf(Dump.Bytes));
+        return Text;
     }
     std::vector<uint8_t> Image;
     std::string Text = DescribeImage(ReadImageInfo(Path, Options.Hash ? &Image : nullptr));

@@ -499,7 +499,15 @@ TEST_F(CliDiskette, ImageDiskFilesPackUnpackAndListAsTheirDump)
             << List.Out;
         const std::string Raw = Run({"ls", Source}).Out;
         EXPECT_EQ(Raw.substr(Raw.find('\n')), List.Out.substr(List.Out.find('\n')));
+        EXPECT_TRUE(Contains(Run({"info", "--hash", Imd}).Out,
+                             "SHA-1: " + DigestBy("sha1sum", Dir, Source)));
     }
+    // A dump that merely starts as a TeleDisk file does is packed as the dump it is.
+    std::vector<uint8_t> Td = MakeDump(737280, 5);
+    Td[0] = 'T', Td[1] = 'D';
+    WriteBytes(Dir / "td.img", Td);
+    ASSERT_EQ(Run({"pack", "-q", Dir / "td.img", Dir / "td.720"}).Code, 0);
+    EXPECT_EQ(DumpOf(Dir / "td.720"), Td);
     // A raw dump has nothing to unpack, and says so.
     const TRun Raw = Run({"unpack", Dir / "src.dsk", Dir / "raw.img"});
     EXPECT_EQ(Raw.Code, 1);
