@@ -468,31 +468,31 @@ TEST_F(CliDiskette, ImageDiskRoundTripsWithDsktrans)
 
 // Another program's image goes through pack, unpack and ls as the dump it holds; dsktrans (the
 // library's own tool) makes the ImageDisk files from dumps of the size the diskette holds.
-TEST_F(CliDiskette, ImageDiskFilesPackUnpackAndListAsTheirDump)
+TEST_F(CliDiskette, OtherProgramsImagesPackUnpackAndListAsTheirDump)
 {
     if (std::system("command -v dsktrans >/dev/null") != 0)
         GTEST_SKIP() << "dsktrans (libdsk-utils) is not installed";
     for (const int Index : {1, 3, 4}) {
         const TFormatRow& Row = FormatTable[Index];
-        SCOPED_TRACE(Row.FormatName);
         const std::string Source = Diskette("src.dsk", Index, 60 + Index);
         std::vector<uint8_t> Dump = ReadBytes(Source);
         Dump.resize(size_t(Row.MediumBytes()));
         WriteBytes(Source, Dump);
+        for (const std::string Type : {"imd", "tele", "copyqm"}) {
+            SCOPED_TRACE(std::string(Row.FormatName) + " " + Type);
+            const std::string Foreign = Dir / ("in." + Type);
+            ASSERT_EQ(std::system(("dsktrans -itype raw -otype " + Type + " " + Quote(Source) +
+                                   " " + Quote(Foreign) + " >/dev/null 2>&1").c_str()), 0);
+            // Batch names follow the format, as for a raw dump.
+            const TRun Pack = Run({"pack", "-f", "-o", Dir / "out", Foreign});
+            ASSERT_EQ(Pack.Code, 0) << Pack.Err;
+            const std::string Image = Dir / ("out/in" + std::string(Row.Extension));
+            EXPECT_TRUE(Contains(Pack.Out, std::to_string(Dump.size()) + " -> ")) << Pack.Out;
+            EXPECT_EQ(DumpOf(Image), Dump);
+            ASSERT_EQ(Run({"unpack", "-q", "-f", Foreign, Dir / "direct.img"}).Code, 0);
+            EXPECT_EQ(ReadBytes(Dir / "direct.img"), Dump);
+        }
         const std::string Imd = Dir / "in.imd";
-        ASSERT_EQ(std::system(("dsktrans -itype raw -otype imd " + Quote(Source) + " " +
-                               Quote(Imd) + " >/dev/null 2>&1").c_str()), 0);
-
-        // Batch names follow the format, as for a raw dump.
-        const TRun Pack = Run({"pack", "-f", "-o", Dir / "out", Imd});
-        ASSERT_EQ(Pack.Code, 0) << Pack.Err;
-        const std::string Image = Dir / ("out/in" + std::string(Row.Extension));
-        EXPECT_TRUE(Contains(Pack.Out, std::to_string(Dump.size()) + " -> ")) << Pack.Out;
-        ASSERT_EQ(Run({"unpack", "-q", "-f", Image, Dir / "back.img"}).Code, 0);
-        EXPECT_EQ(ReadBytes(Dir / "back.img"), Dump);
-        ASSERT_EQ(Run({"unpack", "-q", "-f", Imd, Dir / "direct.img"}).Code, 0);
-        EXPECT_EQ(ReadBytes(Dir / "direct.img"), Dump);
-
         const TRun List = Run({"ls", Imd});
         EXPECT_EQ(List.Code, 0) << List.Err;
         EXPECT_TRUE(Contains(List.Out, "in.imd: ImageDisk image, " + std::string(Row.FormatName)))
