@@ -515,8 +515,9 @@ TEST_F(CliDiskette, OtherProgramsImagesPackUnpackAndListAsTheirDump)
     EXPECT_FALSE(fs::exists(Dir / "raw.img"));
 }
 
-// read DRIVE - writes the image to standard output, its messages to standard error.
-TEST_F(CliDiskette, ReadToStandardOutputFeedsAPipe)
+// read DRIVE - writes the image to standard output, its messages to standard error; write -
+// takes a raw dump from a pipe as from a file.
+TEST_F(CliDiskette, DisketteCommandsTakeStandardStreams)
 {
     const std::string Source = Diskette("pipe.dsk", 3, 17);
     Dir.LinkDrive('A', Source);
@@ -529,6 +530,11 @@ TEST_F(CliDiskette, ReadToStandardOutputFeedsAPipe)
     // Nothing named "-" or "-.720", and no last folder of /dev for the window.
     EXPECT_FALSE(fs::exists(Dir / "-.720"));
     EXPECT_FALSE(Contains(ReadText(Dir / "config/marrowtide/HKEY_CURRENT_USER.reg"), "/dev/"));
+
+    const std::string Target = Blank("target.dsk", 3);
+    Dir.LinkDrive('B', Target);
+    ASSERT_EQ(std::system(("cat " + Quote(Source) + " | " + Tool + " write -y -q - B").c_str()), 0);
+    EXPECT_EQ(ReadBytes(Target), ReadBytes(Source));
 
     // A box, a rescue and its map and log need files.
     EXPECT_EQ(Run({"read", "-y", "A", "--each", "-"}).Code, 2);
