@@ -103,6 +103,8 @@ private:
     bool FileDialog(TFileDialog& Dialog, bool Save);
     // The settings step of creation: PrepareSettings, its check marks and the hint display.
     void LoadSettings();
+    // The error box for what a step let through, with the registry's details.
+    void ShowFailure(const std::exception& E);
     // Asks whether to move the damaged settings file aside; on Yes moves it, says where it
     // went and starts new settings.
     void OfferNewSettings(const EDamagedHive& Damaged);
