@@ -93,7 +93,9 @@ void TImaging::MakeImage()
         return;
 
     // Stored before the overwrite question: the path is remembered even when the user stops.
-    SaveLastPath(Dialog.FileName);
+    // The console's standard output is no folder to offer the next time.
+    if (Dialog.FileName != "/dev/stdout")
+        SaveLastPath(Dialog.FileName);
     State.ImagePath = Dialog.FileName;
     Port.SetText(TLabel::Path, ShortenPath(State.ImagePath));
     Port.SetPathHint(State.ImagePath);
