@@ -76,7 +76,7 @@ TDatEntry EntryOf(const std::string& Path)
     const TChecksums Sums = ChecksumsOf(Dump.Bytes);
     const std::string Name = fs::path(Path).stem().string();
     const std::string DumpName =
-        Dump.Codec.empty() ? fs::path(Path).filename().string() : UnpackedName(Path);
+        Dump.Kind == "raw dump" ? fs::path(Path).filename().string() : UnpackedName(Path);
     return {Name, Name, {{DumpName, Dump.Bytes.size(), Sums.Crc32, Sums.Md5, Sums.Sha1}}};
 }
 
@@ -88,25 +88,6 @@ std::string Today()
     localtime_r(&Now, &Local);
     std::strftime(Text, sizeof Text, "%Y-%m-%d", &Local);
     return Text;
-}
-
-// A pipe gets the text as it comes; a file is replaced whole, or left as it was. Without
-// Replace, a file another program put there meanwhile stays.
-void WriteOutput(const std::string& Path, const std::string& Text, bool Replace)
-{
-    TSafeOutput Output;
-    if (!Output.Open(Path, Replace))
-        throw std::runtime_error("cannot create " + Path + ": " + std::strerror(errno));
-    if (!WriteAll(Output.Handle(), Text.data(), Text.size()))
-        throw std::runtime_error("cannot write " + Path + ": " + std::strerror(errno));
-    if (!Output.Commit()) {
-        if (errno == EEXIST)
-            throw std::runtime_error(Path + ": already exists" +
-                                     (Output.KeptAs().empty()
-                                          ? std::string()
-                                          : "; the catalogue is kept as " + Output.KeptAs()));
-        throw std::runtime_error("cannot write " + Path + ": " + std::strerror(errno));
-    }
 }
 
 // Names from a DAT go to a terminal: no control characters, of C0, DEL or C1 (in UTF-8).
@@ -271,7 +252,8 @@ int RunCatalog(const TOptions& Options, std::ostream& Out, std::ostream& Err)
         PrintError(Err, Target + ": not written, as not every image could be catalogued");
         return 1;
     }
-    WriteOutput(Target, DatText(Dat), Replace);
+    const std::string Text = DatText(Dat);
+    WriteOutput(Target, Text.data(), Text.size(), Replace, "the catalogue");
     if (!Options.Quiet) {
         const size_t Count = Dat.Entries.size();
         (IsStandardOutput(Target) ? Err : Out)

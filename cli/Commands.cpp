@@ -8,7 +8,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
+#include <memory>
+#include <optional>
 #include <set>
 
 #include "cli/Checksums.h"
@@ -19,7 +23,10 @@
 #include "imaging/RawInput.h"
 #include "imaging/ForeignImage.h"
 #include "core/FormatTable.h"
+#include "compress/SafeOutput.h"
 #include "platform/FileModes.h"
+#include "platform/Files.h"
+#include "platform/MemoryFile.h"
 
 namespace fs = std::filesystem;
 
@@ -56,13 +63,6 @@ std::string AboutTask(const std::string& Text, const TTask& Task)
 }
 
 
-// As the usual packers do: compressed data on a terminal is of no use to anyone.
-void RefuseTerminal(const std::string& Path, bool Force)
-{
-    if (Path == "/dev/stdout" && !Force && ::isatty(STDOUT_FILENO) == 1)
-        throw EUsage("compressed data is not written to a terminal; use -f to force it");
-}
-
 // "LZH, " or "LZRW1/KH, " as the mode chose, or nothing when an auto choice cannot be read back.
 std::string CodecOf(TCompressMode Mode, const std::string& Image)
 {
@@ -75,6 +75,30 @@ std::string CodecOf(TCompressMode Mode, const std::string& Image)
     } catch (const std::exception&) {
         return "";
     }
+}
+
+// The dump in another program's image given to pack or unpack; nothing for our own images
+// and raw dumps. Unpack refuses a raw dump, and a file that is neither, in words.
+std::optional<std::vector<uint8_t>> ForeignInput(const std::string& Input, bool Packing)
+{
+    uint8_t Format = UnknownFormatIndex;
+    switch (KindOfInput(Input, Format)) {
+    case TInputKind::Foreign:
+        return ReadForeignImage(Input);
+    case TInputKind::RawDump:
+        if (!Packing)
+            throw std::runtime_error(Input + ": a raw dump of a " +
+                                     std::string(FormatTable[Format].FormatName) +
+                                     " diskette already, not an image: there is nothing to unpack");
+        break;
+    case TInputKind::Neither:
+        if (!Packing)
+            throw std::runtime_error(NeitherImageNorDump(Input));
+        break;
+    case TInputKind::Image:
+        break;
+    }
+    return std::nullopt;
 }
 
 struct TJobResult {
@@ -109,13 +133,24 @@ int RunTasks(const TOptions& Options, std::ostream& Out, std::ostream& Err)
     const auto Errors = RunJobs(Tasks.size(), DefaultWorkers(), [&](size_t i) {
         RefuseNonFile(Tasks[i].Input);
         const bool Replace = CheckOutput(Tasks[i].Output, Options.Force);
+        // Another program's image is packed from the dump it holds, and unpacked to it.
+        std::unique_ptr<TMemoryFile> ForeignDump;
+        if (const std::optional<std::vector<uint8_t>> Dump = ForeignInput(Tasks[i].Input, Packing)) {
+            if (!Packing) {
+                WriteOutput(Tasks[i].Output, Dump->data(), Dump->size(), Replace, "the dump");
+                Results[i] = {SizeOf(Tasks[i].Input), int64_t(Dump->size())};
+                Board.JobDone(i);
+                return;
+            }
+            ForeignDump = std::make_unique<TMemoryFile>(*Dump);
+        }
         TTerminalHost Host(&Board, i);
         Tlzrw1 Engine(&Host);
         Host.Attach(Engine);
         Engine.Loaded(false);
         // Size probes only read: inputs may well be read-only.
         Engine.DefaultFileMode = &FileModeReadShareAll;
-        Engine.InputFile = Tasks[i].Input;
+        Engine.InputFile = ForeignDump ? ForeignDump->Path() : Tasks[i].Input;
         Engine.OutputFile = Tasks[i].Output;
         Engine.ReplaceOutput = Replace;
         Engine.CompressMode = Options.Mode;
@@ -124,7 +159,7 @@ int RunTasks(const TOptions& Options, std::ostream& Out, std::ostream& Err)
         int64_t Written = Packing ? Engine.Compress() : Engine.Decompress();
         if (!Packing && !Options.ExactSize)
             Written = CutToMediumSize(Tasks[i].Output, Written, Notes[i]);
-        const int64_t Read = SizeOf(Tasks[i].Input);
+        const int64_t Read = ForeignDump ? -1 : SizeOf(Tasks[i].Input);
         Results[i] = {Read >= 0 ? Read : Engine.BytesIn(), Written};
         Board.JobDone(i);
     });
@@ -213,7 +248,9 @@ std::string InfoText(const TOptions& Options, const std::string& Path)
         return "raw dump of a " + std::string(FormatTable[Format].FormatName) +
                " diskette (not an image; `marrowtide-img pack` makes one)\n";
     case TInputKind::Foreign:
-        return "another program's diskette image (`marrowtide-img pack` makes an image of it)\n";
+        return ForeignImageKind(Path) + " image of a " +
+               DiskFormatText(int64_t(ReadForeignImage(Path).size())) +
+               " diskette (another program's; `marrowtide-img pack` makes an image of it)\n";
     case TInputKind::Neither:
         throw std::runtime_error(NeitherImageNorDump(Path));
     case TInputKind::Image:
@@ -279,6 +316,13 @@ int RunExport(const TOptions& Options, std::ostream& Out, std::ostream& Err)
 
 }  // namespace
 
+// As the usual packers do: binary data on a terminal is of no use to anyone.
+void RefuseTerminal(const std::string& Path, bool Force, const std::string& What)
+{
+    if (Path == "/dev/stdout" && !Force && ::isatty(STDOUT_FILENO) == 1)
+        throw EUsage(What + " is not written to a terminal; use -f to force it");
+}
+
 bool IsStandardOutput(const std::string& Path)
 {
     struct stat Ours {}, Theirs {};
@@ -329,6 +373,36 @@ std::string PackedName(const std::string& Input, int64_t InputSize)
     return fs::path(Input).stem().string() + Extension;
 }
 
+int64_t DumpSizeOf(const std::string& Input)
+{
+    if (IsForeignImage(Input)) {
+        try {
+            return int64_t(ReadForeignImage(Input).size());
+        } catch (const std::exception&) {
+            // The job itself says why the image cannot be read.
+        }
+    }
+    return SizeOf(Input);
+}
+
+void WriteOutput(const std::string& Path, const void* Data, size_t Size, bool Replace,
+                 const std::string& What)
+{
+    TSafeOutput Output;
+    if (!Output.Open(Path, Replace))
+        throw std::runtime_error("cannot create " + Path + ": " + std::strerror(errno));
+    if (!WriteAll(Output.Handle(), Data, Size))
+        throw std::runtime_error("cannot write " + Path + ": " + std::strerror(errno));
+    if (!Output.Commit()) {
+        if (errno == EEXIST)
+            throw std::runtime_error(Path + ": already exists" +
+                                     (Output.KeptAs().empty()
+                                          ? std::string()
+                                          : "; " + What + " is kept as " + Output.KeptAs()));
+        throw std::runtime_error("cannot write " + Path + ": " + std::strerror(errno));
+    }
+}
+
 std::string UnpackedName(const std::string& Input)
 {
     return fs::path(Input).stem().string() + ".img";
@@ -342,7 +416,7 @@ std::vector<TTask> PlanTasks(const TOptions& Options)
     } else {
         for (const std::string& Input : Options.Inputs) {
             const std::string Name = Options.Command == TCommandKind::Pack
-                                         ? PackedName(Input, SizeOf(Input))
+                                         ? PackedName(Input, DumpSizeOf(Input))
                                          : UnpackedName(Input);
             Tasks.push_back({Input, (fs::path(Options.OutputDir) / Name).string()});
         }
@@ -371,12 +445,13 @@ int RunCommand(const TOptions& Options, std::ostream& Out, std::ostream& Err)
         return Options.Json ? RunInfoJson(Options, Out, Err) : RunInfo(Options, Out, Err);
     case TCommandKind::Drive:
         return RunDrive(Options, Out);
+    // With the data on standard output, what is said about it goes to standard error.
     case TCommandKind::Format:
-        return RunFormat(Options, Out);
+        return RunFormat(Options, Options.Output == "/dev/stdout" ? Err : Out);
     case TCommandKind::Export:
         return RunExport(Options, Out, Err);
     case TCommandKind::Read:
-        return RunRead(Options, Out, Err);
+        return RunRead(Options, Options.Output == "/dev/stdout" ? Err : Out, Err);
     case TCommandKind::Write:
         return RunWrite(Options, Out, Err);
     case TCommandKind::Verify:

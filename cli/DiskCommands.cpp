@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "cli/Commands.h"
 #include "core/FormatTable.h"
 #include "platform/AtomicFile.h"
 #include "platform/Drives.h"
@@ -127,28 +128,33 @@ int RunDrive(const TOptions& Options, std::ostream& Out)
     return 0;
 }
 
-int RunFormat(const TOptions& Options, std::ostream& Out)
+namespace {
+
+// Fails, naming File, unless File may take a new blank diskette; gives where it goes (the file
+// a link points to, when it is replaced).
+std::string FormatTarget(std::string File, bool Force)
 {
-    std::string File = Options.Output;
     struct stat Info {};
     if (::stat(File.c_str(), &Info) == 0 && S_ISDIR(Info.st_mode))
         throw std::runtime_error(File + ": is a directory");
     if (::stat(File.c_str(), &Info) == 0 && !S_ISREG(Info.st_mode))
         throw std::runtime_error(File + ": is not a regular file; a virtual diskette is one");
-    if (::lstat(File.c_str(), &Info) == 0 && !Options.Force)
+    if (::lstat(File.c_str(), &Info) == 0 && !Force)
         throw std::runtime_error(File + ": already exists; use -f to overwrite");
     // As pack does: a link keeps pointing where it did, at a blank diskette now.
-    if (Options.Force)
+    if (Force)
         if (char* Real = ::realpath(File.c_str(), nullptr)) {
             File = Real;
             std::free(Real);
         }
-    std::vector<uint8_t> Disk =
-        MakeBlankDiskette(static_cast<unsigned>(Options.FormatIndex),
-                          static_cast<uint32_t>(::time(nullptr)) ^ static_cast<uint32_t>(::getpid()));
-    // Written whole before it takes the name: a killed run leaves no part of a diskette.
+    return File;
+}
+
+// Written whole before it takes the name: a killed run leaves no part of a diskette.
+void WriteBlank(const std::string& File, const std::vector<uint8_t>& Disk, bool Force)
+{
     TAtomicFile Blank;
-    if (!Blank.Open(File, 0644, Options.Force))
+    if (!Blank.Open(File, 0644, Force))
         throw std::runtime_error(errno == EEXIST
                                      ? File + ": already exists; use -f to overwrite"
                                      : "Cannot create " + File + ": " + std::strerror(errno));
@@ -160,6 +166,23 @@ int RunFormat(const TOptions& Options, std::ostream& Out)
                                                                         Blank.KeptAs()));
         throw std::runtime_error("Cannot write " + File + ": " + std::strerror(Error));
     }
+}
+
+}  // namespace
+
+int RunFormat(const TOptions& Options, std::ostream& Out)
+{
+    const bool ToStdout = Options.Output == "/dev/stdout";
+    if (ToStdout)
+        RefuseTerminal(Options.Output, Options.Force, "a diskette's data");
+    const std::string File = ToStdout ? Options.Output : FormatTarget(Options.Output, Options.Force);
+    const std::vector<uint8_t> Disk =
+        MakeBlankDiskette(static_cast<unsigned>(Options.FormatIndex),
+                          static_cast<uint32_t>(::time(nullptr)) ^ static_cast<uint32_t>(::getpid()));
+    if (ToStdout)
+        WriteOutput(File, Disk.data(), Disk.size(), true, "the blank diskette");
+    else
+        WriteBlank(File, Disk, Options.Force);
     const TFormatRow& Row = FormatOfIndex(static_cast<unsigned>(Options.FormatIndex), true);
     Out << File << ": blank " << Row.FormatName << " diskette, " << Disk.size() << " bytes, "
         << FatVolumeSize(Disk.data(), Disk.size()) << " bytes free\n";

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "cli/BoxLoop.h"
+#include "cli/Commands.h"
 #include "cli/Rescue.h"
 #include "cli/Session.h"
 #include "core/FormatTable.h"
@@ -34,14 +35,20 @@ int RunRead(const TOptions& Options, std::ostream& Out, std::ostream& Err)
     CheckDrive(Options.DriveLetter);
     if (!Options.Each.empty())
         return RunBox(Options, Out, Err);
+    // Standard output gets the image as it is: no extension, no question about replacing it.
+    const bool ToStdout = Options.Output == "/dev/stdout";
+    if (ToStdout)
+        RefuseTerminal(Options.Output, Options.Force);
     TSession Session(Options, Out, Err);
     TConsolePort& Port = Session.Port;
+    if (ToStdout)
+        Port.AllowOverwrite();
     const std::string Wanted = Options.Output.empty() ? "disk" : Options.Output;
     std::unique_ptr<TRescue> Rescue;
     if (Options.Rescue)
         Rescue = std::make_unique<TRescue>(Session.State.WorkDir, Options.MapFile, Options.Mode);
     Port.ChooseImage = [&](int FormatIndex) {
-        const std::string Image = WithFormatExtension(Wanted, FormatIndex);
+        const std::string Image = ToStdout ? Wanted : WithFormatExtension(Wanted, FormatIndex);
         if (Rescue && Rescue->Prepare(Image, FormatIndex)) {
             Port.AllowOverwrite();
             Port.Note("Resuming: reading only the sectors that " + Rescue->MapOf(Image) +
@@ -71,7 +78,8 @@ int RunRead(const TOptions& Options, std::ostream& Out, std::ostream& Err)
             return 1;
         }
     }
-    Port.Note("Wrote " + Session.State.ImagePath + (Missing ? " (partial)" : ""));
+    Port.Note("Wrote " + (ToStdout ? "the image to standard output" : Session.State.ImagePath) +
+              (Missing ? " (partial)" : ""));
     return Missing ? PartialStatus : 0;
 }
 

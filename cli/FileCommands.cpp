@@ -17,6 +17,7 @@
 #include "cli/ImageInfo.h"
 #include "compress/LZRW1.h"
 #include "compress/Streams.h"
+#include "imaging/ForeignImage.h"
 #include "platform/AtomicFile.h"
 #include "platform/FileHandle.h"
 
@@ -277,7 +278,13 @@ TLoadedDump LoadDump(const std::string& Path)
     try {
         Header = ReadImageHeader(Dump.Bytes.data(), Dump.Bytes.size(), Path);
     } catch (const std::runtime_error&) {
-        Dump.Kind = "raw dump";
+        const std::string Foreign = ForeignImageKind(Dump.Bytes.data(), Dump.Bytes.size());
+        if (Foreign.empty()) {
+            Dump.Kind = "raw dump";
+            return Dump;
+        }
+        Dump.Kind = Foreign + " image";
+        Dump.Bytes = ReadForeignImage(Dump.Bytes, Path);
         return Dump;
     }
     Dump.Codec = Header.Codec == TImageCodec::Lzh ? "LZH" : "LZRW1/KH";

@@ -11,13 +11,14 @@
 
 struct TLoadedDump {
     std::vector<uint8_t> Bytes;
-    std::string Kind;  // "LZH image", "LZRW1/KH image" or "raw dump"
-    std::string Codec;  // "LZH", "LZRW1/KH", or "" for a raw dump
+    std::string Kind;  // "LZH image", "LZRW1/KH image", "raw dump", "ImageDisk image" ...
+    std::string Codec;  // "LZH", "LZRW1/KH", or "" for a raw dump or another program's image
     int64_t FileSize = 0;  // the bytes the file held
 };
 
-// An image file's dump, decoded in memory; a file without an image header is taken as a raw
-// dump. Failures are std::runtime_error naming Path.
+// An image file's dump, decoded in memory; another program's image (ImageDisk ...) is read
+// through libdsk, and any other file without an image header is taken as a raw dump. Failures
+// are std::runtime_error naming Path.
 TLoadedDump LoadDump(const std::string& Path);
 
 // Each problem of the volume and of the entries on Err, named by image and path. True when any.

@@ -17,12 +17,15 @@ const char* const UsageText =
     "Stores raw floppy diskette dumps as compressed image files, and back.\n"
     "\n"
     "Commands:\n"
-    "  pack [OPTIONS] RAW IMAGE        compress the raw dump RAW into the image IMAGE\n"
+    "  pack [OPTIONS] RAW IMAGE        compress the raw dump RAW into the image IMAGE; RAW may\n"
+    "                                  also be an ImageDisk, TeleDisk or CopyQM file, whose\n"
+    "                                  dump is packed\n"
     "  pack [OPTIONS] RAW... -o DIR    compress several dumps at once into DIR; each image\n"
     "                                  is named after its dump, with the extension of its\n"
     "                                  diskette format (.288 .144 .120 .720 .360 .168 .172\n"
     "                                  .320 .180 .160) or .mwi\n"
-    "  unpack [-q] [-f] IMAGE RAW      decompress IMAGE into the raw dump RAW\n"
+    "  unpack [-q] [-f] IMAGE RAW      decompress IMAGE into the raw dump RAW (the dump an\n"
+    "                                  ImageDisk, TeleDisk or CopyQM file holds, for one)\n"
     "  unpack [-q] [-f] IMAGE... -o DIR\n"
     "                                  decompress several images at once into DIR as NAME.img\n"
     "                                  (a 360KB or 1.2MB dump at the size the diskette holds,\n"
@@ -41,12 +44,14 @@ const char* const UsageText =
     "                                  device or a diskette image file (a virtual diskette)\n"
     "  drive LETTER --clear            remove LETTER from the drive table (A: and B: are then\n"
     "                                  the machine's floppy drives, when it has them)\n"
-    "  format [-f] FORMAT FILE         create FILE as a blank virtual diskette; FORMAT is\n"
-    "                                  2.88MB, 1.44MB, 1.2MB, 720KB, 360KB, 1.68MB (DMF),\n"
-    "                                  1.72MB, 320KB, 180KB or 160KB\n"
+    "  format [-f] FORMAT FILE         create FILE (- for standard output) as a blank\n"
+    "                                  virtual diskette; FORMAT is 2.88MB, 1.44MB, 1.2MB,\n"
+    "                                  720KB, 360KB, 1.68MB (DMF), 1.72MB, 320KB, 180KB or\n"
+    "                                  160KB\n"
     "  read [OPTIONS] DRIVE [IMAGE]    make an image of the diskette in DRIVE (A or B); IMAGE\n"
     "                                  defaults to disk.EXT, EXT being the extension of the\n"
-    "                                  diskette's format, which an IMAGE without one also gets\n"
+    "                                  diskette's format, which an IMAGE without one also gets;\n"
+    "                                  IMAGE - writes the image to standard output\n"
     "  read [OPTIONS] DRIVE [IMAGE] --rescue [--retries N] [--map FILE]\n"
     "                                  keep every sector that can be read; name the others\n"
     "  read [OPTIONS] DRIVE --each PATTERN [--log FILE]\n"
@@ -120,10 +125,12 @@ const char* const UsageText =
     "  -h, --help             show this text\n"
     "  --version              show the program's version\n"
     "\n"
-    "ls, extract, mount, info --json, catalog and check also take a raw dump for IMAGE.\n"
-    "Files are regular files or pipes; - is standard input for a file that is read and\n"
-    "standard output for one that is written (as are /dev/stdin and /dev/stdout).\n"
-    "directories and devices are refused.\n"
+    "ls, extract, mount, info --json, catalog and check also take a raw dump or an\n"
+    "ImageDisk, TeleDisk or CopyQM file for IMAGE.\n"
+    "Files are regular files or pipes; - is standard input for a file that is read (once\n"
+    "a run) and standard output for one that is written (as are /dev/stdin and\n"
+    "/dev/stdout); folders, maps, logs and the images of a box or a rescue are files.\n"
+    "Directories and devices are refused.\n"
     "Exit status: 0 done, 1 failed or given up, 2 bad usage, 130 interrupted (Ctrl-C).\n";
 
 const char* const VersionText = "marrowtide-img " MARROWTIDE_VERSION "\n";
@@ -220,7 +227,7 @@ void ReadFormatWords(TOptions& Options, const std::vector<std::string>& Words)
     Options.FormatIndex = FormatIndexOfName(Words[0]);
     if (Options.FormatIndex < 0)
         throw EUsage("format takes " + FormatNameList() + ", not '" + Words[0] + "'");
-    Options.Output = Words[1];
+    Options.Output = Words[1] == "-" ? "/dev/stdout" : Words[1];
 }
 
 // read DRIVE [IMAGE]; write and verify IMAGE DRIVE.
@@ -232,11 +239,18 @@ void ReadDisketteWords(TOptions& Options, const std::string& Command,
             throw EUsage(Options.Each.empty() ? "read takes a DRIVE and at most one IMAGE"
                                               : "read --each takes a DRIVE and no IMAGE");
         Options.DriveLetter = LetterOf(Words[0], Command);
-        // The image is named after its format and its messages go to standard output.
-        if (Words.size() == 2 && Words[1] == "-")
-            throw EUsage("read writes its image to a file, not to standard output");
+        if (Options.Each == "-")
+            throw EUsage("read --each writes each diskette's image to a file of its own, not "
+                         "to standard output");
+        for (const std::string& File : {Options.LogFile, Options.MapFile})
+            if (File == "-")
+                throw EUsage(std::string(File == Options.LogFile ? "--log" : "--map") +
+                             " names a file; standard output (-) is not one");
         if (Words.size() == 2)
-            Options.Output = Words[1];
+            Options.Output = Words[1] == "-" ? "/dev/stdout" : Words[1];
+        if (Options.Rescue && Options.Output == "/dev/stdout")
+            throw EUsage("read --rescue keeps the image and its map to go on from later: give "
+                         "it a file, not standard output (-)");
         if (!Options.LogFile.empty() && Options.Each.empty())
             throw EUsage("--log goes with --each");
         // A pattern that cannot be expanded is told before a diskette is read.
@@ -261,31 +275,37 @@ void ReadOutputDir(TOptions& Options, const std::vector<std::string>& OutputDirs
     if (OutputDirs.size() > 1)
         throw EUsage("-o is given twice");
     if (OutputDirs.size() == 1) {
-        if (OutputDirs[0].empty())
-            throw EUsage("-o needs a folder");
+        if (OutputDirs[0].empty() || OutputDirs[0] == "-")
+            throw EUsage("-o needs a folder" +
+                         std::string(OutputDirs[0].empty() ? "" : "; standard output (-) is none"));
         Options.OutputDir = OutputDirs[0];
         Options.HasOutputDir = true;
     }
 }
 
-// ls IMAGE...; extract IMAGE [PATTERN...]; mount IMAGE DIR.
+// ls IMAGE...; extract IMAGE [PATTERN...]; mount IMAGE DIR. An image may be standard input
+// ("-"); a pattern "-" stays one.
 void ReadFileCommandWords(TOptions& Options, std::vector<std::string> Words,
                           const std::vector<std::string>& OutputDirs)
 {
     ReadOutputDir(Options, OutputDirs);
+    const auto Image = [](const std::string& Word) { return Word == "-" ? "/dev/stdin" : Word; };
     if (Options.Command == TCommandKind::Ls) {
         if (Words.empty())
             throw EUsage("ls takes at least one image");
+        std::transform(Words.begin(), Words.end(), Words.begin(), Image);
         Options.Inputs = std::move(Words);
     } else if (Options.Command == TCommandKind::Extract) {
         if (Words.empty())
             throw EUsage("extract takes an image and, if need be, patterns of files");
-        Options.Inputs = {Words[0]};
+        Options.Inputs = {Image(Words[0])};
         Options.Patterns.assign(Words.begin() + 1, Words.end());
     } else {
         if (Words.size() != 2)
             throw EUsage("mount takes an image and a folder");
-        Options.Inputs = {Words[0]};
+        if (Words[1] == "-")
+            throw EUsage("mount takes a folder; standard output (-) is none");
+        Options.Inputs = {Image(Words[0])};
         Options.Output = Words[1];
     }
 }
@@ -536,9 +556,15 @@ TOptions ParseArgs(const std::vector<std::string>& Args)
     if (Options.Command == TCommandKind::Catalog) {
         if (CatalogFiles.size() != 1 || CatalogFiles[0].empty())
             throw EUsage(CatalogFiles.size() > 1 ? "-o is given twice" : "catalog needs -o DAT");
-        Options.Output = CatalogFiles[0];
+        Options.Output = CatalogFiles[0] == "-" ? "/dev/stdout" : CatalogFiles[0];
     }
     if (Options.Command == TCommandKind::Check && Options.DatFile.empty())
         throw EUsage("check needs --dat DAT");
+    if (Options.DatFile == "-")
+        Options.DatFile = "/dev/stdin";
+    // What one reading took from a pipe is not there for the next.
+    if (std::count(Options.Inputs.begin(), Options.Inputs.end(), "/dev/stdin") +
+            (Options.DatFile == "/dev/stdin") > 1)
+        throw EUsage("standard input (-) can be read only once");
     return Options;
 }

@@ -10,6 +10,17 @@
 #include <cstdint>
 #include <string_view>
 
+// How the floppy controller meets a format in the drive made for it (the kernel floppy driver's
+// terms): the data rate code (0 500 kbit/s, 2 250 kbit/s, 0x43 1 Mbit/s perpendicular), the gap
+// between sectors when reading and writing, the step rate and head unload time, and the gap
+// when formatting.
+struct TControllerTiming {
+    uint8_t Rate;
+    uint8_t Gap;
+    uint8_t Spec1;
+    uint8_t FormatGap;
+};
+
 struct TFormatRow {
     uint8_t FormatIndex;
     std::string_view FormatName;
@@ -25,6 +36,7 @@ struct TFormatRow {
     int32_t Cylinders;
     int32_t Sides;
     int32_t Sectors;
+    TControllerTiming Timing;
 
     constexpr int32_t MediumSectors() const { return Cylinders * Sides * Sectors; }
     constexpr int32_t MediumBytes() const { return MediumSectors() * 512; }
@@ -37,17 +49,28 @@ constexpr uint8_t UnknownFormatIndex = 5;
 // hold: stored images and the helper's command lines depend on these values as they stand.
 // A single-sided format gives the helper half as many tracks of two sides each.
 inline constexpr std::array<TFormatRow, 11> FormatTable{{
-    {0, "2.88MB", 2, 80, 36, 2949120, "80", "36", ".288", 80, 2, 36},
-    {1, "1.44MB", 2, 80, 18, 1474560, "80", "18", ".144", 80, 2, 18},
-    {2, "1.2MB", 2, 80, 15, 1231872, "80", "15", ".120", 80, 2, 15},
-    {3, "720KB", 2, 40, 18, 737280, "40", "18", ".720", 80, 2, 9},
-    {4, "360KB", 2, 40, 9, 377856, "40", "09", ".360", 40, 2, 9},
-    {5, "Unknown Format", 0, 0, 0, 0, "0", "0", "", 0, 0, 0},
-    {6, "1.68MB", 2, 80, 21, 1720320, "80", "21", ".168", 80, 2, 21},
-    {7, "1.72MB", 2, 82, 21, 1763328, "82", "21", ".172", 82, 2, 21},
-    {8, "320KB", 2, 40, 8, 327680, "40", "08", ".320", 40, 2, 8},
-    {9, "180KB", 2, 20, 9, 184320, "20", "09", ".180", 40, 1, 9},
-    {10, "160KB", 2, 20, 8, 163840, "20", "08", ".160", 40, 1, 8},
+    {0, "2.88MB", 2, 80, 36, 2949120, "80", "36", ".288", 80, 2, 36,
+     {0x43, 0x1B, 0xAF, 0x54}},
+    {1, "1.44MB", 2, 80, 18, 1474560, "80", "18", ".144", 80, 2, 18,
+     {0x00, 0x1B, 0xCF, 0x6C}},
+    {2, "1.2MB", 2, 80, 15, 1231872, "80", "15", ".120", 80, 2, 15,
+     {0x00, 0x1B, 0xDF, 0x54}},
+    {3, "720KB", 2, 40, 18, 737280, "40", "18", ".720", 80, 2, 9,
+     {0x02, 0x2A, 0xDF, 0x50}},
+    {4, "360KB", 2, 40, 9, 377856, "40", "09", ".360", 40, 2, 9,
+     {0x02, 0x2A, 0xDF, 0x50}},
+    {5, "Unknown Format", 0, 0, 0, 0, "0", "0", "", 0, 0, 0,
+     {0, 0, 0, 0}},
+    {6, "1.68MB", 2, 80, 21, 1720320, "80", "21", ".168", 80, 2, 21,
+     {0x00, 0x1C, 0xCF, 0x0C}},
+    {7, "1.72MB", 2, 82, 21, 1763328, "82", "21", ".172", 82, 2, 21,
+     {0x00, 0x25, 0xDF, 0x0C}},
+    {8, "320KB", 2, 40, 8, 327680, "40", "08", ".320", 40, 2, 8,
+     {0x02, 0x2A, 0xDF, 0x50}},
+    {9, "180KB", 2, 20, 9, 184320, "20", "09", ".180", 40, 1, 9,
+     {0x02, 0x2A, 0xDF, 0x50}},
+    {10, "160KB", 2, 20, 8, 163840, "20", "08", ".160", 40, 1, 8,
+     {0x02, 0x2A, 0xDF, 0x50}},
 }};
 
 // A format the program can read and write: the window's five, or with AllFormats (the console

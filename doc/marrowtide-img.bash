@@ -6,8 +6,10 @@ _marrowtide_img()
     local cur prev words cword split
     _init_completion -s -n : || return
 
-    # Image files carry the extension of their diskette format, or .mwi.
+    # Image files carry the extension of their diskette format, or .mwi; the commands that read
+    # an image also read other programs' (ImageDisk, TeleDisk, CopyQM).
     local images='@(288|144|120|720|360|168|172|320|180|160|mwi)'
+    local inputs='@(288|144|120|720|360|168|172|320|180|160|mwi|imd|td0|cqm)'
 
     case $prev in
         --mode)
@@ -107,7 +109,7 @@ _marrowtide_img()
         unpack)
             # unpack IMAGE RAW, or IMAGE... -o DIR
             if $output || ((args == 0)); then
-                _filedir "$images"
+                _filedir "$inputs"
             else
                 _filedir
             fi
@@ -120,7 +122,7 @@ _marrowtide_img()
             if $json; then
                 _filedir
             elif ((args == 0)); then
-                _filedir "$images"
+                _filedir "$inputs"
             fi
             ;;
         catalog | check)
@@ -130,7 +132,7 @@ _marrowtide_img()
         export)
             # export IMAGE ARCHIVE
             if ((args == 0)); then
-                _filedir "$images"
+                _filedir "$inputs"
             elif ((args == 1)); then
                 _filedir
             fi
@@ -154,7 +156,7 @@ _marrowtide_img()
         write | verify)
             # write IMAGE DRIVE, verify IMAGE DRIVE
             if ((args == 0)); then
-                _filedir "$images"
+                _filedir "$inputs"
             elif ((args == 1)); then
                 COMPREPLY=($(compgen -W 'A B' -- "$cur"))
             fi

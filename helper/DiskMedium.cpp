@@ -19,7 +19,7 @@ std::string ErrnoText(int Error) { return std::strerror(Error); }
 }  // namespace
 
 std::unique_ptr<TDiskMedium> TDiskMedium::Open(const std::string& Target, char Letter,
-                                               bool ForWriting)
+                                               bool ForWriting, uint8_t FormatIndex)
 {
     const std::string Drive = std::string("drive ") + Letter + ": (" + Target + ")";
     const std::string NoDisk = std::string("there is no diskette in drive ") + Letter + ": (" +
@@ -85,6 +85,11 @@ std::unique_ptr<TDiskMedium> TDiskMedium::Open(const std::string& Target, char L
                                  "; a diskette in use is not written");
     }
 
+    // Before the device is measured: its size follows the geometry.
+    std::unique_ptr<TFloppyGeometry> Geometry;
+    if (Block)
+        Geometry = TFloppyGeometry::Set(KernelFloppyDriver(Fd, ForWriting), FormatIndex, Drive);
+
     int64_t Size = After.st_size;
     if (Block) {
         uint64_t Bytes = 0;
@@ -106,14 +111,24 @@ std::unique_ptr<TDiskMedium> TDiskMedium::Open(const std::string& Target, char L
         throw ETransferError(Drive + " holds " + std::to_string(Size) +
                              " bytes, more than any diskette; it is refused");
 
-    std::unique_ptr<TDiskMedium> Medium(new TDiskMedium(std::move(File), Size, Block, Target));
+    std::unique_ptr<TDiskMedium> Medium(
+        new TDiskMedium(std::move(File), Size, Block, Target, std::move(Geometry)));
     Medium->DropCache();
     return Medium;
 }
 
-TDiskMedium::TDiskMedium(TFileHandle Fd, int64_t Size, bool BlockDevice, std::string Target)
-    : Fd(std::move(Fd)), Size(Size), BlockDevice(BlockDevice), Target(std::move(Target))
+TDiskMedium::TDiskMedium(TFileHandle Fd, int64_t Size, bool BlockDevice, std::string Target,
+                         std::unique_ptr<TFloppyGeometry> Geometry)
+    : Fd(std::move(Fd)), Size(Size), BlockDevice(BlockDevice), Target(std::move(Target)),
+      Geometry(std::move(Geometry))
 {
+}
+
+TDiskMedium::~TDiskMedium()
+{
+    // What a failed write left in the cache goes out under the geometry it was written with.
+    if (Geometry)
+        ::fsync(Fd.Get());
 }
 
 namespace {

@@ -1,6 +1,8 @@
 // The real medium: a floppy block device or an image file (a virtual diskette).
 #pragma once
 
+#include "core/FormatTable.h"
+#include "helper/FloppyGeometry.h"
 #include "helper/Transfer.h"
 #include "platform/FileHandle.h"
 
@@ -13,9 +15,13 @@ public:
     // writing (a mounted diskette is refused); an image file is locked for as long as the medium
     // is open, shared for reading and exclusively for writing (a file another run writes, or
     // reads while this one would write, is refused). A device or file larger than any diskette,
-    // one without a medium, and a write-protected one are refused. Throws ETransferError.
+    // one without a medium, and a write-protected one are refused. A floppy drive is set to
+    // the geometry of FormatIndex (a row of the format table) for as long as the medium is
+    // open, when its driver does not read that format already. Throws ETransferError.
     static std::unique_ptr<TDiskMedium> Open(const std::string& Target, char Letter,
-                                             bool ForWriting);
+                                             bool ForWriting,
+                                             uint8_t FormatIndex = UnknownFormatIndex);
+    ~TDiskMedium() override;
 
     int64_t Capacity() const override { return Size; }
     void Read(int64_t Offset, std::span<uint8_t> Data) override;
@@ -31,7 +37,8 @@ public:
     void MoveHeadAway(int64_t Offset) override;
 
 private:
-    TDiskMedium(TFileHandle Fd, int64_t Size, bool BlockDevice, std::string Target);
+    TDiskMedium(TFileHandle Fd, int64_t Size, bool BlockDevice, std::string Target,
+                std::unique_ptr<TFloppyGeometry> Geometry);
     // Length bytes at Offset lie on the diskette, else EMediumError.
     void CheckRange(int64_t Offset, size_t Length) const;
     // Asks the kernel to forget its cached copy, so that the next Read reaches the medium.
@@ -48,4 +55,6 @@ private:
     bool DirectTried = false;
     // Where O_DIRECT reads land: aligned as the device needs.
     alignas(4096) uint8_t Aligned[SectorBytes];
+    // Last, so that it restores the drive while Fd is still open.
+    std::unique_ptr<TFloppyGeometry> Geometry;
 };

@@ -170,7 +170,7 @@ std::unique_ptr<TMedium> TRun::OpenMedium(bool ForWriting) const
 {
     if (!Options.OpenMedium)
         throw ETransferError(DriveName(Request.Drive) + " is not available");
-    auto Medium = Options.OpenMedium(Request.Drive, ForWriting);
+    auto Medium = Options.OpenMedium(Request.Drive, ForWriting, Request.FormatIndex());
     if (!Medium)
         throw ETransferError(DriveName(Request.Drive) + " is not available");
     return Medium;
@@ -290,8 +290,13 @@ void TRun::WriteDisk()
 
 int64_t TTransferRequest::DumpBytes() const
 {
-    const uint8_t Format = FormatIndexOfHelperTracks(Tracks, SectorsPerTrack);
+    const uint8_t Format = FormatIndex();
     return Format == UnknownFormatIndex ? TracksBytes() : FormatTable[Format].TotalBytes;
+}
+
+uint8_t TTransferRequest::FormatIndex() const
+{
+    return FormatIndexOfHelperTracks(Tracks, SectorsPerTrack);
 }
 
 TTransferRequest ParseParameters(const std::string& Parameters)
@@ -351,12 +356,12 @@ TTransferRequest ParseParameters(const std::string& Parameters)
     return Request;
 }
 
-std::unique_ptr<TMedium> OpenDrive(char Letter, bool ForWriting)
+std::unique_ptr<TMedium> OpenDrive(char Letter, bool ForWriting, uint8_t FormatIndex)
 {
     const std::string Target = DriveTarget(Letter);
     if (Target.empty())
         throw ETransferError(DriveName(Letter) + " is not available");
-    return TDiskMedium::Open(Target, Letter, ForWriting);
+    return TDiskMedium::Open(Target, Letter, ForWriting, FormatIndex);
 }
 
 int RunHelper(const std::string& Parameters, const std::string& WorkDir,

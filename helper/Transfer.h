@@ -46,6 +46,9 @@ struct TTransferRequest {
     // Length of the dump a read leaves: the format table's size for a known (Tracks,
     // SectorsPerTrack) pair (some are longer than their tracks), else the tracks' bytes.
     int64_t DumpBytes() const;
+    // The row of the format table the tracks and sectors stand for, or the unknown format (a
+    // one-track conversion run).
+    uint8_t FormatIndex() const;
 };
 
 // "OP FILE TRACKS DRIVE SECTORS w", and "r FILE TRACKS DRIVE SECTORS w RETRIES"; runs of blanks
@@ -71,11 +74,14 @@ public:
     virtual void Flush() = 0;
 };
 
-// Opens the diskette in drive Letter for reading or for writing; throws ETransferError.
-using TMediumOpener = std::function<std::unique_ptr<TMedium>(char Letter, bool ForWriting)>;
+// Opens the diskette in drive Letter for reading or for writing, as a diskette of the format
+// FormatIndex (a row of the format table; the unknown format when the run does not tell);
+// throws ETransferError.
+using TMediumOpener =
+    std::function<std::unique_ptr<TMedium>(char Letter, bool ForWriting, uint8_t FormatIndex)>;
 
 // The opener of the real program: DriveTarget(Letter), then a TDiskMedium on it.
-std::unique_ptr<TMedium> OpenDrive(char Letter, bool ForWriting);
+std::unique_ptr<TMedium> OpenDrive(char Letter, bool ForWriting, uint8_t FormatIndex);
 
 struct TRunOptions {
     TMediumOpener OpenMedium = OpenDrive;

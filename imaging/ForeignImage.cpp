@@ -6,15 +6,18 @@
 #include <stdexcept>
 
 #include <libdsk.h>
+#include <sys/stat.h>
 
 #include "core/FormatTable.h"
+#include "platform/MemoryFile.h"
 
 namespace {
 
 // One open libdsk image, closed on every path.
 class TDsk {
 public:
-    TDsk(const std::string& Path, bool Create) : Path(Path)
+    TDsk(const std::string& Path, bool Create, const std::string& Name = "")
+        : Shown(Name.empty() ? Path : Name)
     {
         const dsk_err_t Error = Create ? dsk_creat(&Driver, Path.c_str(), "imd", nullptr)
                                        : dsk_open(&Driver, Path.c_str(), nullptr, nullptr);
@@ -31,7 +34,7 @@ public:
     void Check(dsk_err_t Error, const std::string& What) const
     {
         if (Error != DSK_ERR_OK)
-            throw std::runtime_error(Path + ": " + What + ": " + dsk_strerror(Error));
+            throw std::runtime_error(Shown + ": " + What + ": " + dsk_strerror(Error));
     }
     // Closes and reports what closing (the writing of an ImageDisk file) says.
     void Close()
@@ -42,7 +45,7 @@ public:
     }
 
     DSK_PDRIVER Driver = nullptr;
-    std::string Path;
+    std::string Shown;  // the file's name in messages
 };
 
 DSK_GEOMETRY GeometryOf(const TFormatRow& Row)
@@ -54,8 +57,8 @@ DSK_GEOMETRY GeometryOf(const TFormatRow& Row)
     Geometry.dg_sectors = dsk_psect_t(Row.Sectors);
     Geometry.dg_secbase = 1;
     Geometry.dg_secsize = 512;
-    // High density above 10 sectors a track; 2.88MB is extra density.
-    Geometry.dg_datarate = Row.Sectors > 21 ? RATE_ED : Row.Sectors > 10 ? RATE_HD : RATE_SD;
+    // The library numbers its rates as the floppy controller does (500, 300, 250, 1000 kbit/s).
+    Geometry.dg_datarate = dsk_rate_t(Row.Timing.Rate & 3);
     Geometry.dg_rwgap = 0x2A;
     Geometry.dg_fmtgap = 0x50;
     return Geometry;
@@ -63,22 +66,42 @@ DSK_GEOMETRY GeometryOf(const TFormatRow& Row)
 
 }  // namespace
 
-bool IsForeignImage(const std::string& Path)
+std::string ForeignImageKind(const uint8_t* Start, size_t Count)
 {
-    std::FILE* File = std::fopen(Path.c_str(), "rb");
-    if (!File)
-        return false;
-    unsigned char Start[4] = {};
-    const size_t Got = std::fread(Start, 1, sizeof Start, File);
-    std::fclose(File);
-    return (Got >= 4 && std::memcmp(Start, "IMD ", 4) == 0) ||
-           (Got >= 2 && (std::memcmp(Start, "TD", 2) == 0 || std::memcmp(Start, "td", 2) == 0)) ||
-           (Got >= 3 && std::memcmp(Start, "CQ\x14", 3) == 0);
+    if (Count >= 4 && std::memcmp(Start, "IMD ", 4) == 0)
+        return "ImageDisk";
+    // "td" is the advanced-compression variant.
+    if (Count >= 2 && (std::memcmp(Start, "TD", 2) == 0 || std::memcmp(Start, "td", 2) == 0))
+        return "TeleDisk";
+    if (Count >= 3 && std::memcmp(Start, "CQ\x14", 3) == 0)
+        return "CopyQM";
+    return "";
 }
 
-std::vector<uint8_t> ReadForeignImage(const std::string& Path)
+std::string ForeignImageKind(const std::string& Path)
 {
-    TDsk Image(Path, false);
+    struct stat Info {};
+    if (::stat(Path.c_str(), &Info) != 0 || !S_ISREG(Info.st_mode))
+        return "";
+    std::FILE* File = std::fopen(Path.c_str(), "rb");
+    if (!File)
+        return "";
+    uint8_t Start[4] = {};
+    const size_t Got = std::fread(Start, 1, sizeof Start, File);
+    std::fclose(File);
+    return ForeignImageKind(Start, Got);
+}
+
+std::vector<uint8_t> ReadForeignImage(const std::vector<uint8_t>& Image, const std::string& Name)
+{
+    // libdsk opens images by name only.
+    const TMemoryFile File(Image);
+    return ReadForeignImage(File.Path(), Name);
+}
+
+std::vector<uint8_t> ReadForeignImage(const std::string& Path, const std::string& Name)
+{
+    TDsk Image(Path, false, Name);
     DSK_GEOMETRY Geometry{};
     Image.Check(dsk_getgeom(Image.Driver, &Geometry), "no PC diskette geometry found");
     const uint8_t Format = FormatIndexOfLayout(int64_t(Geometry.dg_cylinders) * Geometry.dg_heads *
@@ -86,7 +109,7 @@ std::vector<uint8_t> ReadForeignImage(const std::string& Path)
                                                int32_t(Geometry.dg_heads),
                                                int32_t(Geometry.dg_sectors), true);
     if (Format == UnknownFormatIndex || Geometry.dg_secsize != 512)
-        throw std::runtime_error(Path + ": holds " + std::to_string(Geometry.dg_cylinders) +
+        throw std::runtime_error(Image.Shown + ": holds " + std::to_string(Geometry.dg_cylinders) +
                                  " tracks x " + std::to_string(Geometry.dg_heads) + " sides x " +
                                  std::to_string(Geometry.dg_sectors) + " sectors of " +
                                  std::to_string(Geometry.dg_secsize) +

@@ -3,16 +3,25 @@
 // file.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-// The file starts as an ImageDisk, TeleDisk or CopyQM image does.
-bool IsForeignImage(const std::string& Path);
+// "ImageDisk", "TeleDisk" or "CopyQM" when the first Count bytes start as such an image does,
+// else "".
+std::string ForeignImageKind(const uint8_t* Start, size_t Count);
 
-// The raw dump of the diskette the image holds, sector after sector (track, side, sector); its
-// geometry is the one its boot sector gives.
-std::vector<uint8_t> ReadForeignImage(const std::string& Path);
+// The kind of the regular file at Path, as above; "" for anything else (a pipe is not read, so
+// that what it holds is still there for whoever reads it next).
+std::string ForeignImageKind(const std::string& Path);
+inline bool IsForeignImage(const std::string& Path) { return !ForeignImageKind(Path).empty(); }
+
+// The raw dump of the diskette the image holds, sector after sector (track, side, sector), as
+// long as its format's medium (MediumBytes). Messages name the file Name (Path when empty).
+std::vector<uint8_t> ReadForeignImage(const std::string& Path, const std::string& Name = "");
+// The same of an image held in memory.
+std::vector<uint8_t> ReadForeignImage(const std::vector<uint8_t>& Image, const std::string& Name);
 
 // Writes Dump, a raw dump of a format of the table, as an ImageDisk file at Path.
 void WriteImdImage(const std::vector<uint8_t>& Dump, const std::string& Path);

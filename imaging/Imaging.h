@@ -104,7 +104,7 @@ private:
     // Make Image (MakeImage.cpp).
     void MakeImage();
     // The insert prompt, then detection until a format is recognised; false when the user
-    // stopped or the diskette has no known format.
+    // stopped, the diskette has no known format, or no drive is chosen (said so).
     bool InsertAndDetect();
     // The read run of the detected diskette into "temp.del".
     void StartReadRun(const std::string& MessagesText);

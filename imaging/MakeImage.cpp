@@ -93,7 +93,9 @@ void TImaging::MakeImage()
         return;
 
     // Stored before the overwrite question: the path is remembered even when the user stops.
-    SaveLastPath(Dialog.FileName);
+    // The console's standard output is no folder to offer the next time.
+    if (Dialog.FileName != "/dev/stdout")
+        SaveLastPath(Dialog.FileName);
     State.ImagePath = Dialog.FileName;
     Port.SetText(TLabel::Path, ShortenPath(State.ImagePath));
     Port.SetPathHint(State.ImagePath);
@@ -127,8 +129,19 @@ bool TImaging::InsertAndDetect()
     while (State.MediaRetryState == TMediaRetryState::TryAgain)
         DetectMedia();
     // Detection ends recognised or after the user gave up; an unknown format has no image type.
-    return State.MediaRetryState == TMediaRetryState::Recognised &&
-           KnownFormat(State.DiskGeometry.FormatIndex);
+    if (State.MediaRetryState != TMediaRetryState::Recognised ||
+        !KnownFormat(State.DiskGeometry.FormatIndex))
+        return false;
+    // The letter comes from the drive choice; a drive that was not there when the program
+    // started has none, and the helper cannot be told which drive to read.
+    if (State.DiskGeometry.DriveLetter.empty()) {
+        Port.MessageDlg("No drive is chosen (neither A: nor B: was found when the program "
+                        "started), so the diskette cannot be read. Please restart the program "
+                        "with the drive connected.",
+                        TMsgDlgType::Error, TMsgButtons::OK);
+        return false;
+    }
+    return true;
 }
 
 void TImaging::StartReadRun(const std::string& MessagesText)

@@ -2,6 +2,8 @@
 // without a codec's tag whose size is a diskette's is taken as the dump itself.
 #include "imaging/RawInput.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <memory>
 
@@ -13,6 +15,10 @@
 TInputKind KindOfInput(const std::string& Path, uint8_t& FormatIndex)
 {
     FormatIndex = UnknownFormatIndex;
+    // Bytes taken from a pipe would be missing for the engine: a pipe holds an image.
+    struct stat Info {};
+    if (::stat(Path.c_str(), &Info) == 0 && !S_ISREG(Info.st_mode))
+        return TInputKind::Image;
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> File(std::fopen(Path.c_str(), "rb"),
                                                         &std::fclose);
     // A file that cannot be opened is left to the engine, which says why.

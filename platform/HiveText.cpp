@@ -120,8 +120,9 @@ public:
 private:
     [[noreturn]] void Fail(size_t Line, const std::string& What) const
     {
-        throw ERegistryException("Damaged registry file '" + File + "', line " +
-                                 std::to_string(Line) + ": " + What);
+        throw EDamagedHive("Damaged registry file '" + File + "', line " + std::to_string(Line) +
+                               ": " + What,
+                           File);
     }
 
     bool NextLine(std::string_view& Line)

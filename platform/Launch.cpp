@@ -211,11 +211,13 @@ TLaunch ShellExecute(const std::string& Verb, const std::string& File,
         return StartProgram(Path, Parameters, Dir);
 
     // A document: the desktop's default application for it.
-    std::string Opener = FindOnPath("xdg-open");
+    std::string Opener = DocumentOpener();
     if (Opener.empty())
         return {SE_ERR_NOASSOC, -1};
     return SpawnDetached(Opener, {Path}, Dir, OpenerWatchMs);
 }
+
+std::string DocumentOpener() { return FindOnPath("xdg-open"); }
 
 TLaunch StartProgram(const std::string& Program, const std::string& Parameters,
                      const std::string& Directory)

@@ -30,6 +30,10 @@ struct TLaunch {
 TLaunch ShellExecute(const std::string& Verb, const std::string& File,
                      const std::string& Parameters, const std::string& Directory, int ShowCmd);
 
+// The desktop's opener for documents (it hands a document to its default application), found
+// on PATH; "" when there is none.
+std::string DocumentOpener();
+
 // Starts the program at the absolute path Program, exactly that file (no search, no case
 // matching), detached and hidden as ShellExecute starts programs, in Directory.
 TLaunch StartProgram(const std::string& Program, const std::string& Parameters,

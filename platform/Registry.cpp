@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <functional>
 #include <optional>
@@ -135,7 +136,7 @@ bool Lock(int Fd, int Operation)
 
 [[noreturn]] void CannotRead(const std::string& Path, const std::string& Why)
 {
-    throw ERegistryException("Cannot read the registry file '" + Path + "': " + Why);
+    throw EDamagedHive("Cannot read the registry file '" + Path + "': " + Why, Path);
 }
 
 // The file's text; "" when there is none.
@@ -174,8 +175,8 @@ THive ParseHive(const std::string& Path, TRootKey Root)
 }
 
 // Written whole and put into place in one step (TAtomicFile), synced. A hive that is a symbolic
-// link is replaced where the link points, so the link stays.
-bool ReplaceHive(const std::string& Path, const std::string& Text)
+// link is replaced where the link points, so the link stays. 0, or the error number.
+int ReplaceHive(const std::string& Path, const std::string& Text)
 {
     std::string Target = Path;
     struct stat Info {};
@@ -185,7 +186,7 @@ bool ReplaceHive(const std::string& Path, const std::string& Text)
             std::free(Real);
         }
     }
-    return ReplaceFileWithText(Target, Text, 0600, true) == 0;
+    return ReplaceFileWithText(Target, Text, 0600, true);
 }
 
 THive ReadHive(TRootKey Root)
@@ -204,27 +205,50 @@ THive ReadHive(TRootKey Root)
 
 enum class TOutcome { Unchanged, Written, Refused, WriteFailed };
 
+// The hive's lock file, held exclusively; invalid when it cannot be, with errno saying why.
+TFileHandle LockExclusively(const std::string& Path)
+{
+    TFileHandle LockFile(::open((Path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+    if (LockFile.Valid() && !Lock(LockFile.Get(), LOCK_EX))
+        LockFile.Reset();
+    return LockFile;
+}
+
 // Reads, changes and rewrites the hive under the exclusive lock. A hive that cannot be read
-// or parsed throws and is never overwritten.
-TOutcome ChangeHive(TRootKey Root, const std::function<TChange(THive&)>& Change)
+// or parsed throws and is never overwritten. A failed write leaves in Failure the file and
+// the system's reason.
+TOutcome ChangeHive(TRootKey Root, const std::function<TChange(THive&)>& Change,
+                    std::string& Failure)
 {
     std::string Path;
     try {
-        Path = EnsureConfigDir("cannot create the registry folder") + RootName(Root) + ".reg";
-    } catch (const EAPIException&) {
+        Path = EnsureConfigDir(ConfigDir()) + RootName(Root) + ".reg";
+    } catch (const EAPIException& Error) {
+        Failure = Error.what();
         return TOutcome::WriteFailed;
     }
-    const TFileHandle LockFile(::open((Path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
-    if (!LockFile.Valid() || !Lock(LockFile.Get(), LOCK_EX))
+    const TFileHandle LockFile = LockExclusively(Path);
+    if (!LockFile.Valid()) {
+        Failure = Path + ".lock: " + std::strerror(errno);
         return TOutcome::WriteFailed;
+    }
     THive Hive = ParseHive(Path, Root);
     switch (Change(Hive)) {
     case TChange::None: return TOutcome::Unchanged;
     case TChange::Refused: return TOutcome::Refused;
     case TChange::Made: break;
     }
-    return ReplaceHive(Path, HiveText(Hive, RootName(Root))) ? TOutcome::Written
-                                                               : TOutcome::WriteFailed;
+    if (const int Error = ReplaceHive(Path, HiveText(Hive, RootName(Root)))) {
+        Failure = Path + ": " + std::strerror(Error);
+        return TOutcome::WriteFailed;
+    }
+    return TOutcome::Written;
+}
+
+TOutcome ChangeHive(TRootKey Root, const std::function<TChange(THive&)>& Change)
+{
+    std::string Failure;
+    return ChangeHive(Root, Change, Failure);
 }
 
 ERegistryException GetFailed(const std::string& Name)
@@ -237,9 +261,9 @@ ERegistryException InvalidType(const std::string& Name)
     return ERegistryException("Invalid data type for '" + Name + "'");
 }
 
-ERegistryException SetFailed(const std::string& Name)
+ERegistryException SetFailed(const std::string& Name, const std::string& Failure = {})
 {
-    return ERegistryException("Failed to set data for '" + Name + "'");
+    return ERegistryException("Failed to set data for '" + Name + "'", Failure);
 }
 
 // The value Name of the key at Path when it is of Kind; none when it is missing.
@@ -342,10 +366,11 @@ void TRegistry::WriteInteger(const std::string& Name, int32_t Value)
     if (!KeyOpen || !FitsOnALine(Name))
         throw SetFailed(Name);
     const THiveLine Entry{THiveLineKind::Dword, Name, "", std::bit_cast<uint32_t>(Value)};
-    const TOutcome Outcome =
-        ChangeHive(RootKey, [&](THive& Hive) { return SetValue(Hive, OpenPath, Entry); });
+    std::string Failure;
+    const TOutcome Outcome = ChangeHive(
+        RootKey, [&](THive& Hive) { return SetValue(Hive, OpenPath, Entry); }, Failure);
     if (Outcome == TOutcome::Refused || Outcome == TOutcome::WriteFailed)
-        throw SetFailed(Name);
+        throw SetFailed(Name, Failure);
 }
 
 bool TRegistry::ReadBool(const std::string& Name) { return ReadInteger(Name) != 0; }
@@ -367,10 +392,11 @@ void TRegistry::WriteString(const std::string& Name, const std::string& Value)
     if (!KeyOpen || !FitsOnALine(Name) || !FitsOnALine(Value))
         throw SetFailed(Name);
     const THiveLine Entry{THiveLineKind::String, Name, Value, 0};
-    const TOutcome Outcome =
-        ChangeHive(RootKey, [&](THive& Hive) { return SetValue(Hive, OpenPath, Entry); });
+    std::string Failure;
+    const TOutcome Outcome = ChangeHive(
+        RootKey, [&](THive& Hive) { return SetValue(Hive, OpenPath, Entry); }, Failure);
     if (Outcome == TOutcome::Refused || Outcome == TOutcome::WriteFailed)
-        throw SetFailed(Name);
+        throw SetFailed(Name, Failure);
 }
 
 bool TRegistry::DeleteKey(const std::string& Key)
@@ -383,4 +409,25 @@ bool TRegistry::DeleteKey(const std::string& Key)
         return false;
     return ChangeHive(RootKey, [&](THive& Latest) { return RemoveKey(Latest, Path); }) ==
            TOutcome::Written;
+}
+
+std::string MoveHiveAside(const std::string& File)
+{
+    const TFileHandle LockFile = LockExclusively(File);
+    const std::time_t Now = std::time(nullptr);
+    std::tm Local {};
+    char Stamp[32] = "";
+    if (::localtime_r(&Now, &Local))
+        std::strftime(Stamp, sizeof Stamp, "%Y%m%d-%H%M%S", &Local);
+    const std::string Base = File + ".damaged-" + Stamp;
+    std::string Aside = Base;
+    int Error = RenameWithoutReplacing(File, Aside);
+    for (int Number = 2; Error == EEXIST && Number < 100; ++Number) {
+        Aside = Base + "-" + std::to_string(Number);
+        Error = RenameWithoutReplacing(File, Aside);
+    }
+    if (Error != 0)
+        throw ERegistryException("Cannot move the registry file '" + File + "' aside",
+                                 Aside + ": " + std::strerror(Error));
+    return Aside;
 }

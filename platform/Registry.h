@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 enum class TRootKey { CurrentUser, ClassesRoot };  // HKEY_CURRENT_USER, HKEY_CLASSES_ROOT
@@ -23,8 +24,30 @@ enum class TRootKey { CurrentUser, ClassesRoot };  // HKEY_CURRENT_USER, HKEY_CL
 // and for a hive that cannot be read or is damaged, a text naming the file (and the line).
 class ERegistryException : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    explicit ERegistryException(const std::string& Message, std::string Detail = {})
+        : std::runtime_error(Message), Detail(std::move(Detail))
+    {
+    }
+    // What the fixed text leaves out: the hive file and the system's reason, for a failed write.
+    std::string Detail;
 };
+
+// The hive File cannot be read or is damaged; every access to it fails until it is mended or
+// moved aside.
+class EDamagedHive : public ERegistryException {
+public:
+    EDamagedHive(const std::string& Message, std::string File)
+        : ERegistryException(Message), File(std::move(File))
+    {
+    }
+    std::string File;
+};
+
+// Renames the hive File to File + ".damaged-YYYYMMDD-HHMMSS" (local time; "-2", "-3" ... added
+// when that name is taken), under the hive's lock, so the next change starts a new hive and
+// nothing of the old one is lost. Returns the new name; throws ERegistryException naming the
+// file and the reason when it cannot.
+std::string MoveHiveAside(const std::string& File);
 
 class TRegistry {
 public:

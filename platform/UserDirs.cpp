@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -29,7 +30,13 @@ bool MakeDirs(const std::string& Path)
             return false;
     }
     struct stat Info {};
-    return ::stat(Path.c_str(), &Info) == 0 && S_ISDIR(Info.st_mode);
+    if (::stat(Path.c_str(), &Info) != 0)
+        return false;
+    if (!S_ISDIR(Info.st_mode)) {
+        errno = ENOTDIR;
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -50,6 +57,6 @@ std::string EnsureConfigDir(const std::string& Failure)
 {
     std::string Dir = ConfigDir();
     if (!MakeDirs(Dir.substr(0, Dir.size() - 1)))
-        throw EAPIException(Failure);
+        throw EAPIException(Failure + ": " + std::strerror(errno));
     return Dir;
 }

@@ -7,5 +7,5 @@
 std::string ConfigDir();
 
 // ConfigDir(), created with mode 0700 (parents as needed) when missing. Throws EAPIException
-// with Failure as its text when it cannot be made.
+// with Failure and the system's reason ("Failure: Permission denied") when it cannot be made.
 std::string EnsureConfigDir(const std::string& Failure);

@@ -13,5 +13,10 @@ inline constexpr const char* ApplicationTitle = "Marrowtide";
 // a full stop at the end does not).
 std::string ErrorBoxText(const std::string& Message);
 
-// Shows Message with the error icon and the application's title; waits for OK.
-void ShowErrorBox(QWidget* Parent, const std::string& Message);
+// Shows Message with the error icon and the application's title, Detail (where and why) behind
+// "Show Details..." when there is one; waits for OK.
+void ShowErrorBox(QWidget* Parent, const std::string& Message, const std::string& Detail = {});
+
+// The error box for a settings file that cannot be read, asking whether to move the file aside
+// and go on with the default settings. True for Yes.
+bool AskToMoveSettingsAside(QWidget* Parent, const std::string& Message);

@@ -11,6 +11,7 @@
 #include "platform/Drives.h"
 #include "platform/Files.h"
 #include "platform/Launch.h"
+#include "platform/Registry.h"
 #include "platform/System.h"
 #include "platform/TempDir.h"
 #include "shell/About.h"
@@ -18,6 +19,8 @@
 #include "shell/Boxes.h"
 #include "shell/Diskette.h"
 #include "shell/ErrorBox.h"
+#include "shell/OpenDocument.h"
+#include "shell/Pictures.h"
 #include "shell/QtText.h"
 #include "shell/UConvert.h"
 #include "ui_Main.h"
@@ -184,7 +187,43 @@ TFrmMain::~TFrmMain()
 
 void TFrmMain::Guarded(const std::function<void()>& Handler)
 {
-    ::Guarded(Handler, [this](const std::string& Message) { ShowErrorBox(Message); });
+    try {
+        Handler();
+    } catch (const EDamagedHive& Damaged) {
+        OfferNewSettings(Damaged);
+    } catch (const ERegistryException& E) {
+        ::ShowErrorBox(this, E.what(), E.Detail);
+    } catch (const std::exception& E) {
+        ShowErrorBox(E.what());
+    }
+}
+
+void TFrmMain::OfferNewSettings(const EDamagedHive& Damaged)
+{
+    if (!AskToMoveSettingsAside(this, Damaged.what()))
+        return;
+    try {
+        const std::string Aside = MoveHiveAside(Damaged.File);
+        ShowMessage("The damaged settings file was moved aside and kept as\r\n" + Aside +
+                    "\r\nThe program goes on with new settings.");
+        LoadSettings();
+    } catch (const ERegistryException& E) {
+        ::ShowErrorBox(this, E.what(), E.Detail);
+    } catch (const std::exception& E) {
+        ShowErrorBox(E.what());
+    }
+}
+
+void TFrmMain::LoadSettings()
+{
+    TOptionMarks Loaded = Marks();
+    PrepareSettings(Loaded);
+    Form->IgnoreMedia->setChecked(Loaded.IgnoreMedia);
+    Form->TurnHintsOn->setChecked(Loaded.Hints);
+    if (Form->TurnHintsOn->isChecked())
+        ShowHints();
+    else
+        HideHints();
 }
 
 void TFrmMain::FormCreate()
@@ -192,24 +231,13 @@ void TFrmMain::FormCreate()
     // The working folder comes first: a later step that fails must not leave the transfer
     // commands without one.
     Guarded([this] { WorkFolder = SetUpProgram(State, *this); });
-    try {
-        setWindowTitle("Marrowtide 1.6b");
-        Form->aniMakeDisk->SetFileName(State.ProgramDir + "/MakeDisk.avi");
-        Form->aniMakeImage->SetFileName(State.ProgramDir + "/MakeImage.avi");
-
-        TOptionMarks Loaded = Marks();
-        PrepareSettings(Loaded);
-        Form->IgnoreMedia->setChecked(Loaded.IgnoreMedia);
-        Form->TurnHintsOn->setChecked(Loaded.Hints);
-        if (Form->TurnHintsOn->isChecked())
-            ShowHints();
-        else
-            HideHints();
-
-        DiscoverDrives();
-    } catch (const std::exception& E) {
-        ShowErrorBox(E.what());
-    }
+    setWindowTitle("Marrowtide 1.6b");
+    // Each step reports its own failure and the others still run: a clip that cannot be opened
+    // only does not play, and without the settings or the drives every command would fail.
+    Guarded([this] { Form->aniMakeDisk->SetFileName(State.ProgramDir + "/MakeDisk.avi"); });
+    Guarded([this] { Form->aniMakeImage->SetFileName(State.ProgramDir + "/MakeImage.avi"); });
+    Guarded([this] { LoadSettings(); });
+    Guarded([this] { DiscoverDrives(); });
     // These cannot fail; a restore asked for on the command line still starts (or says why not).
     Form->Compressor->hide();
     Form->Compressor->lower();
@@ -238,11 +266,7 @@ void TFrmMain::btnExitClick()
 {
     // Settings that cannot be saved (a damaged or read-only file) must not keep the user from
     // quitting: say so, then end all the same.
-    try {
-        SaveOptions(Marks());
-    } catch (const std::exception& E) {
-        ShowErrorBox(E.what());
-    }
+    Guarded([this] { SaveOptions(Marks()); });
     CleanUpAndQuit();
 }
 
@@ -364,10 +388,12 @@ void TFrmMain::DiscoverDrives()
 
 void TFrmMain::Help2Click()
 {
+    // The opener may try for seconds before it gives up; the window goes on meanwhile.
     const std::string Folder = State.ProgramDir + "help/";
-    if (ShellExecute("open", "help.htm", "", Folder, SW_SHOWNORMAL).Result <= 32)
+    OpenDocument(this, Folder + "help.htm", [this, Folder] {
         ShowMessage("Cannot open the help in a web browser. It is the file\r\n" + Folder +
                     "help.htm");
+    });
 }
 
 void TFrmMain::About1Click()

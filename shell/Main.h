@@ -17,6 +17,7 @@ class FrmMain;
 class TAbout;
 class TfrmConvert;
 class TWorkFolder;
+class EDamagedHive;
 
 class TFrmMain : public QMainWindow, public TImagingPort {
     Q_OBJECT
@@ -49,7 +50,9 @@ public:
     void tmrCommandTimer();
     void CleanUpAndQuit();
 
-    // Runs a handler; an exception it lets through goes to the error box.
+    // Runs a handler; an exception it lets through goes to the error box, with its details
+    // where the registry gives them. A settings file that cannot be read comes with the offer
+    // to move it aside.
     void Guarded(const std::function<void()>& Handler);
 
     TOptionMarks Marks() const;
@@ -102,6 +105,11 @@ private:
     // cut text, the whole path.
     void ShowPath(const std::string& Text);
     void UpdatePathTip();
+    // The settings step of creation: PrepareSettings, its check marks and the hint display.
+    void LoadSettings();
+    // Asks whether to move the damaged settings file aside; on Yes moves it, says where it
+    // went and starts new settings.
+    void OfferNewSettings(const EDamagedHive& Damaged);
 
     TProgramState& State;
     std::unique_ptr<TWorkFolder> WorkFolder;

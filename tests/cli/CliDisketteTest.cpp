@@ -466,6 +466,68 @@ TEST_F(CliDiskette, ImageDiskRoundTripsWithDsktrans)
     }
 }
 
+// Another program's image goes through pack, unpack and ls as the dump it holds; dsktrans (the
+// library's own tool) makes the ImageDisk files from dumps of the size the diskette holds.
+TEST_F(CliDiskette, ImageDiskFilesPackUnpackAndListAsTheirDump)
+{
+    if (std::system("command -v dsktrans >/dev/null") != 0)
+        GTEST_SKIP() << "dsktrans (libdsk-utils) is not installed";
+    for (const int Index : {1, 3, 4}) {
+        const TFormatRow& Row = FormatTable[Index];
+        SCOPED_TRACE(Row.FormatName);
+        const std::string Source = Diskette("src.dsk", Index, 60 + Index);
+        std::vector<uint8_t> Dump = ReadBytes(Source);
+        Dump.resize(size_t(Row.MediumBytes()));
+        WriteBytes(Source, Dump);
+        const std::string Imd = Dir / "in.imd";
+        ASSERT_EQ(std::system(("dsktrans -itype raw -otype imd " + Quote(Source) + " " +
+                               Quote(Imd) + " >/dev/null 2>&1").c_str()), 0);
+
+        // Batch names follow the format, as for a raw dump.
+        const TRun Pack = Run({"pack", "-f", "-o", Dir / "out", Imd});
+        ASSERT_EQ(Pack.Code, 0) << Pack.Err;
+        const std::string Image = Dir / ("out/in" + std::string(Row.Extension));
+        EXPECT_TRUE(Contains(Pack.Out, std::to_string(Dump.size()) + " -> ")) << Pack.Out;
+        ASSERT_EQ(Run({"unpack", "-q", "-f", Image, Dir / "back.img"}).Code, 0);
+        EXPECT_EQ(ReadBytes(Dir / "back.img"), Dump);
+        ASSERT_EQ(Run({"unpack", "-q", "-f", Imd, Dir / "direct.img"}).Code, 0);
+        EXPECT_EQ(ReadBytes(Dir / "direct.img"), Dump);
+
+        const TRun List = Run({"ls", Imd});
+        EXPECT_EQ(List.Code, 0) << List.Err;
+        EXPECT_TRUE(Contains(List.Out, "in.imd: ImageDisk image, " + std::string(Row.FormatName)))
+            << List.Out;
+        const std::string Raw = Run({"ls", Source}).Out;
+        EXPECT_EQ(Raw.substr(Raw.find('\n')), List.Out.substr(List.Out.find('\n')));
+    }
+    // A raw dump has nothing to unpack, and says so.
+    const TRun Raw = Run({"unpack", Dir / "src.dsk", Dir / "raw.img"});
+    EXPECT_EQ(Raw.Code, 1);
+    EXPECT_TRUE(Contains(Raw.Err, "src.dsk: a raw dump of a 360KB diskette already")) << Raw.Err;
+    EXPECT_FALSE(fs::exists(Dir / "raw.img"));
+}
+
+// read DRIVE - writes the image to standard output, its messages to standard error.
+TEST_F(CliDiskette, ReadToStandardOutputFeedsAPipe)
+{
+    const std::string Source = Diskette("pipe.dsk", 3, 17);
+    Dir.LinkDrive('A', Source);
+    const std::string Tool = Quote(MARROWTIDE_IMG_PATH);
+    ASSERT_EQ(std::system((Tool + " read -y A - 2>" + Quote(Dir / "err.txt") + " | " + Tool +
+                           " unpack -q - - >" + Quote(Dir / "back.img")).c_str()),
+              0);
+    EXPECT_EQ(ReadBytes(Dir / "back.img"), ReadBytes(Source));
+    EXPECT_TRUE(Contains(ReadText(Dir / "err.txt"), "Wrote the image to standard output"));
+    // Nothing named "-" or "-.720", and no last folder of /dev for the window.
+    EXPECT_FALSE(fs::exists(Dir / "-.720"));
+    EXPECT_FALSE(Contains(ReadText(Dir / "config/marrowtide/HKEY_CURRENT_USER.reg"), "/dev/"));
+
+    // A box, a rescue and its map and log need files.
+    EXPECT_EQ(Run({"read", "-y", "A", "--each", "-"}).Code, 2);
+    EXPECT_EQ(Run({"read", "-y", "A", "-", "--rescue"}).Code, 2);
+    EXPECT_EQ(Run({"read", "-y", "A", "x", "--rescue", "--map", "-"}).Code, 2);
+}
+
 // A diskette whose boot sector is gone: detection stops and names --format, which reads it.
 TEST_F(CliDiskette, FormatNamedByHandSkipsDetection)
 {

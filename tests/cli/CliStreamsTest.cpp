@@ -31,7 +31,32 @@ TEST(CliStreams, DashAndStdoutCarryTheDataThroughPipes)
     TRun Info = RunTool(Dir, {"info", Dir / "two.144"});
     EXPECT_TRUE(Contains(Info.Out, "diskette format: 720KB")) << Info.Out << Info.Err;
     EXPECT_EQ(RunTool(Dir, {"pack", "-c", "-o", Dir.Path(), Dir / "d.img"}).Code, 2);
-    EXPECT_EQ(RunTool(Dir, {"read", "A", "-"}).Code, 2);
+}
+
+// Every command reads "-" as standard input and writes "-" as standard output, or refuses it.
+TEST(CliStreams, EveryCommandTakesDashOrRefusesIt)
+{
+    TTempDir Dir;
+    const std::string Tool = Quote(MARROWTIDE_IMG_PATH);
+    const std::string Blank = Dir / "blank.img";
+    ASSERT_EQ(Shell(Tool + " format 720KB - 2>/dev/null >" + Quote(Blank)), 0);
+    ASSERT_EQ(RunTool(Dir, {"info", Blank}).Out,
+              "raw dump of a 720KB diskette (not an image; `marrowtide-img pack` makes one)\n");
+    ASSERT_EQ(RunTool(Dir, {"pack", "-q", Blank, Dir / "b.720"}).Code, 0);
+    // A pipe is not peeked into before the image is read from it.
+    const std::string Info = Dir / "info.txt";
+    EXPECT_EQ(Shell("cat " + Quote(Dir / "b.720") + " | " + Tool + " info - >" + Quote(Info)), 0);
+    EXPECT_TRUE(Contains(ReadText(Info), "diskette format: 720KB")) << ReadText(Info);
+    EXPECT_EQ(Shell("cat " + Quote(Dir / "b.720") + " | " + Tool + " ls - >" + Quote(Info)), 0);
+    EXPECT_TRUE(Contains(ReadText(Info), "/dev/stdin: LZH image, 720KB, FAT12")) << ReadText(Info);
+    EXPECT_EQ(Shell(Tool + " catalog -q -o - " + Quote(Dir / "b.720") + " >" + Quote(Info)), 0);
+    EXPECT_TRUE(Contains(ReadText(Info), "<rom name=\"b.img\" size=\"737280\"")) << ReadText(Info);
+
+    for (const std::vector<std::string>& Refused :
+         {std::vector<std::string>{"info", "-", "-"}, {"pack", "-o", "-", Blank},
+          {"extract", Dir / "b.720", "-o", "-"}, {"mount", Dir / "b.720", "-"}})
+        EXPECT_EQ(RunTool(Dir, Refused).Code, 2) << Refused[0];
+    EXPECT_FALSE(fs::exists("-"));
 }
 
 TEST(CliStreams, InfoShowsEveryFileAndFailsForTheBadOnes)

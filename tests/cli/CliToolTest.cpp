@@ -140,24 +140,30 @@ TEST(CliTool, AdviseAndAutoModeFollowTheSamples)
                          Contains(Noise, "GOOD") ? "codec: LZH" : "codec: LZRW1/KH"));
 }
 
-TEST(CliTool, BadImageFailsWithTheEngineMessage)
+TEST(CliTool, BadImageFailsSayingWhatItIsNot)
 {
     TTempDir Dir;
     const std::string Bad = Dir / "bad.144";
     WriteBytes(Bad, std::vector<uint8_t>(1000, 'x'));
-    const std::string Message = Bad + " : Lzrw1 decompression : this file has no valid header !";
+    // Without a codec's tag and of no diskette's size, it is neither an image nor a dump.
+    const std::string Message = Bad +
+                                ": neither a Marrowtide image (it has no codec's tag) nor a raw "
+                                "dump of a diskette size (1000 bytes)";
 
     TRun Unpack = RunTool(Dir, {"unpack", Bad, Dir / "out.img"});
     EXPECT_EQ(Unpack.Code, 1);
     EXPECT_TRUE(Contains(Unpack.Err, Message)) << Unpack.Err;
-    EXPECT_FALSE(fs::exists(Dir / "out.img"));  // the engine removes its partial output
+    EXPECT_FALSE(fs::exists(Dir / "out.img"));
 
     TRun Info = RunTool(Dir, {"info", Bad});
     EXPECT_EQ(Info.Code, 1);
-    // Without a codec's tag and of no diskette's size, it is neither an image nor a dump.
-    EXPECT_EQ(Info.Err, "marrowtide-img: " + Bad +
-                            ": neither a Marrowtide image (it has no codec's tag) nor a raw dump "
-                            "of a diskette size (1000 bytes)\n");
+    EXPECT_EQ(Info.Err, "marrowtide-img: " + Message + "\n");
+    // Through a pipe, the engine still names what it misses.
+    const std::string Piped = Dir / "piped.txt";
+    EXPECT_NE(std::system(("cat " + Quote(Bad) + " | " + Quote(MARROWTIDE_IMG_PATH) +
+                           " unpack - - 2>" + Quote(Piped) + " >" + Quote(Dir / "o")).c_str()), 0);
+    EXPECT_TRUE(Contains(ReadText(Piped), "Lzrw1 decompression : this file has no valid header !"))
+        << ReadText(Piped);
 
     // In a batch the good image is still unpacked.
     WriteBytes(Dir / "good.img", MakeDump(377856, 2));

@@ -62,6 +62,11 @@ expect 'a.144 b.720 c.mwi folder' unpack a.144 -o folder ''
 expect 'a.144 b.720 c.mwi dump.img folder' pack ''
 expect 'a.144 b.720 c.mwi dump.img folder' ls a.144 ''
 expect 'folder' mount a.144 ''
+touch e.imd
+# Other programs' images are read, never written by read.
+expect 'a.144 b.720 c.mwi e.imd folder' write ''
+expect 'a.144 b.720 c.mwi folder' read A ''
+rm e.imd
 touch box.dat
 expect 'a.144 b.720 box.dat c.mwi dump.img folder' info --json a.144 ''
 expect 'box.dat folder' catalog a.144 -o ''

@@ -115,7 +115,7 @@ TEST_F(DiskMediumTest, AVirtualDisketteIsLockedForTheWholeRun)
                                 "in use is not written\r\n";
     WriteBytes(Work("temp.del"), MakeSampleDisk(737280, TSampleKind::Random));
     {
-        const auto Writer = OpenDrive('A', true);
+        const auto Writer = OpenDrive('A', true, 3);
         EXPECT_EQ(Run("d temp.del 40 A 18 w"), 1);
         EXPECT_EQ(ErrorText(), Written);
         EXPECT_EQ(Run("i temp.del 40 A 18 w"), 1);
@@ -123,7 +123,7 @@ TEST_F(DiskMediumTest, AVirtualDisketteIsLockedForTheWholeRun)
                                "diskette in use is not read\r\n");
     }
     {
-        const auto Reader = OpenDrive('A', false);
+        const auto Reader = OpenDrive('A', false, 3);
         EXPECT_EQ(Run("d temp.del 40 A 18 w"), 1);
         EXPECT_EQ(ErrorText(), Written);
         EXPECT_EQ(ReadBytes(Path), Disk);

@@ -70,7 +70,7 @@ protected:
         StartRun();
         TRunOptions Options;
         Options.Interrupted = &Interrupt;
-        Options.OpenMedium = [&](char, bool) -> std::unique_ptr<TMedium> {
+        Options.OpenMedium = [&](char, bool, uint8_t) -> std::unique_ptr<TMedium> {
             return std::make_unique<TMediumProxy>(Medium);
         };
         return RunHelper("r temp.del 80 A 18 w " + std::to_string(Retries), WorkDir, Options);

@@ -99,14 +99,17 @@ std::vector<int> Range(int From, int To)
 
 class TransferTest : public THelperFixture {
 protected:
-    // Runs Parameters on Medium as drive letter Letter; records how the medium was opened.
+    // Runs Parameters on Medium as drive letter Letter; records how the medium was opened, and
+    // as which format.
     int Run(const std::string& Parameters, TFaultMedium& Medium)
     {
         StartRun();
         TRunOptions Options;
         Options.Interrupted = &Interrupt;
-        Options.OpenMedium = [&](char Letter, bool ForWriting) -> std::unique_ptr<TMedium> {
-            Opened.push_back(std::string(1, Letter) + (ForWriting ? "w" : "r"));
+        Options.OpenMedium = [&](char Letter, bool ForWriting,
+                                 uint8_t Format) -> std::unique_ptr<TMedium> {
+            Opened.push_back(std::string(1, Letter) + (ForWriting ? "w " : "r ") +
+                             std::string(FormatTable[Format].FormatName));
             return std::make_unique<TMediumProxy>(Medium);
         };
         const int Status = RunHelper(Parameters, WorkDir, Options);
@@ -130,8 +133,9 @@ int64_t TracksBytesOf(const TFormatRow& Row) { return Row.Tracks * 2 * Row.Secto
 
 TEST_F(TransferTest, ReadsEveryFormatIntoADumpOfItsTableLength)
 {
-    for (uint8_t Index = 0; Index < KnownFormatCount; ++Index) {
-        const TFormatRow& Row = FormatTable[Index];
+    for (const TFormatRow& Row : FormatTable) {
+        if (!IsKnownFormat(Row.FormatIndex, true))
+            continue;
         SCOPED_TRACE(std::string(Row.FormatName));
         auto Disk = MakeSampleDisk(static_cast<size_t>(TracksBytesOf(Row)));
         TFaultMedium Medium(Disk, TracksBytesOf(Row) / Row.Tracks, WorkDir);
@@ -145,14 +149,15 @@ TEST_F(TransferTest, ReadsEveryFormatIntoADumpOfItsTableLength)
         EXPECT_EQ(Medium.Progress, Range(1, Row.Tracks));
         EXPECT_EQ(ReadText(Work("Status.dat")), std::string(Row.TracksText) + "\r\n");
         EXPECT_FALSE(Exists(Work("error.dat")));
-        EXPECT_EQ(Opened, std::vector<std::string>{"Ar"});
+        EXPECT_EQ(Opened, std::vector<std::string>{"Ar " + std::string(Row.FormatName)});
     }
 }
 
 TEST_F(TransferTest, WritesEveryFormatFlushingAndVerifyingEachTrack)
 {
-    for (uint8_t Index = 0; Index < KnownFormatCount; ++Index) {
-        const TFormatRow& Row = FormatTable[Index];
+    for (const TFormatRow& Row : FormatTable) {
+        if (!IsKnownFormat(Row.FormatIndex, true))
+            continue;
         SCOPED_TRACE(std::string(Row.FormatName));
         const int64_t TrackBytes = TracksBytesOf(Row) / Row.Tracks;
         auto Dump = MakeSampleDisk(static_cast<size_t>(Row.TotalBytes));
@@ -166,13 +171,23 @@ TEST_F(TransferTest, WritesEveryFormatFlushingAndVerifyingEachTrack)
         Dump.resize(static_cast<size_t>(TracksBytesOf(Row)));
         EXPECT_TRUE(Medium.Bytes == Dump);
         EXPECT_EQ(Medium.Progress, Range(1, Row.Tracks));
-        EXPECT_EQ(Opened, std::vector<std::string>{"Bw"});
+        EXPECT_EQ(Opened, std::vector<std::string>{"Bw " + std::string(Row.FormatName)});
         std::vector<std::string> Expected;
         for (int Track = 0; Track < Row.Tracks; ++Track)
             for (const char* Step : {"W", "F", "R"})
                 Expected.push_back(Step == std::string("F") ? "F" : Step + std::to_string(Track));
         EXPECT_EQ(Medium.Log, Expected);
     }
+}
+
+// The window writes 720KB as 80 tracks of 9 sectors; a one-track conversion run names no format.
+TEST_F(TransferTest, WriteRunsTellTheOpenerTheirFormat)
+{
+    WriteBytes(Work("temp.del"), MakeSampleDisk(737280));
+    TFaultMedium Medium(MakeSampleDisk(737280), 9216, WorkDir);
+    ASSERT_EQ(Run("d temp.del 80 A 09 w", Medium), 0) << ErrorText();
+    ASSERT_EQ(Run("d temp.del 1 A 18 w", Medium), 0) << ErrorText();
+    EXPECT_EQ(Opened, (std::vector<std::string>{"Aw 720KB", "Aw Unknown Format"}));
 }
 
 TEST_F(TransferTest, ReadRetriesAFailedTrackThreeTimes)

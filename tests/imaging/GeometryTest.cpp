@@ -187,6 +187,7 @@ TEST_F(GeometryTest, CapacitiesJustInsideTheWindowsAreRecognised)
 {
     // 5469 sectors = 2,800,128 bytes; 586 = 300,032; 781 = 399,872.
     const std::pair<uint32_t, int> Cases[] = {{5469, 0}, {586, 4}, {781, 4}};
+    Port.RadioA = true;
     for (auto [Sectors, Index] : Cases) {
         InsertCrafted('A', Sectors);
         Detect();
@@ -202,6 +203,7 @@ TEST_F(GeometryTest, EveryUnrecognisedCapacityAsksTheWrongCapacityQuestion)
 {
     // 299,520 / 400,384 / 512,000 / 2,799,616 / 3,000,320 bytes.
     const uint32_t Sizes[] = {585, 782, 1000, 5468, 5860};
+    Port.RadioA = true;
     InsertFormatted('A', 1);
     Detect();
     Port.GaugeMaximum = 80;

@@ -132,6 +132,25 @@ TEST_F(MakeImageTest, AnImageThatCannotBeCreatedIsRefusedBeforeTheDisketteIsRead
     EXPECT_FALSE(fs::exists(Image.parent_path()));
 }
 
+// A drive that appeared after the start (no drive choice made): the helper would be told no
+// drive, so the command stops with the reason before anything is asked or started.
+TEST_F(MakeImageTest, WithNoDriveChosenTheReadIsRefusedWithTheReason)
+{
+    Insert('A', MakeSampleDisk(1474560));
+    Port.RadioA = false;
+    Port.Answers = {TModalResult::OK};
+
+    Imaging->btnMakeImageClick();
+
+    ASSERT_EQ(Port.Shown.size(), 2u);
+    EXPECT_EQ(Port.Shown[1].Kind, "MessageDlg");
+    EXPECT_EQ(Port.Shown[1].Caption, "Error");
+    EXPECT_NE(Port.Shown[1].Text.find("No drive is chosen"), std::string::npos);
+    EXPECT_FALSE(Port.TimerEnabled(TTimer::Timer1));
+    EXPECT_FALSE(FileExists(State.WorkDir + "/working.dat"));
+    EXPECT_TRUE(Port.AllCommandsEnabled(true));
+}
+
 TEST_F(MakeImageTest, AnEngineErrorIsShownAndTheWindowComesBackIdle)
 {
     Insert('A', MakeSampleDisk(1474560));

@@ -4,13 +4,19 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QTimer>
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <regex>
+#include <sys/resource.h>
 
 #include "platform/Drives.h"
 #include "platform/FatBoot.h"
@@ -60,6 +66,27 @@ void AnswerNextModal(TDialogAnswer& Answer, const QString& Button = {}, int Trie
         }
         Modal->close();
     });
+}
+
+// Answers the modal dialog that comes after the one Before answered.
+void AnswerAfter(TDialogAnswer& Before, TDialogAnswer& Answer, const QString& Button = {},
+                 int Tries = 200)
+{
+    QTimer::singleShot(20, &Answer.Polls, [&Before, &Answer, Button, Tries] {
+        if (Before.Seen)
+            AnswerNextModal(Answer, Button);
+        else if (Tries > 0)
+            AnswerAfter(Before, Answer, Button, Tries - 1);
+    });
+}
+
+// Runs the event loop until Done or Seconds have passed.
+void RunEventsUntil(const std::function<bool()>& Done, int Seconds)
+{
+    QElapsedTimer Clock;
+    Clock.start();
+    while (!Done() && Clock.elapsed() < Seconds * 1000)
+        QApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
 }
 
 class WindowsTest : public ::testing::Test {
@@ -144,10 +171,13 @@ TEST_F(WindowsTest, CreationSetsUpTheWindowAndCopiesTheHelper)
     EXPECT_FALSE(Main.TimerEnabled(TTimer::Command));
 }
 
-// The working folder and the helper copy come before any step that can fail.
-TEST_F(WindowsTest, CreationErrorSkipsTheRemainingSteps)
+// A clip that cannot be opened is reported and only does not play: the working folder, the
+// settings and the drive choice are all there (without the drive choice, Make Image would
+// start the helper with no drive).
+TEST_F(WindowsTest, AMissingClipOnlyFailsToPlay)
 {
     fs::remove(State.ProgramDir + "MakeDisk.avi");
+    SetDriveTableEntry('A', Image("a.144"));
     TFrmMain Main(State);
     TDialogAnswer Box;
     AnswerNextModal(Box);
@@ -155,10 +185,14 @@ TEST_F(WindowsTest, CreationErrorSkipsTheRemainingSteps)
     ASSERT_TRUE(Box.Seen);
     EXPECT_EQ(Box.Caption, "Marrowtide");
     EXPECT_EQ(Box.Text, "Cannot open AVI.");
-    EXPECT_EQ(Main.windowTitle(), "Marrowtide 1.6b");  // the steps before it ran
-    EXPECT_FALSE(fs::exists(TRegistry::HivePath(TRootKey::CurrentUser)));
+    EXPECT_EQ(Main.windowTitle(), "Marrowtide 1.6b");
     EXPECT_TRUE(State.WorkDirReady());
     EXPECT_TRUE(fs::exists(State.WorkDir + "Rastrel2.exe"));
+    EXPECT_TRUE(Main.Controls().rbDriveA->isEnabled());
+    EXPECT_TRUE(Main.DriveRadioChecked('A'));
+    TRegistry Registry;
+    ASSERT_TRUE(Registry.OpenKey(SettingsKey, false));
+    EXPECT_EQ(Registry.ReadInteger("ForcedClose"), 1) << "the settings were loaded";
 }
 
 // A damaged settings file: the transfers can still work, and Exit ends the program after
@@ -172,15 +206,71 @@ TEST_F(WindowsTest, DamagedSettingsNeitherStopTheWorkNorTheExit)
     int Quits = 0;
     QObject::connect(&Main, &TFrmMain::Quit, [&Quits] { ++Quits; });
     TDialogAnswer Created, Exited;
-    AnswerNextModal(Created);
+    AnswerNextModal(Created, "No");
     Main.FormCreate();
     EXPECT_TRUE(fs::exists(State.WorkDir + "Rastrel2.exe"));
-    AnswerNextModal(Exited);
+    AnswerNextModal(Exited, "No");
     Main.close();
     EXPECT_EQ(Exited.Text, Created.Text);
     EXPECT_EQ(Quits, 1);
     std::ifstream In(Hive);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(In), {}), "REGEDIT4\n\n");
+}
+
+// The way out of a damaged settings file: it is moved aside and kept, the box says where, and
+// the program goes on with new settings, which later commands read without an error.
+TEST_F(WindowsTest, ADamagedSettingsFileCanBeMovedAsideAndTheProgramGoesOn)
+{
+    const std::string Hive = TRegistry::HivePath(TRootKey::CurrentUser);
+    fs::create_directories(fs::path(Hive).parent_path());
+    std::ofstream(Hive) << "REGEDIT4\n\n";
+    TFrmMain Main(State);
+    TDialogAnswer Offer, Moved;
+    AnswerNextModal(Offer, "Yes");
+    AnswerAfter(Offer, Moved);
+    Main.FormCreate();
+    ASSERT_TRUE(Offer.Seen);
+    EXPECT_TRUE(Offer.Text.startsWith("Damaged registry file '" + QString::fromStdString(Hive)));
+    ASSERT_TRUE(Moved.Seen);
+    std::vector<std::string> Aside;
+    for (const auto& Entry : fs::directory_iterator(fs::path(Hive).parent_path()))
+        if (std::regex_match(Entry.path().string(),
+                             std::regex(".*/HKEY_CURRENT_USER\\.reg\\.damaged-[0-9]{8}-[0-9]{6}")))
+            Aside.push_back(Entry.path().string());
+    ASSERT_EQ(Aside.size(), 1u);
+    EXPECT_TRUE(Moved.Text.contains(QString::fromStdString(Aside[0])));
+    std::ifstream Old(Aside[0]);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(Old), {}), "REGEDIT4\n\n");
+    TRegistry Registry;
+    ASSERT_TRUE(Registry.OpenKey(SettingsKey, false));
+    EXPECT_EQ(Registry.ReadInteger("Forced"), 0);
+    EXPECT_EQ(Registry.ReadInteger("ForcedClose"), 1);
+    EXPECT_TRUE(Main.Controls().TurnHintsOn->isChecked());
+}
+
+// A settings file that cannot be written keeps the fixed text and says which file and why.
+TEST_F(WindowsTest, ASettingsWriteFailureNamesTheFileAndTheReason)
+{
+    TOptionMarks Marks;
+    PrepareSettings(Marks);
+    SaveOptions(Marks);  // ForcedClose 0: the next start writes it
+    TFrmMain Main(State);
+    TDialogAnswer Box;
+    AnswerNextModal(Box);
+    // Any larger file fails to be written (EFBIG), for every user, root too.
+    rlimit Old {};
+    ::getrlimit(RLIMIT_FSIZE, &Old);
+    rlimit Small = Old;
+    Small.rlim_cur = 64;
+    auto Signal = ::signal(SIGXFSZ, SIG_IGN);
+    ::setrlimit(RLIMIT_FSIZE, &Small);
+    Main.FormCreate();
+    ::setrlimit(RLIMIT_FSIZE, &Old);
+    ::signal(SIGXFSZ, Signal);
+    ASSERT_TRUE(Box.Seen);
+    EXPECT_EQ(Box.Text, "Failed to set data for 'ForcedClose'");
+    EXPECT_EQ(Box.Detail.toStdString(),
+              TRegistry::HivePath(TRootKey::CurrentUser) + ": " + std::strerror(EFBIG));
 }
 
 // Two programs at once: each has its own folder, and the one that ends takes only its own.
@@ -326,6 +416,45 @@ TEST_F(WindowsTest, CloseGuardAndExitCleanWorkDir)
     ASSERT_TRUE(Registry.OpenKey(SettingsKey, false));
     EXPECT_EQ(Registry.ReadInteger("ForcedClose"), 0);
     EXPECT_EQ(Registry.ReadInteger("IgnoreMedia"), 1);
+}
+
+// The opener may try for seconds before it fails: the window goes on meanwhile, and the failure
+// is still told. One that hands the document on is not.
+TEST_F(WindowsTest, HelpWatchesASlowOpenerWithoutHoldingUpTheWindow)
+{
+    fs::create_directories(State.ProgramDir + "help");
+    std::ofstream(State.ProgramDir + "help/help.htm") << "<html></html>";
+    fs::create_directories(Root + "/opener");
+    const std::string Opener = Root + "/opener/xdg-open";
+    const std::string Path = std::getenv("PATH");
+    ::setenv("PATH", (Root + "/opener").c_str(), 1);
+    TFrmMain Main(State);
+    int Ticks = 0;
+    QTimer Ticker;
+    QObject::connect(&Ticker, &QTimer::timeout, [&Ticks] { ++Ticks; });
+    Ticker.start(100);
+
+    std::ofstream(Opener) << "#!/bin/sh\n/bin/sleep 3\nexit 4\n";
+    fs::permissions(Opener, fs::perms::owner_all);
+    TDialogAnswer Box;
+    AnswerNextModal(Box, {}, 500);
+    QElapsedTimer Clock;
+    Clock.start();
+    Main.Controls().Help2->trigger();
+    EXPECT_LT(Clock.elapsed(), 500) << "the command waits for the opener";
+    RunEventsUntil([&Box] { return Box.Seen; }, 10);
+    ASSERT_TRUE(Box.Seen);
+    EXPECT_GE(Clock.elapsed(), 2900);
+    EXPECT_GE(Ticks, 20) << "the window was held up while the opener ran";
+    EXPECT_TRUE(Box.Text.contains(QString::fromStdString(State.ProgramDir + "help/help.htm")));
+
+    std::ofstream(Opener) << "#!/bin/sh\n/bin/sleep 0.3\nexit 0\n";
+    TDialogAnswer None;
+    AnswerNextModal(None, {}, 50);
+    Main.Controls().Help2->trigger();
+    RunEventsUntil([] { return false; }, 1);
+    ::setenv("PATH", Path.c_str(), 1);
+    EXPECT_FALSE(None.Seen);
 }
 
 TEST_F(WindowsTest, HelpWithoutABrowserNamesTheHelpFile)
