@@ -191,11 +191,15 @@ void TFrmMain::Guarded(const std::function<void()>& Handler)
         Handler();
     } catch (const EDamagedHive& Damaged) {
         OfferNewSettings(Damaged);
-    } catch (const ERegistryException& E) {
-        ::ShowErrorBox(this, E.what(), E.Detail);
     } catch (const std::exception& E) {
-        ShowErrorBox(E.what());
+        ShowFailure(E);
     }
+}
+
+void TFrmMain::ShowFailure(const std::exception& E)
+{
+    const auto* Registry = dynamic_cast<const ERegistryException*>(&E);
+    ::ShowErrorBox(this, E.what(), Registry ? Registry->Detail : std::string());
 }
 
 void TFrmMain::OfferNewSettings(const EDamagedHive& Damaged)
@@ -207,10 +211,8 @@ void TFrmMain::OfferNewSettings(const EDamagedHive& Damaged)
         ShowMessage("The damaged settings file was moved aside and kept as\r\n" + Aside +
                     "\r\nThe program goes on with new settings.");
         LoadSettings();
-    } catch (const ERegistryException& E) {
-        ::ShowErrorBox(this, E.what(), E.Detail);
     } catch (const std::exception& E) {
-        ShowErrorBox(E.what());
+        ShowFailure(E);
     }
 }
 
