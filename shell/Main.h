@@ -101,6 +101,10 @@ protected:
 
 private:
     bool FileDialog(TFileDialog& Dialog, bool Save);
+    // The Path label: its text cut to fit left of the drive box, its tooltip the hint or, for a
+    // cut text, the whole path.
+    void ShowPath(const std::string& Text);
+    void UpdatePathTip();
     // The settings step of creation: PrepareSettings, its check marks and the hint display.
     void LoadSettings();
     // The error box for what a step let through, with the registry's details.
@@ -118,5 +122,7 @@ private:
     TfrmConvert* ConvertDialog = nullptr;
     std::string PathHint = "Path to image file on the hard drive or network.";
     bool HintsShown = true;
+    bool PathCutShort = false;
+    std::string WholePath;
     bool Quitting = false;
 };

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <functional>
 
+#include "imaging/Imaging.h"
 #include "imaging/ProgramState.h"
 #include "platform/System.h"
 #include "shell/About.h"
@@ -100,6 +101,10 @@ int main(int argc, char** argv)
     Main.Controls().Messages->setText("Decompression Complete.");
     Main.Controls().Status->setText(" Status: OK.");
     Ok &= Save(Main, Dir, "main-idle");
+    State.ImagePath = "/home/ann/Disketten/Sicherungskopie vom Installationsdatentraeger 3 von 7.144";
+    Main.SetText(TLabel::Path, ShortenPath(State.ImagePath));
+    Ok &= Save(Main, Dir, "main-longpath");
+    Main.SetText(TLabel::Path, "/.../boot.144");
     Ok &= SaveWithMenu(Main, *Main.Controls().File1, 0, Dir, "menu-file");
     Ok &= SaveWithMenu(Main, *Main.Controls().Hints, 1, Dir, "menu-options");
     Ok &= SaveWithMenu(Main, *Main.Controls().Help1, 2, Dir, "menu-help");
