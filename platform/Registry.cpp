@@ -251,9 +251,9 @@ TOutcome ChangeHive(TRootKey Root, const std::function<TChange(THive&)>& Change)
     return ChangeHive(Root, Change, Failure);
 }
 
-ERegistryException GetFailed(const std::string& Name)
+ERegistryException GetFailed(const std::string& Name, const std::string& Failure = {})
 {
-    return ERegistryException("Failed to get data for '" + Name + "'");
+    return ERegistryException("Failed to get data for '" + Name + "'", Failure);
 }
 
 ERegistryException InvalidType(const std::string& Name)
@@ -316,6 +316,7 @@ bool TRegistry::Resolve(const std::string& Key, std::vector<std::string>& Path)
 
 bool TRegistry::OpenKey(const std::string& Key, bool CanCreate)
 {
+    OpenFailure.clear();
     std::vector<std::string> Path;
     if (!Resolve(Key, Path))
         return false;
@@ -323,8 +324,8 @@ bool TRegistry::OpenKey(const std::string& Key, bool CanCreate)
     if (!HasKey(Hive, Path)) {
         if (!CanCreate)
             return false;
-        const TOutcome Outcome =
-            ChangeHive(RootKey, [&](THive& Latest) { return CreateKey(Latest, Path); });
+        const TOutcome Outcome = ChangeHive(
+            RootKey, [&](THive& Latest) { return CreateKey(Latest, Path); }, OpenFailure);
         if (Outcome == TOutcome::WriteFailed)
             return false;
     }
@@ -336,6 +337,7 @@ bool TRegistry::OpenKey(const std::string& Key, bool CanCreate)
 
 void TRegistry::CloseKey()
 {
+    OpenFailure.clear();
     KeyOpen = false;
     OpenPath.clear();
 }
@@ -353,7 +355,7 @@ int32_t TRegistry::ReadInteger(const std::string& Name)
 {
     ForgetKeyOfOtherRoot();
     if (!KeyOpen)
-        throw GetFailed(Name);
+        throw GetFailed(Name, OpenFailure);
     const auto Value = ReadValue(RootKey, OpenPath, Name, THiveLineKind::Dword);
     if (!Value)
         throw GetFailed(Name);
@@ -364,7 +366,7 @@ void TRegistry::WriteInteger(const std::string& Name, int32_t Value)
 {
     ForgetKeyOfOtherRoot();
     if (!KeyOpen || !FitsOnALine(Name))
-        throw SetFailed(Name);
+        throw SetFailed(Name, OpenFailure);
     const THiveLine Entry{THiveLineKind::Dword, Name, "", std::bit_cast<uint32_t>(Value)};
     std::string Failure;
     const TOutcome Outcome = ChangeHive(
@@ -381,7 +383,7 @@ std::string TRegistry::ReadString(const std::string& Name)
 {
     ForgetKeyOfOtherRoot();
     if (!KeyOpen)
-        throw GetFailed(Name);
+        throw GetFailed(Name, OpenFailure);
     const auto Value = ReadValue(RootKey, OpenPath, Name, THiveLineKind::String);
     return Value ? Value->Text : "";
 }
@@ -390,7 +392,7 @@ void TRegistry::WriteString(const std::string& Name, const std::string& Value)
 {
     ForgetKeyOfOtherRoot();
     if (!KeyOpen || !FitsOnALine(Name) || !FitsOnALine(Value))
-        throw SetFailed(Name);
+        throw SetFailed(Name, OpenFailure);
     const THiveLine Entry{THiveLineKind::String, Name, Value, 0};
     std::string Failure;
     const TOutcome Outcome = ChangeHive(

@@ -84,6 +84,7 @@ private:
     void ForgetKeyOfOtherRoot();
 
     bool KeyOpen = false;
+    std::string OpenFailure;  // why the last OpenKey could not create its key: file and reason
     TRootKey OpenRoot;
     std::vector<std::string> OpenPath;  // below the root, as asked for
 };

@@ -5,6 +5,7 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QShortcut>
 
 #include "imaging/Imaging.h"
 #include "platform/Drives.h"
@@ -16,6 +17,7 @@
 #include "shell/About.h"
 #include "shell/AnimationPlayer.h"
 #include "shell/Boxes.h"
+#include "shell/Diskette.h"
 #include "shell/ErrorBox.h"
 #include "shell/OpenDocument.h"
 #include "shell/Pictures.h"
@@ -91,22 +93,47 @@ TModalResult RunBox(QMessageBox& Box)
     return ResultOf(Box.standardButton(Box.clickedButton()));
 }
 
+// Text cut to Room pixels: a shortened path ("/.../name.144") keeps its folder part and loses
+// the middle of its file name, so the extension still shows; any other text loses its middle.
+QString Elided(const QString& Text, const QFontMetrics& Metrics, int Room)
+{
+    if (Metrics.horizontalAdvance(Text) <= Room)
+        return Text;
+    const qsizetype NameStart = std::max(Text.lastIndexOf('/'), Text.lastIndexOf('\\')) + 1;
+    const QString Folder = Text.left(NameStart);
+    const int NameRoom = Room - Metrics.horizontalAdvance(Folder);
+    if (NameStart == 0 || NameRoom < Metrics.horizontalAdvance("W...W"))
+        return Metrics.elidedText(Text, Qt::ElideMiddle, Room);
+    return Folder + Metrics.elidedText(Text.mid(NameStart), Qt::ElideMiddle, NameRoom);
+}
+
 }  // namespace
 
 TFrmMain::TFrmMain(TProgramState& ProgramState, QWidget* Parent)
     : QMainWindow(Parent), State(ProgramState), Form(std::make_unique<Ui::FrmMain>())
 {
     Form->setupUi(this);
-    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                   Qt::WindowCloseButtonHint);
+    // A fixed size with no maximise button.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     // Client area of 329 x 160 below the menu bar; the border is fixed.
     Form->CentralWidget->setFixedSize(329, 160);
     setFixedSize(329, 160 + Form->MainMenu1->sizeHint().height());
     setWindowIcon(QIcon(":/pictures/Marrowtide.png"));
-    Form->Floppy->setPixmap(QPixmap(":/pictures/Floppy.png"));
+    Form->Floppy->setPixmap(QPixmap::fromImage(PaintFloppy(devicePixelRatioF())));
+    Form->Path->ensurePolished();
     Form->aniMakeImage->SetStopFrame(33);
     Form->aniMakeDisk->SetStopFrame(33);
+
+    // The menu titles carry no mnemonic; Alt and their first letter open them all the same, and
+    // F10 opens the first, as in every desktop program.
+    const std::pair<QKeySequence, QMenu*> MenuKeys[] = {{QKeySequence(Qt::ALT | Qt::Key_F), Form->File1},
+                                                        {QKeySequence(Qt::ALT | Qt::Key_O), Form->Hints},
+                                                        {QKeySequence(Qt::ALT | Qt::Key_H), Form->Help1},
+                                                        {QKeySequence(Qt::Key_F10), Form->File1}};
+    for (const auto& [Keys, Menu] : MenuKeys)
+        connect(new QShortcut(Keys, this), &QShortcut::activated, this,
+                [this, Menu] { Form->MainMenu1->setActiveAction(Menu->menuAction()); });
 
     auto* DriveGroup = new QActionGroup(this);
     DriveGroup->addAction(Form->MenuDriveA);
@@ -164,11 +191,15 @@ void TFrmMain::Guarded(const std::function<void()>& Handler)
         Handler();
     } catch (const EDamagedHive& Damaged) {
         OfferNewSettings(Damaged);
-    } catch (const ERegistryException& E) {
-        ::ShowErrorBox(this, E.what(), E.Detail);
     } catch (const std::exception& E) {
-        ShowErrorBox(E.what());
+        ShowFailure(E);
     }
+}
+
+void TFrmMain::ShowFailure(const std::exception& E)
+{
+    const auto* Registry = dynamic_cast<const ERegistryException*>(&E);
+    ::ShowErrorBox(this, E.what(), Registry ? Registry->Detail : std::string());
 }
 
 void TFrmMain::OfferNewSettings(const EDamagedHive& Damaged)
@@ -178,12 +209,13 @@ void TFrmMain::OfferNewSettings(const EDamagedHive& Damaged)
     try {
         const std::string Aside = MoveHiveAside(Damaged.File);
         ShowMessage("The damaged settings file was moved aside and kept as\r\n" + Aside +
-                    "\r\nThe program goes on with new settings.");
+                    "\r\nThe program goes on with the default settings.");
+        const TOptionMarks Defaults;
+        Form->IgnoreMedia->setChecked(Defaults.IgnoreMedia);
+        Form->TurnHintsOn->setChecked(Defaults.Hints);
         LoadSettings();
-    } catch (const ERegistryException& E) {
-        ::ShowErrorBox(this, E.what(), E.Detail);
     } catch (const std::exception& E) {
-        ShowErrorBox(E.what());
+        ShowFailure(E);
     }
 }
 
@@ -294,8 +326,8 @@ void TFrmMain::ShowHints()
     Form->btnMakeImage->setToolTip("Write an image of a floppy disk to the hard drive or network.");
     Form->btnMakeDisk->setToolTip("Make a floppy disk from an image on the hard drive or network.");
     Form->btnExit->setToolTip("Exit the program.");
-    Form->Path->setToolTip(ToQString(PathHint));
     HintsShown = true;
+    UpdatePathTip();
 }
 
 void TFrmMain::HideHints()
@@ -303,9 +335,9 @@ void TFrmMain::HideHints()
     Form->btnMakeImage->setToolTip(QString());
     Form->btnMakeDisk->setToolTip(QString());
     Form->btnExit->setToolTip(QString());
-    Form->Path->setToolTip(QString());
-    setToolTip(QString());
     HintsShown = false;
+    UpdatePathTip();
+    setToolTip(QString());
 }
 
 void TFrmMain::IgnoreMediaClick()
@@ -398,15 +430,37 @@ void TFrmMain::SetText(TLabel Label, const std::string& Text)
     QLabel* Target = Label == TLabel::Messages ? Form->Messages
                      : Label == TLabel::Status ? Form->Status
                                                : Form->Path;
-    Target->setText(ToQString(Text));
+    if (Label == TLabel::Path)
+        ShowPath(Text);
+    else
+        Target->setText(ToQString(Text));
     Target->repaint();
+}
+
+void TFrmMain::ShowPath(const std::string& Text)
+{
+    // The drive box covers the label's right end: the text must end left of it.
+    QLabel* Path = Form->Path;
+    const int DriveBoxLeft = Form->GroupBox1->x() - Path->parentWidget()->x() - 4;
+    const int Room = std::min(Path->width(), DriveBoxLeft - Path->x());
+    const QString Shown = Elided(ToQString(Text), Path->fontMetrics(), Room);
+    Path->setText(Shown);
+    // A cut path is shown whole as the label's tooltip: the image's own path when the label
+    // holds its shortened form.
+    PathCutShort = Shown != ToQString(Text);
+    WholePath = PathCutShort && ShortenPath(State.ImagePath) == Text ? State.ImagePath : Text;
+    UpdatePathTip();
+}
+
+void TFrmMain::UpdatePathTip()
+{
+    Form->Path->setToolTip(PathCutShort ? ToQString(WholePath) : HintsShown ? ToQString(PathHint) : QString());
 }
 
 void TFrmMain::SetPathHint(const std::string& Hint)
 {
     PathHint = Hint;
-    if (HintsShown)
-        Form->Path->setToolTip(ToQString(Hint));
+    UpdatePathTip();
 }
 
 void TFrmMain::SetGaugeMax(int Max) { Form->Gauge1->setMaximum(Max); }

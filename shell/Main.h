@@ -101,10 +101,16 @@ protected:
 
 private:
     bool FileDialog(TFileDialog& Dialog, bool Save);
+    // The Path label: its text cut to fit left of the drive box, its tooltip the hint or, for a
+    // cut text, the whole path.
+    void ShowPath(const std::string& Text);
+    void UpdatePathTip();
     // The settings step of creation: PrepareSettings, its check marks and the hint display.
     void LoadSettings();
+    // The error box for what a step let through, with the registry's details.
+    void ShowFailure(const std::exception& E);
     // Asks whether to move the damaged settings file aside; on Yes moves it, says where it
-    // went and starts new settings.
+    // went and starts new settings from the defaults.
     void OfferNewSettings(const EDamagedHive& Damaged);
 
     TProgramState& State;
@@ -116,5 +122,7 @@ private:
     TfrmConvert* ConvertDialog = nullptr;
     std::string PathHint = "Path to image file on the hard drive or network.";
     bool HintsShown = true;
+    bool PathCutShort = false;
+    std::string WholePath;
     bool Quitting = false;
 };

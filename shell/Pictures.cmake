@@ -1,14 +1,14 @@
 # The pictures the windows show and the JPEG codec that reads them.
 find_package(Qt6 REQUIRED COMPONENTS Svg)
 
-# Paints the pictures. Splash.jpg, About.jpg and Floppy.png are kept in the source tree;
+# Paints the pictures. Splash.jpg and About.jpg are kept in the source tree;
 # regenerate them with
 #   build/bin/marrowtide-make-pictures resources/pictures
 # The program's icon is painted by the build (below). The tool compiles the codec itself so it
 # does not depend on the resources it makes.
 add_executable(marrowtide-make-pictures
   ${PROJECT_SOURCE_DIR}/resources/pictures/MakePictures.cpp
-  Pictures.cpp
+  Pictures.cpp Diskette.cpp
 )
 target_include_directories(marrowtide-make-pictures PRIVATE ${PROJECT_SOURCE_DIR})
 target_link_libraries(marrowtide-make-pictures PRIVATE Qt6::Gui Qt6::Svg JPEG::JPEG)
@@ -34,7 +34,7 @@ add_custom_target(marrowtide-icons ALL DEPENDS ${IconFiles})
 set(WindowIcon ${MARROWTIDE_ICON_DIR}/64x64/apps/marrowtide.png)
 set_source_files_properties(${WindowIcon} PROPERTIES QT_RESOURCE_ALIAS Marrowtide.png)
 
-add_library(marrowtide_pictures STATIC Pictures.cpp)
+add_library(marrowtide_pictures STATIC Pictures.cpp Diskette.cpp)
 target_include_directories(marrowtide_pictures PUBLIC ${PROJECT_SOURCE_DIR})
 target_link_libraries(marrowtide_pictures PUBLIC Qt6::Gui JPEG::JPEG)
 add_dependencies(marrowtide_pictures marrowtide-icons)
@@ -46,6 +46,5 @@ qt_add_resources(marrowtide_pictures "pictures"
   FILES
     ${PROJECT_SOURCE_DIR}/resources/pictures/Splash.jpg
     ${PROJECT_SOURCE_DIR}/resources/pictures/About.jpg
-    ${PROJECT_SOURCE_DIR}/resources/pictures/Floppy.png
     ${WindowIcon}
 )

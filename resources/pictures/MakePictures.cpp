@@ -1,11 +1,13 @@
 // Paints the program's pictures and writes them into the folder given (default: the current one):
 //   marrowtide-make-pictures resources/pictures
-// Splash.jpg and About.jpg go through our own JPEG encoder, Floppy.png keeps its transparency.
+// Splash.jpg and About.jpg go through our own JPEG encoder. The drive box's diskette is painted
+// by the window itself, at the screen's pixel ratio (shell/Diskette.h).
 // With --icons it writes the program's icon as an icon theme's folders instead (PNGs and SVG);
 // the build does that, and the window takes its icon from there. Everything is drawn from fixed
 // numbers, so a run gives the same files again.
 // No text is painted: the windows draw their labels over the pictures, so the places where the
 // labels sit are kept dark and calm.
+#include "shell/Diskette.h"
 #include "shell/Pictures.h"
 
 #include <QDir>
@@ -30,130 +32,6 @@ const QColor Navy(12, 32, 78);
 const QColor DeepTeal(10, 78, 96);
 const QColor Teal(16, 122, 132);
 const QColor Aqua(72, 214, 208);
-const QColor Orange(255, 128, 0);
-
-QColor WithAlpha(QColor Colour, int Alpha)
-{
-    Colour.setAlpha(Alpha);
-    return Colour;
-}
-
-struct TDisketteLook {
-    QColor BodyLight;
-    QColor BodyDark;
-    QColor Edge;
-    QColor Stripe;      // the coloured band at the top of the label
-    QColor LabelMark;   // the wave drawn on the label
-    bool Detail = true; // holes and the shutter's groove: too fine for small icons
-};
-
-// The diskette's outline in the square R: a 3.5" case with its chamfered top-right corner.
-QPainterPath DisketteOutline(const QRectF& R)
-{
-    const double X = R.left(), Y = R.top(), W = R.width(), H = R.height();
-    const double Cut = W * 0.1, Round = W * 0.04;
-    QPainterPath Path;
-    Path.moveTo(X + Round, Y);
-    Path.lineTo(X + W - Cut, Y);
-    Path.lineTo(X + W, Y + Cut);
-    Path.lineTo(X + W, Y + H - Round);
-    Path.quadTo(X + W, Y + H, X + W - Round, Y + H);
-    Path.lineTo(X + Round, Y + H);
-    Path.quadTo(X, Y + H, X, Y + H - Round);
-    Path.lineTo(X, Y + Round);
-    Path.quadTo(X, Y, X + Round, Y);
-    Path.closeSubpath();
-    return Path;
-}
-
-// A gentle wave across Width from Left, around Middle; filled down to Bottom.
-QPainterPath WaveBand(double Left, double Width, double Middle, double Amplitude, double Length,
-                      double Phase, double Bottom)
-{
-    QPainterPath Path;
-    Path.moveTo(Left, Bottom);
-    for (double X = 0; X <= Width; X += 1)
-        Path.lineTo(Left + X, Middle + Amplitude * std::sin(2 * std::numbers::pi * X / Length + Phase));
-    Path.lineTo(Left + Width, Bottom);
-    Path.closeSubpath();
-    return Path;
-}
-
-// A 3.5" diskette seen from its label side, filling the square R: the metal shutter with its
-// window at the top, the label below.
-void PaintDiskette(QPainter& P, const QRectF& R, const TDisketteLook& Look)
-{
-    const double X = R.left(), Y = R.top(), W = R.width(), H = R.height();
-    const QPainterPath Outline = DisketteOutline(R);
-
-    QLinearGradient Shade(R.topLeft(), R.bottomRight());
-    Shade.setColorAt(0, Look.BodyLight);
-    Shade.setColorAt(1, Look.BodyDark);
-    P.setPen(QPen(Look.Edge, std::max(1.0, W / 80)));
-    P.setBrush(Shade);
-    P.drawPath(Outline);
-
-    // Everything inside stays within the outline by its own geometry rather than a clip: the
-    // scalable icon's writer cannot clip.
-    P.save();
-    P.setPen(Qt::NoPen);
-    if (Look.Detail) {
-        // The groove the shutter slides in.
-        P.setBrush(WithAlpha(Look.BodyDark.darker(140), 150));
-        P.drawRect(QRectF(X + W * 0.14, Y, W * 0.72, H * 0.38));
-    }
-    // The shutter: brushed metal, lit from the left, open at the case's top edge.
-    const QRectF Shutter(X + W * 0.24, Y, W * 0.52, H * 0.37);
-    QLinearGradient Metal(Shutter.topLeft(), Shutter.topRight());
-    Metal.setColorAt(0, QColor(176, 186, 200));
-    Metal.setColorAt(0.35, QColor(238, 242, 247));
-    Metal.setColorAt(0.7, QColor(200, 208, 218));
-    Metal.setColorAt(1, QColor(150, 160, 176));
-    P.setBrush(Metal);
-    P.drawRect(Shutter);
-    QPainterPath ShutterEdge(Shutter.topLeft());
-    ShutterEdge.lineTo(Shutter.bottomLeft());
-    ShutterEdge.lineTo(Shutter.bottomRight());
-    ShutterEdge.lineTo(Shutter.topRight());
-    P.setPen(QPen(QColor(90, 100, 116), std::max(0.8, W / 110), Qt::SolidLine, Qt::FlatCap));
-    P.setBrush(Qt::NoBrush);
-    P.drawPath(ShutterEdge);
-    P.setPen(Qt::NoPen);
-    P.setBrush(QColor(22, 28, 40));
-    P.drawRoundedRect(QRectF(X + W * 0.53, Y + H * 0.06, W * 0.13, H * 0.25), W * 0.015, W * 0.015);
-
-    // The label: paper with a coloured band and a wave, the program's mark.
-    // Its rounded foot is covered below, so it ends square on the case's bottom edge.
-    const QRectF Label(X + W * 0.1, Y + H * 0.46, W * 0.8, H * 0.54);
-    P.setBrush(QColor(250, 248, 240));
-    P.drawRoundedRect(Label, W * 0.04, W * 0.04);
-    P.setBrush(Look.Stripe);
-    P.drawRect(QRectF(Label.left(), Label.top() + W * 0.03, Label.width(), H * 0.08));
-    P.setBrush(QColor(250, 248, 240));
-    P.drawRect(QRectF(Label.left(), Label.top() + W * 0.03 + H * 0.08, Label.width(), W * 0.01));
-    P.setBrush(Look.LabelMark);
-    P.drawPath(WaveBand(Label.left(), Label.width(), Y + H * 0.8, H * 0.035, Label.width() * 0.5,
-                        0.6, Y + H * 0.87));
-    P.setBrush(WithAlpha(Look.LabelMark, 110));
-    P.drawPath(WaveBand(Label.left(), Label.width(), Y + H * 0.76, H * 0.03, Label.width() * 0.42,
-                        2.2, Y + H * 0.87));
-    P.setBrush(QColor(250, 248, 240));
-    P.drawRect(QRectF(Label.left(), Y + H * 0.87, Label.width(), H * 0.13));
-
-    if (Look.Detail) {
-        // Write-protect and density holes at the bottom corners.
-        P.setBrush(QColor(14, 18, 28));
-        P.drawRect(QRectF(X + W * 0.025, Y + H * 0.885, W * 0.055, W * 0.055));
-        P.drawRect(QRectF(X + W * 0.92, Y + H * 0.885, W * 0.055, W * 0.055));
-    }
-    // A sheen across the upper left of the case.
-    QLinearGradient Sheen(R.topLeft(), QPointF(X + W * 0.6, Y + H * 0.6));
-    Sheen.setColorAt(0, QColor(255, 255, 255, 60));
-    Sheen.setColorAt(1, QColor(255, 255, 255, 0));
-    P.setBrush(Sheen);
-    P.drawPath(Outline);
-    P.restore();
-}
 
 // A soft shadow under a shape: the outline drawn a few times, growing, at low opacity.
 void PaintShadow(QPainter& P, const QRectF& R, QPointF Offset)
@@ -224,9 +102,6 @@ void PaintTide(QPainter& P, double Width, double Top, double Bottom, double Scal
     P.drawPath(WaveBand(0, Width, Top + 17 * Scale, 3 * Scale, 110 * Scale, 4.1, Bottom + 2));
 }
 
-const TDisketteLook CaseLook{QColor(58, 112, 196), QColor(18, 44, 104), QColor(8, 20, 52),
-                             Orange, Teal, true};
-
 QImage PaintSplash()
 {
     QImage Image(299, 200, QImage::Format_RGB32);
@@ -252,7 +127,7 @@ QImage PaintSplash()
     P.translate(Centre);
     P.rotate(-12);
     PaintShadow(P, Case, QPointF(5, 7));
-    PaintDiskette(P, Case, CaseLook);
+    PaintDiskette(P, Case, DisketteCaseLook());
     P.restore();
 
     // The nearest wave washes over the diskette's foot.
@@ -291,7 +166,7 @@ QImage PaintAbout()
     P.translate(Centre);
     P.rotate(-10);
     PaintShadow(P, Case, QPointF(4, 5));
-    PaintDiskette(P, Case, CaseLook);
+    PaintDiskette(P, Case, DisketteCaseLook());
     P.restore();
 
     P.setPen(QPen(QColor(200, 252, 248, 160), 1));
@@ -303,19 +178,6 @@ QImage PaintAbout()
     return Image;
 }
 
-// The icon shown in the main window's drive box, on white: a diskette on a transparent ground.
-QImage PaintFloppy()
-{
-    QImage Image(32, 32, QImage::Format_ARGB32);
-    Image.fill(Qt::transparent);
-    QPainter P(&Image);
-    P.setRenderHint(QPainter::Antialiasing);
-    TDisketteLook Look = CaseLook;
-    Look.Detail = false;
-    PaintDiskette(P, QRectF(2.5, 2.5, 27, 27), Look); // edges on pixel centres: crisp
-    return Image;
-}
-
 // The program's icon, the window's and the desktop's: the diskette riding a wave, drawn on a
 // 64 by 64 canvas. Below 32 pixels the holes and the groove would only blur.
 constexpr int IconCanvas = 64;
@@ -323,7 +185,7 @@ constexpr int IconCanvas = 64;
 void PaintIcon(QPainter& P, bool Detail)
 {
     P.setRenderHint(QPainter::Antialiasing);
-    TDisketteLook Look = CaseLook;
+    TDisketteLook Look = DisketteCaseLook();
     Look.Detail = Detail;
     PaintDiskette(P, QRectF(5, 3, 54, 54), Look);
     const QPainterPath Wave = WaveBand(1, 62, 55, 2.5, 31, 0.0, 62);
@@ -403,7 +265,6 @@ int main(int argc, char** argv)
         } else {
             Ok = WriteJpeg(PaintSplash(), Folder.filePath("Splash.jpg"));
             Ok = WriteJpeg(PaintAbout(), Folder.filePath("About.jpg")) && Ok;
-            Ok = PaintFloppy().save(Folder.filePath("Floppy.png"), "PNG") && Ok;
         }
         if (!Ok) {
             std::fprintf(stderr, "Could not write the pictures into %s\n",

@@ -2,6 +2,7 @@
 // embed.
 #include <gtest/gtest.h>
 
+#include "shell/Diskette.h"
 #include "shell/Pictures.h"
 
 #include <QBuffer>
@@ -211,11 +212,17 @@ TEST(LoadPicture, EmbeddedPicturesHaveTheirSizesAndCalmPlacesForTheLabels)
     // The rest is not one flat colour.
     EXPECT_GT(MeanLightness(Splash, QRect(160, 80, 90, 90)), 80);
 
-    const QImage Floppy(":/pictures/Floppy.png");
-    ASSERT_EQ(Floppy.size(), QSize(32, 32));
-    ASSERT_TRUE(Floppy.hasAlphaChannel());
-    EXPECT_EQ(Floppy.pixelColor(0, 0).alpha(), 0);
-    EXPECT_EQ(Floppy.pixelColor(16, 20).alpha(), 255);
+    // The drive box's diskette is painted at the screen's pixel ratio, never scaled up.
+    for (const int Ratio : {1, 2}) {
+        const QImage Floppy = PaintFloppy(Ratio);
+        ASSERT_EQ(Floppy.size(), QSize(32, 32) * Ratio);
+        EXPECT_EQ(Floppy.devicePixelRatio(), Ratio);
+        EXPECT_EQ(Floppy.pixelColor(0, 0).alpha(), 0);
+        EXPECT_EQ(Floppy.pixelColor(QPoint(16, 20) * Ratio).alpha(), 255);
+        // The case's left edge is one sharp step, not a blur across scaled-up pixels.
+        EXPECT_EQ(Floppy.pixelColor(2 * Ratio - 1, 20 * Ratio).alpha(), 0);
+        EXPECT_EQ(Floppy.pixelColor(2 * Ratio, 20 * Ratio).alpha(), 255);
+    }
 
     const QImage Icon(":/pictures/Marrowtide.png");
     EXPECT_TRUE(Icon.size() == QSize(64, 64) || Icon.size() == QSize(48, 48));
