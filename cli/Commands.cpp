@@ -18,6 +18,7 @@
 #include "cli/Checksums.h"
 #include "cli/ImageInfo.h"
 #include "cli/Jobs.h"
+#include "cli/PipedInput.h"
 #include "cli/LhaExport.h"
 #include "cli/Progress.h"
 #include "imaging/RawInput.h"
@@ -106,6 +107,40 @@ struct TJobResult {
     int64_t OutSize = 0;
 };
 
+// Packs or unpacks Input into Output (replacing it when Replace), as job Index of Board; Note
+// gets what unpack has to say about the dump's length.
+TJobResult RunTask(const TOptions& Options, const std::string& Input, const std::string& Output,
+                   bool Replace, TProgressBoard& Board, size_t Index, std::string& Note)
+{
+    const bool Packing = Options.Command == TCommandKind::Pack;
+    // Another program's image is packed from the dump it holds, and unpacked to it.
+    std::unique_ptr<TMemoryFile> ForeignDump;
+    if (const std::optional<std::vector<uint8_t>> Dump = ForeignInput(Input, Packing)) {
+        if (!Packing) {
+            WriteOutput(Output, Dump->data(), Dump->size(), Replace, "the dump");
+            return {SizeOf(Input), int64_t(Dump->size())};
+        }
+        ForeignDump = std::make_unique<TMemoryFile>(*Dump);
+    }
+    TTerminalHost Host(&Board, Index);
+    Tlzrw1 Engine(&Host);
+    Host.Attach(Engine);
+    Engine.Loaded(false);
+    // Size probes only read: inputs may well be read-only.
+    Engine.DefaultFileMode = &FileModeReadShareAll;
+    Engine.InputFile = ForeignDump ? ForeignDump->Path() : Input;
+    Engine.OutputFile = Output;
+    Engine.ReplaceOutput = Replace;
+    Engine.CompressMode = Options.Mode;
+    Engine.Threshold = Options.Threshold;
+    // The engine's counts hold for devices and pipes too, where a file size is not.
+    int64_t Written = Packing ? Engine.Compress() : Engine.Decompress();
+    if (!Packing && !Options.ExactSize)
+        Written = CutToMediumSize(Output, Written, Note);
+    const int64_t Read = ForeignDump ? -1 : SizeOf(Input);
+    return {Read >= 0 ? Read : Engine.BytesIn(), Written};
+}
+
 // Packs or unpacks every task, several at once, with one engine and one host per job.
 int RunTasks(const TOptions& Options, std::ostream& Out, std::ostream& Err)
 {
@@ -133,34 +168,12 @@ int RunTasks(const TOptions& Options, std::ostream& Out, std::ostream& Err)
     const auto Errors = RunJobs(Tasks.size(), DefaultWorkers(), [&](size_t i) {
         RefuseNonFile(Tasks[i].Input);
         const bool Replace = CheckOutput(Tasks[i].Output, Options.Force);
-        // Another program's image is packed from the dump it holds, and unpacked to it.
-        std::unique_ptr<TMemoryFile> ForeignDump;
-        if (const std::optional<std::vector<uint8_t>> Dump = ForeignInput(Tasks[i].Input, Packing)) {
-            if (!Packing) {
-                WriteOutput(Tasks[i].Output, Dump->data(), Dump->size(), Replace, "the dump");
-                Results[i] = {SizeOf(Tasks[i].Input), int64_t(Dump->size())};
-                Board.JobDone(i);
-                return;
-            }
-            ForeignDump = std::make_unique<TMemoryFile>(*Dump);
+        const TPipedInput Input(Tasks[i].Input);
+        try {
+            Results[i] = RunTask(Options, Input.Path(), Tasks[i].Output, Replace, Board, i, Notes[i]);
+        } catch (const std::runtime_error& E) {
+            throw std::runtime_error(Input.Named(E.what()));
         }
-        TTerminalHost Host(&Board, i);
-        Tlzrw1 Engine(&Host);
-        Host.Attach(Engine);
-        Engine.Loaded(false);
-        // Size probes only read: inputs may well be read-only.
-        Engine.DefaultFileMode = &FileModeReadShareAll;
-        Engine.InputFile = ForeignDump ? ForeignDump->Path() : Tasks[i].Input;
-        Engine.OutputFile = Tasks[i].Output;
-        Engine.ReplaceOutput = Replace;
-        Engine.CompressMode = Options.Mode;
-        Engine.Threshold = Options.Threshold;
-        // The engine's counts hold for devices and pipes too, where a file size is not.
-        int64_t Written = Packing ? Engine.Compress() : Engine.Decompress();
-        if (!Packing && !Options.ExactSize)
-            Written = CutToMediumSize(Tasks[i].Output, Written, Notes[i]);
-        const int64_t Read = ForeignDump ? -1 : SizeOf(Tasks[i].Input);
-        Results[i] = {Read >= 0 ? Read : Engine.BytesIn(), Written};
         Board.JobDone(i);
     });
     Board.Finish();
@@ -239,22 +252,23 @@ TChecksums DumpChecksums(std::vector<uint8_t> Image, const std::string& Path)
     return Sums.Finish();
 }
 
-std::string InfoText(const TOptions& Options, const std::string& Path)
+std::string InfoOf(const TOptions& Options, const std::string& Path)
 {
-    RefuseNonFile(Path);
     uint8_t Format = UnknownFormatIndex;
-    switch (KindOfInput(Path, Format)) {
-    case TInputKind::RawDump:
-        return "raw dump of a " + std::string(FormatTable[Format].FormatName) +
-               " diskette (not an image; `marrowtide-img pack` makes one)\n";
-    case TInputKind::Foreign:
-        return ForeignImageKind(Path) + " image of a " +
-               DiskFormatText(int64_t(ReadForeignImage(Path).size())) +
-               " diskette (another program's; `marrowtide-img pack` makes an image of it)\n";
-    case TInputKind::Neither:
+    const TInputKind Kind = KindOfInput(Path, Format);
+    if (Kind == TInputKind::Neither)
         throw std::runtime_error(NeitherImageNorDump(Path));
-    case TInputKind::Image:
-        break;
+    if (Kind != TInputKind::Image) {
+        const TLoadedDump Dump = LoadDump(Path);
+        std::string Text =
+            Kind == TInputKind::RawDump
+                ? "raw dump of a " + std::string(FormatTable[Format].FormatName) +
+                      " diskette (not an image; `marrowtide-img pack` makes one)\n"
+                : Dump.Kind + " of a " + DiskFormatText(int64_t(Dump.Bytes.size())) +
+                      " diskette (another program's; `marrowtide-img pack` makes an image of it)\n";
+        if (Options.Hash)
+            Text += ChecksumLines(ChecksumsOf(Dump.Bytes));
+        return Text;
     }
     std::vector<uint8_t> Image;
     std::string Text = DescribeImage(ReadImageInfo(Path, Options.Hash ? &Image : nullptr));
@@ -262,6 +276,17 @@ std::string InfoText(const TOptions& Options, const std::string& Path)
     if (Options.Hash)
         Text += ChecksumLines(DumpChecksums(std::move(Image), Path));
     return Text;
+}
+
+std::string InfoText(const TOptions& Options, const std::string& Path)
+{
+    RefuseNonFile(Path);
+    const TPipedInput Input(Path);
+    try {
+        return InfoOf(Options, Input.Path());
+    } catch (const std::runtime_error& E) {
+        throw std::runtime_error(Input.Named(E.what()));
+    }
 }
 
 // One block per file, the file's name first when there are several; a file that fails is

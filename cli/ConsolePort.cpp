@@ -68,7 +68,7 @@ void TConsolePort::Problem(const std::string& Text)
 {
     Bar.Clear();
     Out.flush();
-    Err << Lines(Text) << "\n";
+    Err << Lines(NameFiles ? NameFiles(Text) : Text) << "\n";
     Err.flush();
 }
 
@@ -76,7 +76,7 @@ void TConsolePort::Note(const std::string& Text)
 {
     Bar.Clear();
     if (!Answers.Quiet)
-        Out << Lines(Text) << "\n" << std::flush;
+        Out << Lines(NameFiles ? NameFiles(Text) : Text) << "\n" << std::flush;
 }
 
 void TConsolePort::SetText(TLabel Label, const std::string& Text)

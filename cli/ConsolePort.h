@@ -45,6 +45,8 @@ public:
     // Told when the command stops because detection found no diskette it knows: which option
     // would go on.
     std::string NoDiskHint;
+    // Gives the files in a text the names the user knows them by (a pipe, not its copy).
+    std::function<std::string(const std::string&)> NameFiles;
     // Prints a line on standard error, the bar cleared first.
     void Problem(const std::string& Text);
     void Note(const std::string& Text);

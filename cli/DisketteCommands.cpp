@@ -4,6 +4,7 @@
 
 #include "cli/BoxLoop.h"
 #include "cli/Commands.h"
+#include "cli/PipedInput.h"
 #include "cli/Rescue.h"
 #include "cli/Session.h"
 #include "core/FormatTable.h"
@@ -86,8 +87,10 @@ int RunRead(const TOptions& Options, std::ostream& Out, std::ostream& Err)
 int RunWrite(const TOptions& Options, std::ostream& Out, std::ostream& Err)
 {
     CheckDrive(Options.DriveLetter);
+    const TPipedInput Input(Options.Inputs.front());
     TSession Session(Options, Out, Err);
-    Session.Port.ChooseImage = [&](int) { return Options.Inputs.front(); };
+    Session.Port.NameFiles = [&](const std::string& Text) { return Input.Named(Text); };
+    Session.Port.ChooseImage = [&](int) { return Input.Path(); };
     const TSession::TEnd End = Session.Run([&] { Session.Imaging.btnMakeDiskClick(); });
     return StatusOf(End, Session.Port,
                     "the diskette in " + DriveName(Options.DriveLetter) +
@@ -97,8 +100,10 @@ int RunWrite(const TOptions& Options, std::ostream& Out, std::ostream& Err)
 int RunVerify(const TOptions& Options, std::ostream& Out, std::ostream& Err)
 {
     CheckDrive(Options.DriveLetter);
+    const TPipedInput Input(Options.Inputs.front());
     TSession Session(Options, Out, Err);
-    Session.State.ImagePath = Options.Inputs.front();
+    Session.Port.NameFiles = [&](const std::string& Text) { return Input.Named(Text); };
+    Session.State.ImagePath = Input.Path();
     const TSession::TEnd End = Session.Run([&] { Session.Imaging.VerifyDiskette(); });
     return StatusOf(End, Session.Port, "the diskette was not verified.");
 }

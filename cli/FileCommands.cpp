@@ -278,7 +278,8 @@ TLoadedDump LoadDump(const std::string& Path)
     try {
         Header = ReadImageHeader(Dump.Bytes.data(), Dump.Bytes.size(), Path);
     } catch (const std::runtime_error&) {
-        const std::string Foreign = ForeignImageKind(Dump.Bytes.data(), Dump.Bytes.size());
+        const std::string Foreign = ForeignImageKind(Dump.Bytes.data(), Dump.Bytes.size(),
+                                                      int64_t(Dump.Bytes.size()));
         if (Foreign.empty()) {
             Dump.Kind = "raw dump";
             return Dump;

@@ -66,10 +66,12 @@ DSK_GEOMETRY GeometryOf(const TFormatRow& Row)
 
 }  // namespace
 
-std::string ForeignImageKind(const uint8_t* Start, size_t Count)
+std::string ForeignImageKind(const uint8_t* Start, size_t Count, int64_t FileSize)
 {
     if (Count >= 4 && std::memcmp(Start, "IMD ", 4) == 0)
         return "ImageDisk";
+    if (FormatIndexOfDumpSize(FileSize, true) != UnknownFormatIndex)
+        return "";
     // "td" is the advanced-compression variant.
     if (Count >= 2 && (std::memcmp(Start, "TD", 2) == 0 || std::memcmp(Start, "td", 2) == 0))
         return "TeleDisk";
@@ -89,7 +91,7 @@ std::string ForeignImageKind(const std::string& Path)
     uint8_t Start[4] = {};
     const size_t Got = std::fread(Start, 1, sizeof Start, File);
     std::fclose(File);
-    return ForeignImageKind(Start, Got);
+    return ForeignImageKind(Start, Got, Info.st_size);
 }
 
 std::vector<uint8_t> ReadForeignImage(const std::vector<uint8_t>& Image, const std::string& Name)

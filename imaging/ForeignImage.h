@@ -8,9 +8,10 @@
 #include <string>
 #include <vector>
 
-// "ImageDisk", "TeleDisk" or "CopyQM" when the first Count bytes start as such an image does,
-// else "".
-std::string ForeignImageKind(const uint8_t* Start, size_t Count);
+// "ImageDisk", "TeleDisk" or "CopyQM" when the first Count bytes of a file of FileSize bytes
+// start as such an image does, else "". The two or three bytes that start the last two can
+// begin a raw dump too: a file of a diskette's size is taken as a dump then.
+std::string ForeignImageKind(const uint8_t* Start, size_t Count, int64_t FileSize);
 
 // The kind of the regular file at Path, as above; "" for anything else (a pipe is not read, so
 // that what it holds is still there for whoever reads it next).

@@ -8,11 +8,29 @@
 
 #include "platform/Files.h"
 
-TMemoryFile::TMemoryFile(const std::vector<uint8_t>& Bytes)
-    : Handle(::memfd_create("marrowtide-dump", MFD_CLOEXEC))
+namespace {
+
+[[noreturn]] void Fail()
 {
-    if (!Handle.Valid() || !WriteAll(Handle.Get(), Bytes.data(), Bytes.size()))
-        throw std::runtime_error(std::string("cannot hold a dump in memory: ") +
-                                 std::strerror(errno));
+    throw std::runtime_error(std::string("cannot hold a file in memory: ") + std::strerror(errno));
+}
+
+}  // namespace
+
+TMemoryFile::TMemoryFile() : Handle(::memfd_create("marrowtide", MFD_CLOEXEC))
+{
+    if (!Handle.Valid())
+        Fail();
     Name = "/proc/self/fd/" + std::to_string(Handle.Get());
+}
+
+TMemoryFile::TMemoryFile(const std::vector<uint8_t>& Bytes) : TMemoryFile()
+{
+    Append(Bytes.data(), Bytes.size());
+}
+
+void TMemoryFile::Append(const void* Bytes, size_t Count)
+{
+    if (!WriteAll(Handle.Get(), Bytes, Count))
+        Fail();
 }

@@ -3,6 +3,7 @@
 // program.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -11,10 +12,14 @@
 
 class TMemoryFile {
 public:
-    // Throws std::runtime_error when no such file can be made or filled.
+    // Both throw std::runtime_error when no such file can be made or filled.
+    TMemoryFile();
     explicit TMemoryFile(const std::vector<uint8_t>& Bytes);
     TMemoryFile(const TMemoryFile&) = delete;
     TMemoryFile& operator=(const TMemoryFile&) = delete;
+
+    // Adds Count bytes at the end.
+    void Append(const void* Bytes, size_t Count);
 
     // Opened by this name it reads back the bytes (the descriptor's /proc entry).
     const std::string& Path() const { return Name; }

@@ -208,7 +208,10 @@ void TFrmMain::OfferNewSettings(const EDamagedHive& Damaged)
     try {
         const std::string Aside = MoveHiveAside(Damaged.File);
         ShowMessage("The damaged settings file was moved aside and kept as\r\n" + Aside +
-                    "\r\nThe program goes on with new settings.");
+                    "\r\nThe program goes on with the default settings.");
+        const TOptionMarks Defaults;
+        Form->IgnoreMedia->setChecked(Defaults.IgnoreMedia);
+        Form->TurnHintsOn->setChecked(Defaults.Hints);
         LoadSettings();
     } catch (const std::exception& E) {
         ShowFailure(E);

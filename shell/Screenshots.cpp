@@ -6,11 +6,13 @@
 #include <QPainter>
 #include <QTimer>
 #include <cstdio>
+#include <functional>
 
 #include "imaging/Imaging.h"
 #include "imaging/ProgramState.h"
 #include "platform/System.h"
 #include "shell/About.h"
+#include "shell/ErrorBox.h"
 #include "shell/Fonts.h"
 #include "shell/Main.h"
 #include "shell/QtText.h"
@@ -52,6 +54,21 @@ bool SaveWithMenu(TFrmMain& Main, QMenu& Menu, int Index, const QString& Dir, co
     Painter.drawPixmap(Left, Top, Dropped);
     Painter.end();
     bool Ok = Canvas.save(Dir + "/" + Name + ".png");
+    std::printf("%s %s/%s.png\n", Ok ? "wrote" : "FAILED", qPrintable(Dir), qPrintable(Name));
+    return Ok;
+}
+
+// A box that Show brings up, taken while it waits for its answer, then closed.
+bool SaveBox(const std::function<void()>& Show, const QString& Dir, const QString& Name)
+{
+    bool Ok = false;
+    QTimer::singleShot(300, [&Ok, Dir, Name] {
+        if (QWidget* Box = QApplication::activeModalWidget()) {
+            Ok = Box->grab().save(Dir + "/" + Name + ".png");
+            Box->close();
+        }
+    });
+    Show();
     std::printf("%s %s/%s.png\n", Ok ? "wrote" : "FAILED", qPrintable(Dir), qPrintable(Name));
     return Ok;
 }
@@ -106,5 +123,14 @@ int main(int argc, char** argv)
                              "the image is a 720KB image.", ""})
         Convert.Controls().lbMessage->addItem(Line);
     Ok &= Save(Convert, Dir, "convert");
+
+    const std::string Hive = "/home/ann/.config/marrowtide/HKEY_CURRENT_USER.reg";
+    Ok &= SaveBox([&] {
+        AskToMoveSettingsAside(&Main, "Damaged registry file '" + Hive +
+                                          "', line 1: the first line is not \"Windows Registry Editor Version 5.00\"");
+    }, Dir, "box-damaged-settings");
+    Ok &= SaveBox([&] {
+        ShowErrorBox(&Main, "Failed to set data for 'ForcedClose'", Hive + ": Read-only file system");
+    }, Dir, "box-settings-not-written");
     return Ok ? 0 : 1;
 }

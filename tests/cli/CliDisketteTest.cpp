@@ -468,38 +468,46 @@ TEST_F(CliDiskette, ImageDiskRoundTripsWithDsktrans)
 
 // Another program's image goes through pack, unpack and ls as the dump it holds; dsktrans (the
 // library's own tool) makes the ImageDisk files from dumps of the size the diskette holds.
-TEST_F(CliDiskette, ImageDiskFilesPackUnpackAndListAsTheirDump)
+TEST_F(CliDiskette, OtherProgramsImagesPackUnpackAndListAsTheirDump)
 {
     if (std::system("command -v dsktrans >/dev/null") != 0)
         GTEST_SKIP() << "dsktrans (libdsk-utils) is not installed";
     for (const int Index : {1, 3, 4}) {
         const TFormatRow& Row = FormatTable[Index];
-        SCOPED_TRACE(Row.FormatName);
         const std::string Source = Diskette("src.dsk", Index, 60 + Index);
         std::vector<uint8_t> Dump = ReadBytes(Source);
         Dump.resize(size_t(Row.MediumBytes()));
         WriteBytes(Source, Dump);
+        for (const std::string Type : {"imd", "tele", "copyqm"}) {
+            SCOPED_TRACE(std::string(Row.FormatName) + " " + Type);
+            const std::string Foreign = Dir / ("in." + Type);
+            ASSERT_EQ(std::system(("dsktrans -itype raw -otype " + Type + " " + Quote(Source) +
+                                   " " + Quote(Foreign) + " >/dev/null 2>&1").c_str()), 0);
+            // Batch names follow the format, as for a raw dump.
+            const TRun Pack = Run({"pack", "-f", "-o", Dir / "out", Foreign});
+            ASSERT_EQ(Pack.Code, 0) << Pack.Err;
+            const std::string Image = Dir / ("out/in" + std::string(Row.Extension));
+            EXPECT_TRUE(Contains(Pack.Out, std::to_string(Dump.size()) + " -> ")) << Pack.Out;
+            EXPECT_EQ(DumpOf(Image), Dump);
+            ASSERT_EQ(Run({"unpack", "-q", "-f", Foreign, Dir / "direct.img"}).Code, 0);
+            EXPECT_EQ(ReadBytes(Dir / "direct.img"), Dump);
+        }
         const std::string Imd = Dir / "in.imd";
-        ASSERT_EQ(std::system(("dsktrans -itype raw -otype imd " + Quote(Source) + " " +
-                               Quote(Imd) + " >/dev/null 2>&1").c_str()), 0);
-
-        // Batch names follow the format, as for a raw dump.
-        const TRun Pack = Run({"pack", "-f", "-o", Dir / "out", Imd});
-        ASSERT_EQ(Pack.Code, 0) << Pack.Err;
-        const std::string Image = Dir / ("out/in" + std::string(Row.Extension));
-        EXPECT_TRUE(Contains(Pack.Out, std::to_string(Dump.size()) + " -> ")) << Pack.Out;
-        ASSERT_EQ(Run({"unpack", "-q", "-f", Image, Dir / "back.img"}).Code, 0);
-        EXPECT_EQ(ReadBytes(Dir / "back.img"), Dump);
-        ASSERT_EQ(Run({"unpack", "-q", "-f", Imd, Dir / "direct.img"}).Code, 0);
-        EXPECT_EQ(ReadBytes(Dir / "direct.img"), Dump);
-
         const TRun List = Run({"ls", Imd});
         EXPECT_EQ(List.Code, 0) << List.Err;
         EXPECT_TRUE(Contains(List.Out, "in.imd: ImageDisk image, " + std::string(Row.FormatName)))
             << List.Out;
         const std::string Raw = Run({"ls", Source}).Out;
         EXPECT_EQ(Raw.substr(Raw.find('\n')), List.Out.substr(List.Out.find('\n')));
+        EXPECT_TRUE(Contains(Run({"info", "--hash", Imd}).Out,
+                             "SHA-1: " + DigestBy("sha1sum", Dir, Source)));
     }
+    // A dump that merely starts as a TeleDisk file does is packed as the dump it is.
+    std::vector<uint8_t> Td = MakeDump(737280, 5);
+    Td[0] = 'T', Td[1] = 'D';
+    WriteBytes(Dir / "td.img", Td);
+    ASSERT_EQ(Run({"pack", "-q", Dir / "td.img", Dir / "td.720"}).Code, 0);
+    EXPECT_EQ(DumpOf(Dir / "td.720"), Td);
     // A raw dump has nothing to unpack, and says so.
     const TRun Raw = Run({"unpack", Dir / "src.dsk", Dir / "raw.img"});
     EXPECT_EQ(Raw.Code, 1);
@@ -507,8 +515,9 @@ TEST_F(CliDiskette, ImageDiskFilesPackUnpackAndListAsTheirDump)
     EXPECT_FALSE(fs::exists(Dir / "raw.img"));
 }
 
-// read DRIVE - writes the image to standard output, its messages to standard error.
-TEST_F(CliDiskette, ReadToStandardOutputFeedsAPipe)
+// read DRIVE - writes the image to standard output, its messages to standard error; write -
+// takes a raw dump from a pipe as from a file.
+TEST_F(CliDiskette, DisketteCommandsTakeStandardStreams)
 {
     const std::string Source = Diskette("pipe.dsk", 3, 17);
     Dir.LinkDrive('A', Source);
@@ -521,6 +530,11 @@ TEST_F(CliDiskette, ReadToStandardOutputFeedsAPipe)
     // Nothing named "-" or "-.720", and no last folder of /dev for the window.
     EXPECT_FALSE(fs::exists(Dir / "-.720"));
     EXPECT_FALSE(Contains(ReadText(Dir / "config/marrowtide/HKEY_CURRENT_USER.reg"), "/dev/"));
+
+    const std::string Target = Blank("target.dsk", 3);
+    Dir.LinkDrive('B', Target);
+    ASSERT_EQ(std::system(("cat " + Quote(Source) + " | " + Tool + " write -y -q - B").c_str()), 0);
+    EXPECT_EQ(ReadBytes(Target), ReadBytes(Source));
 
     // A box, a rescue and its map and log need files.
     EXPECT_EQ(Run({"read", "-y", "A", "--each", "-"}).Code, 2);

@@ -448,7 +448,7 @@ TEST_F(WindowsTest, HelpWatchesASlowOpenerWithoutHoldingUpTheWindow)
     RunEventsUntil([&Box] { return Box.Seen; }, 10);
     ASSERT_TRUE(Box.Seen);
     EXPECT_GE(Clock.elapsed(), 2900);
-    EXPECT_GE(Ticks, 20) << "the window was held up while the opener ran";
+    EXPECT_GE(Ticks, 10) << "the window was held up while the opener ran";
     EXPECT_TRUE(Box.Text.contains(QString::fromStdString(State.ProgramDir + "help/help.htm")));
 
     std::ofstream(Opener) << "#!/bin/sh\n/bin/sleep 0.3\nexit 0\n";
