@@ -20,7 +20,6 @@
 #include "shell/Diskette.h"
 #include "shell/ErrorBox.h"
 #include "shell/OpenDocument.h"
-#include "shell/Pictures.h"
 #include "shell/QtText.h"
 #include "shell/UConvert.h"
 #include "ui_Main.h"
