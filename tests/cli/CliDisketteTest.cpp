@@ -535,6 +535,13 @@ TEST_F(CliDiskette, DisketteCommandsTakeStandardStreams)
     EXPECT_FALSE(fs::exists(Dir / "-.720"));
     EXPECT_FALSE(Contains(ReadText(Dir / "config/marrowtide/HKEY_CURRENT_USER.reg"), "/dev/"));
 
+    // Never onto a terminal unless forced ("script" gives the tool one).
+    const int OnTerminal = std::system(("script -qec " + Quote(Tool + " read -y A -") +
+                                        " /dev/null >" + Quote(Dir / "tty.txt")).c_str());
+    EXPECT_EQ(WEXITSTATUS(OnTerminal), 2);
+    EXPECT_TRUE(Contains(ReadText(Dir / "tty.txt"), "not written to a terminal; use -f"))
+        << ReadText(Dir / "tty.txt");
+
     const std::string Target = Blank("target.dsk", 3);
     Dir.LinkDrive('B', Target);
     ASSERT_EQ(std::system(("cat " + Quote(Source) + " | " + Tool + " write -y -q - B").c_str()), 0);
