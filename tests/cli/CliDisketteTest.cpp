@@ -506,6 +506,14 @@ TEST_F(CliDiskette, OtherProgramsImagesPackUnpackAndListAsTheirDump)
         EXPECT_TRUE(Contains(Run({"info", "--hash", Imd}).Out,
                              "SHA-1: " + DigestBy("sha1sum", Dir, Source)));
     }
+    // A cut-short file, on which libdsk may crash, fails alone: the batch goes on.
+    std::vector<uint8_t> Cut = ReadBytes(Dir / "in.copyqm");
+    Cut.resize(200);
+    WriteBytes(Dir / "cut.cqm", Cut);
+    const TRun Batch = Run({"pack", "-f", "-o", Dir / "cut", Dir / "cut.cqm", Dir / "in.imd"});
+    EXPECT_EQ(Batch.Code, 1);
+    EXPECT_TRUE(Contains(Batch.Err, "cut.cqm: ")) << Batch.Err;
+    EXPECT_TRUE(fs::exists(Dir / "cut/in.360"));
     // A dump that merely starts as a TeleDisk file does is packed as the dump it is.
     std::vector<uint8_t> Td = MakeDump(737280, 5);
     Td[0] = 'T', Td[1] = 'D';
