@@ -224,18 +224,27 @@ int RunTasks(const TOptions& Options, std::ostream& Out, std::ostream& Err)
     return Status;
 }
 
+// Judges the dump pack would pack: another program's image by the dump it holds.
 int RunAdvise(const TOptions& Options, std::ostream& Out)
 {
     RefuseNonFile(Options.Inputs[0]);
-    TTerminalHost Host(nullptr, 0);
-    Tlzrw1 Engine(&Host);
-    Engine.Loaded(false);
-    Engine.DefaultFileMode = &FileModeReadShareAll;
-    Engine.InputFile = Options.Inputs[0];
-    Engine.Threshold = Options.Threshold;
-    Engine.Advise();
-    Out << Engine.Caption() << "\n";
-    return 0;
+    const TPipedInput Input(Options.Inputs[0]);
+    try {
+        std::unique_ptr<TMemoryFile> ForeignDump;
+        if (const std::optional<std::vector<uint8_t>> Dump = ForeignInput(Input.Path(), true))
+            ForeignDump = std::make_unique<TMemoryFile>(*Dump);
+        TTerminalHost Host(nullptr, 0);
+        Tlzrw1 Engine(&Host);
+        Engine.Loaded(false);
+        Engine.DefaultFileMode = &FileModeReadShareAll;
+        Engine.InputFile = ForeignDump ? ForeignDump->Path() : Input.Path();
+        Engine.Threshold = Options.Threshold;
+        Engine.Advise();
+        Out << Engine.Caption() << "\n";
+        return 0;
+    } catch (const std::runtime_error& E) {
+        throw std::runtime_error(Input.Named(E.what()));
+    }
 }
 
 // Decodes the image in memory through the engine's stream mode, digesting the dump as it comes.
@@ -313,6 +322,30 @@ int RunInfo(const TOptions& Options, std::ostream& Out, std::ostream& Err)
     return Status;
 }
 
+// An ImageDisk file for an ARCHIVE named .imd, else an LHA archive; Path is where Image is
+// opened.
+int ExportTo(const TOptions& Options, const std::string& Path, bool Replace, std::ostream& Out,
+             std::ostream& Err)
+{
+    const std::string& Image = Options.Inputs[0];
+    uint8_t Format = UnknownFormatIndex;
+    if (KindOfInput(Path, Format) == TInputKind::Neither)
+        throw std::runtime_error(NeitherImageNorDump(Path));
+    if (Options.Output.size() > 4 &&
+        (Options.Output.ends_with(".imd") || Options.Output.ends_with(".IMD"))) {
+        const TLoadedDump Dump = LoadDump(Path);
+        WriteImdImage(Dump.Bytes, Options.Output);
+        Out << Image << " -> " << Options.Output << ": " << Dump.Bytes.size() << " -> "
+            << SizeOf(Options.Output) << " bytes (ImageDisk)\n";
+        return 0;
+    }
+    const TExportResult Result = ExportImage(Path, Image, Options.Output, Replace);
+    std::ostream& Summary = IsStandardOutput(Options.Output) ? Err : Out;
+    Summary << Image << " -> " << Options.Output << ": " << Result.MemberName << ", "
+        << Result.DumpSize << " -> " << Result.ArchiveSize << " bytes (-lh1-)\n";
+    return 0;
+}
+
 int RunExport(const TOptions& Options, std::ostream& Out, std::ostream& Err)
 {
     const std::string& Image = Options.Inputs[0];
@@ -321,22 +354,12 @@ int RunExport(const TOptions& Options, std::ostream& Out, std::ostream& Err)
         throw EUsage(Image + " would be overwritten by its own output");
     RefuseTerminal(Options.Output, Options.Force);
     const bool Replace = CheckOutput(Options.Output, Options.Force);
-    if (Options.Output.size() > 4 &&
-        (Options.Output.ends_with(".imd") || Options.Output.ends_with(".IMD"))) {
-        std::vector<uint8_t> Whole;
-        ReadImageInfo(Image, &Whole);
-        TMemoryStream Dump;
-        RunEngineInMemory(std::move(Whole), false, Dump);
-        WriteImdImage(Dump.Bytes, Options.Output);
-        Out << Image << " -> " << Options.Output << ": " << Dump.Bytes.size() << " -> "
-            << SizeOf(Options.Output) << " bytes (ImageDisk)\n";
-        return 0;
+    const TPipedInput Input(Image);
+    try {
+        return ExportTo(Options, Input.Path(), Replace, Out, Err);
+    } catch (const std::runtime_error& E) {
+        throw std::runtime_error(Input.Named(E.what()));
     }
-    const TExportResult Result = ExportImage(Image, Options.Output, Replace);
-    std::ostream& Summary = IsStandardOutput(Options.Output) ? Err : Out;
-    Summary << Image << " -> " << Options.Output << ": " << Result.MemberName << ", "
-        << Result.DumpSize << " -> " << Result.ArchiveSize << " bytes (-lh1-)\n";
-    return 0;
 }
 
 }  // namespace

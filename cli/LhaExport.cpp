@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "cli/FileCommands.h"
 #include "cli/ImageInfo.h"
 #include "compress/SafeOutput.h"
 #include "core/ByteOrder.h"
@@ -97,13 +98,15 @@ std::vector<uint8_t> LhaHeader(const TLhaMember& Member)
     return H;
 }
 
-TExportResult ExportImage(const std::string& Image, const std::string& Archive, bool Replace)
+TExportResult ExportImage(const std::string& Path, const std::string& Image,
+                          const std::string& Archive, bool Replace)
 {
+    const TLoadedDump Loaded = LoadDump(Path);
+    const std::vector<uint8_t>& Dump = Loaded.Bytes;
     std::vector<uint8_t> Packed;
-    // The engine refuses what is not an image, with its own text naming the file.
-    const TImageInfo Header = ReadImageInfo(Image, &Packed);
-    const std::vector<uint8_t> Dump = RunEngine(Packed, false);
-    if (Header.Codec != "LZH")
+    if (Loaded.Codec == "LZH")
+        ReadImageInfo(Path, &Packed);
+    else
         Packed = RunEngine(Dump, true);
 
     TLhaMember Member;

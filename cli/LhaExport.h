@@ -27,7 +27,10 @@ struct TExportResult {
     int64_t ArchiveSize = 0;
 };
 
-// Writes the dump of Image into Archive as its one member, "<Image's stem>.img"; an LZRW1/KH
-// image is packed with LZH first. Failures are std::runtime_error (ELzrw1Exception from the
-// engine); a failed run leaves no archive behind. Without Replace an existing Archive stays.
-TExportResult ExportImage(const std::string& Image, const std::string& Archive, bool Replace);
+// Writes the dump of Image, opened at Path, into Archive as its one member, "<Image's
+// stem>.img". An LZH image's data goes in as it is; the dump of an LZRW1/KH image, a raw dump
+// or another program's image is packed with LZH first. Failures are std::runtime_error
+// (ELzrw1Exception from the engine); a failed run leaves no archive behind. Without Replace an
+// existing Archive stays.
+TExportResult ExportImage(const std::string& Path, const std::string& Image,
+                          const std::string& Archive, bool Replace);

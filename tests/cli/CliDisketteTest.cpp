@@ -491,6 +491,10 @@ TEST_F(CliDiskette, OtherProgramsImagesPackUnpackAndListAsTheirDump)
             EXPECT_EQ(DumpOf(Image), Dump);
             ASSERT_EQ(Run({"unpack", "-q", "-f", Foreign, Dir / "direct.img"}).Code, 0);
             EXPECT_EQ(ReadBytes(Dir / "direct.img"), Dump);
+            // Exported to ImageDisk, as an image would be.
+            ASSERT_EQ(Run({"export", "-f", Foreign, Dir / "again.imd"}).Code, 0);
+            ASSERT_EQ(Run({"unpack", "-q", "-f", Dir / "again.imd", Dir / "direct.img"}).Code, 0);
+            EXPECT_EQ(ReadBytes(Dir / "direct.img"), Dump);
         }
         const std::string Imd = Dir / "in.imd";
         const TRun List = Run({"ls", Imd});

@@ -60,4 +60,25 @@ TEST(CliExport, LhaExtractsTheDumpOfImagesOfBothCodecs)
     }
 }
 
+// A raw dump goes into the archive packed; a file that is no dump is refused, no archive made.
+TEST(CliExport, RawDumpsArePackedAndOtherFilesRefused)
+{
+    if (std::string(LHA).empty())
+        GTEST_SKIP() << "lha (Debian package lhasa) is not installed";
+    TTempDir Dir;
+    const std::vector<uint8_t> Dump = MakeDump(368640, 4);
+    WriteBytes(Dir / "raw.img", Dump);
+    ASSERT_EQ(RunTool(Dir, {"export", Dir / "raw.img", Dir / "raw.lzh"}).Code, 0);
+    const fs::path Out = Dir / "x";
+    fs::create_directory(Out);
+    ASSERT_EQ(Shell("cd " + Quote(Out) + " && " + Quote(LHA) + " xq " + Quote(Dir / "raw.lzh")), 0);
+    EXPECT_EQ(ReadBytes(Out / "raw.img"), Dump);
+
+    WriteBytes(Dir / "odd.bin", std::vector<uint8_t>(1000, 7));
+    const TRun Odd = RunTool(Dir, {"export", Dir / "odd.bin", Dir / "odd.lzh"});
+    EXPECT_EQ(Odd.Code, 1);
+    EXPECT_TRUE(Contains(Odd.Err, "odd.bin: neither a Marrowtide image")) << Odd.Err;
+    EXPECT_FALSE(fs::exists(Dir / "odd.lzh"));
+}
+
 }  // namespace
