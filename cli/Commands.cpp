@@ -168,12 +168,9 @@ int RunTasks(const TOptions& Options, std::ostream& Out, std::ostream& Err)
     const auto Errors = RunJobs(Tasks.size(), DefaultWorkers(), [&](size_t i) {
         RefuseNonFile(Tasks[i].Input);
         const bool Replace = CheckOutput(Tasks[i].Output, Options.Force);
-        const TPipedInput Input(Tasks[i].Input);
-        try {
-            Results[i] = RunTask(Options, Input.Path(), Tasks[i].Output, Replace, Board, i, Notes[i]);
-        } catch (const std::runtime_error& E) {
-            throw std::runtime_error(Input.Named(E.what()));
-        }
+        Results[i] = WithPipedInput(Tasks[i].Input, [&](const std::string& Input) {
+            return RunTask(Options, Input, Tasks[i].Output, Replace, Board, i, Notes[i]);
+        });
         Board.JobDone(i);
     });
     Board.Finish();
@@ -228,23 +225,20 @@ int RunTasks(const TOptions& Options, std::ostream& Out, std::ostream& Err)
 int RunAdvise(const TOptions& Options, std::ostream& Out)
 {
     RefuseNonFile(Options.Inputs[0]);
-    const TPipedInput Input(Options.Inputs[0]);
-    try {
+    return WithPipedInput(Options.Inputs[0], [&](const std::string& Input) {
         std::unique_ptr<TMemoryFile> ForeignDump;
-        if (const std::optional<std::vector<uint8_t>> Dump = ForeignInput(Input.Path(), true))
+        if (const std::optional<std::vector<uint8_t>> Dump = ForeignInput(Input, true))
             ForeignDump = std::make_unique<TMemoryFile>(*Dump);
         TTerminalHost Host(nullptr, 0);
         Tlzrw1 Engine(&Host);
         Engine.Loaded(false);
         Engine.DefaultFileMode = &FileModeReadShareAll;
-        Engine.InputFile = ForeignDump ? ForeignDump->Path() : Input.Path();
+        Engine.InputFile = ForeignDump ? ForeignDump->Path() : Input;
         Engine.Threshold = Options.Threshold;
         Engine.Advise();
         Out << Engine.Caption() << "\n";
         return 0;
-    } catch (const std::runtime_error& E) {
-        throw std::runtime_error(Input.Named(E.what()));
-    }
+    });
 }
 
 // Decodes the image in memory through the engine's stream mode, digesting the dump as it comes.
@@ -290,12 +284,7 @@ std::string InfoOf(const TOptions& Options, const std::string& Path)
 std::string InfoText(const TOptions& Options, const std::string& Path)
 {
     RefuseNonFile(Path);
-    const TPipedInput Input(Path);
-    try {
-        return InfoOf(Options, Input.Path());
-    } catch (const std::runtime_error& E) {
-        throw std::runtime_error(Input.Named(E.what()));
-    }
+    return WithPipedInput(Path, [&](const std::string& Input) { return InfoOf(Options, Input); });
 }
 
 // One block per file, the file's name first when there are several; a file that fails is
@@ -354,12 +343,9 @@ int RunExport(const TOptions& Options, std::ostream& Out, std::ostream& Err)
         throw EUsage(Image + " would be overwritten by its own output");
     RefuseTerminal(Options.Output, Options.Force);
     const bool Replace = CheckOutput(Options.Output, Options.Force);
-    const TPipedInput Input(Image);
-    try {
-        return ExportTo(Options, Input.Path(), Replace, Out, Err);
-    } catch (const std::runtime_error& E) {
-        throw std::runtime_error(Input.Named(E.what()));
-    }
+    return WithPipedInput(Image, [&](const std::string& Input) {
+        return ExportTo(Options, Input, Replace, Out, Err);
+    });
 }
 
 }  // namespace

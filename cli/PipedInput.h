@@ -4,8 +4,10 @@
 #pragma once
 
 #include <memory>
+#include <stdexcept>
 #include <string>
 
+#include "cli/Options.h"
 #include "platform/MemoryFile.h"
 
 class TPipedInput {
@@ -23,3 +25,17 @@ private:
     std::string Given;
     std::unique_ptr<TMemoryFile> Copy;
 };
+
+// Work(the path to open) for the file the user named Path, whose failures name Path as given.
+template <class TWork>
+auto WithPipedInput(const std::string& Path, TWork Work) -> decltype(Work(Path))
+{
+    const TPipedInput Input(Path);
+    try {
+        return Work(Input.Path());
+    } catch (const EUsage&) {
+        throw;
+    } catch (const std::runtime_error& E) {
+        throw std::runtime_error(Input.Named(E.what()));
+    }
+}
