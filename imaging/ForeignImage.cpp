@@ -1,5 +1,6 @@
 #include "imaging/ForeignImage.h"
 
+#include <csignal>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -9,6 +10,7 @@
 #include <sys/stat.h>
 
 #include "core/FormatTable.h"
+#include "platform/ChildProcess.h"
 #include "platform/MemoryFile.h"
 
 namespace {
@@ -101,7 +103,9 @@ std::vector<uint8_t> ReadForeignImage(const std::vector<uint8_t>& Image, const s
     return ReadForeignImage(File.Path(), Name);
 }
 
-std::vector<uint8_t> ReadForeignImage(const std::string& Path, const std::string& Name)
+namespace {
+
+std::vector<uint8_t> ReadInThisProcess(const std::string& Path, const std::string& Name)
 {
     TDsk Image(Path, false, Name);
     DSK_GEOMETRY Geometry{};
@@ -124,6 +128,27 @@ std::vector<uint8_t> ReadForeignImage(const std::string& Path, const std::string
                               dsk_lsect_t(Sector)),
                     "sector " + std::to_string(Sector) + " cannot be read");
     return Dump;
+}
+
+// Long enough for any diskette; a hang is told.
+constexpr unsigned ReadSeconds = 60;
+
+}  // namespace
+
+std::vector<uint8_t> ReadForeignImage(const std::string& Path, const std::string& Name)
+{
+    // libdsk crashes on some damaged files (a cut-short CopyQM file, a TeleDisk file with a
+    // damaged header): a crash in the child is a failure here.
+    try {
+        return RunInChildProcess([&] { return ReadInThisProcess(Path, Name); }, ReadSeconds);
+    } catch (const EChildCrashed& E) {
+        throw std::runtime_error(
+            (Name.empty() ? Path : Name) + ": cannot be read: " +
+            (E.Signal == SIGALRM ? "libdsk took more than " + std::to_string(ReadSeconds) +
+                                       " seconds over it"
+                                 : "libdsk crashed on it (" + std::string(E.what()) + ")") +
+            "; the file is damaged or not the image it seems to be");
+    }
 }
 
 void WriteImdImage(const std::vector<uint8_t>& Dump, const std::string& Path)

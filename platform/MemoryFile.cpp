@@ -1,6 +1,7 @@
 #include "platform/MemoryFile.h"
 
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -33,4 +34,20 @@ void TMemoryFile::Append(const void* Bytes, size_t Count)
 {
     if (!WriteAll(Handle.Get(), Bytes, Count))
         Fail();
+}
+
+std::vector<uint8_t> TMemoryFile::Contents() const
+{
+    std::vector<uint8_t> Bytes;
+    uint8_t Buffer[65536];
+    for (;;) {
+        const ssize_t Got = ::pread(Handle.Get(), Buffer, sizeof Buffer, off_t(Bytes.size()));
+        if (Got < 0 && errno == EINTR)
+            continue;
+        if (Got < 0)
+            Fail();
+        if (Got == 0)
+            return Bytes;
+        Bytes.insert(Bytes.end(), Buffer, Buffer + Got);
+    }
 }

@@ -20,6 +20,8 @@ public:
 
     // Adds Count bytes at the end.
     void Append(const void* Bytes, size_t Count);
+    // Everything in the file, whoever wrote it (a child process shares it).
+    std::vector<uint8_t> Contents() const;
 
     // Opened by this name it reads back the bytes (the descriptor's /proc entry).
     const std::string& Path() const { return Name; }

@@ -506,6 +506,14 @@ TEST_F(CliDiskette, OtherProgramsImagesPackUnpackAndListAsTheirDump)
         EXPECT_TRUE(Contains(Run({"info", "--hash", Imd}).Out,
                              "SHA-1: " + DigestBy("sha1sum", Dir, Source)));
     }
+    // A cut-short file, on which libdsk may crash, fails alone: the batch goes on.
+    std::vector<uint8_t> Cut = ReadBytes(Dir / "in.copyqm");
+    Cut.resize(200);
+    WriteBytes(Dir / "cut.cqm", Cut);
+    const TRun Batch = Run({"pack", "-f", "-o", Dir / "cut", Dir / "cut.cqm", Dir / "in.imd"});
+    EXPECT_EQ(Batch.Code, 1);
+    EXPECT_TRUE(Contains(Batch.Err, "cut.cqm: ")) << Batch.Err;
+    EXPECT_TRUE(fs::exists(Dir / "cut/in.360"));
     // A dump that merely starts as a TeleDisk file does is packed as the dump it is.
     std::vector<uint8_t> Td = MakeDump(737280, 5);
     Td[0] = 'T', Td[1] = 'D';
@@ -534,6 +542,13 @@ TEST_F(CliDiskette, DisketteCommandsTakeStandardStreams)
     // Nothing named "-" or "-.720", and no last folder of /dev for the window.
     EXPECT_FALSE(fs::exists(Dir / "-.720"));
     EXPECT_FALSE(Contains(ReadText(Dir / "config/marrowtide/HKEY_CURRENT_USER.reg"), "/dev/"));
+
+    // Never onto a terminal unless forced ("script" gives the tool one).
+    const int OnTerminal = std::system(("script -qec " + Quote(Tool + " read -y A -") +
+                                        " /dev/null >" + Quote(Dir / "tty.txt")).c_str());
+    EXPECT_EQ(WEXITSTATUS(OnTerminal), 2);
+    EXPECT_TRUE(Contains(ReadText(Dir / "tty.txt"), "not written to a terminal; use -f"))
+        << ReadText(Dir / "tty.txt");
 
     const std::string Target = Blank("target.dsk", 3);
     Dir.LinkDrive('B', Target);
