@@ -92,6 +92,12 @@ TModalResult RunBox(QMessageBox& Box)
     return ResultOf(Box.standardButton(Box.clickedButton()));
 }
 
+// The drive box's diskette for the screen Window is on.
+QPixmap FloppyFor(const QWidget& Window)
+{
+    return QPixmap::fromImage(PaintFloppy(Window.devicePixelRatioF()));
+}
+
 // Text cut to Room pixels: a shortened path ("/.../name.144") keeps its folder part and loses
 // the middle of its file name, so the extension still shows; any other text loses its middle.
 QString Elided(const QString& Text, const QFontMetrics& Metrics, int Room)
@@ -119,7 +125,7 @@ TFrmMain::TFrmMain(TProgramState& ProgramState, QWidget* Parent)
     Form->CentralWidget->setFixedSize(329, 160);
     setFixedSize(329, 160 + Form->MainMenu1->sizeHint().height());
     setWindowIcon(QIcon(":/pictures/Marrowtide.png"));
-    Form->Floppy->setPixmap(QPixmap::fromImage(PaintFloppy(devicePixelRatioF())));
+    Form->Floppy->setPixmap(FloppyFor(*this));
     Form->Path->ensurePolished();
     Form->aniMakeImage->SetStopFrame(33);
     Form->aniMakeDisk->SetStopFrame(33);
@@ -307,6 +313,14 @@ void TFrmMain::closeEvent(QCloseEvent* Event)
     // Closing the idle window is the Exit button.
     Event->ignore();
     Guarded([this] { btnExitClick(); });
+}
+
+bool TFrmMain::event(QEvent* Event)
+{
+    // On a screen with another pixel ratio the diskette is painted again, sharp there too.
+    if (Event->type() == QEvent::ScreenChangeInternal)
+        Form->Floppy->setPixmap(FloppyFor(*this));
+    return QMainWindow::event(Event);
 }
 
 void TFrmMain::HintsOnOffClick()

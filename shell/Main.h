@@ -98,6 +98,7 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* Event) override;
+    bool event(QEvent* Event) override;
 
 private:
     bool FileDialog(TFileDialog& Dialog, bool Save);
