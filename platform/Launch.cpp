@@ -1,13 +1,10 @@
 #include "platform/Launch.h"
 
 #include "platform/FileHandle.h"
-#include "platform/Files.h"
 
 #include <cerrno>
-#include <climits>
 #include <csignal>
 #include <cstdlib>
-#include <ctime>
 #include <fcntl.h>
 #include <linux/close_range.h>
 #include <fstream>
@@ -37,30 +34,9 @@ bool IsDirectory(const std::string& Path)
 
 // What the launched side reports through the pipe: its pid, or why it could not start.
 struct TReport {
-    int Kind;  // 0: started, Value is the pid; 1: failed, Value is the errno;
-               // 2: ended while watched, Value is its exit status
+    int Kind;  // 0: started, Value is the pid; 1: failed, Value is the errno
     int Value;
 };
-
-// How long a document opener is watched: it hands the document on and ends within moments, or
-// ends at once with a non-zero status when it finds no application.
-constexpr int OpenerWatchMs = 1500;
-
-// The exit status of Pid if it ends within Ms milliseconds (-1 for a signal); -2 otherwise.
-int StatusWithin(pid_t Pid, int Ms)
-{
-    for (int Waited = 0; Waited <= Ms; Waited += 10) {
-        int Status = 0;
-        pid_t Ended = ::waitpid(Pid, &Status, WNOHANG);
-        if (Ended == Pid)
-            return WIFEXITED(Status) ? WEXITSTATUS(Status) : -1;
-        if (Ended < 0 && errno != EINTR)
-            break;
-        struct timespec Pause {0, 10 * 1000 * 1000};
-        ::nanosleep(&Pause, nullptr);
-    }
-    return -2;
-}
 
 void SendReport(int Fd, int Kind, int Value)
 {
@@ -69,10 +45,9 @@ void SendReport(int Fd, int Kind, int Value)
 }
 
 // Starts Program detached: a grandchild that init adopts, so it never lingers as our zombie.
-// The pipe closes on a successful exec; a failed one sends its error number first. With WatchMs
-// the program counts as failed when it ends within that time with a non-zero status.
+// The pipe closes on a successful exec; a failed one sends its error number first.
 TLaunch SpawnDetached(const std::string& Program, const std::vector<std::string>& Arguments,
-                      const std::string& Directory, int WatchMs = 0)
+                      const std::string& Directory)
 {
     std::vector<std::string> Copies;
     Copies.push_back(Program);
@@ -96,8 +71,6 @@ TLaunch SpawnDetached(const std::string& Program, const std::vector<std::string>
         if (Grandchild != 0) {
             if (Grandchild < 0)
                 SendReport(WriteEnd.Get(), 1, ENOMEM);
-            else if (int Status = WatchMs > 0 ? StatusWithin(Grandchild, WatchMs) : -2; Status != -2)
-                SendReport(WriteEnd.Get(), 2, Status);
             ::_exit(0);
         }
         int Null = ::open("/dev/null", O_RDWR);
@@ -131,10 +104,7 @@ TLaunch SpawnDetached(const std::string& Program, const std::vector<std::string>
         if (Got != sizeof Report)
             break;
         if (Report.Kind == 0) {
-            Result = {ShellExecuteSuccess, static_cast<pid_t>(Report.Value)};
-        } else if (Report.Kind == 2) {
-            if (Report.Value != 0)
-                Result = {SE_ERR_NOASSOC, -1};
+            Result = {LaunchSuccess, static_cast<pid_t>(Report.Value)};
         } else {
             Result = {ResultOfErrno(Report.Value), -1};
             break;
@@ -184,37 +154,6 @@ std::vector<std::string> SplitParameters(const std::string& Parameters)
     if (Any)
         Parts.push_back(Current);
     return Parts;
-}
-
-TLaunch ShellExecute(const std::string& Verb, const std::string& File,
-                     const std::string& Parameters, const std::string& Directory, int /*ShowCmd*/)
-{
-    if (!Verb.empty() && Verb != "open")
-        return {SE_ERR_NOASSOC, -1};
-    std::string Dir = Directory.empty() ? "." : Directory;
-    if (!IsDirectory(Dir))
-        return {SE_ERR_PNF, -1};
-    std::string Path = File.find('/') != std::string::npos ? File : Dir + "/" + File;
-    Path = ResolveNoCase(Path);
-    struct stat Info {};
-    if (::stat(Path.c_str(), &Info) != 0)
-        return {ResultOfErrno(errno), -1};
-    if (S_ISDIR(Info.st_mode))
-        return {SE_ERR_ACCESSDENIED, -1};
-    if (Path[0] != '/') {
-        char Cwd[PATH_MAX];
-        if (::getcwd(Cwd, sizeof Cwd))
-            Path = std::string(Cwd) + "/" + Path;
-    }
-
-    if (Info.st_mode & 0111)
-        return StartProgram(Path, Parameters, Dir);
-
-    // A document: the desktop's default application for it.
-    std::string Opener = DocumentOpener();
-    if (Opener.empty())
-        return {SE_ERR_NOASSOC, -1};
-    return SpawnDetached(Opener, {Path}, Dir, OpenerWatchMs);
 }
 
 std::string DocumentOpener() { return FindOnPath("xdg-open"); }

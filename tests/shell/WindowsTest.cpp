@@ -4,10 +4,17 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDialogButtonBox>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QProxyStyle>
+#include <QTest>
 #include <QTimer>
 #include <csignal>
 #include <cstdlib>
@@ -18,6 +25,7 @@
 #include <regex>
 #include <sys/resource.h>
 
+#include "imaging/Imaging.h"
 #include "platform/Drives.h"
 #include "platform/FatBoot.h"
 #include "platform/Registry.h"
@@ -25,6 +33,7 @@
 #include "shell/AnimationPlayer.h"
 #include "shell/ErrorBox.h"
 #include "shell/Main.h"
+#include "shell/QtText.h"
 #include "shell/UConvert.h"
 #include "tests/support/PrivateProfile.h"
 #include "tests/support/TestFiles.h"
@@ -707,13 +716,6 @@ TEST_F(WindowsTest, CloseWhileTheEngineWorksLetsItFinish)
     EXPECT_TRUE(Bytes == MakeBlankDiskette(1, 1));
 }
 
-}  // namespace
-
-#include <QFileDialog>
-#include <QFileInfo>
-#include <QLineEdit>
-
-namespace {
 
 // Answers every modal window as a user would on the demo road, and notes what it saw.
 class TUser : public QObject {
@@ -824,13 +826,6 @@ TEST_F(WindowsTest, MakeImageThenMakeDiskWithConversionThroughTheWindow)
     EXPECT_EQ(User.Seen.filter("unexpected").size(), 0) << User.Seen.join(" | ").toStdString();
 }
 
-}  // namespace
-
-#include <QDialogButtonBox>
-#include <QKeyEvent>
-#include <QProxyStyle>
-
-namespace {
 
 // A desktop whose button layout puts Cancel first (GNOME, XFCE) or last (KDE).
 class TDesktopLayout : public QProxyStyle {
@@ -892,15 +887,6 @@ TEST_F(WindowsTest, QuestionsKeepTheirButtonOrderAndKeysOnEveryDesktop)
     }
     QApplication::setStyle("Fusion");
 }
-
-}  // namespace
-
-#include <QTest>
-
-#include "imaging/Imaging.h"
-#include "shell/QtText.h"
-
-namespace {
 
 // A long name is cut in its middle to end left of the drive box and is whole in the tooltip.
 TEST_F(WindowsTest, ALongPathFitsLeftOfTheDriveBoxAndShowsWholeAsTooltip)
