@@ -102,6 +102,10 @@ TEST(ClassifyFormats, EveryPairOfImageAndDisketteFormats)
         for (uint8_t Disk = 0; Disk < 6; ++Disk)
             EXPECT_EQ(int(ClassifyFormats(DumpSizes[Image], Disk)), Expected[Image][Disk])
                 << "image " << int(Image) << ", diskette " << int(Disk);
+    // Dumps of the standard sizes other tools make are their formats too.
+    EXPECT_EQ(int(ClassifyFormats(368640, 4)), 4);
+    EXPECT_EQ(int(ClassifyFormats(1228800, 2)), 2);
+    EXPECT_EQ(int(ClassifyFormats(368640, 1)), 5);
 }
 
 TEST_F(MakeDiskTest, CancelEndsTheCommandAndKeepsWhatWasDone)
