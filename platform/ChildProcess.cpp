@@ -10,6 +10,14 @@
 
 #include "platform/MemoryFile.h"
 
+namespace {
+
+// The child's own exit statuses: a library that calls exit() itself, or a sanitizer that
+// reports a crash and exits, ends with some other status and is taken for a failure.
+constexpr int Returned = 90, Threw = 91, ThrewUnknown = 92;
+
+}  // namespace
+
 std::vector<uint8_t> RunInChildProcess(const std::function<std::vector<uint8_t>()>& Work,
                                        unsigned Seconds)
 {
@@ -23,15 +31,15 @@ std::vector<uint8_t> RunInChildProcess(const std::function<std::vector<uint8_t>(
         for (const int Signal : {SIGINT, SIGTERM, SIGHUP})
             ::signal(Signal, SIG_DFL);
         ::alarm(Seconds);
-        int Status = 0;
+        int Status = Returned;
         try {
             const std::vector<uint8_t> Bytes = Work();
             Result.Append(Bytes.data(), Bytes.size());
         } catch (const std::exception& E) {
             Result.Append(E.what(), std::strlen(E.what()));
-            Status = 1;
+            Status = Threw;
         } catch (...) {
-            Status = 2;
+            Status = ThrewUnknown;
         }
         // No destructors, no atexit handlers, no stdio flushes: they are the parent's.
         ::_exit(Status);
@@ -44,9 +52,10 @@ std::vector<uint8_t> RunInChildProcess(const std::function<std::vector<uint8_t>(
     if (WIFSIGNALED(Status))
         throw EChildCrashed(::strsignal(WTERMSIG(Status)), WTERMSIG(Status));
     std::vector<uint8_t> Bytes = Result.Contents();
-    if (WEXITSTATUS(Status) == 1)
+    if (WEXITSTATUS(Status) == Threw)
         throw std::runtime_error(std::string(Bytes.begin(), Bytes.end()));
-    if (WEXITSTATUS(Status) != 0)
-        throw std::runtime_error("the process failed without saying why");
+    if (WEXITSTATUS(Status) != Returned)
+        throw EChildCrashed("it ended the process with exit status " +
+                                std::to_string(WEXITSTATUS(Status)), 0);
     return Bytes;
 }
