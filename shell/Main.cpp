@@ -207,10 +207,10 @@ void TFrmMain::ShowFailure(const std::exception& E)
     ::ShowErrorBox(this, E.what(), Registry ? Registry->Detail : std::string());
 }
 
-void TFrmMain::OfferNewSettings(const EDamagedHive& Damaged)
+bool TFrmMain::OfferNewSettings(const EDamagedHive& Damaged)
 {
     if (!AskToMoveSettingsAside(this, Damaged.what()))
-        return;
+        return false;
     try {
         const std::string Aside = MoveHiveAside(Damaged.File);
         ShowMessage("The damaged settings file was moved aside and kept as\r\n" + Aside +
@@ -219,8 +219,10 @@ void TFrmMain::OfferNewSettings(const EDamagedHive& Damaged)
         Form->IgnoreMedia->setChecked(Defaults.IgnoreMedia);
         Form->TurnHintsOn->setChecked(Defaults.Hints);
         LoadSettings();
+        return true;
     } catch (const std::exception& E) {
         ShowFailure(E);
+        return false;
     }
 }
 
@@ -276,7 +278,16 @@ void TFrmMain::btnExitClick()
 {
     // Settings that cannot be saved (a damaged or read-only file) must not keep the user from
     // quitting: say so, then end all the same.
-    Guarded([this] { SaveOptions(Marks()); });
+    try {
+        SaveOptions(Marks());
+    } catch (const EDamagedHive& Damaged) {
+        // New settings made at Exit are saved too, or the next start counts this run as ended
+        // out of order.
+        if (OfferNewSettings(Damaged))
+            Guarded([this] { SaveOptions(Marks()); });
+    } catch (const std::exception& E) {
+        ShowFailure(E);
+    }
     CleanUpAndQuit();
 }
 

@@ -112,7 +112,8 @@ private:
     void ShowFailure(const std::exception& E);
     // Asks whether to move the damaged settings file aside; on Yes moves it, says where it
     // went and starts new settings from the defaults.
-    void OfferNewSettings(const EDamagedHive& Damaged);
+    // True when the damaged file was moved aside and the default settings taken.
+    bool OfferNewSettings(const EDamagedHive& Damaged);
 
     TProgramState& State;
     std::unique_ptr<TWorkFolder> WorkFolder;

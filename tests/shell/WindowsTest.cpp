@@ -218,12 +218,19 @@ TEST_F(WindowsTest, DamagedSettingsNeitherStopTheWorkNorTheExit)
     AnswerNextModal(Created, "No");
     Main.FormCreate();
     EXPECT_TRUE(fs::exists(State.WorkDir + "Rastrel2.exe"));
-    AnswerNextModal(Exited, "No");
-    Main.close();
-    EXPECT_EQ(Exited.Text, Created.Text);
-    EXPECT_EQ(Quits, 1);
     std::ifstream In(Hive);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(In), {}), "REGEDIT4\n\n");
+    // Yes at Exit: the new settings record an orderly end.
+    TDialogAnswer Moved;
+    AnswerNextModal(Exited, "Yes");
+    AnswerAfter(Exited, Moved);
+    Main.close();
+    EXPECT_EQ(Exited.Text, Created.Text);
+    EXPECT_TRUE(Moved.Seen);
+    EXPECT_EQ(Quits, 1);
+    TRegistry Registry;
+    ASSERT_TRUE(Registry.OpenKey(SettingsKey, false));
+    EXPECT_EQ(Registry.ReadInteger("ForcedClose"), 0);
 }
 
 // The way out of a damaged settings file: it is moved aside and kept, the box says where, and
