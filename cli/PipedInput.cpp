@@ -11,6 +11,7 @@
 #include <stdexcept>
 
 #include "platform/FileHandle.h"
+#include "platform/Files.h"
 
 namespace {
 
@@ -28,22 +29,13 @@ TPipedInput::TPipedInput(const std::string& Path) : Given(Path)
     if (!Pipe.Valid())
         throw std::runtime_error("cannot open " + Path + ": " + std::strerror(errno));
     Copy = std::make_unique<TMemoryFile>();
-    int64_t Total = 0;
-    char Buffer[65536];
-    for (;;) {
-        const ssize_t Got = ::read(Pipe.Get(), Buffer, sizeof Buffer);
-        if (Got < 0 && errno == EINTR)
-            continue;
-        if (Got < 0)
-            throw std::runtime_error("cannot read " + Path + ": " + std::strerror(errno));
-        if (Got == 0)
-            break;
-        Total += Got;
-        if (Total > LargestInput)
-            throw std::runtime_error(Path + ": holds more than the " +
-                                     std::to_string(LargestInput) + " bytes an image can hold");
-        Copy->Append(Buffer, size_t(Got));
-    }
+    const int64_t Total = ReadAll(Pipe.Get(), LargestInput,
+                                  [this](const char* Bytes, size_t Count) { Copy->Append(Bytes, Count); });
+    if (Total < 0)
+        throw std::runtime_error("cannot read " + Path + ": " + std::strerror(errno));
+    if (Total > LargestInput)
+        throw std::runtime_error(Path + ": holds more than the " + std::to_string(LargestInput) +
+                                 " bytes an image can hold");
 }
 
 std::string TPipedInput::Named(std::string Text) const

@@ -1,6 +1,7 @@
 #include "helper/Rescue.h"
 
 #include "platform/AtomicFile.h"
+#include "platform/Files.h"
 #include "platform/RescueMap.h"
 
 #include <algorithm>
@@ -56,19 +57,10 @@ private:
     {
         const TFileHandle File = Files.OpenRegular(Name, O_RDONLY, What, "opened");
         std::string Text;
-        char Buffer[65536];
-        for (;;) {
-            const ssize_t N = ::read(File.Get(), Buffer, sizeof Buffer);
-            if (N < 0 && errno == EINTR)
-                continue;
-            if (N < 0)
-                throw ETransferError(What + " cannot be read: " + std::strerror(errno));
-            if (N == 0)
-                break;
-            Text.append(Buffer, size_t(N));
-            if (Text.size() > size_t(LargestDiskBytes) * 2)
-                break;  // the size check below refuses it
-        }
+        // Past the limit the size check below refuses it.
+        if (ReadAll(File.Get(), LargestDiskBytes * 2,
+                    [&Text](const char* Bytes, size_t Count) { Text.append(Bytes, Count); }) < 0)
+            throw ETransferError(What + " cannot be read: " + std::strerror(errno));
         return Text;
     }
 

@@ -29,6 +29,24 @@ bool WriteAll(int Fd, const void* Data, size_t Length)
     return true;
 }
 
+int64_t ReadAll(int Fd, int64_t Limit, const std::function<void(const char*, size_t)>& Take)
+{
+    int64_t Total = 0;
+    char Buffer[65536];
+    while (Total <= Limit) {
+        const ssize_t Got = ::read(Fd, Buffer, sizeof Buffer);
+        if (Got < 0 && errno == EINTR)
+            continue;
+        if (Got < 0)
+            return -1;
+        if (Got == 0)
+            break;
+        Total += Got;
+        Take(Buffer, size_t(Got));
+    }
+    return Total;
+}
+
 std::string ResolveNoCase(const std::string& Path)
 {
     struct stat Info {};

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 // Path itself when it exists; else the entry of its folder whose name equals the last
@@ -20,6 +21,11 @@ bool FileExistsExactly(const std::string& Path);
 // Writes all Length bytes to Fd, going on after interrupted and partial writes. False on
 // failure, with errno saying why.
 bool WriteAll(int Fd, const void* Data, size_t Length);
+
+// Reads Fd to its end, handing each piece to Take and going on after interrupted reads; stops
+// once more than Limit bytes have come (the caller refuses that). The byte count, or -1 on a
+// read error with errno saying why.
+int64_t ReadAll(int Fd, int64_t Limit, const std::function<void(const char*, size_t)>& Take);
 
 // Deletes the file; false when there was none or it could not be deleted.
 bool DeleteFile(const std::string& Path);

@@ -3,6 +3,7 @@
 #include "platform/AtomicFile.h"
 #include "platform/Errors.h"
 #include "platform/FileHandle.h"
+#include "platform/Files.h"
 #include "platform/HiveText.h"
 #include "platform/UserDirs.h"
 
@@ -154,19 +155,13 @@ std::string ReadHiveText(const std::string& Path)
     if (!S_ISREG(Info.st_mode))
         CannotRead(Path, "not a regular file");
     std::string Text;
-    char Buffer[65536];
-    while (true) {
-        const ssize_t Got = ::read(File.Get(), Buffer, sizeof Buffer);
-        if (Got < 0 && errno == EINTR)
-            continue;
-        if (Got < 0)
-            CannotRead(Path, std::strerror(errno));
-        if (Got == 0)
-            return Text;
-        if (Text.size() + size_t(Got) > MaxHiveSize)
-            CannotRead(Path, "larger than " + std::to_string(MaxHiveSize >> 20) + " MiB");
-        Text.append(Buffer, size_t(Got));
-    }
+    const int64_t Total = ReadAll(File.Get(), MaxHiveSize,
+                                  [&Text](const char* Bytes, size_t Count) { Text.append(Bytes, Count); });
+    if (Total < 0)
+        CannotRead(Path, std::strerror(errno));
+    if (Total > int64_t(MaxHiveSize))
+        CannotRead(Path, "larger than " + std::to_string(MaxHiveSize >> 20) + " MiB");
+    return Text;
 }
 
 THive ParseHive(const std::string& Path, TRootKey Root)

@@ -390,6 +390,25 @@ TEST(FileHandle, ClosesOnceAndKeepsErrno)
     EXPECT_TRUE(Stale.Close()) << "nothing left to close";
 }
 
+// Whole reads stop soon after their limit, and a failed read says why.
+TEST_F(PlatformTest, ReadAllStopsPastItsLimit)
+{
+    const std::string Path = Root + "/big";
+    WriteText(Path, std::string(200000, 'x'));
+    auto Read = [&](const std::string& What, int64_t Limit, std::string& Text) {
+        const TFileHandle File(::open(What.c_str(), O_RDONLY | O_CLOEXEC));
+        return ReadAll(File.Get(), Limit, [&Text](const char* Bytes, size_t Count) { Text.append(Bytes, Count); });
+    };
+    std::string Whole, Cut, None;
+    EXPECT_EQ(Read(Path, 200000, Whole), 200000);
+    EXPECT_EQ(Whole, std::string(200000, 'x'));
+    const int64_t Past = Read(Path, 100000, Cut);
+    EXPECT_GT(Past, 100000);
+    EXPECT_LT(Past, 200000);
+    EXPECT_EQ(Read(Root, 10, None), -1);
+    EXPECT_EQ(errno, EISDIR);
+}
+
 TEST_F(PlatformTest, LaunchStartsAProgramDetachedInItsFolder)
 {
     std::string Work = Root + "/work";
