@@ -118,7 +118,8 @@ TSession::TEnd TSession::Run(const std::function<void()>& Start)
 // goes on as the window's would.
 void TSession::Guarded(const std::function<void()>& Step)
 {
-    ::Guarded(Step, [this](const std::string& Message) {
+    ::Guarded(Step, [this](const std::exception& E) {
+        const std::string Message = E.what();
         if (Message != LastError)
             Port.Problem("marrowtide-img: " + Message);
         LastError = Message;

@@ -169,7 +169,7 @@ std::unique_ptr<TWorkFolder> SetUpProgram(TProgramState& State, TImagingPort& Po
 // The error boundary of a command, a tick or a start-up step: what the step lets through goes to
 // Report (the window's error box, a line on the terminal), and the program goes on.
 void Guarded(const std::function<void()>& Step,
-             const std::function<void(const std::string&)>& Report);
+             const std::function<void(const std::exception&)>& Report);
 
 // The sectors marked in Marked (one flag per 512 bytes of a dump) as "track/side/sector" ranges
 // in dump order, counted with the geometry of format FormatIndex.

@@ -26,11 +26,11 @@ std::unique_ptr<TWorkFolder> SetUpProgram(TProgramState& State, TImagingPort& Po
 }
 
 void Guarded(const std::function<void()>& Step,
-             const std::function<void(const std::string&)>& Report)
+             const std::function<void(const std::exception&)>& Report)
 {
     try {
         Step();
     } catch (const std::exception& E) {
-        Report(E.what());
+        Report(E);
     }
 }

@@ -192,13 +192,12 @@ TFrmMain::~TFrmMain()
 
 void TFrmMain::Guarded(const std::function<void()>& Handler)
 {
-    try {
-        Handler();
-    } catch (const EDamagedHive& Damaged) {
-        OfferNewSettings(Damaged);
-    } catch (const std::exception& E) {
-        ShowFailure(E);
-    }
+    ::Guarded(Handler, [this](const std::exception& E) {
+        if (const auto* Damaged = dynamic_cast<const EDamagedHive*>(&E))
+            OfferNewSettings(*Damaged);
+        else
+            ShowFailure(E);
+    });
 }
 
 void TFrmMain::ShowFailure(const std::exception& E)

@@ -111,8 +111,7 @@ private:
     // The error box for what a step let through, with the registry's details.
     void ShowFailure(const std::exception& E);
     // Asks whether to move the damaged settings file aside; on Yes moves it, says where it
-    // went and starts new settings from the defaults.
-    // True when the damaged file was moved aside and the default settings taken.
+    // went and starts new settings from the defaults (true then).
     bool OfferNewSettings(const EDamagedHive& Damaged);
 
     TProgramState& State;
