@@ -3,7 +3,6 @@
 #include <unistd.h>
 #include <sys/stat.h>
 
-#include <strings.h>
 
 #include <cerrno>
 #include <chrono>
@@ -102,7 +101,7 @@ std::string JsonLine(const TBoxLine& Line)
 
 bool IsJsonLines(const std::string& Log)
 {
-    return Log.size() > 6 && strcasecmp(Log.c_str() + Log.size() - 6, ".jsonl") == 0;
+    return HasExtension(Log, ".jsonl");
 }
 
 // The sizes, checksums and volume of the dump the finished image holds, decoded again from the

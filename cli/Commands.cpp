@@ -320,8 +320,7 @@ int ExportTo(const TOptions& Options, const std::string& Path, bool Replace, std
     uint8_t Format = UnknownFormatIndex;
     if (KindOfInput(Path, Format) == TInputKind::Neither)
         throw std::runtime_error(NeitherImageNorDump(Path));
-    if (Options.Output.size() > 4 &&
-        (Options.Output.ends_with(".imd") || Options.Output.ends_with(".IMD"))) {
+    if (HasExtension(Options.Output, ".imd")) {
         const TLoadedDump Dump = LoadDump(Path);
         WriteImdImage(Dump.Bytes, Options.Output);
         Out << Image << " -> " << Options.Output << ": " << Dump.Bytes.size() << " -> "

@@ -1,6 +1,7 @@
 #include "cli/DisketteCommands.h"
 
 #include <memory>
+#include <strings.h>
 
 #include "cli/BoxLoop.h"
 #include "cli/Commands.h"
@@ -22,6 +23,12 @@ bool HasExtension(const std::string& Name)
     const size_t Point = Name.rfind('.');
     return Point != std::string::npos && (Slash == std::string::npos || Point > Slash + 1) &&
            Point + 1 < Name.size();
+}
+
+bool HasExtension(const std::string& Name, std::string_view Extension)
+{
+    return Name.size() > Extension.size() &&
+           strncasecmp(Name.c_str() + Name.size() - Extension.size(), Extension.data(), Extension.size()) == 0;
 }
 
 std::string WithFormatExtension(const std::string& Name, int FormatIndex)

@@ -4,6 +4,7 @@
 
 #include <ostream>
 #include <string>
+#include <string_view>
 
 #include "cli/Options.h"
 
@@ -16,6 +17,9 @@ int RunVerify(const TOptions& Options, std::ostream& Out, std::ostream& Err);
 
 // The last part of Name has an extension ("dir.v2/disk" has none).
 bool HasExtension(const std::string& Name);
+
+// Name ends in Extension ("x.IMD" ends in ".imd"), and has a name before it.
+bool HasExtension(const std::string& Name, std::string_view Extension);
 
 // Name with the extension of the diskette format FormatIndex when it has none.
 std::string WithFormatExtension(const std::string& Name, int FormatIndex);
